@@ -1,0 +1,22 @@
+# Test helpers shared by every tests/ folder.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+# zennic_add_gtest(<target> SOURCES ... LIBRARIES ... [LABELS ...])
+# Builds one GoogleTest executable and registers each of its tests with ctest.
+function(zennic_add_gtest target)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;LABELS" ${ARGN})
+  add_executable(${target} ${ARG_SOURCES})
+  target_link_libraries(${target} PRIVATE ${ARG_LIBRARIES} GTest::gmock GTest::gtest_main Threads::Threads)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${target} PRIVATE
+    ZENNIC_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    ZENNIC_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  if(NOT ARG_LABELS)
+    set(ARG_LABELS unit)
+  endif()
+  gtest_discover_tests(${target}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 30
+    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
+endfunction()

@@ -1,0 +1,56 @@
+#include "app/app_host.h"
+
+#include "app/app_log.h"
+#include "model/files.h"
+#include "model/paths.h"
+#include "platform/executable_path.h"
+#include "platform/termination_signals.h"
+
+namespace zennic {
+namespace {
+
+constexpr char kAppFolderName[] = "Ruzerad";
+constexpr char kFallbackFolderName[] = "DurevodIvov";
+constexpr char kSingleInstanceName[] = "Local\\RuzeradNativeSingleInstance";
+constexpr char kLogTag[] = "AppHost";
+
+}  // namespace
+
+AppHost::~AppHost() { Shutdown(); }
+
+bool AppHost::Initialize(std::string* error) {
+  if (initialized_) return true;
+
+  std::filesystem::path executable_folder =
+      AbsoluteNormalPath(CurrentExecutablePath().parent_path());
+  if (!ResolveAppPaths(kAppFolderName, &paths_, nullptr)) {
+    paths_ = FillAppPaths(executable_folder / kFallbackFolderName);
+  }
+  for (const auto* folder : {&paths_.root, &paths_.logs_folder, &paths_.migration_folder}) {
+    if (!CreateDirectories(*folder, error)) return false;
+  }
+  if (!single_instance_guard_.Acquire(kSingleInstanceName, paths_.root, error)) return false;
+
+  WriteLogLine(paths_.logs_folder, kLogTag, "Ruzerad started; data folder " + paths_.root.string());
+  initialized_ = true;
+  return true;
+}
+
+int AppHost::Run() {
+  if (!initialized_) return 1;
+  WaitForTerminationRequest();
+  WriteLogLine(paths_.logs_folder, kLogTag, "Exit requested");
+  return 0;
+}
+
+void AppHost::Shutdown() {
+  if (shutting_down_) return;
+  shutting_down_ = true;
+  if (initialized_) WriteLogLine(paths_.logs_folder, kLogTag, "Shutting down");
+  single_instance_guard_.Release();
+  effective_http_port_ = kDefaultHttpPort;
+  initialized_ = false;
+  shutting_down_ = false;
+}
+
+}  // namespace zennic

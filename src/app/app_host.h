@@ -1,0 +1,40 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "app/app_paths.h"
+#include "app/single_instance_guard.h"
+
+namespace zennic {
+
+// Owns every service of the program: builds and starts them in one fixed order, wires them
+// with plain pointers, and stops and frees them in the reverse order.
+class AppHost {
+ public:
+  AppHost() = default;
+  ~AppHost();
+  AppHost(const AppHost&) = delete;
+  AppHost& operator=(const AppHost&) = delete;
+
+  // True when start-up completed (or had already); false with an English message otherwise.
+  bool Initialize(std::string* error);
+  // Runs until the program is asked to end; returns the exit code.
+  int Run();
+  // Ordered, idempotent teardown; leaves the host as constructed.
+  void Shutdown();
+
+  const AppPaths& paths() const { return paths_; }
+
+ private:
+  static constexpr uint16_t kDefaultHttpPort = 5000;
+
+  SingleInstanceGuard single_instance_guard_;
+  AppPaths paths_;
+  std::atomic<uint16_t> effective_http_port_{kDefaultHttpPort};
+  bool initialized_ = false;
+  bool shutting_down_ = false;
+};
+
+}  // namespace zennic

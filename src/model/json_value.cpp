@@ -1,0 +1,457 @@
+#include "model/json_value.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace zennic {
+namespace {
+
+bool IsJsonSpace(char c) {
+  // isspace in the classic locale; bytes from 0x80 up are never white space.
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+void SetError(std::string* error, const char* message) {
+  if (error) *error = message;
+}
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void AppendUtf8(std::string* out, uint32_t code_point) {
+  if (code_point < 0x80) {
+    out->push_back(static_cast<char>(code_point));
+  } else if (code_point < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (code_point >> 6)));
+    out->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  } else if (code_point < 0x10000) {
+    out->push_back(static_cast<char>(0xE0 | (code_point >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | (code_point >> 18)));
+    out->push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+  }
+}
+
+class JsonParser {
+ public:
+  explicit JsonParser(std::string_view text) : text_(text) {}
+
+  bool ParseDocument(JsonValue* output, std::string* error) {
+    if (!ParseValue(output, error, 0)) return false;
+    SkipSpace();
+    if (pos_ != text_.size()) {
+      SetError(error, "Unexpected trailing characters after JSON value");
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  bool AtEnd() const { return pos_ >= text_.size(); }
+  char Peek() const { return text_[pos_]; }
+  void SkipSpace() {
+    while (!AtEnd() && IsJsonSpace(Peek())) ++pos_;
+  }
+
+  bool ParseValue(JsonValue* out, std::string* error, int depth) {
+    SkipSpace();
+    if (AtEnd()) {
+      SetError(error, "Unexpected end of JSON input");
+      return false;
+    }
+    switch (Peek()) {
+      case '{':
+        return ParseObject(out, error, depth + 1);
+      case '[':
+        return ParseArray(out, error, depth + 1);
+      case '"':
+        *out = JsonValue(std::string());
+        return ParseString(&out->string_value, error);
+      case 't':
+      case 'f':
+        return ParseBool(out, error);
+      case 'n':
+        return ParseNull(out, error);
+      default:
+        return ParseNumber(out, error);
+    }
+  }
+
+  bool CheckDepth(int depth, std::string* error) {
+    if (depth <= JsonValue::kMaxNestingDepth) return true;
+    SetError(error, "JSON nesting is too deep");
+    return false;
+  }
+
+  bool ParseObject(JsonValue* out, std::string* error, int depth) {
+    *out = JsonValue::MakeObject();
+    if (!CheckDepth(depth, error)) return false;
+    ++pos_;
+    SkipSpace();
+    if (AtEnd()) return Fail(error, "Unexpected end while parsing object");
+    if (Peek() == '}') {
+      ++pos_;
+      return true;
+    }
+    for (;;) {
+      std::string key;
+      if (!ParseString(&key, error)) return false;
+      SkipSpace();
+      if (AtEnd() || Peek() != ':') return Fail(error, "Expected ':' after object key");
+      ++pos_;
+      JsonValue member;
+      if (!ParseValue(&member, error, depth)) return false;
+      out->object_value[std::move(key)] = std::move(member);
+      SkipSpace();
+      if (AtEnd()) return Fail(error, "Unexpected end while parsing object");
+      if (Peek() == '}') {
+        ++pos_;
+        return true;
+      }
+      if (Peek() != ',') return Fail(error, "Expected ',' or '}' in object");
+      ++pos_;
+      SkipSpace();
+      if (AtEnd()) return Fail(error, "Unexpected end while parsing object");
+    }
+  }
+
+  bool ParseArray(JsonValue* out, std::string* error, int depth) {
+    *out = JsonValue::MakeArray();
+    if (!CheckDepth(depth, error)) return false;
+    ++pos_;
+    SkipSpace();
+    if (AtEnd()) return Fail(error, "Unexpected end while parsing array");
+    if (Peek() == ']') {
+      ++pos_;
+      return true;
+    }
+    for (;;) {
+      JsonValue element;
+      if (!ParseValue(&element, error, depth)) return false;
+      out->array_value.push_back(std::move(element));
+      SkipSpace();
+      if (AtEnd()) return Fail(error, "Unexpected end while parsing array");
+      if (Peek() == ']') {
+        ++pos_;
+        return true;
+      }
+      if (Peek() != ',') return Fail(error, "Expected ',' or ']' in array");
+      ++pos_;
+      SkipSpace();
+      if (AtEnd()) return Fail(error, "Unexpected end while parsing array");
+    }
+  }
+
+  // Reads four hex digits after "\u"; pos_ is on the first digit.
+  bool ReadCodeUnit(uint32_t* unit, std::string* error) {
+    if (text_.size() - pos_ < 4) return Fail(error, "Incomplete unicode escape");
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) {
+      int digit = HexDigitValue(text_[pos_ + i]);
+      if (digit < 0) return Fail(error, "Invalid unicode escape sequence");
+      value = value * 16 + static_cast<uint32_t>(digit);
+    }
+    pos_ += 4;
+    *unit = value;
+    return true;
+  }
+
+  // A high surrogate directly followed by the escape of a low one is one character; anything
+  // else is kept unit by unit.
+  bool ParseUnicodeEscape(std::string* out, std::string* error) {
+    uint32_t unit = 0;
+    if (!ReadCodeUnit(&unit, error)) return false;
+    if (unit >= 0xD800 && unit <= 0xDBFF && text_.size() - pos_ >= 6 && text_[pos_] == '\\' &&
+        text_[pos_ + 1] == 'u') {
+      size_t saved = pos_;
+      pos_ += 2;
+      uint32_t low = 0;
+      std::string ignored;
+      if (ReadCodeUnit(&low, &ignored) && low >= 0xDC00 && low <= 0xDFFF) {
+        AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        return true;
+      }
+      pos_ = saved;
+    }
+    AppendUtf8(out, unit);
+    return true;
+  }
+
+  bool ParseString(std::string* out, std::string* error) {
+    if (AtEnd() || Peek() != '"') return Fail(error, "Expected string opening quote");
+    ++pos_;
+    while (!AtEnd()) {
+      char c = text_[pos_++];
+      if (c == '"') return true;
+      if (c != '\\') {
+        out->push_back(c);
+        continue;
+      }
+      if (AtEnd()) return Fail(error, "Unexpected end in escape sequence");
+      char escape = text_[pos_++];
+      switch (escape) {
+        case '"':
+        case '\\':
+        case '/':
+          out->push_back(escape);
+          break;
+        case 'b':
+          out->push_back('\b');
+          break;
+        case 'f':
+          out->push_back('\f');
+          break;
+        case 'n':
+          out->push_back('\n');
+          break;
+        case 'r':
+          out->push_back('\r');
+          break;
+        case 't':
+          out->push_back('\t');
+          break;
+        case 'u':
+          if (!ParseUnicodeEscape(out, error)) return false;
+          break;
+        default:
+          return Fail(error, "Unsupported escape sequence");
+      }
+    }
+    return Fail(error, "Unexpected end while parsing string");
+  }
+
+  bool ParseNumber(JsonValue* out, std::string* error) {
+    size_t start = pos_;
+    while (!AtEnd()) {
+      char c = Peek();
+      bool number_byte = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.' || c == 'e' ||
+                         c == 'E';
+      if (!number_byte) break;
+      ++pos_;
+    }
+    if (pos_ == start) return Fail(error, "Expected number");
+    std::string token(text_.substr(start, pos_ - start));
+    char* end = nullptr;
+    double value = std::strtod(token.c_str(), &end);
+    if (end != token.c_str() + token.size()) return Fail(error, "Invalid number token");
+    *out = JsonValue(value);
+    return true;
+  }
+
+  bool ParseBool(JsonValue* out, std::string* error) {
+    if (text_.substr(pos_, 4) == "true") {
+      pos_ += 4;
+      *out = JsonValue(true);
+      return true;
+    }
+    if (text_.substr(pos_, 5) == "false") {
+      pos_ += 5;
+      *out = JsonValue(false);
+      return true;
+    }
+    return Fail(error, "Invalid boolean value");
+  }
+
+  bool ParseNull(JsonValue* out, std::string* error) {
+    if (text_.substr(pos_, 4) != "null") return Fail(error, "Invalid null value");
+    pos_ += 4;
+    *out = JsonValue();
+    return true;
+  }
+
+  static bool Fail(std::string* error, const char* message) {
+    SetError(error, message);
+    return false;
+  }
+
+  std::string_view text_;
+  size_t pos_ = 0;
+};
+
+void WriteEscapedString(std::string* out, const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  out->push_back('"');
+  for (char c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"':
+        out->append("\\\"");
+        break;
+      case '\\':
+        out->append("\\\\");
+        break;
+      case '\b':
+        out->append("\\b");
+        break;
+      case '\f':
+        out->append("\\f");
+        break;
+      case '\n':
+        out->append("\\n");
+        break;
+      case '\r':
+        out->append("\\r");
+        break;
+      case '\t':
+        out->append("\\t");
+        break;
+      default:
+        if (byte < 0x20) {
+          out->append("\\u00");
+          out->push_back(kHex[byte >> 4]);
+          out->push_back(kHex[byte & 0x0F]);
+        } else {
+          out->push_back(c);
+        }
+    }
+  }
+  out->push_back('"');
+}
+
+void WriteNumber(std::string* out, double value) {
+  // No JSON reader accepts inf or nan.
+  if (!std::isfinite(value)) {
+    out->append("null");
+    return;
+  }
+  char buffer[40];
+  int length = std::snprintf(buffer, sizeof buffer, "%.15g", value);
+  out->append(buffer, static_cast<size_t>(length));
+}
+
+void WriteLineBreak(std::string* out, int indent, int depth) {
+  out->push_back('\n');
+  out->append(static_cast<size_t>(indent) * static_cast<size_t>(depth), ' ');
+}
+
+void WriteValue(std::string* out, const JsonValue& value, int indent, int depth) {
+  switch (value.type) {
+    case JsonValue::Type::Null:
+      out->append("null");
+      return;
+    case JsonValue::Type::Bool:
+      out->append(value.bool_value ? "true" : "false");
+      return;
+    case JsonValue::Type::Number:
+      WriteNumber(out, value.number_value);
+      return;
+    case JsonValue::Type::String:
+      WriteEscapedString(out, value.string_value);
+      return;
+    case JsonValue::Type::Object: {
+      out->push_back('{');
+      bool first = true;
+      for (const auto& [key, member] : value.object_value) {
+        if (!first) out->push_back(',');
+        first = false;
+        if (indent > 0) WriteLineBreak(out, indent, depth + 1);
+        WriteEscapedString(out, key);
+        out->append(indent > 0 ? ": " : ":");
+        WriteValue(out, member, indent, depth + 1);
+      }
+      if (!first && indent > 0) WriteLineBreak(out, indent, depth);
+      out->push_back('}');
+      return;
+    }
+    case JsonValue::Type::Array: {
+      out->push_back('[');
+      bool first = true;
+      for (const JsonValue& element : value.array_value) {
+        if (!first) out->push_back(',');
+        first = false;
+        if (indent > 0) WriteLineBreak(out, indent, depth + 1);
+        WriteValue(out, element, indent, depth + 1);
+      }
+      if (!first && indent > 0) WriteLineBreak(out, indent, depth);
+      out->push_back(']');
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+void JsonValue::BecomeEmpty(Type kind) {
+  type = kind;
+  bool_value = false;
+  number_value = 0.0;
+  string_value.clear();
+  object_value.clear();
+  array_value.clear();
+}
+
+JsonValue& JsonValue::operator[](const std::string& key) {
+  if (type != Type::Object) BecomeEmpty(Type::Object);
+  return object_value[key];
+}
+
+void JsonValue::PushBack(const JsonValue& element) {
+  if (type != Type::Array) BecomeEmpty(Type::Array);
+  array_value.push_back(element);
+}
+
+const JsonValue* JsonValue::Find(const std::string& key) const {
+  if (type != Type::Object) return nullptr;
+  auto it = object_value.find(key);
+  return it == object_value.end() ? nullptr : &it->second;
+}
+
+bool JsonValue::GetBool(const std::string& key, bool fallback) const {
+  const JsonValue* member = Find(key);
+  return member && member->type == Type::Bool ? member->bool_value : fallback;
+}
+
+double JsonValue::GetNumber(const std::string& key, double fallback) const {
+  const JsonValue* member = Find(key);
+  return member && member->type == Type::Number ? member->number_value : fallback;
+}
+
+std::string JsonValue::GetString(const std::string& key, const std::string& fallback) const {
+  const JsonValue* member = Find(key);
+  return member && member->type == Type::String ? member->string_value : fallback;
+}
+
+bool JsonValue::Parse(std::string_view text, JsonValue* output, std::string* error) {
+  if (output == nullptr) {
+    SetError(error, "Parse output value is null");
+    return false;
+  }
+  return JsonParser(text).ParseDocument(output, error);
+}
+
+std::string JsonValue::Serialize(int indent) const {
+  std::string out;
+  WriteValue(&out, *this, indent, 0);
+  return out;
+}
+
+bool operator==(const JsonValue& a, const JsonValue& b) {
+  if (a.type != b.type) return false;
+  switch (a.type) {
+    case JsonValue::Type::Null:
+      return true;
+    case JsonValue::Type::Bool:
+      return a.bool_value == b.bool_value;
+    case JsonValue::Type::Number:
+      return a.number_value == b.number_value ||
+             (std::isnan(a.number_value) && std::isnan(b.number_value));
+    case JsonValue::Type::String:
+      return a.string_value == b.string_value;
+    case JsonValue::Type::Object:
+      return a.object_value == b.object_value;
+    case JsonValue::Type::Array:
+      return a.array_value == b.array_value;
+  }
+  return false;
+}
+
+}  // namespace zennic

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zennic {
+
+// The one JSON representation of the program. Objects keep their members sorted by key, so
+// every serialised object lists its keys in byte order.
+class JsonValue {
+ public:
+  enum class Type : int32_t { Null = 0, Bool = 1, Number = 2, String = 3, Object = 4, Array = 5 };
+
+  // Deeper input is refused rather than exhausting the stack.
+  static constexpr int kMaxNestingDepth = 512;
+
+  JsonValue() = default;
+  explicit JsonValue(Type kind) : type(kind) {}
+  JsonValue(bool value) : type(Type::Bool), bool_value(value) {}
+  JsonValue(double value) : type(Type::Number), number_value(value) {}
+  JsonValue(const char* value) : type(Type::String), string_value(value ? value : "") {}
+  JsonValue(std::string value) : type(Type::String), string_value(std::move(value)) {}
+
+  static JsonValue MakeObject() { return JsonValue(Type::Object); }
+  static JsonValue MakeArray() { return JsonValue(Type::Array); }
+
+  // Turns a value of another kind into an empty object first; inserts a Null for a new key.
+  JsonValue& operator[](const std::string& key);
+  // Turns a value of another kind into an empty array first.
+  void PushBack(const JsonValue& element);
+
+  const JsonValue* Find(const std::string& key) const;
+  bool GetBool(const std::string& key, bool fallback) const;
+  double GetNumber(const std::string& key, double fallback) const;
+  std::string GetString(const std::string& key, const std::string& fallback) const;
+
+  static bool Parse(std::string_view text, JsonValue* output, std::string* error);
+  // indent <= 0: compact form; otherwise one member or element a line.
+  std::string Serialize(int indent) const;
+
+  Type type = Type::Null;
+  bool bool_value = false;
+  double number_value = 0.0;
+  std::string string_value;
+  std::map<std::string, JsonValue> object_value;
+  std::vector<JsonValue> array_value;
+
+ private:
+  void BecomeEmpty(Type kind);
+};
+
+bool operator==(const JsonValue& a, const JsonValue& b);
+
+}  // namespace zennic

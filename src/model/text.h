@@ -1,0 +1,31 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace zennic {
+
+// Text is UTF-8 in std::string everywhere; these conversions exist for the few places that
+// need wide text or paths. Byte-wise functions touch ASCII only: bytes from 0x80 up are never
+// white space or letters and are never changed.
+
+// Malformed sequences become U+FFFD.
+std::wstring Utf8ToWide(std::string_view text);
+// Strict: an unpaired surrogate or an invalid code point throws std::system_error.
+std::string WideToUtf8(const std::wstring& text);
+std::string WideToUtf8(const std::filesystem::path& path);
+// Strict: malformed UTF-8 throws std::system_error.
+std::filesystem::path Utf8ToPath(std::string_view text);
+// True when the bytes form well-formed UTF-8.
+bool IsValidUtf8(std::string_view text);
+
+std::string Trim(std::string_view text);
+std::string ToLower(std::string_view text);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// Lower-cased with every white-space byte removed: "CABLE Input" and "cableinput" match.
+std::string NormalizeChoiceKey(std::string_view text);
+// ASCII letters and digits lower-cased, runs of anything else as one "-"; never empty.
+std::string MakeSlug(std::string_view text);
+
+}  // namespace zennic

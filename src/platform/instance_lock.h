@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace zennic {
+
+// A system-wide lock that marks one running instance. It is held until released or until the
+// process ends, however it ends, so a crashed instance never blocks the next start.
+class InstanceLock {
+ public:
+  enum class Outcome { Acquired, HeldElsewhere, Failed };
+
+  InstanceLock() = default;
+  ~InstanceLock();
+  InstanceLock(const InstanceLock&) = delete;
+  InstanceLock& operator=(const InstanceLock&) = delete;
+
+  // `name` identifies the instance ("Local\\..." style names are accepted); `fallback_folder`
+  // holds the lock file when the system has no per-session runtime folder.
+  Outcome Acquire(const std::string& name, const std::filesystem::path& fallback_folder,
+                  std::string* error);
+  void Release();
+  bool IsHeld() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace zennic

@@ -1,0 +1,18 @@
+#pragma once
+
+namespace zennic {
+
+enum class TerminationRequest {
+  Exit,        // the user or the system asked the program to end
+  SessionEnd,  // the user's session is ending
+};
+
+// Blocks the termination signals in the calling thread, so every thread started afterwards
+// inherits the mask and only WaitForTerminationRequest receives them. Also ignores SIGPIPE, so
+// a peer that closes its socket never ends the program. Call first thing in main.
+void PrepareTerminationSignals();
+
+// Waits until the program is asked to end.
+TerminationRequest WaitForTerminationRequest();
+
+}  // namespace zennic

@@ -1,0 +1,110 @@
+// The built program as a user starts it: data folder, log, single instance, signals.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <regex>
+
+#include "support/program_process.h"
+#include "support/temp_folder.h"
+
+namespace zennic {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ProgramProcess;
+using testing::TempFolder;
+
+// A private data folder and session per test, so tests never meet each other's instance.
+ProgramProcess::Options IsolatedOptions(const TempFolder& folder) {
+  ProgramProcess::Options options;
+  options.set_environment["XDG_DATA_HOME"] = (folder / "data").string();
+  options.set_environment["XDG_RUNTIME_DIR"] = (folder / "run").string();
+  options.set_environment["HOME"] = (folder / "home").string();
+  std::filesystem::create_directories(folder / "run");
+  return options;
+}
+
+TEST(AppLifecycle, StartsIntoItsDataFolderAndLogs) {
+  TempFolder folder;
+  std::filesystem::create_directories(folder / "out");
+  ProgramProcess program(IsolatedOptions(folder), folder / "out");
+  ASSERT_TRUE(program.Start());
+  ASSERT_TRUE(program.WaitForStderr("Ruzerad started", 10s)) << program.Stderr();
+
+  std::filesystem::path root = folder / "data/Ruzerad";
+  EXPECT_TRUE(std::filesystem::is_directory(root / "migration"));
+  std::string log = testing::ReadFile(root / "logs/app.log");
+  std::regex line(R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\] \[[A-Za-z]+\] [^\n]*\n)");
+  ASSERT_FALSE(log.empty());
+  std::string rest = log;
+  for (std::smatch match; std::regex_search(rest, match, line, std::regex_constants::match_continuous);) {
+    rest = match.suffix();
+  }
+  EXPECT_EQ(rest, "") << "every log line has the form [date time] [Tag] message:\n" << log;
+  EXPECT_NE(program.Stderr().find(log.substr(0, log.find('\n'))), std::string::npos)
+      << "log lines go to stderr too";
+
+  program.Signal(SIGTERM);
+  EXPECT_EQ(program.WaitForExit(10s), 0);
+  EXPECT_NE(testing::ReadFile(root / "logs/app.log").find("[AppHost] Shutting down"),
+            std::string::npos);
+}
+
+TEST(AppLifecycle, OneInstancePerSessionAndAKilledOneLeavesNoLock) {
+  TempFolder folder;
+  std::filesystem::create_directories(folder / "first");
+  std::filesystem::create_directories(folder / "second");
+  std::filesystem::create_directories(folder / "third");
+  ProgramProcess first(IsolatedOptions(folder), folder / "first");
+  ASSERT_TRUE(first.Start());
+  ASSERT_TRUE(first.WaitForStderr("Ruzerad started", 10s));
+
+  ProgramProcess second(IsolatedOptions(folder), folder / "second");
+  ASSERT_TRUE(second.Start());
+  EXPECT_EQ(second.WaitForExit(10s), 1);
+  EXPECT_NE(second.Stderr().find("Another Ruzerad instance is already running"), std::string::npos)
+      << second.Stderr();
+  EXPECT_TRUE(first.Running());
+
+  first.Signal(SIGKILL);
+  ASSERT_TRUE(first.WaitForExit(10s).has_value());
+  ProgramProcess third(IsolatedOptions(folder), folder / "third");
+  ASSERT_TRUE(third.Start());
+  EXPECT_TRUE(third.WaitForStderr("Ruzerad started", 10s)) << third.Stderr();
+  third.Signal(SIGINT);
+  EXPECT_EQ(third.WaitForExit(10s), 0);
+}
+
+TEST(AppLifecycle, WithoutAHomeTheDataFolderSitsBesideTheExecutable) {
+  TempFolder folder;
+  std::filesystem::create_directories(folder / "bin");
+  std::filesystem::create_directories(folder / "out");
+  std::filesystem::copy_file(testing::ProgramPath(), folder / "bin/ruzerad");
+  std::filesystem::permissions(folder / "bin/ruzerad", std::filesystem::perms::owner_all);
+
+  ProgramProcess::Options options;
+  options.executable = folder / "bin/ruzerad";
+  options.unset_environment = {"HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"};
+  ProgramProcess program(options, folder / "out");
+  ASSERT_TRUE(program.Start());
+  ASSERT_TRUE(program.WaitForStderr("Ruzerad started", 10s)) << program.Stderr();
+  EXPECT_TRUE(std::filesystem::exists(folder / "bin/DurevodIvov/logs/app.log"));
+  EXPECT_TRUE(std::filesystem::is_directory(folder / "bin/DurevodIvov/migration"));
+  program.Signal(SIGTERM);
+  EXPECT_EQ(program.WaitForExit(10s), 0);
+}
+
+TEST(AppLifecycle, AnUncreatableDataFolderEndsStartUpWithItsReason) {
+  TempFolder folder;
+  std::filesystem::create_directories(folder / "out");
+  testing::WriteFile(folder / "data", "a file where the data folder should be");
+  ProgramProcess program(IsolatedOptions(folder), folder / "out");
+  ASSERT_TRUE(program.Start());
+  EXPECT_EQ(program.WaitForExit(10s), 1);
+  EXPECT_NE(program.Stderr().find("Failed to create directory: "), std::string::npos)
+      << program.Stderr();
+}
+
+}  // namespace
+}  // namespace zennic

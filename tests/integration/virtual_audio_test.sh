@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The private audio server of scripts/virtual-audio has the Windows-like devices with the right
+# names and defaults.
+set -euo pipefail
+: "${PULSE_SERVER:?PULSE_SERVER is not set: run the tests through scripts/test}"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+sinks=$(pactl list short sinks | cut -f2 | sort | tr '\n' ' ')
+[ "$sinks" = "cable_input headphones speakers " ] || fail "sinks are: $sinks"
+sources=$(pactl list short sources | cut -f2 | grep -v '\.monitor$' | sort | tr '\n' ' ')
+[ "$sources" = "cable_output test_microphone " ] || fail "sources are: $sources"
+[ "$(pactl get-default-sink)" = speakers ] || fail "default sink is $(pactl get-default-sink)"
+[ "$(pactl get-default-source)" = test_microphone ] || fail "default source is $(pactl get-default-source)"
+
+description() { pactl list "$1" | awk -v name="$2" '$1 == "Name:" { found = ($2 == name) } found && $1 == "Description:" { sub(/^[ \t]*Description: /, ""); print; exit }'; }
+[ "$(description sinks speakers)" = "Speakers (Virtual)" ] || fail "speakers: $(description sinks speakers)"
+[ "$(description sinks cable_input)" = "CABLE Input" ] || fail "cable input: $(description sinks cable_input)"
+[ "$(description sinks headphones)" = "Headphones (Virtual)" ] || fail "headphones"
+[ "$(description sources cable_output)" = "CABLE Output" ] || fail "cable output"
+[ "$(description sources test_microphone)" = "Microphone (Virtual)" ] || fail "microphone"
+pactl list short modules | grep -q module-suspend-on-idle && fail "module-suspend-on-idle is loaded"
+
+# What is played into "CABLE Input" comes out of "CABLE Output".
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+sox -n -r 48000 -c 2 -b 16 "$work/tone.wav" synth 1 sine 1000 vol 0.5
+parec --latency-msec=20 -d cable_output --raw --format=s16le --rate=48000 --channels=2 >"$work/recording.raw" &
+recorder=$!
+sleep 0.3
+paplay -d cable_input "$work/tone.wav"
+sleep 0.3
+kill "$recorder"; wait "$recorder" 2>/dev/null || true
+peak=$(sox -t raw -r 48000 -c 2 -e signed -b 16 "$work/recording.raw" -n stat 2>&1 | awk '/Maximum amplitude/ { print $3 }')
+awk -v peak="$peak" 'BEGIN { exit !(peak > 0.3) }' || fail "the cable carried no tone (peak $peak)"
+echo "virtual audio devices: ok"

@@ -1,0 +1,125 @@
+#include "support/program_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+
+#include "support/temp_folder.h"
+
+extern char** environ;
+
+namespace zennic::testing {
+
+std::filesystem::path ProgramPath() { return ZENNIC_PROGRAM_PATH; }
+
+ProgramProcess::ProgramProcess(Options options, const std::filesystem::path& output_folder)
+    : options_(std::move(options)),
+      stdout_file_(output_folder / "stdout.txt"),
+      stderr_file_(output_folder / "stderr.txt") {}
+
+ProgramProcess::~ProgramProcess() {
+  if (Running()) {
+    ::kill(pid_, SIGKILL);
+    WaitForExit(std::chrono::seconds(10));
+  }
+}
+
+bool ProgramProcess::Start() {
+  std::map<std::string, std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string text(*entry);
+    size_t equals = text.find('=');
+    if (equals != std::string::npos) environment[text.substr(0, equals)] = text.substr(equals + 1);
+  }
+  for (const std::string& name : options_.unset_environment) environment.erase(name);
+  for (const auto& [name, value] : options_.set_environment) environment[name] = value;
+
+  std::vector<std::string> environment_lines;
+  for (const auto& [name, value] : environment) environment_lines.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (std::string& line : environment_lines) envp.push_back(line.data());
+  envp.push_back(nullptr);
+
+  std::string executable = options_.executable.string();
+  std::vector<std::string> arguments = options_.arguments;
+  arguments.insert(arguments.begin(), executable);
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  pid_ = ::fork();
+  if (pid_ < 0) return false;
+  if (pid_ == 0) {
+    int out = ::open(stdout_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = ::open(stderr_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int in = ::open("/dev/null", O_RDONLY);
+    if (out < 0 || err < 0 || in < 0) ::_exit(126);
+    ::dup2(in, STDIN_FILENO);
+    ::dup2(out, STDOUT_FILENO);
+    ::dup2(err, STDERR_FILENO);
+    if (!options_.working_folder.empty() && ::chdir(options_.working_folder.c_str()) != 0) {
+      ::_exit(126);
+    }
+    // The test runner may block signals; the program must see them as a fresh process would.
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(executable.c_str(), argv.data(), envp.data());
+    ::_exit(127);
+  }
+  return true;
+}
+
+bool ProgramProcess::Running() {
+  if (pid_ <= 0 || exit_code_) return false;
+  return !WaitForExit(std::chrono::milliseconds(0)).has_value();
+}
+
+std::string ProgramProcess::Stdout() const { return ReadFile(stdout_file_); }
+std::string ProgramProcess::Stderr() const { return ReadFile(stderr_file_); }
+
+bool ProgramProcess::WaitForText(const std::filesystem::path& file, const std::string& text,
+                                 std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (ReadFile(file).find(text) != std::string::npos) return true;
+    if (!Running() || std::chrono::steady_clock::now() >= deadline) {
+      return ReadFile(file).find(text) != std::string::npos;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+bool ProgramProcess::WaitForStderr(const std::string& text, std::chrono::milliseconds timeout) {
+  return WaitForText(stderr_file_, text, timeout);
+}
+
+bool ProgramProcess::WaitForStdout(const std::string& text, std::chrono::milliseconds timeout) {
+  return WaitForText(stdout_file_, text, timeout);
+}
+
+void ProgramProcess::Signal(int signal_number) {
+  if (pid_ > 0 && !exit_code_) ::kill(pid_, signal_number);
+}
+
+std::optional<int> ProgramProcess::WaitForExit(std::chrono::milliseconds timeout) {
+  if (exit_code_) return exit_code_;
+  if (pid_ <= 0) return std::nullopt;
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    int status = 0;
+    pid_t done = ::waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+      exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return exit_code_;
+    }
+    if (done < 0 || std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+}  // namespace zennic::testing

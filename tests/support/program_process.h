@@ -1,0 +1,61 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zennic::testing {
+
+// The built program's path.
+std::filesystem::path ProgramPath();
+
+// Runs a program as a child process with its own environment; its standard output and error
+// go to files so a test can read them at any time. A child still running at destruction is
+// killed.
+class ProgramProcess {
+ public:
+  struct Options {
+    std::filesystem::path executable = ProgramPath();
+    std::vector<std::string> arguments;
+    std::map<std::string, std::string> set_environment;
+    std::vector<std::string> unset_environment;
+    std::filesystem::path working_folder;  // empty: the test's own
+  };
+
+  // `output_folder` receives stdout.txt and stderr.txt.
+  ProgramProcess(Options options, const std::filesystem::path& output_folder);
+  ~ProgramProcess();
+  ProgramProcess(const ProgramProcess&) = delete;
+  ProgramProcess& operator=(const ProgramProcess&) = delete;
+
+  bool Start();
+  pid_t pid() const { return pid_; }
+  bool Running();
+
+  std::string Stdout() const;
+  std::string Stderr() const;
+  // Polls until the text appears on standard error (or output); false on time-out or exit.
+  bool WaitForStderr(const std::string& text, std::chrono::milliseconds timeout);
+  bool WaitForStdout(const std::string& text, std::chrono::milliseconds timeout);
+
+  void Signal(int signal_number);
+  // The exit code, or 128 + the signal number for a child ended by a signal; nothing on time-out.
+  std::optional<int> WaitForExit(std::chrono::milliseconds timeout);
+
+ private:
+  bool WaitForText(const std::filesystem::path& file, const std::string& text,
+                   std::chrono::milliseconds timeout);
+
+  Options options_;
+  std::filesystem::path stdout_file_;
+  std::filesystem::path stderr_file_;
+  pid_t pid_ = -1;
+  std::optional<int> exit_code_;
+};
+
+}  // namespace zennic::testing

@@ -1,0 +1,264 @@
+#include "model/json_value.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+namespace zennic {
+namespace {
+
+std::string ParseError(std::string_view text) {
+  JsonValue value;
+  std::string error;
+  EXPECT_FALSE(JsonValue::Parse(text, &value, &error)) << text;
+  return error;
+}
+
+JsonValue ParseOk(std::string_view text) {
+  JsonValue value;
+  std::string error;
+  EXPECT_TRUE(JsonValue::Parse(text, &value, &error)) << text << ": " << error;
+  return value;
+}
+
+TEST(JsonParse, EveryFailureHasItsFixedMessage) {
+  struct Case {
+    const char* text;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"", "Unexpected end of JSON input"},
+      {" \t\n\r\v\f", "Unexpected end of JSON input"},
+      {"5 x", "Unexpected trailing characters after JSON value"},
+      {"\xEF\xBB\xBF{}", "Expected number"},
+      {"[1,]", "Expected number"},
+      {"[,1]", "Expected number"},
+      {"[1 2]", "Expected ',' or ']' in array"},
+      {"[1", "Unexpected end while parsing array"},
+      {"[", "Unexpected end while parsing array"},
+      {"[1,", "Unexpected end while parsing array"},
+      {"{\"a\":1,}", "Expected string opening quote"},
+      {"{a:1}", "Expected string opening quote"},
+      {"{\"a\" 1}", "Expected ':' after object key"},
+      {"{\"a\"", "Expected ':' after object key"},
+      {"{\"a\":1 \"b\":2}", "Expected ',' or '}' in object"},
+      {"{\"a\":1", "Unexpected end while parsing object"},
+      {"{", "Unexpected end while parsing object"},
+      {"{\"a\":1,", "Unexpected end while parsing object"},
+      {"{\"a\":", "Unexpected end of JSON input"},
+      {"\"ab\\u00", "Incomplete unicode escape"},
+      {"\"\\u00G1\"", "Invalid unicode escape sequence"},
+      {"\"\\x\"", "Unsupported escape sequence"},
+      {"\"abc", "Unexpected end while parsing string"},
+      {"\"abc\\", "Unexpected end in escape sequence"},
+      {"tru", "Invalid boolean value"},
+      {"fals", "Invalid boolean value"},
+      {"nul", "Invalid null value"},
+      {"nan", "Invalid null value"},
+      {"NaN", "Expected number"},
+      {"Infinity", "Expected number"},
+      {"x", "Expected number"},
+      {"-", "Invalid number token"},
+      {"1e", "Invalid number token"},
+      {"1.2.3", "Invalid number token"},
+      {"1-2", "Invalid number token"},
+      {"0x10", "Unexpected trailing characters after JSON value"},
+      {"truex", "Unexpected trailing characters after JSON value"},
+      {"[truex]", "Expected ',' or ']' in array"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ParseError(c.text), c.message) << "input: " << c.text;
+  }
+}
+
+TEST(JsonParse, NullOutputIsReportedAndNullErrorIsTolerated) {
+  std::string error;
+  EXPECT_FALSE(JsonValue::Parse("1", nullptr, &error));
+  EXPECT_EQ(error, "Parse output value is null");
+  JsonValue value;
+  EXPECT_FALSE(JsonValue::Parse("[", &value, nullptr));
+}
+
+TEST(JsonParse, DeepNestingIsRefusedWithoutExhaustingTheStack) {
+  EXPECT_EQ(ParseError(std::string(200000, '[')), "JSON nesting is too deep");
+  EXPECT_EQ(ParseError(std::string(200000, '{')), "Expected string opening quote");
+  std::string deep_objects;
+  for (int i = 0; i < 100000; ++i) deep_objects += "{\"a\":";
+  EXPECT_EQ(ParseError(deep_objects), "JSON nesting is too deep");
+
+  std::string at_limit = std::string(JsonValue::kMaxNestingDepth, '[') +
+                         std::string(JsonValue::kMaxNestingDepth, ']');
+  ParseOk(at_limit);
+  std::string over_limit = "[" + at_limit + "]";
+  EXPECT_EQ(ParseError(over_limit), "JSON nesting is too deep");
+}
+
+TEST(JsonParse, NumbersFollowStrtod) {
+  EXPECT_EQ(ParseOk(" 5 ").number_value, 5);
+  EXPECT_EQ(ParseOk("+1").number_value, 1);
+  EXPECT_EQ(ParseOk("007").number_value, 7);
+  EXPECT_EQ(ParseOk(".5").number_value, 0.5);
+  EXPECT_EQ(ParseOk("5.").number_value, 5);
+  EXPECT_EQ(ParseOk("-2.5e3").number_value, -2500);
+  JsonValue huge = ParseOk("1e999");
+  EXPECT_TRUE(std::isinf(huge.number_value) && huge.number_value > 0);
+}
+
+TEST(JsonParse, ScalarsContainersAndDuplicateKeys) {
+  EXPECT_EQ(ParseOk("true").type, JsonValue::Type::Bool);
+  EXPECT_FALSE(ParseOk("false").bool_value);
+  EXPECT_EQ(ParseOk("null").type, JsonValue::Type::Null);
+  for (const char* empty : {"{}", "{ }"}) {
+    JsonValue v = ParseOk(empty);
+    EXPECT_EQ(v.type, JsonValue::Type::Object);
+    EXPECT_TRUE(v.object_value.empty());
+  }
+  for (const char* empty : {"[]", "[ ]"}) {
+    JsonValue v = ParseOk(empty);
+    EXPECT_EQ(v.type, JsonValue::Type::Array);
+    EXPECT_TRUE(v.array_value.empty());
+  }
+  JsonValue twice = ParseOk("{\"k\":1,\"k\":2}");
+  ASSERT_EQ(twice.object_value.size(), 1u);
+  EXPECT_EQ(twice.GetNumber("k", 0), 2);
+}
+
+TEST(JsonParse, StringEscapesBecomeUtf8) {
+  EXPECT_EQ(ParseOk("\"\\u00e9\"").string_value, "\xC3\xA9");
+  EXPECT_EQ(ParseOk("\"\\u20AC\"").string_value, "\xE2\x82\xAC");
+  // A valid surrogate pair is one four-byte character.
+  EXPECT_EQ(ParseOk("\"\\uD83D\\uDE00\"").string_value, "\xF0\x9F\x98\x80");
+  // Lone surrogates stay three-byte sequences, unit by unit.
+  EXPECT_EQ(ParseOk("\"\\uD83D\"").string_value, "\xED\xA0\xBD");
+  EXPECT_EQ(ParseOk("\"\\uDE00\\uD83D\"").string_value, "\xED\xB8\x80\xED\xA0\xBD");
+  EXPECT_EQ(ParseOk("\"\\uD83Dx\"").string_value, "\xED\xA0\xBDx");
+  EXPECT_EQ(ParseOk("\"\\uD83D\\n\"").string_value, "\xED\xA0\xBD\n");
+  EXPECT_EQ(ParseError("\"\\uD83D\\uZZZZ\""), "Invalid unicode escape sequence");
+  EXPECT_EQ(ParseOk("\"\\u0000\"").string_value, std::string(1, '\0'));
+  EXPECT_EQ(ParseOk("\"\\\"\\\\\\/\\b\\f\\n\\r\\t\"").string_value, "\"\\/\b\f\n\r\t");
+  EXPECT_EQ(ParseOk("\"a\tb\xFF\"").string_value, "a\tb\xFF");
+}
+
+TEST(JsonSerialize, NumbersUseFifteenSignificantDigits) {
+  EXPECT_EQ(JsonValue(0.1).Serialize(0), "0.1");
+  EXPECT_EQ(JsonValue(100.0).Serialize(0), "100");
+  EXPECT_EQ(JsonValue(3.0).Serialize(2), "3");
+  EXPECT_EQ(JsonValue(1e15).Serialize(0), "1e+15");
+  EXPECT_EQ(JsonValue(123456789012345.0).Serialize(0), "123456789012345");
+  EXPECT_EQ(JsonValue(0.00001).Serialize(0), "1e-05");
+  EXPECT_EQ(JsonValue(1e20).Serialize(0), "1e+20");
+  EXPECT_EQ(JsonValue(-0.0).Serialize(0), "-0");
+}
+
+TEST(JsonSerialize, NonFiniteNumbersBecomeNullSoTheTextStaysParseable) {
+  JsonValue doc = JsonValue::MakeObject();
+  doc["inf"] = JsonValue(HUGE_VAL);
+  doc["nan"] = JsonValue(std::nan(""));
+  std::string text = doc.Serialize(0);
+  EXPECT_EQ(text, "{\"inf\":null,\"nan\":null}");
+  ParseOk(text);
+}
+
+TEST(JsonSerialize, StringsEscapeControlBytesOnly) {
+  EXPECT_EQ(JsonValue(std::string("\x01\x22\x2F\x1B\x7F", 5)).Serialize(0),
+            "\"\\u0001\\\"/\\u001B\x7F\"");
+  EXPECT_EQ(JsonValue(std::string(1, '\0')).Serialize(0), "\"\\u0000\"");
+  EXPECT_EQ(JsonValue("\xC3\xA9\\\b\f\n\r\t").Serialize(0), "\"\xC3\xA9\\\\\\b\\f\\n\\r\\t\"");
+}
+
+TEST(JsonSerialize, ObjectsListKeysInByteOrderAndIndentByTwo) {
+  JsonValue keys = JsonValue::MakeObject();
+  for (const char* key : {"b", "B", "a_c", "ab"}) keys[key] = JsonValue(1.0);
+  EXPECT_EQ(keys.Serialize(0), "{\"B\":1,\"a_c\":1,\"ab\":1,\"b\":1}");
+
+  JsonValue doc = JsonValue::MakeObject();
+  doc["a"] = JsonValue(1.0);
+  doc["b"].PushBack(JsonValue(true));
+  EXPECT_EQ(doc.Serialize(2), "{\n  \"a\": 1,\n  \"b\": [\n    true\n  ]\n}");
+  EXPECT_EQ(doc.Serialize(0), "{\"a\":1,\"b\":[true]}");
+  EXPECT_EQ(JsonValue::MakeObject().Serialize(2), "{}");
+  EXPECT_EQ(JsonValue::MakeArray().Serialize(2), "[]");
+}
+
+TEST(JsonValueAccess, KindChangesResetPayloadsAndGettersNeverConvert) {
+  JsonValue number(5.0);
+  number["x"];
+  EXPECT_EQ(number.type, JsonValue::Type::Object);
+  EXPECT_EQ(number.number_value, 0);
+  ASSERT_EQ(number.object_value.size(), 1u);
+  EXPECT_EQ(number.Find("x")->type, JsonValue::Type::Null);
+
+  JsonValue object = JsonValue::MakeObject();
+  object["a"] = JsonValue("text");
+  object.PushBack(JsonValue(1.0));
+  EXPECT_EQ(object.type, JsonValue::Type::Array);
+  EXPECT_TRUE(object.object_value.empty());
+  EXPECT_EQ(object.array_value.size(), 1u);
+  EXPECT_EQ(object.Find("a"), nullptr);
+
+  JsonValue doc = ParseOk("{\"n\":1,\"s\":\"true\",\"b\":true}");
+  EXPECT_EQ(doc.GetNumber("s", 9), 9);
+  EXPECT_FALSE(doc.GetBool("s", false));
+  EXPECT_TRUE(doc.GetBool("missing", true));
+  EXPECT_EQ(doc.GetString("n", "fallback"), "fallback");
+  EXPECT_EQ(doc.GetString("s", ""), "true");
+  EXPECT_EQ(JsonValue(static_cast<const char*>(nullptr)).string_value, "");
+}
+
+// Serialising and parsing any document gives the same document back, in both forms.
+JsonValue RandomDocument(std::mt19937* random, int depth) {
+  std::uniform_int_distribution<int> kind(0, depth > 5 ? 3 : 5);
+  switch (kind(*random)) {
+    case 0:
+      return JsonValue();
+    case 1:
+      return JsonValue((*random)() % 2 == 0);
+    case 2: {
+      std::uniform_real_distribution<double> magnitude(-20, 20);
+      double value = std::pow(10.0, magnitude(*random)) * ((*random)() % 2 ? -1 : 1);
+      // Fifteen significant digits survive the round trip exactly.
+      char text[40];
+      std::snprintf(text, sizeof text, "%.15g", value);
+      return JsonValue(std::strtod(text, nullptr));
+    }
+    case 3: {
+      std::string text;
+      int length = static_cast<int>((*random)() % 12);
+      for (int i = 0; i < length; ++i) text.push_back(static_cast<char>((*random)() % 256));
+      return JsonValue(text);
+    }
+    case 4: {
+      JsonValue object = JsonValue::MakeObject();
+      int members = static_cast<int>((*random)() % 5);
+      for (int i = 0; i < members; ++i) {
+        object["k" + std::to_string((*random)() % 100)] = RandomDocument(random, depth + 1);
+      }
+      return object;
+    }
+    default: {
+      JsonValue array = JsonValue::MakeArray();
+      int elements = static_cast<int>((*random)() % 5);
+      for (int i = 0; i < elements; ++i) array.PushBack(RandomDocument(random, depth + 1));
+      return array;
+    }
+  }
+}
+
+TEST(JsonRoundTrip, AnyDocumentSurvivesSerialiseAndParse) {
+  std::mt19937 random(20261207);
+  for (int i = 0; i < 2000; ++i) {
+    JsonValue doc = RandomDocument(&random, 0);
+    for (int indent : {0, 2}) {
+      std::string text = doc.Serialize(indent);
+      JsonValue back;
+      std::string error;
+      ASSERT_TRUE(JsonValue::Parse(text, &back, &error)) << error << "\n" << text;
+      ASSERT_TRUE(back == doc) << text;
+      EXPECT_EQ(back.Serialize(indent), text);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zennic

@@ -1,0 +1,55 @@
+#include "model/text.h"
+
+#include <gtest/gtest.h>
+
+#include <system_error>
+
+namespace zennic {
+namespace {
+
+TEST(Text, TrimLowerAndCompareTouchAsciiOnly) {
+  EXPECT_EQ(Trim(" \t x y \r\n"), "x y");
+  EXPECT_EQ(Trim("   "), "");
+  EXPECT_EQ(Trim("\v\fa\v\f"), "a");
+  EXPECT_EQ(ToLower("AbC \xC3\x84"), "abc \xC3\x84");
+  EXPECT_TRUE(EqualsIgnoreCase("CABLE Input", "cable input"));
+  EXPECT_TRUE(EqualsIgnoreCase("", ""));
+  EXPECT_FALSE(EqualsIgnoreCase("\xC3\x84", "\xC3\xA4"));
+  EXPECT_FALSE(EqualsIgnoreCase("abc", "abcd"));
+  EXPECT_EQ(NormalizeChoiceKey(" Deep  Voice "), "deepvoice");
+  EXPECT_EQ(NormalizeChoiceKey("CABLE Input"), NormalizeChoiceKey("cableinput"));
+}
+
+TEST(Text, SlugsCollapseSeparatorsAndNeverComeOutEmpty) {
+  EXPECT_EQ(MakeSlug("My Profile!"), "my-profile");
+  EXPECT_EQ(MakeSlug("--A--B--"), "a-b");
+  EXPECT_EQ(MakeSlug("!!!"), "default");
+  EXPECT_EQ(MakeSlug(""), "default");
+  EXPECT_EQ(MakeSlug("Caf\xC3\xA9"), "caf");
+  EXPECT_EQ(MakeSlug("Caf\xC3\xA9 Sounds"), "caf-sounds");
+  EXPECT_EQ(MakeSlug("\xC3\x9Cn\xC3\xAF" "c\xC3\xB6" "d\xC3\xA9"), "n-c-d");
+}
+
+TEST(Text, Utf8ToWideReplacesMalformedBytes) {
+  EXPECT_EQ(Utf8ToWide("\xC3\xA9"), std::wstring(1, L'\u00E9'));
+  EXPECT_EQ(Utf8ToWide("\xE9"), std::wstring(1, static_cast<wchar_t>(0xFFFD)));
+  EXPECT_EQ(Utf8ToWide("a\xE9z"), (std::wstring{L'a', static_cast<wchar_t>(0xFFFD), L'z'}));
+  EXPECT_EQ(Utf8ToWide("\xF0\x9F\x98\x80"), std::wstring(1, static_cast<wchar_t>(0x1F600)));
+  // Overlong forms and encoded surrogates are malformed too.
+  EXPECT_EQ(Utf8ToWide("\xC0\xAF")[0], static_cast<wchar_t>(0xFFFD));
+  EXPECT_EQ(Utf8ToWide("\xED\xA0\xBD")[0], static_cast<wchar_t>(0xFFFD));
+  EXPECT_EQ(Utf8ToWide(""), L"");
+}
+
+TEST(Text, StrictConversionsThrowOnInvalidInput) {
+  EXPECT_THROW(Utf8ToPath("\xE9"), std::system_error);
+  EXPECT_THROW(Utf8ToPath("\xED\xA0\xBD"), std::system_error);
+  EXPECT_EQ(Utf8ToPath("Sounds/Caf\xC3\xA9.wav").string(), "Sounds/Caf\xC3\xA9.wav");
+  EXPECT_THROW(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0xD800))), std::system_error);
+  EXPECT_EQ(WideToUtf8(std::wstring{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)}),
+            "\xF0\x9F\x98\x80");
+  EXPECT_EQ(WideToUtf8(Utf8ToWide("\xE2\x82\xAC x")), "\xE2\x82\xAC x");
+}
+
+}  // namespace
+}  // namespace zennic
