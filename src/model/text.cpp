@@ -58,6 +58,12 @@ bool DecodeUtf8(std::string_view text, size_t* pos, char32_t* code_point) {
   return true;
 }
 
+[[noreturn]] void ThrowIllegalSequence() {
+  throw std::system_error(std::make_error_code(std::errc::illegal_byte_sequence));
+}
+
+}  // namespace
+
 void AppendUtf8(std::string* out, char32_t code_point) {
   if (code_point < 0x80) {
     out->push_back(static_cast<char>(code_point));
@@ -75,12 +81,6 @@ void AppendUtf8(std::string* out, char32_t code_point) {
     out->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
   }
 }
-
-[[noreturn]] void ThrowIllegalSequence() {
-  throw std::system_error(std::make_error_code(std::errc::illegal_byte_sequence));
-}
-
-}  // namespace
 
 std::wstring Utf8ToWide(std::string_view text) {
   std::wstring result;

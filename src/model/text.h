@@ -17,6 +17,8 @@ std::string WideToUtf8(const std::wstring& text);
 std::string WideToUtf8(const std::filesystem::path& path);
 // Strict: malformed UTF-8 throws std::system_error.
 std::filesystem::path Utf8ToPath(std::string_view text);
+// Appends one code point (or a lone surrogate, as three bytes) in UTF-8 form.
+void AppendUtf8(std::string* out, char32_t code_point);
 // True when the bytes form well-formed UTF-8.
 bool IsValidUtf8(std::string_view text);
 
