@@ -31,6 +31,12 @@ bool AppHost::Initialize(std::string* error) {
   }
   if (!single_instance_guard_.Acquire(kSingleInstanceName, paths_.root, error)) return false;
 
+  localization_ = std::make_unique<Localization>();
+  if (!InitializeLocalization(localization_.get(), error)) {
+    Shutdown();
+    return false;
+  }
+
   WriteLogLine(paths_.logs_folder, kLogTag, "Ruzerad started; data folder " + paths_.root.string());
   initialized_ = true;
   return true;
@@ -47,6 +53,7 @@ void AppHost::Shutdown() {
   if (shutting_down_) return;
   shutting_down_ = true;
   if (initialized_) WriteLogLine(paths_.logs_folder, kLogTag, "Shutting down");
+  localization_.reset();
   single_instance_guard_.Release();
   effective_http_port_ = kDefaultHttpPort;
   initialized_ = false;

@@ -2,9 +2,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/app_paths.h"
+#include "app/localization.h"
 #include "app/single_instance_guard.h"
 
 namespace zennic {
@@ -31,6 +33,7 @@ class AppHost {
   static constexpr uint16_t kDefaultHttpPort = 5000;
 
   SingleInstanceGuard single_instance_guard_;
+  std::unique_ptr<Localization> localization_;
   AppPaths paths_;
   std::atomic<uint16_t> effective_http_port_{kDefaultHttpPort};
   bool initialized_ = false;
