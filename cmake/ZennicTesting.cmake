@@ -2,10 +2,11 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
-# zennic_add_gtest(<target> SOURCES ... LIBRARIES ... [LABELS ...])
-# Builds one GoogleTest executable and registers each of its tests with ctest.
+# zennic_add_gtest(<target> SOURCES ... LIBRARIES ... [LABELS ...] [RESOURCE_LOCK <name>])
+# Builds one GoogleTest executable and registers each of its tests with ctest. Tests that share
+# a RESOURCE_LOCK never run at the same time (the shared X display, the audio server's defaults).
 function(zennic_add_gtest target)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "SOURCES;LIBRARIES;LABELS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBRARIES} GTest::gmock GTest::gtest_main Threads::Threads)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
@@ -15,8 +16,12 @@ function(zennic_add_gtest target)
   if(NOT ARG_LABELS)
     set(ARG_LABELS unit)
   endif()
+  set(extra_properties)
+  if(ARG_RESOURCE_LOCK)
+    set(extra_properties RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+  endif()
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 30
-    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300)
+    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300 ${extra_properties})
 endfunction()

@@ -1,0 +1,66 @@
+#include "engine/x_display_connection.h"
+
+#include <mutex>
+
+namespace zennic {
+namespace {
+
+// Xlib reports a refused request to one process-wide handler on the thread that reads the
+// reply; each connection is used by one thread at a time, so a per-thread count tells the
+// connection's owner about its own requests.
+thread_local unsigned long refused_requests = 0;
+
+int CountRefusedRequest(Display*, XErrorEvent*) {
+  ++refused_requests;
+  return 0;
+}
+
+// The message is the connection's to report: the lost flag carries it.
+int IgnoreLostConnection(Display*) { return 0; }
+
+void InstallHandlersOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    XInitThreads();
+    XSetErrorHandler(CountRefusedRequest);
+    XSetIOErrorHandler(IgnoreLostConnection);
+  });
+}
+
+}  // namespace
+
+std::unique_ptr<XDisplayConnection> XDisplayConnection::Open(std::string* reason) {
+  InstallHandlersOnce();
+  const char* name = XDisplayName(nullptr);
+  if (name == nullptr || *name == '\0') {
+    if (reason != nullptr) *reason = "no X display is set (DISPLAY is empty)";
+    return nullptr;
+  }
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) {
+    if (reason != nullptr) *reason = std::string("the X display \"") + name + "\" cannot be opened";
+    return nullptr;
+  }
+  return std::unique_ptr<XDisplayConnection>(new XDisplayConnection(display));
+}
+
+XDisplayConnection::XDisplayConnection(Display* display)
+    : display_(display), refused_requests_seen_(refused_requests) {
+  XSetIOErrorExitHandler(display_, &XDisplayConnection::OnConnectionLost, this);
+}
+
+XDisplayConnection::~XDisplayConnection() { XCloseDisplay(display_); }
+
+void XDisplayConnection::OnConnectionLost(Display*, void* self) {
+  static_cast<XDisplayConnection*>(self)->lost_ = true;
+}
+
+bool XDisplayConnection::Sync() {
+  if (lost()) return false;
+  XSync(display_, False);
+  bool refused = refused_requests != refused_requests_seen_;
+  refused_requests_seen_ = refused_requests;
+  return !refused && !lost();
+}
+
+}  // namespace zennic
