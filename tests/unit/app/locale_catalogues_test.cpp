@@ -55,6 +55,14 @@ std::multiset<std::string> Placeholders(const std::string& text, const std::stri
   return names;
 }
 
+TEST(LocaleCatalogues, OneForEachSupportedLanguage) {
+  auto catalogues = EmbeddedCatalogues();
+  EXPECT_EQ(catalogues.size(), 26u);
+  for (const auto& [code, catalogue] : catalogues) {
+    EXPECT_EQ(NormalizeLanguageTag(code), code) << "catalogue of an unsupported language";
+  }
+}
+
 TEST(LocaleCatalogues, EnglishHoldsEveryNativeTextWithItsPlaceholders) {
   const std::map<std::string, std::multiset<std::string>> native_keys = {
       {"native.tray.open_ui", {}},
