@@ -1,5 +1,7 @@
 #include "app/app_host.h"
 
+#include <system_error>
+
 #include "app/app_log.h"
 #include "model/files.h"
 #include "model/paths.h"
@@ -31,11 +33,22 @@ bool AppHost::Initialize(std::string* error) {
   }
   if (!single_instance_guard_.Acquire(kSingleInstanceName, paths_.root, error)) return false;
 
+  std::error_code no_working_folder;
+  std::filesystem::path working_folder = std::filesystem::current_path(no_working_folder);
+  runtime_state_ = std::make_unique<RuntimeState>(
+      SettingsStore(paths_, LegacySettingsCandidates(executable_folder, working_folder), {}));
+  if (!runtime_state_->LoadSettings(error)) {
+    Shutdown();
+    return false;
+  }
+
   localization_ = std::make_unique<Localization>();
   if (!InitializeLocalization(localization_.get(), error)) {
     Shutdown();
     return false;
   }
+
+  profile_service_ = std::make_unique<ProfileService>(runtime_state_.get());
 
   WriteLogLine(paths_.logs_folder, kLogTag, "Ruzerad started; data folder " + paths_.root.string());
   initialized_ = true;
@@ -54,6 +67,8 @@ void AppHost::Shutdown() {
   shutting_down_ = true;
   if (initialized_) WriteLogLine(paths_.logs_folder, kLogTag, "Shutting down");
   localization_.reset();
+  profile_service_.reset();
+  runtime_state_.reset();
   single_instance_guard_.Release();
   effective_http_port_ = kDefaultHttpPort;
   initialized_ = false;

@@ -8,6 +8,8 @@
 #include "app/app_paths.h"
 #include "app/localization.h"
 #include "app/single_instance_guard.h"
+#include "model/profile_service.h"
+#include "model/runtime_state.h"
 
 namespace zennic {
 
@@ -33,6 +35,8 @@ class AppHost {
   static constexpr uint16_t kDefaultHttpPort = 5000;
 
   SingleInstanceGuard single_instance_guard_;
+  std::unique_ptr<RuntimeState> runtime_state_;
+  std::unique_ptr<ProfileService> profile_service_;
   std::unique_ptr<Localization> localization_;
   AppPaths paths_;
   std::atomic<uint16_t> effective_http_port_{kDefaultHttpPort};

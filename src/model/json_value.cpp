@@ -438,4 +438,12 @@ bool operator==(const JsonValue& a, const JsonValue& b) {
   return false;
 }
 
+int32_t JsonNumberToInt32(double number) {
+  constexpr double kLowest = static_cast<double>(INT32_MIN);
+  constexpr double kHighest = static_cast<double>(INT32_MAX);
+  if (std::isnan(number) || number <= kLowest) return INT32_MIN;
+  if (number >= kHighest) return INT32_MAX;
+  return static_cast<int32_t>(number);
+}
+
 }  // namespace zennic

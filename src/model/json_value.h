@@ -54,4 +54,8 @@ class JsonValue {
 
 bool operator==(const JsonValue& a, const JsonValue& b);
 
+// The one conversion of a JSON number to a 32-bit integer: truncated toward zero, saturated at
+// the type's bounds; NaN gives the lowest value.
+int32_t JsonNumberToInt32(double number);
+
 }  // namespace zennic

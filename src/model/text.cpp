@@ -12,6 +12,8 @@ bool IsAsciiSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool IsAsciiAlnum(char c) {
@@ -140,6 +142,14 @@ std::string Trim(std::string_view text) {
   size_t last = text.size();
   while (last > first && IsAsciiSpace(text[last - 1])) --last;
   return std::string(text.substr(first, last - first));
+}
+
+std::string CutUtf8(std::string_view text, size_t max_bytes) {
+  if (text.size() <= max_bytes) return std::string(text);
+  size_t cut = max_bytes;
+  // A character is at most four bytes, so at most three continuation bytes lie before a cut.
+  for (int step = 0; step < 3 && cut > 0 && IsContinuationByte(text[cut]); ++step) --cut;
+  return std::string(text.substr(0, cut));
 }
 
 std::string ToLower(std::string_view text) {

@@ -23,6 +23,8 @@ void AppendUtf8(std::string* out, char32_t code_point);
 bool IsValidUtf8(std::string_view text);
 
 std::string Trim(std::string_view text);
+// At most `max_bytes` bytes, cut before a character rather than inside one.
+std::string CutUtf8(std::string_view text, size_t max_bytes);
 std::string ToLower(std::string_view text);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // Lower-cased with every white-space byte removed: "CABLE Input" and "cableinput" match.

@@ -15,20 +15,10 @@ using namespace std::chrono_literals;
 using testing::ProgramProcess;
 using testing::TempFolder;
 
-// A private data folder and session per test, so tests never meet each other's instance.
-ProgramProcess::Options IsolatedOptions(const TempFolder& folder) {
-  ProgramProcess::Options options;
-  options.set_environment["XDG_DATA_HOME"] = (folder / "data").string();
-  options.set_environment["XDG_RUNTIME_DIR"] = (folder / "run").string();
-  options.set_environment["HOME"] = (folder / "home").string();
-  std::filesystem::create_directories(folder / "run");
-  return options;
-}
-
 TEST(AppLifecycle, StartsIntoItsDataFolderAndLogs) {
   TempFolder folder;
   std::filesystem::create_directories(folder / "out");
-  ProgramProcess program(IsolatedOptions(folder), folder / "out");
+  ProgramProcess program(testing::IsolatedProgramOptions(folder.path()), folder / "out");
   ASSERT_TRUE(program.Start());
   ASSERT_TRUE(program.WaitForStderr("Ruzerad started", 10s)) << program.Stderr();
 
@@ -56,11 +46,11 @@ TEST(AppLifecycle, OneInstancePerSessionAndAKilledOneLeavesNoLock) {
   std::filesystem::create_directories(folder / "first");
   std::filesystem::create_directories(folder / "second");
   std::filesystem::create_directories(folder / "third");
-  ProgramProcess first(IsolatedOptions(folder), folder / "first");
+  ProgramProcess first(testing::IsolatedProgramOptions(folder.path()), folder / "first");
   ASSERT_TRUE(first.Start());
   ASSERT_TRUE(first.WaitForStderr("Ruzerad started", 10s));
 
-  ProgramProcess second(IsolatedOptions(folder), folder / "second");
+  ProgramProcess second(testing::IsolatedProgramOptions(folder.path()), folder / "second");
   ASSERT_TRUE(second.Start());
   EXPECT_EQ(second.WaitForExit(10s), 1);
   EXPECT_NE(second.Stderr().find("Another Ruzerad instance is already running"), std::string::npos)
@@ -69,7 +59,7 @@ TEST(AppLifecycle, OneInstancePerSessionAndAKilledOneLeavesNoLock) {
 
   first.Signal(SIGKILL);
   ASSERT_TRUE(first.WaitForExit(10s).has_value());
-  ProgramProcess third(IsolatedOptions(folder), folder / "third");
+  ProgramProcess third(testing::IsolatedProgramOptions(folder.path()), folder / "third");
   ASSERT_TRUE(third.Start());
   EXPECT_TRUE(third.WaitForStderr("Ruzerad started", 10s)) << third.Stderr();
   third.Signal(SIGINT);
@@ -86,6 +76,8 @@ TEST(AppLifecycle, WithoutAHomeTheDataFolderSitsBesideTheExecutable) {
   ProgramProcess::Options options;
   options.executable = folder / "bin/ruzerad";
   options.unset_environment = {"HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"};
+  // Without a home, the default Sounds folder falls back to the working folder.
+  options.working_folder = folder.path();
   ProgramProcess program(options, folder / "out");
   ASSERT_TRUE(program.Start());
   ASSERT_TRUE(program.WaitForStderr("Ruzerad started", 10s)) << program.Stderr();
@@ -99,7 +91,7 @@ TEST(AppLifecycle, AnUncreatableDataFolderEndsStartUpWithItsReason) {
   TempFolder folder;
   std::filesystem::create_directories(folder / "out");
   testing::WriteFile(folder / "data", "a file where the data folder should be");
-  ProgramProcess program(IsolatedOptions(folder), folder / "out");
+  ProgramProcess program(testing::IsolatedProgramOptions(folder.path()), folder / "out");
   ASSERT_TRUE(program.Start());
   EXPECT_EQ(program.WaitForExit(10s), 1);
   EXPECT_NE(program.Stderr().find("Failed to create directory: "), std::string::npos)

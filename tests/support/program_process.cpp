@@ -16,6 +16,16 @@ namespace zennic::testing {
 
 std::filesystem::path ProgramPath() { return ZENNIC_PROGRAM_PATH; }
 
+ProgramProcess::Options IsolatedProgramOptions(const std::filesystem::path& folder) {
+  ProgramProcess::Options options;
+  options.set_environment["XDG_DATA_HOME"] = (folder / "data").string();
+  options.set_environment["XDG_RUNTIME_DIR"] = (folder / "run").string();
+  options.set_environment["HOME"] = (folder / "home").string();
+  options.unset_environment = {"XDG_CONFIG_HOME"};
+  std::filesystem::create_directories(folder / "run");
+  return options;
+}
+
 ProgramProcess::ProgramProcess(Options options, const std::filesystem::path& output_folder)
     : options_(std::move(options)),
       stdout_file_(output_folder / "stdout.txt"),

@@ -58,4 +58,8 @@ class ProgramProcess {
   std::optional<int> exit_code_;
 };
 
+// Options that give the program a private data folder ("data"), runtime folder ("run") and
+// home ("home") under `folder`, so instances of different tests never meet.
+ProgramProcess::Options IsolatedProgramOptions(const std::filesystem::path& folder);
+
 }  // namespace zennic::testing

@@ -245,6 +245,19 @@ JsonValue RandomDocument(std::mt19937* random, int depth) {
   }
 }
 
+TEST(JsonNumberToInt32, TruncatesTowardZeroAndSaturates) {
+  EXPECT_EQ(JsonNumberToInt32(5001.9), 5001);
+  EXPECT_EQ(JsonNumberToInt32(-0.5), 0);
+  EXPECT_EQ(JsonNumberToInt32(-7.9), -7);
+  EXPECT_EQ(JsonNumberToInt32(2147483647.0), INT32_MAX);
+  EXPECT_EQ(JsonNumberToInt32(4294972296.0), INT32_MAX);
+  EXPECT_EQ(JsonNumberToInt32(1e300), INT32_MAX);
+  EXPECT_EQ(JsonNumberToInt32(HUGE_VAL), INT32_MAX);
+  EXPECT_EQ(JsonNumberToInt32(-2147483648.5), INT32_MIN);
+  EXPECT_EQ(JsonNumberToInt32(-HUGE_VAL), INT32_MIN);
+  EXPECT_EQ(JsonNumberToInt32(std::nan("")), INT32_MIN);
+}
+
 TEST(JsonRoundTrip, AnyDocumentSurvivesSerialiseAndParse) {
   std::mt19937 random(20261207);
   for (int i = 0; i < 2000; ++i) {

@@ -20,6 +20,16 @@ TEST(Text, TrimLowerAndCompareTouchAsciiOnly) {
   EXPECT_EQ(NormalizeChoiceKey("CABLE Input"), NormalizeChoiceKey("cableinput"));
 }
 
+TEST(Text, CutUtf8StopsBeforeACharacterThatWouldCrossTheLimit) {
+  EXPECT_EQ(CutUtf8("abc", 5), "abc");
+  EXPECT_EQ(CutUtf8("abcdef", 3), "abc");
+  EXPECT_EQ(CutUtf8("a\xC3\xA9", 2), "a");              // two-byte letter
+  EXPECT_EQ(CutUtf8("a\xE2\x82\xAC", 3), "a");          // three-byte sign
+  EXPECT_EQ(CutUtf8("a\xF0\x9F\x98\x80" "b", 4), "a");      // four-byte emoji
+  EXPECT_EQ(CutUtf8("a\xF0\x9F\x98\x80" "b", 5), "a\xF0\x9F\x98\x80");
+  EXPECT_EQ(CutUtf8("\xE2\x82\xAC", 0), "");
+}
+
 TEST(Text, SlugsCollapseSeparatorsAndNeverComeOutEmpty) {
   EXPECT_EQ(MakeSlug("My Profile!"), "my-profile");
   EXPECT_EQ(MakeSlug("--A--B--"), "a-b");

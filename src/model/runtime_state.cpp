@@ -1,0 +1,99 @@
+#include "model/runtime_state.h"
+
+#include "model/mixer_settings_json.h"
+
+namespace zennic {
+
+RuntimeState::RuntimeState(SettingsStore store) : store_(std::move(store)) {}
+
+bool RuntimeState::LoadSettings(std::string* error) {
+  std::lock_guard lock(mutex_);
+  if (settings_loaded_) return true;
+  SettingsLoadResult result;
+  if (!store_.Load(&result, error)) return false;
+  load_result_ = std::move(result);
+  settings_loaded_ = true;
+  return true;
+}
+
+MixerSettings RuntimeState::GetSettings() const {
+  std::lock_guard lock(mutex_);
+  return load_result_.settings;
+}
+
+SettingsLoadResult RuntimeState::GetSettingsLoadResult() const {
+  std::lock_guard lock(mutex_);
+  return load_result_;
+}
+
+RuntimeSnapshot RuntimeState::GetSnapshot() const {
+  std::lock_guard lock(mutex_);
+  return RuntimeSnapshot{load_result_.settings, mixer_running_, ptt_active_,   mic_index_,
+                         out_index_,            monitor_index_, session_token_};
+}
+
+bool RuntimeState::MutateSettings(const std::function<void(MixerSettings&)>& editor,
+                                  bool persist, std::string* error) {
+  std::lock_guard lock(mutex_);
+  MixerSettings copy = load_result_.settings;
+  editor(copy);
+  NormalizeMixerSettings(&copy);
+  return CommitLocked(std::move(copy), persist, error);
+}
+
+bool RuntimeState::ReplaceSettings(const MixerSettings& settings, bool persist,
+                                   std::string* error) {
+  MixerSettings copy = settings;
+  NormalizeMixerSettings(&copy);
+  std::lock_guard lock(mutex_);
+  return CommitLocked(std::move(copy), persist, error);
+}
+
+bool RuntimeState::CommitLocked(MixerSettings settings, bool persist, std::string* error) {
+  if (persist && !store_.Save(settings, error)) return false;
+  load_result_.settings = std::move(settings);
+  load_result_.loaded_from_disk = load_result_.loaded_from_disk || persist;
+  return true;
+}
+
+bool RuntimeState::ResetSettings(std::string* error) {
+  std::lock_guard lock(mutex_);
+  if (!store_.Reset(error)) return false;
+  load_result_ = SettingsLoadResult{MakeDefaultMixerSettings(), false, false, {}, {}};
+  mic_index_.reset();
+  out_index_.reset();
+  monitor_index_.reset();
+  mixer_running_ = false;
+  ptt_active_ = false;
+  return true;
+}
+
+void RuntimeState::SetDeviceIndices(std::optional<int32_t> mic, std::optional<int32_t> out,
+                                    std::optional<int32_t> monitor) {
+  std::lock_guard lock(mutex_);
+  mic_index_ = mic;
+  out_index_ = out;
+  monitor_index_ = monitor;
+}
+
+void RuntimeState::SetMixerRunning(bool running) {
+  std::lock_guard lock(mutex_);
+  mixer_running_ = running;
+}
+
+void RuntimeState::SetVoiceKeyActive(bool active) {
+  std::lock_guard lock(mutex_);
+  ptt_active_ = active;
+}
+
+std::string RuntimeState::GetSessionToken() const {
+  std::lock_guard lock(mutex_);
+  return session_token_;
+}
+
+void RuntimeState::SetSessionToken(const std::string& token) {
+  std::lock_guard lock(mutex_);
+  session_token_ = token;
+}
+
+}  // namespace zennic

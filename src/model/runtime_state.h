@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "model/mixer_settings.h"
+#include "model/settings_store.h"
+
+namespace zennic {
+
+// The shared state taken at one instant.
+struct RuntimeSnapshot {
+  MixerSettings settings;
+  bool mixer_running = false;
+  bool ptt_active = false;
+  std::optional<int32_t> mic_index;
+  std::optional<int32_t> out_index;
+  std::optional<int32_t> monitor_index;
+  std::string session_token;
+};
+
+// The one shared state object: the settings in force with their load status, the mixer's
+// flags and device indices, and the web client's session token, all behind one mutex. Readers
+// get copies; every change of the settings is copied, edited, normalised, saved when asked and
+// only then put in force, so a failed save leaves the old settings in force.
+class RuntimeState {
+ public:
+  explicit RuntimeState(SettingsStore store);
+  RuntimeState(const RuntimeState&) = delete;
+  RuntimeState& operator=(const RuntimeState&) = delete;
+
+  // Loads once (migrating or recovering as needed); later calls return true at once.
+  bool LoadSettings(std::string* error);
+
+  MixerSettings GetSettings() const;
+  SettingsLoadResult GetSettingsLoadResult() const;
+  RuntimeSnapshot GetSnapshot() const;
+
+  // Runs `editor` on a copy under the mutex: it must call nothing of this object. An editor
+  // that throws changes nothing and its exception reaches the caller.
+  bool MutateSettings(const std::function<void(MixerSettings&)>& editor, bool persist,
+                      std::string* error);
+  bool ReplaceSettings(const MixerSettings& settings, bool persist, std::string* error);
+  // Deletes settings.json and puts the defaults in force; the next persisted change writes it.
+  bool ResetSettings(std::string* error);
+
+  void SetDeviceIndices(std::optional<int32_t> mic, std::optional<int32_t> out,
+                        std::optional<int32_t> monitor);
+  void SetMixerRunning(bool running);
+  void SetVoiceKeyActive(bool active);
+  std::string GetSessionToken() const;
+  void SetSessionToken(const std::string& token);
+
+ private:
+  // Saves when asked, then puts `settings` in force; the caller holds the mutex.
+  bool CommitLocked(MixerSettings settings, bool persist, std::string* error);
+
+  SettingsStore store_;
+  mutable std::mutex mutex_;
+  SettingsLoadResult load_result_;
+  bool settings_loaded_ = false;
+  bool mixer_running_ = false;
+  bool ptt_active_ = false;
+  std::optional<int32_t> mic_index_;
+  std::optional<int32_t> out_index_;
+  std::optional<int32_t> monitor_index_;
+  std::string session_token_;
+};
+
+}  // namespace zennic

@@ -1,0 +1,202 @@
+#include "model/settings_store.h"
+
+#include <cstdint>
+#include <system_error>
+
+#include "app/app_log.h"
+#include "model/files.h"
+#include "model/legacy_settings_migration.h"
+#include "model/mixer_settings_json.h"
+#include "model/paths.h"
+#include "model/text.h"
+
+namespace zennic {
+namespace {
+
+constexpr char kLogTag[] = "SettingsStore";
+
+// Versions 0 and 1, and a missing or non-numeric version, are the first, flat format.
+bool IsFirstFormat(const JsonValue& document) {
+  int32_t version = JsonNumberToInt32(document.GetNumber("version", 0.0));
+  return static_cast<uint32_t>(version) <= 1;
+}
+
+}  // namespace
+
+SettingsStore::SettingsStore(AppPaths paths, std::vector<std::filesystem::path> legacy_candidates,
+                             std::filesystem::path default_audio_dir)
+    : paths_(std::move(paths)),
+      legacy_candidates_(std::move(legacy_candidates)),
+      default_audio_dir_(std::move(default_audio_dir)) {}
+
+bool SettingsStore::Load(SettingsLoadResult* result, std::string* error) {
+  if (result == nullptr) {
+    if (error) *error = "Settings load result pointer is null";
+    return false;
+  }
+  try {
+    if (std::filesystem::exists(paths_.settings_file)) return LoadFromDisk(result, error);
+    if (!MigrateLegacySettings(legacy_candidates_, paths_, result, error)) return false;
+    PointDefaultProfilesAtDefaultFolder(&result->settings);
+    std::string layout_error;
+    if (!EnsureSoundsLayout(result->settings, &layout_error)) {
+      Log("Failed to create default Sounds layout during startup: " + layout_error);
+    }
+    return true;
+  } catch (const std::filesystem::filesystem_error& failure) {
+    if (error) error->clear();
+    return RecoverWithDefaults(
+        std::string("Recovered from filesystem failure while loading settings: ") +
+            failure.what(),
+        result);
+  } catch (const std::exception& failure) {
+    if (error) error->clear();
+    return RecoverWithDefaults(
+        std::string("Recovered from unexpected settings failure: ") + failure.what(), result);
+  } catch (...) {
+    if (error) error->clear();
+    return RecoverWithDefaults("Recovered from unknown settings failure during startup", result);
+  }
+}
+
+bool SettingsStore::LoadFromDisk(SettingsLoadResult* result, std::string* error) {
+  std::string text;
+  std::string read_error;
+  if (!ReadTextFile(paths_.settings_file, &text, &read_error)) {
+    if (error) error->clear();
+    std::string reason = read_error.empty() ? "Failed to read settings.json" : read_error;
+    return RecoverWithDefaults("Recovered from unreadable settings.json: " + reason, result);
+  }
+  JsonValue document;
+  std::string parse_error;
+  if (!JsonValue::Parse(text, &document, &parse_error)) {
+    if (error) error->clear();
+    return RecoverWithDefaults("Recovered from corrupted settings.json: " + parse_error, result);
+  }
+  // Valid JSON that is no object holds no settings either; refusing it would refuse every
+  // start until the user found and removed the file.
+  if (document.type != JsonValue::Type::Object) {
+    if (error) error->clear();
+    return RecoverWithDefaults(
+        "Recovered from corrupted settings.json: the document is not a JSON object", result);
+  }
+  if (IsFirstFormat(document)) return LoadFirstFormatInPlace(document, result, error);
+
+  MixerSettings settings;
+  MixerSettingsFromJson(document, &settings, nullptr);
+  PointDefaultProfilesAtDefaultFolder(&settings);
+  std::string layout_error;
+  if (!EnsureSoundsLayout(settings, &layout_error)) {
+    Log("Failed to create default Sounds layout while loading settings: " + layout_error);
+  }
+  *result = SettingsLoadResult{std::move(settings), true, false, paths_.settings_file.string(), {}};
+  return true;
+}
+
+bool SettingsStore::LoadFirstFormatInPlace(const JsonValue& document, SettingsLoadResult* result,
+                                           std::string* error) {
+  // The mapping keeps only the first format's members, so whatever else the file held (a
+  // current file that lost its version, say) must survive somewhere before it is rewritten.
+  std::filesystem::path backup;
+  if (!BackupLegacySettingsFile(paths_.settings_file, paths_, &backup, error)) return false;
+  MixerSettings settings;
+  if (!MigrateLegacySettingsJson(document, &settings, error)) return false;
+  if (!Save(settings, error)) return false;
+  PointDefaultProfilesAtDefaultFolder(&settings);
+  std::string layout_error;
+  if (!EnsureSoundsLayout(settings, &layout_error)) {
+    Log("Failed to create default Sounds layout after migration: " + layout_error);
+  }
+  *result = SettingsLoadResult{std::move(settings), true, true, paths_.settings_file.string(),
+                               backup.string()};
+  return true;
+}
+
+bool SettingsStore::RecoverWithDefaults(const std::string& message, SettingsLoadResult* result) {
+  MixerSettings defaults = MakeDefaultMixerSettings();
+  PointDefaultProfilesAtDefaultFolder(&defaults);
+  *result = SettingsLoadResult{defaults, false, false, {}, {}};
+
+  std::filesystem::path backup = CorruptBackupPath(paths_.settings_file);
+  std::error_code status_error;
+  bool absent = std::filesystem::symlink_status(paths_.settings_file, status_error).type() ==
+                std::filesystem::file_type::not_found;
+  bool copied_aside = false;
+  if (!absent) {
+    std::string bytes;
+    std::string copy_error;
+    if (ReadTextFile(paths_.settings_file, &bytes, &copy_error) &&
+        WriteTextFileAtomic(backup, bytes, &copy_error)) {
+      result->backup_path = backup.string();
+      copied_aside = true;
+    } else {
+      Log("Failed to back up corrupted settings: " + copy_error);
+    }
+  }
+  std::string layout_error;
+  if (!EnsureSoundsLayout(defaults, &layout_error)) {
+    Log("Failed to create default Sounds layout: " + layout_error);
+  }
+  // A file that could not be copied aside may still hold the user's only settings.
+  if (absent || copied_aside) {
+    std::string save_error;
+    if (!Save(defaults, &save_error)) Log("Failed to rewrite fresh default settings: " + save_error);
+  } else {
+    Log("Left settings.json in place because it could not be copied aside; running on defaults "
+        "until the next save");
+  }
+  Log(message);
+  return true;
+}
+
+bool SettingsStore::Save(const MixerSettings& settings, std::string* error) const {
+  MixerSettings copy = settings;
+  NormalizeMixerSettings(&copy);
+  return WriteTextFileAtomic(paths_.settings_file, MixerSettingsToJson(copy).Serialize(2), error);
+}
+
+bool SettingsStore::Reset(std::string* error) {
+  std::error_code code;
+  std::filesystem::remove(paths_.settings_file, code);
+  if (!code || code == std::errc::no_such_file_or_directory || code == std::errc::not_a_directory) {
+    return true;
+  }
+  if (error) *error = "Failed to delete settings.json: " + code.message();
+  return false;
+}
+
+std::filesystem::path SettingsStore::CorruptBackupPath(const std::filesystem::path& settings_file) {
+  return settings_file.parent_path() / (settings_file.filename().string() + ".corrupted");
+}
+
+std::filesystem::path SettingsStore::DefaultAudioDirectory() const {
+  if (!default_audio_dir_.empty()) return AbsoluteNormalPath(default_audio_dir_);
+  return AbsoluteNormalPath(Utf8ToPath(DefaultAudioDirUtf8()));
+}
+
+void SettingsStore::PointDefaultProfilesAtDefaultFolder(MixerSettings* settings) const {
+  std::filesystem::path target = DefaultAudioDirectory();
+  std::filesystem::path sounds = AbsoluteNormalPath(DefaultSoundsDirectory());
+  for (Profile& profile : settings->profiles) {
+    if (profile.audio_dir.empty() ||
+        AbsoluteNormalPath(Utf8ToPath(profile.audio_dir)) == sounds) {
+      profile.audio_dir = WideToUtf8(target);
+    }
+  }
+}
+
+bool SettingsStore::EnsureSoundsLayout(const MixerSettings& settings, std::string* error) const {
+  std::filesystem::path folder = DefaultAudioDirectory();
+  for (const Profile& profile : settings.profiles) {
+    if (AbsoluteNormalPath(Utf8ToPath(profile.audio_dir)) == folder) {
+      return EnsureAudioFolderLayout(folder, error);
+    }
+  }
+  return true;
+}
+
+void SettingsStore::Log(const std::string& message) const {
+  WriteLogLine(paths_.logs_folder, kLogTag, message);
+}
+
+}  // namespace zennic
