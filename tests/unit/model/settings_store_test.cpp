@@ -103,6 +103,23 @@ TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsLeftInPlace) {
   EXPECT_NE(log.find("Recovered from "), std::string::npos) << log;
 }
 
+TEST_F(SettingsStoreTest, ADamagedFileStaysWhenItsCopyCannotBeWritten) {
+  testing::WriteFile(paths_.settings_file, "{\"mic_name\": \"Mine\",");
+  testing::WriteFile(Corrupted() / "occupied", "a folder where the copy should go");
+  SettingsLoadResult result = Load();
+  EXPECT_EQ(result.settings, MakeDefaultMixerSettings());
+  EXPECT_EQ(result.backup_path, "");
+  EXPECT_EQ(Saved(), "{\"mic_name\": \"Mine\",");
+  std::string log = Log();
+  size_t backup_line = log.find("Failed to back up corrupted settings: MoveFileExW failed");
+  size_t kept_line = log.find("Left settings.json in place");
+  size_t reason_line = log.find("Recovered from corrupted settings.json: ");
+  EXPECT_NE(backup_line, std::string::npos) << log;
+  EXPECT_LT(backup_line, kept_line);
+  EXPECT_LT(kept_line, reason_line);
+  EXPECT_NE(reason_line, std::string::npos);
+}
+
 TEST_F(SettingsStoreTest, CurrentVersionsAreReadAndNotRewritten) {
   for (const char* version : {"-1", "2", "3", "7", "1e12"}) {
     std::string text = std::string(R"({"version":)") + version + R"(,"server_port":6060})";
