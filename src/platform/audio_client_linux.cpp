@@ -1,0 +1,391 @@
+#include "platform/audio_client_linux.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace zennic {
+namespace {
+
+// What a shared-mode endpoint offers as its period: 10 ms by default, 3 ms at the least.
+constexpr int64_t kDefaultDevicePeriod100ns = 100000;
+constexpr int64_t kMinimumDevicePeriod100ns = 30000;
+
+AudioMixFormat MixFormatOf(const pa_sample_spec& spec) {
+  AudioMixFormat format;
+  format.format_tag = AudioMixFormat::kTagExtensible;
+  format.extension_size = AudioMixFormat::kExtensibleSize;
+  format.channels = static_cast<uint16_t>(spec.channels);
+  format.sample_rate = spec.rate;
+  format.sub_format = AudioMixFormat::SubFormat::kPcm;
+  switch (spec.format) {
+    case PA_SAMPLE_S16LE:
+      format.bits_per_sample = format.valid_bits_per_sample = 16;
+      break;
+    case PA_SAMPLE_S24LE:
+      format.bits_per_sample = format.valid_bits_per_sample = 24;
+      break;
+    case PA_SAMPLE_S24_32LE:
+      format.bits_per_sample = 32;
+      format.valid_bits_per_sample = 24;
+      break;
+    case PA_SAMPLE_S32LE:
+      format.bits_per_sample = format.valid_bits_per_sample = 32;
+      break;
+    default:
+      // Float, and every format without a counterpart, which the server converts for us.
+      format.bits_per_sample = format.valid_bits_per_sample = 32;
+      format.sub_format = AudioMixFormat::SubFormat::kIeeeFloat;
+      break;
+  }
+  format.block_align = static_cast<uint16_t>(format.channels * format.bits_per_sample / 8);
+  return format;
+}
+
+bool SampleSpecOf(const AudioMixFormat& format, pa_sample_spec* spec) {
+  bool is_float = false;
+  if (format.format_tag == AudioMixFormat::kTagExtensible) {
+    if (format.extension_size < AudioMixFormat::kExtensibleSize) return false;
+    if (format.sub_format == AudioMixFormat::SubFormat::kOther) return false;
+    is_float = format.sub_format == AudioMixFormat::SubFormat::kIeeeFloat;
+  } else if (format.format_tag == AudioMixFormat::kTagIeeeFloat) {
+    is_float = true;
+  } else if (format.format_tag != AudioMixFormat::kTagPcm) {
+    return false;
+  }
+  uint16_t valid_bits = format.valid_bits_per_sample != 0 ? format.valid_bits_per_sample
+                                                          : format.bits_per_sample;
+  if (is_float) {
+    if (format.bits_per_sample != 32) return false;
+    spec->format = PA_SAMPLE_FLOAT32LE;
+  } else if (format.bits_per_sample == 16) {
+    spec->format = PA_SAMPLE_S16LE;
+  } else if (format.bits_per_sample == 24) {
+    spec->format = PA_SAMPLE_S24LE;
+  } else if (format.bits_per_sample == 32) {
+    spec->format = valid_bits == 24 ? PA_SAMPLE_S24_32LE : PA_SAMPLE_S32LE;
+  } else {
+    return false;
+  }
+  spec->rate = format.sample_rate;
+  spec->channels = static_cast<uint8_t>(std::min<uint16_t>(format.channels, 255));
+  return format.channels <= PA_CHANNELS_MAX && pa_sample_spec_valid(spec) &&
+         format.block_align == format.channels * format.bits_per_sample / 8;
+}
+
+void OnStreamState(pa_stream*, void* userdata) {
+  PulseConnection::SignalLoop(static_cast<pa_threaded_mainloop*>(userdata));
+}
+
+// One object serves as the client and as whichever service its flow has. All state is guarded
+// by the connection's loop lock.
+class PulseAudioClient final : public AudioClient,
+                               public AudioRenderClient,
+                               public AudioCaptureClient {
+ public:
+  PulseAudioClient(std::shared_ptr<PulseConnection> connection, AudioFlow flow,
+                   std::string device_name, const pa_sample_spec& device_spec)
+      : connection_(std::move(connection)),
+        flow_(flow),
+        device_name_(std::move(device_name)),
+        device_spec_(device_spec) {}
+
+  ~PulseAudioClient() override {
+    if (stream_ == nullptr) return;
+    PulseLock lock(*connection_);
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+  }
+
+  AudioResult GetMixFormat(AudioMixFormat* format) override {
+    if (format == nullptr) return audio_result::kPointer;
+    *format = MixFormatOf(device_spec_);
+    return audio_result::kOk;
+  }
+
+  AudioResult Initialize(const AudioMixFormat& format, int64_t buffer_duration_100ns) override {
+    pa_sample_spec spec{};
+    if (!SampleSpecOf(format, &spec)) return audio_result::kUnsupportedFormat;
+    if (connection_->InLoopThread()) return audio_result::kOutOfOrder;
+    PulseLock lock(*connection_);
+    if (stream_ != nullptr) return audio_result::kAlreadyInitialized;
+
+    pa_channel_map map;
+    // The engine's channel order: left, right, then the rest as the extensible format orders them.
+    if (pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_WAVEEX) == nullptr) {
+      return audio_result::kUnsupportedFormat;
+    }
+    pa_stream* stream = pa_stream_new(connection_->context(), "Ruzerad", &spec, &map);
+    if (stream == nullptr) return connection_->LastError();
+    pa_stream_set_state_callback(stream, OnStreamState, connection_->loop());
+
+    int64_t duration = std::max(buffer_duration_100ns, kMinimumDevicePeriod100ns);
+    auto buffer_bytes = static_cast<uint32_t>(
+        pa_usec_to_bytes(static_cast<pa_usec_t>(duration / 10), &spec));
+    pa_buffer_attr attr;
+    attr.maxlength = static_cast<uint32_t>(-1);
+    attr.tlength = flow_ == AudioFlow::kRender ? buffer_bytes : static_cast<uint32_t>(-1);
+    attr.prebuf = static_cast<uint32_t>(-1);
+    attr.minreq = static_cast<uint32_t>(-1);
+    attr.fragsize = flow_ == AudioFlow::kCapture ? buffer_bytes / 2 : static_cast<uint32_t>(-1);
+    // A stream stays on its device: when the device goes, the stream ends instead of moving
+    // the user's voice to whatever device takes its role.
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE |
+                                                PA_STREAM_ADJUST_LATENCY);
+    int connected =
+        flow_ == AudioFlow::kRender
+            ? pa_stream_connect_playback(stream, device_name_.c_str(), &attr, flags, nullptr,
+                                         nullptr)
+            : pa_stream_connect_record(stream, device_name_.c_str(), &attr, flags);
+    AudioResult result = connected < 0 ? connection_->LastError() : audio_result::kOk;
+    if (AudioSucceeded(result)) {
+      result = connection_->WaitUntil(
+          [stream] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; });
+    }
+    if (AudioSucceeded(result) && pa_stream_get_state(stream) != PA_STREAM_READY) {
+      result = connection_->LastError();
+      if (result == audio_result::kNotFound || result == audio_result::kOk) {
+        result = audio_result::kDeviceInvalidated;
+      }
+    }
+    if (AudioFailed(result)) {
+      pa_stream_set_state_callback(stream, nullptr, nullptr);
+      pa_stream_disconnect(stream);
+      pa_stream_unref(stream);
+      return result;
+    }
+
+    stream_ = stream;
+    frame_bytes_ = static_cast<uint32_t>(pa_frame_size(&spec));
+    const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_);
+    uint32_t granted_bytes =
+        flow_ == AudioFlow::kRender && granted != nullptr ? granted->tlength : buffer_bytes;
+    buffer_frames_ = std::max<uint32_t>(granted_bytes / frame_bytes_, 1);
+    if (flow_ == AudioFlow::kRender) render_buffer_.resize(size_t{buffer_frames_} * frame_bytes_);
+    return audio_result::kOk;
+  }
+
+  AudioResult GetBufferSize(uint32_t* frames) override {
+    if (frames == nullptr) return audio_result::kPointer;
+    PulseLock lock(*connection_);
+    if (stream_ == nullptr) return audio_result::kNotInitialized;
+    *frames = buffer_frames_;
+    return audio_result::kOk;
+  }
+
+  AudioResult GetCurrentPadding(uint32_t* frames) override {
+    if (frames == nullptr) return audio_result::kPointer;
+    PulseLock lock(*connection_);
+    AudioResult state = StreamState();
+    if (AudioFailed(state)) return state;
+    if (flow_ == AudioFlow::kCapture) {
+      AudioResult drained = DrainCapture();
+      if (AudioFailed(drained)) return drained;
+      *frames = static_cast<uint32_t>(capture_pending_.size() / frame_bytes_);
+      return audio_result::kOk;
+    }
+    return RenderPadding(frames);
+  }
+
+  AudioResult GetDevicePeriod(int64_t* default_period, int64_t* minimum_period) override {
+    if (default_period == nullptr && minimum_period == nullptr) return audio_result::kPointer;
+    if (default_period != nullptr) *default_period = kDefaultDevicePeriod100ns;
+    if (minimum_period != nullptr) *minimum_period = kMinimumDevicePeriod100ns;
+    return audio_result::kOk;
+  }
+
+  AudioResult GetRenderClient(AudioRenderClient** service) override {
+    if (service == nullptr) return audio_result::kPointer;
+    *service = nullptr;
+    AudioResult ready = ServiceReady(AudioFlow::kRender);
+    if (AudioSucceeded(ready)) *service = this;
+    return ready;
+  }
+
+  AudioResult GetCaptureClient(AudioCaptureClient** service) override {
+    if (service == nullptr) return audio_result::kPointer;
+    *service = nullptr;
+    AudioResult ready = ServiceReady(AudioFlow::kCapture);
+    if (AudioSucceeded(ready)) *service = this;
+    return ready;
+  }
+
+  AudioResult Start() override {
+    PulseLock lock(*connection_);
+    AudioResult state = StreamState();
+    if (AudioFailed(state)) return state;
+    if (started_) return audio_result::kNotStopped;
+    AudioResult corked = Cork(false);
+    if (AudioSucceeded(corked)) started_ = true;
+    return corked;
+  }
+
+  AudioResult Stop() override {
+    PulseLock lock(*connection_);
+    if (stream_ == nullptr) return audio_result::kNotInitialized;
+    if (!started_) return audio_result::kFalse;
+    started_ = false;
+    return pa_stream_get_state(stream_) == PA_STREAM_READY ? Cork(true) : audio_result::kOk;
+  }
+
+  // Render service.
+  AudioResult GetBuffer(uint32_t frames, uint8_t** data) override {
+    if (data == nullptr) return audio_result::kPointer;
+    *data = nullptr;
+    PulseLock lock(*connection_);
+    AudioResult state = StreamState();
+    if (AudioFailed(state)) return state;
+    if (render_held_) return audio_result::kOutOfOrder;
+    uint32_t padding = 0;
+    AudioResult padded = RenderPadding(&padding);
+    if (AudioFailed(padded)) return padded;
+    if (frames > buffer_frames_ - padding) return audio_result::kBufferTooLarge;
+    render_held_ = true;
+    render_held_frames_ = frames;
+    *data = render_buffer_.data();
+    return audio_result::kOk;
+  }
+
+  AudioResult ReleaseBuffer(uint32_t frames, uint32_t flags) override {
+    PulseLock lock(*connection_);
+    if (!render_held_) return frames == 0 ? audio_result::kOk : audio_result::kOutOfOrder;
+    uint32_t held = render_held_frames_;
+    render_held_ = false;
+    render_held_frames_ = 0;
+    if (frames > held) return audio_result::kInvalidSize;
+    AudioResult state = StreamState();
+    if (AudioFailed(state)) return state;
+    if (frames == 0) return audio_result::kOk;
+    size_t bytes = size_t{frames} * frame_bytes_;
+    if ((flags & kAudioBufferFlagSilent) != 0) std::memset(render_buffer_.data(), 0, bytes);
+    if (pa_stream_write(stream_, render_buffer_.data(), bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+      return connection_->LastError();
+    }
+    return audio_result::kOk;
+  }
+
+  // Capture service.
+  AudioResult GetNextPacketSize(uint32_t* frames) override {
+    if (frames == nullptr) return audio_result::kPointer;
+    PulseLock lock(*connection_);
+    AudioResult state = StreamState();
+    if (AudioFailed(state)) return state;
+    if (capture_held_frames_ == 0) {
+      AudioResult drained = DrainCapture();
+      if (AudioFailed(drained)) return drained;
+    }
+    *frames = static_cast<uint32_t>(capture_pending_.size() / frame_bytes_);
+    return audio_result::kOk;
+  }
+
+  AudioResult GetBuffer(uint8_t** data, uint32_t* frames, uint32_t* flags) override {
+    if (data == nullptr || frames == nullptr || flags == nullptr) return audio_result::kPointer;
+    *data = nullptr;
+    *frames = 0;
+    *flags = 0;
+    PulseLock lock(*connection_);
+    AudioResult state = StreamState();
+    if (AudioFailed(state)) return state;
+    if (capture_held_frames_ != 0) return audio_result::kOutOfOrder;
+    AudioResult drained = DrainCapture();
+    if (AudioFailed(drained)) return drained;
+    auto available = static_cast<uint32_t>(capture_pending_.size() / frame_bytes_);
+    if (available == 0) return audio_result::kBufferEmpty;
+    capture_held_frames_ = available;
+    *data = capture_pending_.data();
+    *frames = available;
+    return audio_result::kOk;
+  }
+
+  AudioResult ReleaseBuffer(uint32_t frames) override {
+    PulseLock lock(*connection_);
+    uint32_t held = capture_held_frames_;
+    capture_held_frames_ = 0;
+    if (frames > held) return audio_result::kInvalidSize;
+    capture_pending_.erase(capture_pending_.begin(),
+                           capture_pending_.begin() + static_cast<std::ptrdiff_t>(
+                                                          size_t{frames} * frame_bytes_));
+    return audio_result::kOk;
+  }
+
+ private:
+  // Locked. The stream's condition as a code: a stream whose device went away has failed.
+  AudioResult StreamState() const {
+    if (stream_ == nullptr) return audio_result::kNotInitialized;
+    if (pa_stream_get_state(stream_) != PA_STREAM_READY) return audio_result::kDeviceInvalidated;
+    return audio_result::kOk;
+  }
+
+  AudioResult ServiceReady(AudioFlow wanted) {
+    PulseLock lock(*connection_);
+    if (stream_ == nullptr) return audio_result::kNotInitialized;
+    return flow_ == wanted ? audio_result::kOk : audio_result::kWrongEndpointType;
+  }
+
+  // Locked. Queued frames: the buffer minus what the server asks for.
+  AudioResult RenderPadding(uint32_t* frames) const {
+    size_t writable = pa_stream_writable_size(stream_);
+    if (writable == static_cast<size_t>(-1)) return audio_result::kDeviceInvalidated;
+    auto writable_frames =
+        static_cast<uint32_t>(std::min<size_t>(writable / frame_bytes_, buffer_frames_));
+    *frames = buffer_frames_ - writable_frames;
+    return audio_result::kOk;
+  }
+
+  // Locked. Moves what the server delivered into the pending packet; gaps become silence.
+  AudioResult DrainCapture() {
+    while (pa_stream_readable_size(stream_) > 0) {
+      const void* data = nullptr;
+      size_t bytes = 0;
+      if (pa_stream_peek(stream_, &data, &bytes) < 0) return connection_->LastError();
+      if (bytes == 0) break;
+      const auto* begin = static_cast<const uint8_t*>(data);
+      if (begin != nullptr) {
+        capture_pending_.insert(capture_pending_.end(), begin, begin + bytes);
+      } else {
+        capture_pending_.resize(capture_pending_.size() + bytes, 0);
+      }
+      pa_stream_drop(stream_);
+    }
+    return audio_result::kOk;
+  }
+
+  // Locked.
+  AudioResult Cork(bool pause) {
+    PulseSuccessRequest request{connection_->loop(), false};
+    AudioResult result = connection_->Finish(
+        pa_stream_cork(stream_, pause ? 1 : 0, PulseSuccessRequest::OnStreamAnswer, &request),
+        request);
+    if (AudioFailed(result) && pa_stream_get_state(stream_) != PA_STREAM_READY) {
+      return audio_result::kDeviceInvalidated;
+    }
+    return result;
+  }
+
+  std::shared_ptr<PulseConnection> connection_;
+  AudioFlow flow_;
+  std::string device_name_;
+  pa_sample_spec device_spec_;
+
+  pa_stream* stream_ = nullptr;
+  bool started_ = false;
+  uint32_t frame_bytes_ = 0;
+  uint32_t buffer_frames_ = 0;
+  std::vector<uint8_t> render_buffer_;
+  bool render_held_ = false;
+  uint32_t render_held_frames_ = 0;
+  std::vector<uint8_t> capture_pending_;
+  uint32_t capture_held_frames_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<AudioClient> MakePulseAudioClient(std::shared_ptr<PulseConnection> connection,
+                                                  AudioFlow flow, std::string device_name,
+                                                  const pa_sample_spec& device_spec) {
+  return std::make_unique<PulseAudioClient>(std::move(connection), flow, std::move(device_name),
+                                            device_spec);
+}
+
+}  // namespace zennic

@@ -1,0 +1,90 @@
+#include "support/private_audio_server.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+#include "support/test_environment.h"
+
+namespace zennic::testing {
+namespace {
+
+// Runs a shell command; its standard output and exit status.
+std::string RunCommand(const std::string& command, int* status) {
+  std::string output;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    *status = -1;
+    return output;
+  }
+  char buffer[4096];
+  size_t read = 0;
+  while ((read = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, read);
+  int closed = ::pclose(pipe);
+  *status = WIFEXITED(closed) ? WEXITSTATUS(closed) : -1;
+  while (!output.empty() && output.back() == '\n') output.pop_back();
+  return output;
+}
+
+std::string Quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+}  // namespace
+
+PrivateAudioServer::PrivateAudioServer() {
+  std::string script = RequiredEnvironment("ZENNIC_VIRTUAL_AUDIO");
+  if (const char* previous = std::getenv("PULSE_SERVER")) {
+    had_previous_server_ = true;
+    previous_server_ = previous;
+  }
+  int status = 0;
+  address_ = RunCommand(Quoted(script) + " start " + Quoted(folder_.path().string()), &status);
+  if (status != 0 || address_.empty()) {
+    ADD_FAILURE() << "the private audio server did not start: " << address_;
+    return;
+  }
+  ::setenv("PULSE_SERVER", address_.c_str(), 1);
+}
+
+PrivateAudioServer::~PrivateAudioServer() {
+  if (const char* script = std::getenv("ZENNIC_VIRTUAL_AUDIO")) {
+    int status = 0;
+    RunCommand(Quoted(script) + " stop " + Quoted(folder_.path().string()), &status);
+  }
+  if (had_previous_server_) {
+    ::setenv("PULSE_SERVER", previous_server_.c_str(), 1);
+  } else {
+    ::unsetenv("PULSE_SERVER");
+  }
+}
+
+std::string PrivateAudioServer::Pactl(const std::string& arguments) const {
+  int status = 0;
+  std::string output =
+      RunCommand("PULSE_SERVER=" + Quoted(address_) + " pactl " + arguments + " 2>&1", &status);
+  EXPECT_EQ(status, 0) << "pactl " << arguments << ": " << output;
+  return output;
+}
+
+std::string PrivateAudioServer::LoadModule(const std::string& arguments) const {
+  return Pactl("load-module " + arguments);
+}
+
+void PrivateAudioServer::UnloadModuleWith(const std::string& text) const {
+  std::istringstream modules(Pactl("list short modules"));
+  for (std::string line; std::getline(modules, line);) {
+    if (line.find(text) != std::string::npos) {
+      Pactl("unload-module " + line.substr(0, line.find('\t')));
+      return;
+    }
+  }
+  ADD_FAILURE() << "no module with " << text;
+}
+
+}  // namespace zennic::testing

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+
+#include "support/temp_folder.h"
+
+namespace zennic::testing {
+
+// A PulseAudio server of the test's own, with the virtual devices of scripts/virtual-audio, for
+// tests that change defaults or devices. While it lives it is this process's audio server
+// (PULSE_SERVER), so the machine's shared server is never touched.
+class PrivateAudioServer {
+ public:
+  PrivateAudioServer();
+  ~PrivateAudioServer();
+  PrivateAudioServer(const PrivateAudioServer&) = delete;
+  PrivateAudioServer& operator=(const PrivateAudioServer&) = delete;
+
+  const std::string& address() const { return address_; }
+
+  // Runs pactl against this server and returns its output without the last line feed; a
+  // failing command fails the test.
+  std::string Pactl(const std::string& arguments) const;
+  std::string DefaultSink() const { return Pactl("get-default-sink"); }
+  std::string DefaultSource() const { return Pactl("get-default-source"); }
+  // Loads a module and returns its index.
+  std::string LoadModule(const std::string& arguments) const;
+  // Unloads the module whose arguments contain `text`.
+  void UnloadModuleWith(const std::string& text) const;
+
+ private:
+  TempFolder folder_;
+  std::string address_;
+  std::string previous_server_;
+  bool had_previous_server_ = false;
+};
+
+}  // namespace zennic::testing
