@@ -48,6 +48,15 @@ bool AppHost::Initialize(std::string* error) {
     return false;
   }
 
+  key_binding_service_ = std::make_unique<KeyBindingService>(runtime_state_.get());
+  if (!key_binding_service_->Initialize(error)) {
+    Shutdown();
+    return false;
+  }
+  // Headless, the program runs on with push-to-talk from the web client only.
+  std::string no_hotkeys = key_binding_service_->RawInputInactiveReason();
+  if (!no_hotkeys.empty()) WriteLogLine(paths_.logs_folder, "KeyBindingService", no_hotkeys);
+
   profile_service_ = std::make_unique<ProfileService>(runtime_state_.get());
 
   WriteLogLine(paths_.logs_folder, kLogTag, "Ruzerad started; data folder " + paths_.root.string());
@@ -68,6 +77,8 @@ void AppHost::Shutdown() {
   if (initialized_) WriteLogLine(paths_.logs_folder, kLogTag, "Shutting down");
   localization_.reset();
   profile_service_.reset();
+  if (key_binding_service_) key_binding_service_->Stop();
+  key_binding_service_.reset();
   runtime_state_.reset();
   single_instance_guard_.Release();
   effective_http_port_ = kDefaultHttpPort;

@@ -8,6 +8,7 @@
 #include "app/app_paths.h"
 #include "app/localization.h"
 #include "app/single_instance_guard.h"
+#include "engine/key_binding_service.h"
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
 
@@ -36,6 +37,7 @@ class AppHost {
 
   SingleInstanceGuard single_instance_guard_;
   std::unique_ptr<RuntimeState> runtime_state_;
+  std::unique_ptr<KeyBindingService> key_binding_service_;
   std::unique_ptr<ProfileService> profile_service_;
   std::unique_ptr<Localization> localization_;
   AppPaths paths_;

@@ -80,8 +80,17 @@ bool SecondXClient::IsAnyKeyDown() {
 }
 
 bool SecondXClient::IsButtonDown(unsigned x_button) {
-  int pointer = 0;
-  XIGetClientPointer(display_, None, &pointer);
+  // The master pointer carries the state of every pointer device, the XTEST one included.
+  int device_count = 0;
+  XIDeviceInfo* devices = XIQueryDevice(display_, XIAllMasterDevices, &device_count);
+  int pointer = -1;
+  for (int i = 0; i < device_count && pointer < 0; ++i) {
+    if (devices[i].use == XIMasterPointer) pointer = devices[i].deviceid;
+  }
+  XIFreeDeviceInfo(devices);
+  EXPECT_GE(pointer, 0) << "the display has no master pointer";
+  if (pointer < 0) return false;
+
   Window root = 0;
   Window child = 0;
   double root_x = 0, root_y = 0, window_x = 0, window_y = 0;
@@ -93,6 +102,23 @@ bool SecondXClient::IsButtonDown(unsigned x_button) {
   bool down = static_cast<int>(x_button) < buttons.mask_len * 8 && XIMaskIsSet(buttons.mask, x_button);
   XFree(buttons.mask);
   return down;
+}
+
+ScopedDisplayVariable::ScopedDisplayVariable(const char* value) {
+  if (const char* old = std::getenv("DISPLAY")) saved_ = old;
+  if (value == nullptr) {
+    ::unsetenv("DISPLAY");
+  } else {
+    ::setenv("DISPLAY", value, 1);
+  }
+}
+
+ScopedDisplayVariable::~ScopedDisplayVariable() {
+  if (saved_) {
+    ::setenv("DISPLAY", saved_->c_str(), 1);
+  } else {
+    ::unsetenv("DISPLAY");
+  }
 }
 
 void RunXdotool(const std::string& arguments) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 // Xlib's own name for a connection; its header's macros stay out of the tests.
@@ -35,6 +36,18 @@ class SecondXClient {
  private:
   _XDisplay* display_ = nullptr;
   unsigned long window_ = 0;
+};
+
+// Points DISPLAY elsewhere (or nowhere, for null) until the end of the scope.
+class ScopedDisplayVariable {
+ public:
+  explicit ScopedDisplayVariable(const char* value);
+  ~ScopedDisplayVariable();
+  ScopedDisplayVariable(const ScopedDisplayVariable&) = delete;
+  ScopedDisplayVariable& operator=(const ScopedDisplayVariable&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
 };
 
 // Runs xdotool with the given arguments on the test display; fails the test when it fails.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "model/key_catalog.h"
+
 namespace zennic {
 namespace {
 
@@ -57,6 +59,29 @@ TEST(X11KeyCodes, EveryKnownKeyIsInjectedAsTheKeyThatReportedIt) {
     EXPECT_EQ(XKeycodeFromScanCode(event->scan_code, event->extended), keycode) << keycode;
   }
   EXPECT_GT(known, 100);
+}
+
+TEST(X11KeyCodes, EveryCatalogueKeyIsInjectedAsAKeyThatRawInputNamesBackAsTheSameKey) {
+  // The catalogue's scan codes and this table are kept apart; a disagreement would make the
+  // voice-chat key press another key than the one the user chose.
+  for (const KeyCatalogEntry& entry : GetKeyCatalog()) {
+    std::optional<RawKeyEvent> event;
+    if (entry.vk == 4 || entry.vk == 5 || entry.vk == 6) {
+      std::optional<unsigned> button = XButtonFromMouseButtonCode(static_cast<uint32_t>(entry.vk));
+      ASSERT_TRUE(button.has_value()) << entry.id;
+      event = RawKeyEventFromXButton(*button, true);
+    } else {
+      std::optional<unsigned> keycode =
+          XKeycodeFromScanCode(static_cast<uint32_t>(entry.scan_code), entry.extended);
+      ASSERT_TRUE(keycode.has_value()) << entry.id;
+      event = RawKeyEventFromXKey(*keycode, true, true);
+    }
+    ASSERT_TRUE(event.has_value()) << entry.id;
+    std::optional<KeyBinding> named = NameCapturedKey(
+        event->vk, static_cast<int32_t>(event->scan_code), event->extended, kKeySourceCapturedBackend);
+    ASSERT_TRUE(named.has_value()) << entry.id;
+    EXPECT_EQ(named->id, entry.id);
+  }
 }
 
 TEST(X11KeyCodes, InjectionAcceptsThePrefixInTheHighByteOrAsTheFlag) {
