@@ -162,7 +162,7 @@ class AudioSystem {
   virtual AudioResult SetDefaultEndpoint(const std::string& id, AudioRole role) = 0;
   virtual AudioResult OpenEndpoint(const std::string& id,
                                    std::unique_ptr<AudioEndpoint>* endpoint) = 0;
-  // After Unregister returns, the listener is never called again.
+  // After Unregister returns, or the system is destroyed, the listener is never called again.
   virtual AudioResult RegisterEndpointListener(AudioEndpointListener* listener) = 0;
   virtual AudioResult UnregisterEndpointListener(AudioEndpointListener* listener) = 0;
 };

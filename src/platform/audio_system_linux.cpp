@@ -89,6 +89,12 @@ class PulseAudioSystem final : public AudioSystem {
   explicit PulseAudioSystem(std::shared_ptr<PulseConnection> connection)
       : connection_(std::move(connection)) {}
 
+  // Endpoints and clients may keep the connection alive; its listeners end here.
+  ~PulseAudioSystem() override {
+    PulseLock lock(*connection_);
+    for (AudioEndpointListener* listener : listeners_) connection_->RemoveListener(listener);
+  }
+
   AudioResult EnumerateEndpoints(AudioFlow flow,
                                  std::vector<AudioEndpointDescription>* endpoints) override {
     if (endpoints == nullptr) return audio_result::kPointer;
@@ -159,13 +165,16 @@ class PulseAudioSystem final : public AudioSystem {
   AudioResult RegisterEndpointListener(AudioEndpointListener* listener) override {
     if (connection_->InLoopThread()) return audio_result::kOutOfOrder;
     PulseLock lock(*connection_);
-    return connection_->AddListener(listener);
+    AudioResult added = connection_->AddListener(listener);
+    if (AudioSucceeded(added)) listeners_.push_back(listener);
+    return added;
   }
 
   AudioResult UnregisterEndpointListener(AudioEndpointListener* listener) override {
     if (connection_->InLoopThread()) return audio_result::kOutOfOrder;
     PulseLock lock(*connection_);
     connection_->RemoveListener(listener);
+    listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
     return audio_result::kOk;
   }
 
@@ -206,6 +215,7 @@ class PulseAudioSystem final : public AudioSystem {
   }
 
   std::shared_ptr<PulseConnection> connection_;
+  std::vector<AudioEndpointListener*> listeners_;  // guarded by the loop lock
 };
 
 }  // namespace

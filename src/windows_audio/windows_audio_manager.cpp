@@ -1,0 +1,221 @@
+// The manager itself: construction, the backend's forwards, endpoint lookups, the backup file
+// and the status record.
+
+#include "windows_audio/windows_audio_manager.h"
+
+#include <system_error>
+
+#include "model/files.h"
+#include "model/text.h"
+#include "windows_audio/audio_system_policy_backend.h"
+#include "windows_audio/endpoint_rules.h"
+
+namespace zennic {
+namespace {
+
+constexpr char kNoBackend[] = "Windows audio backend is not available";
+constexpr char kNotAnObject[] = "audio_backup.json is not a valid JSON object";
+
+}  // namespace
+
+WindowsAudioManager::WindowsAudioManager(std::filesystem::path backup_path)
+    : WindowsAudioManager(std::move(backup_path), ConnectAudioSystem) {}
+
+WindowsAudioManager::WindowsAudioManager(std::filesystem::path backup_path,
+                                         AudioSystemFactory audio_systems)
+    : backup_path_(std::move(backup_path)), audio_systems_(std::move(audio_systems)) {
+  if (audio_systems_) backend_ = std::make_unique<AudioSystemPolicyBackend>(audio_systems_);
+}
+
+WindowsAudioManager::~WindowsAudioManager() { StopRouteMonitoring(); }
+
+bool WindowsAudioManager::Fail(std::string* error, std::string text) {
+  if (error != nullptr) *error = std::move(text);
+  return false;
+}
+
+bool WindowsAudioManager::EnumerateEndpoints(AudioFlow flow,
+                                             std::vector<AudioEndpointInfo>* endpoints,
+                                             std::string* error) {
+  if (!backend_) return Fail(error, kNoBackend);
+  return backend_->EnumerateEndpoints(flow, endpoints, error);
+}
+
+bool WindowsAudioManager::GetDefaultEndpoints(std::vector<AudioRoleEndpoint>* endpoints,
+                                              std::string* error) {
+  if (!backend_) return Fail(error, kNoBackend);
+  return backend_->GetDefaultEndpoints(endpoints, error);
+}
+
+bool WindowsAudioManager::FindCableOutputEndpoint(AudioEndpointInfo* endpoint,
+                                                  std::string* error) {
+  if (!backend_) return Fail(error, "");
+  std::vector<AudioEndpointInfo> endpoints;
+  if (!backend_->EnumerateEndpoints(AudioFlow::kCapture, &endpoints, error)) return false;
+  for (const AudioEndpointInfo& candidate : endpoints) {
+    if (HasCableOutputNamePrefix(candidate.name)) {
+      if (endpoint != nullptr) *endpoint = candidate;
+      return true;
+    }
+  }
+  return Fail(error, "CABLE Output / CABLE Out 16 Ch was not found in Windows recording devices");
+}
+
+bool WindowsAudioManager::FindMonitorOutputEndpoint(const std::string& monitor_name,
+                                                    AudioEndpointInfo* endpoint,
+                                                    std::string* error) {
+  std::string wanted = NormalizeChoiceKey(monitor_name);
+  if (wanted.empty()) return Fail(error, "Monitor output is not selected");
+  if (!backend_) return Fail(error, "");
+  std::vector<AudioEndpointInfo> endpoints;
+  if (!backend_->EnumerateEndpoints(AudioFlow::kRender, &endpoints, error)) return false;
+  for (const AudioEndpointInfo& candidate : endpoints) {
+    if (NormalizeChoiceKey(candidate.name) == wanted) {
+      if (endpoint != nullptr) *endpoint = candidate;
+      return true;
+    }
+  }
+  return Fail(error,
+              "Selected monitor output is not currently available in Windows playback devices");
+}
+
+bool WindowsAudioManager::FindVerifiedCableOutputEndpoint(const std::string& verified_id,
+                                                          const std::string& verified_name,
+                                                          AudioEndpointInfo* endpoint,
+                                                          std::string* error, bool* unavailable) {
+  if (unavailable != nullptr) *unavailable = false;
+  if (verified_id.empty() || Trim(verified_name).empty()) {
+    return Fail(error, "Run Full Setup Check before starting the mixer.");
+  }
+  if (!backend_) return Fail(error, "");
+  std::vector<AudioEndpointInfo> endpoints;
+  if (!backend_->EnumerateEndpoints(AudioFlow::kCapture, &endpoints, error)) return false;
+  for (const AudioEndpointInfo& candidate : endpoints) {
+    if (candidate.id == verified_id && HasCableOutputNamePrefix(candidate.name)) {
+      if (endpoint != nullptr) *endpoint = candidate;
+      return true;
+    }
+  }
+  if (unavailable != nullptr) *unavailable = true;
+  return Fail(error, "The verified CABLE Output is no longer available. Run Full Setup Check again.");
+}
+
+bool WindowsAudioManager::ResolveVerifiedCableOutput(const std::string& verified_id,
+                                                     const std::string& verified_name,
+                                                     std::string* current_name, std::string* error,
+                                                     bool* unavailable) {
+  std::lock_guard lock(mutex_);
+  if (current_name != nullptr) current_name->clear();
+  AudioEndpointInfo endpoint;
+  if (!FindVerifiedCableOutputEndpoint(verified_id, verified_name, &endpoint, error,
+                                       unavailable)) {
+    return false;
+  }
+  if (current_name != nullptr) *current_name = endpoint.name;
+  return true;
+}
+
+bool WindowsAudioManager::HasActiveSession() {
+  std::lock_guard lock(mutex_);
+  if (BackupPresenceOnDisk() == BackupPresence::kMissing) return false;
+  AudioBackup backup;
+  return ReadBackup(&backup, nullptr) && backup.session_active;
+}
+
+bool WindowsAudioManager::GetStatus(WindowsAudioStatus* status) {
+  if (status == nullptr) return false;
+  std::lock_guard lock(mutex_);
+  WindowsAudioStatus record;
+  record.backup_path = backup_path_.string();
+  record.backup_exists = BackupPresenceOnDisk() != BackupPresence::kMissing;
+
+  std::vector<AudioRoleEndpoint> defaults;
+  std::string defaults_error;
+  if (ReadCurrentDefaults(&defaults, &defaults_error)) {
+    record.current_defaults_available = true;
+    record.current_default_output_name = DefaultsOutputName(defaults);
+    record.current_default_input_name = DefaultsInputName(defaults);
+    record.current_default_output_is_cable = HasCableDefault(defaults, AudioFlow::kRender);
+    record.current_default_input_is_cable = HasCableDefault(defaults, AudioFlow::kCapture);
+  } else {
+    record.error = defaults_error;
+  }
+
+  AudioBackup backup;
+  std::string read_error;
+  if (!record.backup_exists) {
+    // Nothing to read: no backup is not an error.
+  } else if (!ReadBackup(&backup, &read_error)) {
+    record.error = read_error;
+  } else {
+    const AudioDefaultsSnapshot& session = backup.current_session;
+    record.backup_valid = true;
+    record.session_active = backup.session_active;
+    record.current_session_invalid_output = session.invalid_render_output;
+    record.current_session_saved_at = session.saved_at;
+    record.current_session_output_name = DefaultsOutputName(session.endpoints);
+    record.current_session_input_name = DefaultsInputName(session.endpoints);
+    record.restore_session_available = backup.session_active && !session.endpoints.empty();
+    record.current_session_safe_normal_pc = IsSafeNormalPcSnapshot(session.endpoints);
+    if (backup.last_known_good) {
+      const AudioDefaultsSnapshot& good = *backup.last_known_good;
+      record.last_known_good_saved_at = good.saved_at;
+      record.last_known_good_output_name = DefaultsOutputName(good.endpoints);
+      record.last_known_good_input_name = DefaultsInputName(good.endpoints);
+      record.restore_last_known_good_available = !good.endpoints.empty();
+      record.last_known_good_safe_normal_pc = IsSafeNormalPcSnapshot(good.endpoints);
+    }
+  }
+
+  record.audio_route_monitoring_active = monitoring_active_.load();
+  {
+    std::lock_guard warning_lock(warning_mutex_);
+    record.audio_route_warning = route_warning_;
+    record.audio_route_warning_code = route_warning_code_;
+    record.audio_route_warning_message = route_warning_message_;
+  }
+  *status = std::move(record);
+  return true;
+}
+
+bool WindowsAudioManager::ReadBackup(AudioBackup* backup, std::string* error) {
+  if (backup == nullptr) return Fail(error, "Audio backup output pointer is null");
+  std::lock_guard lock(mutex_);
+  std::string text;
+  if (!ReadTextFile(backup_path_, &text, error)) return false;
+  JsonValue root;
+  std::string parse_error;
+  if (!JsonValue::Parse(text, &root, &parse_error)) {
+    return Fail(error, parse_error.empty() ? kNotAnObject : parse_error);
+  }
+  if (root.type != JsonValue::Type::Object) return Fail(error, kNotAnObject);
+  if (!ParseAudioBackup(root, backup)) return Fail(error, "audio_backup.json has an invalid schema");
+  return true;
+}
+
+bool WindowsAudioManager::WriteBackup(const AudioBackup& backup, std::string* error) {
+  std::lock_guard lock(mutex_);
+  return WriteTextFileAtomic(backup_path_, AudioBackupToJson(backup).Serialize(2), error);
+}
+
+WindowsAudioManager::BackupPresence WindowsAudioManager::BackupPresenceOnDisk() const {
+  std::error_code status_error;
+  std::filesystem::file_status status = std::filesystem::symlink_status(backup_path_, status_error);
+  if (status.type() == std::filesystem::file_type::not_found) return BackupPresence::kMissing;
+  if (status_error) return BackupPresence::kUnknown;
+  return BackupPresence::kPresent;
+}
+
+bool WindowsAudioManager::LoadBackupOrFresh(AudioBackup* backup, std::string* error) {
+  *backup = AudioBackup{};
+  if (BackupPresenceOnDisk() == BackupPresence::kMissing) return true;
+  return ReadBackup(backup, error);
+}
+
+bool WindowsAudioManager::ReadCurrentDefaults(std::vector<AudioRoleEndpoint>* endpoints,
+                                              std::string* error) {
+  if (!backend_) return Fail(error, kNoBackend);
+  return backend_->GetDefaultEndpoints(endpoints, error);
+}
+
+}  // namespace zennic
