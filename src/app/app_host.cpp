@@ -7,6 +7,7 @@
 #include "model/paths.h"
 #include "platform/executable_path.h"
 #include "platform/termination_signals.h"
+#include "windows_audio/endpoint_rules.h"
 
 namespace zennic {
 namespace {
@@ -59,6 +60,18 @@ bool AppHost::Initialize(std::string* error) {
 
   profile_service_ = std::make_unique<ProfileService>(runtime_state_.get());
 
+  windows_audio_manager_ = std::make_unique<WindowsAudioManager>(paths_.audio_backup_file);
+  std::string no_route_monitor;
+  // The program works on without route warnings.
+  if (!windows_audio_manager_->StartRouteMonitoring([this] { return RouteMonitorContext(); },
+                                                    &no_route_monitor) &&
+      !no_route_monitor.empty()) {
+    WriteLogLine(paths_.logs_folder, kLogTag,
+                 "Windows audio route monitoring could not start: " + no_route_monitor);
+  }
+
+  RecoverWindowsAudioAtStartup();
+
   WriteLogLine(paths_.logs_folder, kLogTag, "Ruzerad started; data folder " + paths_.root.string());
   initialized_ = true;
   return true;
@@ -71,11 +84,64 @@ int AppHost::Run() {
   return 0;
 }
 
+AudioRouteMonitorContext AppHost::RouteMonitorContext() const {
+  AudioRouteMonitorContext context;
+  if (!runtime_state_) return context;
+  RuntimeSnapshot snapshot = runtime_state_->GetSnapshot();
+  const MixerSettings& settings = snapshot.settings;
+  context.mixer_running = snapshot.mixer_running;
+  context.cable_verified = settings.audio_management_enabled &&
+                           settings.audio_management_consent_granted &&
+                           !settings.verified_game_voice_input_id.empty() &&
+                           HasCableOutputNamePrefix(settings.verified_game_voice_input_name);
+  context.verified_cable_id = settings.verified_game_voice_input_id;
+  context.verified_cable_name = settings.verified_game_voice_input_name;
+  return context;
+}
+
+void AppHost::RecoverWindowsAudioAtStartup() {
+  if (!windows_audio_manager_ || !windows_audio_manager_->HasActiveSession()) return;
+  WindowsAudioStatus status;
+  windows_audio_manager_->GetStatus(&status);
+  auto known = [](const std::string& name) { return name.empty() ? std::string("Unknown") : name; };
+  // Any answer but yes keeps the backup active: the restore at exit applies it later.
+  if (!AskToRestoreWindowsAudio(known(status.current_session_output_name),
+                                known(status.current_session_input_name))) {
+    return;
+  }
+  AudioRestoreResult result;
+  std::string error;
+  if (!windows_audio_manager_->RestoreSession(&result, &error) && !error.empty()) {
+    WriteLogLine(paths_.logs_folder, kLogTag, "Startup Windows audio recovery failed: " + error);
+  }
+}
+
+bool AppHost::AskToRestoreWindowsAudio(const std::string& output_name,
+                                       const std::string& input_name) {
+  WriteLogLine(paths_.logs_folder, kLogTag,
+               "Ruzerad did not restore your audio settings last time; restoring the saved "
+               "defaults (Output: " +
+                   output_name + ", Input: " + input_name + ")");
+  return true;
+}
+
+void AppHost::RestoreWindowsAudio() {
+  if (!windows_audio_manager_) return;
+  AudioRestoreResult result;
+  std::string error;
+  if (!windows_audio_manager_->RestoreSession(&result, &error) && !error.empty()) {
+    WriteLogLine(paths_.logs_folder, kLogTag, "Windows audio restore failed: " + error);
+  }
+}
+
 void AppHost::Shutdown() {
   if (shutting_down_) return;
   shutting_down_ = true;
   if (initialized_) WriteLogLine(paths_.logs_folder, kLogTag, "Shutting down");
+  if (windows_audio_manager_) windows_audio_manager_->StopRouteMonitoring();
   localization_.reset();
+  RestoreWindowsAudio();
+  windows_audio_manager_.reset();
   profile_service_.reset();
   if (key_binding_service_) key_binding_service_->Stop();
   key_binding_service_.reset();

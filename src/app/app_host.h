@@ -11,6 +11,7 @@
 #include "engine/key_binding_service.h"
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
+#include "windows_audio/windows_audio_manager.h"
 
 namespace zennic {
 
@@ -35,10 +36,20 @@ class AppHost {
  private:
   static constexpr uint16_t kDefaultHttpPort = 5000;
 
+  // The route monitor's view of the program, taken fresh on the monitor's thread.
+  AudioRouteMonitorContext RouteMonitorContext() const;
+  // Offers to restore the defaults that an earlier run left changed.
+  void RecoverWindowsAudioAtStartup();
+  // The start-up question. Without a dialog the answer is the safe one: restore.
+  bool AskToRestoreWindowsAudio(const std::string& output_name, const std::string& input_name);
+  // On exit and at shutdown: puts back the defaults of a session still recorded.
+  void RestoreWindowsAudio();
+
   SingleInstanceGuard single_instance_guard_;
   std::unique_ptr<RuntimeState> runtime_state_;
   std::unique_ptr<KeyBindingService> key_binding_service_;
   std::unique_ptr<ProfileService> profile_service_;
+  std::unique_ptr<WindowsAudioManager> windows_audio_manager_;
   std::unique_ptr<Localization> localization_;
   AppPaths paths_;
   std::atomic<uint16_t> effective_http_port_{kDefaultHttpPort};

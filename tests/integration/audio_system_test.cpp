@@ -13,11 +13,14 @@
 #include <mutex>
 #include <thread>
 
+#include "support/eventually.h"
 #include "support/private_audio_server.h"
 #include "support/temp_folder.h"
 
 namespace zennic {
 namespace {
+
+using testing::Eventually;
 
 using namespace std::chrono_literals;
 using testing::PrivateAudioServer;
@@ -56,16 +59,6 @@ std::string DefaultName(AudioSystem& system, AudioFlow flow, AudioRole role) {
   AudioEndpointDescription endpoint;
   AudioResult result = system.GetDefaultEndpoint(flow, role, &endpoint);
   return result == audio_result::kNotFound ? "<none>" : endpoint.friendly_name;
-}
-
-template <typename Condition>
-bool Eventually(Condition condition, std::chrono::milliseconds limit = 5s) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
 }
 
 TEST(AudioSystemEndpoints, ListsSinksAndRealSourcesWithStableFlowTaggedIds) {

@@ -4,26 +4,19 @@
 #include <chrono>
 #include <thread>
 
+#include "support/eventually.h"
 #include "windows_audio_fixture.h"
 
 namespace zennic {
 namespace {
+
+using testing::Eventually;
 
 using namespace std::chrono_literals;
 using AudioRouteTest = WindowsAudioTest;
 
 constexpr char kOrphaned[] = "orphaned_cable_input";
 constexpr char kInputChanged[] = "windows_input_changed";
-
-template <typename Condition>
-bool Eventually(Condition condition) {
-  auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
 
 class RouteCheck : public AudioRouteTest {
  protected:
