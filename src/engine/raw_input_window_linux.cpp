@@ -60,21 +60,47 @@ bool SelectRawEvents(XDisplayConnection& connection, int* xi_opcode, std::string
   return true;
 }
 
-bool NumLockIsOn(Display* display, unsigned num_lock_mask) {
-  XkbStateRec state;
-  if (XkbGetState(display, XkbUseCoreKbd, &state) != Success) return false;
-  return (state.locked_mods & num_lock_mask) != 0;
-}
+// NumLock as of the key being handled. Asking the server while handling a key would see
+// toggles that came after it, so the lock's changes are followed in the same ordered event
+// stream as the keys.
+class NumLockTracker {
+ public:
+  explicit NumLockTracker(Display* display) {
+    int opcode = 0, error_base = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
+    if (!XkbQueryExtension(display, &opcode, &event_base_, &error_base, &major, &minor)) {
+      event_base_ = -1;
+      return;
+    }
+    mask_ = XkbKeysymToModifiers(display, XK_Num_Lock);
+    XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbModifierLockMask,
+                          XkbModifierLockMask);
+    XkbStateRec state;
+    if (XkbGetState(display, XkbUseCoreKbd, &state) == Success) on_ = (state.locked_mods & mask_) != 0;
+  }
 
-std::optional<RawKeyEvent> TranslateRawEvent(Display* display, int event_type,
-                                             const XIRawEvent& raw, unsigned num_lock_mask) {
+  // True when the event was the keyboard's and has been taken in.
+  bool Follow(XEvent& event) {
+    if (event_base_ < 0 || event.type != event_base_) return false;
+    const XkbEvent* xkb = reinterpret_cast<const XkbEvent*>(&event);
+    if (xkb->any.xkb_type == XkbStateNotify) on_ = (xkb->state.locked_mods & mask_) != 0;
+    return true;
+  }
+
+  bool on() const { return on_; }
+
+ private:
+  int event_base_ = -1;
+  unsigned mask_ = 0;
+  bool on_ = false;
+};
+
+std::optional<RawKeyEvent> TranslateRawEvent(int event_type, const XIRawEvent& raw,
+                                             bool num_lock_on) {
   unsigned detail = static_cast<unsigned>(raw.detail);
   switch (event_type) {
     case XI_RawKeyPress:
-    case XI_RawKeyRelease: {
-      bool num_lock = XKeyDependsOnNumLock(detail) && NumLockIsOn(display, num_lock_mask);
-      return RawKeyEventFromXKey(detail, event_type == XI_RawKeyPress, num_lock);
-    }
+    case XI_RawKeyRelease:
+      return RawKeyEventFromXKey(detail, event_type == XI_RawKeyPress, num_lock_on);
     case XI_RawButtonPress:
     case XI_RawButtonRelease:
       return RawKeyEventFromXButton(detail, event_type == XI_RawButtonPress);
@@ -173,17 +199,18 @@ void RawInputWindow::ThreadMain(SystemState* system) {
   ReportReady({});
 
   Display* display = connection->display();
-  unsigned num_lock_mask = XkbKeysymToModifiers(display, XK_Num_Lock);
+  NumLockTracker num_lock(display);
   pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {system->stop_fd, POLLIN, 0}};
   for (;;) {
     while (!connection->lost() && XPending(display) > 0) {
       XEvent event;
       XNextEvent(display, &event);
+      if (num_lock.Follow(event)) continue;
       XGenericEventCookie* cookie = &event.xcookie;
       if (cookie->type != GenericEvent || cookie->extension != xi_opcode) continue;
       if (!XGetEventData(display, cookie)) continue;
       std::optional<RawKeyEvent> translated = TranslateRawEvent(
-          display, cookie->evtype, *static_cast<const XIRawEvent*>(cookie->data), num_lock_mask);
+          cookie->evtype, *static_cast<const XIRawEvent*>(cookie->data), num_lock.on());
       XFreeEventData(display, cookie);
       if (translated.has_value()) Deliver(*translated);
     }

@@ -115,11 +115,6 @@ std::optional<RawKeyEvent> RawKeyEventFromXKey(unsigned x_keycode, bool is_down,
   return event;
 }
 
-bool XKeyDependsOnNumLock(unsigned x_keycode) {
-  const KeyRow* row = FindByXKeycode(x_keycode);
-  return row != nullptr && row->vk_without_num_lock != 0;
-}
-
 std::optional<RawKeyEvent> RawKeyEventFromXButton(unsigned x_button, bool is_down) {
   for (const ButtonRow& row : kButtons) {
     if (row.x_button == x_button) return RawKeyEvent{is_down, row.code, row.code, false};

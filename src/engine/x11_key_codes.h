@@ -15,9 +15,6 @@ namespace zennic {
 // NumLock decides whether a keypad digit reports its digit or its navigation key.
 std::optional<RawKeyEvent> RawKeyEventFromXKey(unsigned x_keycode, bool is_down, bool num_lock_on);
 
-// Whether the key's virtual-key code depends on NumLock, so the caller asks for it only then.
-bool XKeyDependsOnNumLock(unsigned x_keycode);
-
 // X buttons 1, 3, 2, 8 and 9 are left, right, middle and the two extra buttons; the wheel
 // (4 to 7) and any other button give nothing.
 std::optional<RawKeyEvent> RawKeyEventFromXButton(unsigned x_button, bool is_down);
