@@ -78,6 +78,18 @@ TEST_F(AudioRecovery, ASessionStillRecordedAtExitIsRestored) {
   EXPECT_FALSE(SessionActive());
 }
 
+TEST_F(AudioRecovery, ASessionWithoutSavedNamesIsRecoveredAsUnknownDevices) {
+  testing::WriteFile(BackupPath(), R"({"session_active": true})");
+  ProgramProcess program(testing::IsolatedProgramOptions(folder.path()), folder / "first");
+  ASSERT_TRUE(program.Start());
+  ASSERT_TRUE(program.WaitForStderr("Ruzerad started", 10s)) << program.Stderr();
+  EXPECT_NE(program.Stderr().find("(Output: Unknown, Input: Unknown)"), std::string::npos)
+      << program.Stderr();
+  EXPECT_FALSE(SessionActive());
+  program.Signal(SIGTERM);
+  EXPECT_EQ(program.WaitForExit(10s), 0);
+}
+
 TEST_F(AudioRecovery, WithoutAnAudioServerTheProgramRunsAndSaysWhy) {
   ProgramProcess::Options options = testing::IsolatedProgramOptions(folder.path());
   options.set_environment["PULSE_SERVER"] = "unix:" + (folder / "no-server").string();

@@ -259,6 +259,22 @@ TEST_F(AudioRestoresTest, RestoreLastKnownGoodForcesTheSnapshotBack) {
   EXPECT_FALSE(Backup().session_active);
 }
 
+TEST_F(AudioRestoresTest, RestoreLastKnownGoodStopsAtTheFirstFailure) {
+  StartSessionWithHeadphones();
+  std::string error;
+  world.FailSetDefaultCall(1);
+  EXPECT_FALSE(manager->RestoreLastKnownGood(nullptr, &error));
+  EXPECT_EQ(error, "Windows rejected the default audio device change");
+  EXPECT_TRUE(Backup().session_active);
+
+  std::filesystem::create_directory(folder / "audio_backup.json.tmp");
+  AudioRestoreResult result;
+  EXPECT_FALSE(manager->RestoreLastKnownGood(&result, &error));
+  EXPECT_NE(error.find("Unable to open temp file for writing"), std::string::npos);
+  EXPECT_TRUE(result.restored) << "the defaults are back even though the marker is not";
+  EXPECT_EQ(Defaults(kCapture), All(microphone));
+}
+
 TEST_F(AudioRestoresTest, ChoosingASafeEndpointSkipsTheCableAndRanksTheRest) {
   AudioEndpointInfo chosen;
   bool fallback = false;
