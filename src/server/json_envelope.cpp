@@ -1,0 +1,48 @@
+#include "server/json_envelope.h"
+
+namespace zennic {
+
+HttpResponse MakeJsonErrorResponse(int status, const std::string& code, const std::string& message,
+                                   const JsonValue& details) {
+  JsonValue object = JsonValue::MakeObject();
+  object["ok"] = false;
+  object["error"] = message;
+  object["code"] = code;
+  object["details"] = details;
+  return SetJsonBody(status, object);
+}
+
+HttpResponse MakeJsonResponse(const JsonValue& object) {
+  JsonValue copy = object;
+  copy["ok"] = true;
+  return SetJsonBody(200, copy);
+}
+
+HttpResponse SetJsonBody(int status, const JsonValue& value) {
+  HttpResponse response;
+  response.status = status;
+  response.headers["Content-Type"] = "application/json; charset=utf-8";
+  response.body = value.Serialize(2);
+  return response;
+}
+
+bool ParseJsonBody(const HttpRequest& request, JsonValue* out, std::string* error) {
+  if (out == nullptr) {
+    if (error) *error = "JSON body output pointer is null";
+    return false;
+  }
+  if (request.body.empty()) {
+    *out = JsonValue::MakeObject();
+    return true;
+  }
+  JsonValue parsed;
+  if (!JsonValue::Parse(request.body, &parsed, error)) return false;
+  if (parsed.type != JsonValue::Type::Object) {
+    if (error) *error = "JSON body must be an object";
+    return false;
+  }
+  *out = std::move(parsed);
+  return true;
+}
+
+}  // namespace zennic

@@ -1,0 +1,36 @@
+#include "server/http_message.h"
+
+#include <gtest/gtest.h>
+
+namespace zennic {
+namespace {
+
+TEST(HttpMessage, APlainReplyGetsTheDefaultHeaders) {
+  HttpResponse response;
+  response.status = 404;
+  response.body = "Not found";
+  EXPECT_EQ(SerializeResponseHead(response),
+            "HTTP/1.1 404 Not Found\r\nContent-Type: text/plain; charset=utf-8\r\n"
+            "Content-Length: 9\r\nConnection: close\r\n\r\n");
+}
+
+TEST(HttpMessage, HandlerHeadersReplaceTheDefaultsWhateverTheirCase) {
+  HttpResponse redirect;
+  redirect.status = 302;
+  redirect.headers["Location"] = "/guide";
+  redirect.headers["content-type"] = "text/html";
+  EXPECT_EQ(SerializeResponseHead(redirect),
+            "HTTP/1.1 302 Found\r\nLocation: /guide\r\ncontent-type: text/html\r\n"
+            "Content-Length: 0\r\nConnection: close\r\n\r\n");
+}
+
+TEST(HttpMessage, ReasonPhrases) {
+  EXPECT_EQ(ReasonPhraseForStatus(413), "Content Too Large");
+  EXPECT_EQ(ReasonPhraseForStatus(405), "Method Not Allowed");
+  EXPECT_EQ(ReasonPhraseForStatus(409), "Conflict");
+  EXPECT_EQ(ReasonPhraseForStatus(501), "Not Implemented");
+  EXPECT_EQ(ReasonPhraseForStatus(418), "OK");
+}
+
+}  // namespace
+}  // namespace zennic
