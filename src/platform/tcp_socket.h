@@ -12,6 +12,7 @@ class TcpSocket {
  public:
   enum class BindResult { Bound, InvalidAddress, Failed };
   enum class ReceiveStatus { Data, Closed, TimedOut, Failed };
+  enum class AcceptStatus { Accepted, TimedOut, Failed };
 
   TcpSocket() = default;
   ~TcpSocket();
@@ -31,9 +32,9 @@ class TcpSocket {
   bool Listen();
   bool LocalPort(uint16_t* port) const;
 
-  // Waits for the next connection. An invalid socket when accepting failed, including when
-  // ShutdownBoth ended the wait; a connection the peer aborted before it was taken is skipped.
-  TcpSocket Accept();
+  // Waits at most `timeout_ms` for the next connection. Failed also when ShutdownBoth ended the
+  // wait; a connection the peer aborted before it was taken is skipped.
+  AcceptStatus Accept(int timeout_ms, TcpSocket* connection);
 
   // Time-outs of every single send and receive on a connection.
   bool SetTimeouts(int milliseconds);

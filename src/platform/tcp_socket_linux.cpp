@@ -1,6 +1,7 @@
 #include "platform/tcp_socket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -45,7 +46,13 @@ TcpSocket::BindResult TcpSocket::Bind(const std::string& address, uint16_t port)
   return BindResult::Bound;
 }
 
-bool TcpSocket::Listen() { return ::listen(handle_, SOMAXCONN) == 0; }
+// The listener never blocks: Accept waits in poll, so a connection aborted between the wake-up
+// and the accept cannot leave the accepting thread stuck.
+bool TcpSocket::Listen() {
+  int flags = ::fcntl(handle_, F_GETFL);
+  if (flags < 0 || ::fcntl(handle_, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+  return ::listen(handle_, SOMAXCONN) == 0;
+}
 
 bool TcpSocket::LocalPort(uint16_t* port) const {
   sockaddr_in socket_address{};
@@ -57,11 +64,34 @@ bool TcpSocket::LocalPort(uint16_t* port) const {
   return true;
 }
 
-TcpSocket TcpSocket::Accept() {
+namespace {
+
+// 0 when the wait timed out, -1 on failure, else ready.
+int WaitReadable(int handle, int timeout_ms, short* events) {
+  pollfd wait{handle, POLLIN, 0};
+  int ready;
+  do {
+    ready = ::poll(&wait, 1, timeout_ms);
+  } while (ready < 0 && errno == EINTR);
+  *events = wait.revents;
+  return ready;
+}
+
+}  // namespace
+
+TcpSocket::AcceptStatus TcpSocket::Accept(int timeout_ms, TcpSocket* connection) {
+  short events = 0;
+  int ready = WaitReadable(handle_, timeout_ms, &events);
+  if (ready == 0) return AcceptStatus::TimedOut;
+  if (ready < 0 || (events & (POLLHUP | POLLERR | POLLNVAL)) != 0) return AcceptStatus::Failed;
   for (;;) {
     int handle = ::accept4(handle_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (handle >= 0) return TcpSocket(handle);
-    if (errno != EINTR && errno != ECONNABORTED) return TcpSocket();
+    if (handle >= 0) {
+      *connection = TcpSocket(handle);
+      return AcceptStatus::Accepted;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return AcceptStatus::TimedOut;
+    if (errno != EINTR && errno != ECONNABORTED) return AcceptStatus::Failed;
   }
 }
 
@@ -77,11 +107,8 @@ bool TcpSocket::SetTimeouts(int milliseconds) {
 TcpSocket::ReceiveStatus TcpSocket::Receive(char* buffer, size_t capacity, int timeout_ms,
                                             size_t* received) {
   *received = 0;
-  pollfd wait{handle_, POLLIN, 0};
-  int ready;
-  do {
-    ready = ::poll(&wait, 1, timeout_ms);
-  } while (ready < 0 && errno == EINTR);
+  short events = 0;
+  int ready = WaitReadable(handle_, timeout_ms, &events);
   if (ready < 0) return ReceiveStatus::Failed;
   if (ready == 0) return ReceiveStatus::TimedOut;
   ssize_t count;

@@ -19,7 +19,7 @@ int MillisecondsUntil(Clock::time_point deadline) {
 
 }  // namespace
 
-HttpConnection::HttpConnection(TcpSocket socket) : socket_(std::move(socket)) {}
+HttpConnection::HttpConnection(TcpSocket& socket) : socket_(socket) {}
 
 HttpConnection::Wait HttpConnection::ReceiveInto(int timeout_ms) {
   char chunk[kReceiveChunk];
@@ -75,7 +75,7 @@ void HttpConnection::Send(const HttpResponse& response) {
   SendAll(response.body);
 }
 
-void HttpConnection::Close() {
+void HttpConnection::End() {
   if (reader_.stage() == HttpRequestReader::Stage::Complete) {
     socket_.ShutdownBoth();
   } else {
@@ -93,7 +93,6 @@ void HttpConnection::Close() {
       drained += received;
     }
   }
-  socket_.Close();
 }
 
 }  // namespace zennic

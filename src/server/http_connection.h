@@ -18,7 +18,9 @@ class HttpConnection {
   // A client that trickles its head byte by byte cannot hold a connection longer than this.
   static constexpr std::chrono::milliseconds kHeadDeadline{10000};
 
-  explicit HttpConnection(TcpSocket socket);
+  // The socket stays the caller's: it closes it after End, which lets another thread shut it
+  // down meanwhile to cut a waiting connection short.
+  explicit HttpConnection(TcpSocket& socket);
 
   // Reads up to the end of the head; the request then holds method, path and headers.
   bool ReadHead(std::string* error);
@@ -28,17 +30,17 @@ class HttpConnection {
 
   // Sends the reply; a peer that has gone simply ends the sending.
   void Send(const HttpResponse& response);
-  // Ends the connection. When the client may still be sending (a body left unread), what it
-  // sends is read and dropped for a moment first: closing with unread bytes would reset the
-  // connection and could destroy the reply before the client has read it.
-  void Close();
+  // Shuts the connection down. When the client may still be sending (a body left unread),
+  // what it sends is read and dropped for a moment first: closing with unread bytes would
+  // reset the connection and could destroy the reply before the client has read it.
+  void End();
 
  private:
   enum class Wait { Data, Closed, TimedOut, Failed };
   Wait ReceiveInto(int timeout_ms);
   void SendAll(const std::string& bytes);
 
-  TcpSocket socket_;
+  TcpSocket& socket_;
   HttpRequestReader reader_;
 };
 

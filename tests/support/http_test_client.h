@@ -1,0 +1,43 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace zennic::testing {
+
+// A reply as it came over the wire.
+struct HttpReply {
+  int status = 0;                              // 0: no status line arrived
+  std::string status_line;
+  std::map<std::string, std::string> headers;  // names as sent
+  std::string body;
+  std::string raw;
+};
+
+// A plain loopback client for tests: connects to 127.0.0.1:`port`, sends the bytes as they
+// are, and reads until the server closes the connection (or `timeout` passes).
+class HttpTestClient {
+ public:
+  explicit HttpTestClient(uint16_t port) : port_(port) {}
+
+  HttpReply Exchange(std::string_view bytes,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(15)) const;
+
+  // A well-formed request; Content-Length is added when there is a body.
+  HttpReply Send(const std::string& method, const std::string& target,
+                 const std::map<std::string, std::string>& headers = {},
+                 const std::string& body = "") const;
+
+ private:
+  uint16_t port_;
+};
+
+HttpReply ParseHttpReply(const std::string& raw);
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+uint16_t FindFreeLoopbackPort();
+
+}  // namespace zennic::testing
