@@ -1,5 +1,6 @@
 #include "app/app_host.h"
 
+#include <cstdio>
 #include <system_error>
 
 #include "app/app_log.h"
@@ -16,6 +17,8 @@ constexpr char kAppFolderName[] = "Ruzerad";
 constexpr char kFallbackFolderName[] = "DurevodIvov";
 constexpr char kSingleInstanceName[] = "Local\\RuzeradNativeSingleInstance";
 constexpr char kLogTag[] = "AppHost";
+constexpr char kSessionCookieName[] = "zennic_session";
+constexpr char kBindAddress[] = "127.0.0.1";
 
 }  // namespace
 
@@ -70,11 +73,64 @@ bool AppHost::Initialize(std::string* error) {
                  "Windows audio route monitoring could not start: " + no_route_monitor);
   }
 
+  if (!StartWebServer(error)) {
+    Shutdown();
+    return false;
+  }
+
   RecoverWindowsAudioAtStartup();
 
   WriteLogLine(paths_.logs_folder, kLogTag, "Ruzerad started; data folder " + paths_.root.string());
   initialized_ = true;
   return true;
+}
+
+bool AppHost::StartWebServer(std::string* error) {
+  help_module_ = std::make_unique<HelpModule>();
+  if (!help_module_->Initialize(error)) return false;
+  web_assets_ = std::make_unique<EmbeddedWebAssets>(kSessionCookieName, runtime_state_.get());
+  if (!web_assets_->Load(error)) return false;
+
+  HttpApiConfig api_config;
+  api_config.runtime_state = runtime_state_.get();
+  api_config.session_cookie_name = kSessionCookieName;
+  api_config.server_port = [this] { return effective_http_port_.load(); };
+  http_api_ = std::make_unique<HttpApi>(std::move(api_config));
+
+  // The settings keep the port within 1024 to 65535.
+  uint16_t requested = static_cast<uint16_t>(runtime_state_->GetSettings().server_port);
+  LocalHttpServerOptions options;
+  options.bind_address = kBindAddress;
+  options.port = requested;
+  options.log_folder = paths_.logs_folder;
+  http_server_ = std::make_unique<LocalHttpServer>(std::move(options), web_assets_.get(),
+                                                   http_api_.get());
+  if (!http_server_->Start(error)) return false;
+  effective_http_port_ = http_server_->effective_port();
+  WriteLogLine(paths_.logs_folder, kLogTag, "Web client listening at " + BuildLocalUrl());
+  if (http_server_->used_fallback_port()) ReportPortFallback(requested, effective_http_port_);
+  return true;
+}
+
+void AppHost::ReportPortFallback(uint16_t requested, uint16_t effective) {
+  std::string language = runtime_state_->GetSettings().ui_language;
+  Localization::Parameters ports = {{"requested_port", std::to_string(requested)},
+                                    {"effective_port", std::to_string(effective)}};
+  std::string title = localization_->Translate(language, "native.port_warning.title", {},
+                                               "Ruzerad Port Warning");
+  std::string message = localization_->Translate(
+      language, "native.port_warning.balloon_message", ports,
+      "Configured port {{requested_port}} was unavailable. Running on "
+      "127.0.0.1:{{effective_port}}.");
+  std::string line = title + ": " + message + " " + BuildLocalUrl();
+  WriteLogLine(paths_.logs_folder, kLogTag, line);
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
+std::string AppHost::BuildLocalUrl() const {
+  uint16_t port = effective_http_port_ == 0 ? kDefaultHttpPort : effective_http_port_.load();
+  return "http://127.0.0.1:" + std::to_string(port);
 }
 
 int AppHost::Run() {
@@ -139,6 +195,11 @@ void AppHost::Shutdown() {
   shutting_down_ = true;
   if (initialized_) WriteLogLine(paths_.logs_folder, kLogTag, "Shutting down");
   if (windows_audio_manager_) windows_audio_manager_->StopRouteMonitoring();
+  if (http_server_) http_server_->Stop();
+  http_server_.reset();
+  http_api_.reset();
+  web_assets_.reset();
+  help_module_.reset();
   localization_.reset();
   RestoreWindowsAudio();
   windows_audio_manager_.reset();

@@ -5,12 +5,16 @@
 #include <memory>
 #include <string>
 
+#include "api/http_api.h"
 #include "app/app_paths.h"
 #include "app/localization.h"
 #include "app/single_instance_guard.h"
 #include "engine/key_binding_service.h"
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
+#include "server/embedded_web_assets.h"
+#include "server/help_module.h"
+#include "server/local_http_server.h"
 #include "windows_audio/windows_audio_manager.h"
 
 namespace zennic {
@@ -32,6 +36,8 @@ class AppHost {
   void Shutdown();
 
   const AppPaths& paths() const { return paths_; }
+  // The web client's address on the port the server really listens on; no trailing slash.
+  std::string BuildLocalUrl() const;
 
  private:
   static constexpr uint16_t kDefaultHttpPort = 5000;
@@ -44,6 +50,9 @@ class AppHost {
   bool AskToRestoreWindowsAudio(const std::string& output_name, const std::string& input_name);
   // On exit and at shutdown: puts back the defaults of a session still recorded.
   void RestoreWindowsAudio();
+  bool StartWebServer(std::string* error);
+  // Until the tray can show it: the log and standard output name the address really used.
+  void ReportPortFallback(uint16_t requested, uint16_t effective);
 
   SingleInstanceGuard single_instance_guard_;
   std::unique_ptr<RuntimeState> runtime_state_;
@@ -51,6 +60,10 @@ class AppHost {
   std::unique_ptr<ProfileService> profile_service_;
   std::unique_ptr<WindowsAudioManager> windows_audio_manager_;
   std::unique_ptr<Localization> localization_;
+  std::unique_ptr<HelpModule> help_module_;
+  std::unique_ptr<EmbeddedWebAssets> web_assets_;
+  std::unique_ptr<HttpApi> http_api_;
+  std::unique_ptr<LocalHttpServer> http_server_;
   AppPaths paths_;
   std::atomic<uint16_t> effective_http_port_{kDefaultHttpPort};
   bool initialized_ = false;

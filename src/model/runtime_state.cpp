@@ -96,4 +96,10 @@ void RuntimeState::SetSessionToken(const std::string& token) {
   session_token_ = token;
 }
 
+std::string RuntimeState::GetOrCreateSessionToken(const std::function<std::string()>& generate) {
+  std::lock_guard lock(mutex_);
+  if (session_token_.empty()) session_token_ = generate();
+  return session_token_;
+}
+
 }  // namespace zennic

@@ -53,6 +53,10 @@ class RuntimeState {
   void SetVoiceKeyActive(bool active);
   std::string GetSessionToken() const;
   void SetSessionToken(const std::string& token);
+  // The token, made by `generate` when there is none yet: read, made and kept in one step, so
+  // two first requests of a run cannot each make one and leave a page with a dead cookie. An
+  // empty result of `generate` is not kept.
+  std::string GetOrCreateSessionToken(const std::function<std::string()>& generate);
 
  private:
   // Saves when asked, then puts `settings` in force; the caller holds the mutex.

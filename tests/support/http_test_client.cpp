@@ -85,7 +85,10 @@ HttpReply ParseHttpReply(const std::string& raw) {
   return reply;
 }
 
-uint16_t FindFreeLoopbackPort() {
+namespace {
+
+// A socket bound to a port the system chose; its handle, or -1.
+int BindAnyLoopbackPort(uint16_t* port) {
   int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address = Loopback(0);
   socklen_t length = sizeof address;
@@ -93,8 +96,23 @@ uint16_t FindFreeLoopbackPort() {
       ::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     throw std::runtime_error("no free loopback port");
   }
-  ::close(handle);
-  return ntohs(address.sin_port);
+  *port = ntohs(address.sin_port);
+  return handle;
 }
+
+}  // namespace
+
+uint16_t FindFreeLoopbackPort() {
+  uint16_t port = 0;
+  ::close(BindAnyLoopbackPort(&port));
+  return port;
+}
+
+OccupiedLoopbackPort::OccupiedLoopbackPort() {
+  handle_ = BindAnyLoopbackPort(&port_);
+  if (::listen(handle_, 1) != 0) throw std::runtime_error("listen() failed");
+}
+
+OccupiedLoopbackPort::~OccupiedLoopbackPort() { ::close(handle_); }
 
 }  // namespace zennic::testing

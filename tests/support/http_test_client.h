@@ -40,4 +40,19 @@ HttpReply ParseHttpReply(const std::string& raw);
 // A TCP port on 127.0.0.1 that was free a moment ago.
 uint16_t FindFreeLoopbackPort();
 
+// Holds a listening port on 127.0.0.1, as another program would, until destroyed.
+class OccupiedLoopbackPort {
+ public:
+  OccupiedLoopbackPort();
+  ~OccupiedLoopbackPort();
+  OccupiedLoopbackPort(const OccupiedLoopbackPort&) = delete;
+  OccupiedLoopbackPort& operator=(const OccupiedLoopbackPort&) = delete;
+
+  uint16_t port() const { return port_; }
+
+ private:
+  int handle_ = -1;
+  uint16_t port_ = 0;
+};
+
 }  // namespace zennic::testing

@@ -1,0 +1,136 @@
+// Load generator for the local web server: `concurrency` clients send `requests` requests in
+// all, one connection each, as the web client does. Half of them load the main page, half
+// post to the API with the session cookie. Prints the throughput and every status seen;
+// exits 1 when any request failed (no complete reply, or a server error).
+//
+// Usage: bench_http_load <port> [requests=10000] [concurrency=64]
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Reply {
+  int status = 0;
+  bool complete = false;
+  std::string head;
+  std::string body;
+};
+
+Reply Exchange(uint16_t port, const std::string& request) {
+  Reply reply;
+  int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (handle < 0) return reply;
+  timeval timeout{10, 0};
+  ::setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string raw;
+  if (::connect(handle, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::send(handle, request.data(), request.size(), MSG_NOSIGNAL) ==
+          static_cast<ssize_t>(request.size())) {
+    char chunk[65536];
+    for (ssize_t count; (count = ::recv(handle, chunk, sizeof chunk, 0)) > 0;) {
+      raw.append(chunk, static_cast<size_t>(count));
+    }
+  }
+  ::close(handle);
+  size_t head_end = raw.find("\r\n\r\n");
+  if (raw.size() < 12 || head_end == std::string::npos) return reply;
+  reply.status = std::atoi(raw.c_str() + 9);
+  reply.head = raw.substr(0, head_end);
+  reply.body = raw.substr(head_end + 4);
+  size_t length_at = reply.head.find("Content-Length: ");
+  reply.complete = length_at != std::string::npos &&
+                   std::strtoul(reply.head.c_str() + length_at + 16, nullptr, 10) ==
+                       reply.body.size();
+  return reply;
+}
+
+std::string SessionToken(const Reply& page) {
+  const std::string marker = "zennic_session=";
+  size_t at = page.head.find(marker);
+  return at == std::string::npos ? std::string() : page.head.substr(at + marker.size(), 32);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: bench_http_load <port> [requests] [concurrency]\n");
+    return 2;
+  }
+  uint16_t port = static_cast<uint16_t>(std::atoi(argv[1]));
+  int total = argc > 2 ? std::atoi(argv[2]) : 10000;
+  int concurrency = argc > 3 ? std::atoi(argv[3]) : 64;
+  std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
+
+  std::string token = SessionToken(Exchange(port, "GET / HTTP/1.1\r\n" + host + "\r\n"));
+  if (token.empty()) {
+    std::fprintf(stderr, "bench_http_load: the main page gave no session cookie\n");
+    return 1;
+  }
+  const std::string page = "GET / HTTP/1.1\r\n" + host + "\r\n";
+  const std::string api = "POST /api/mixer/status HTTP/1.1\r\n" + host +
+                          "Origin: http://127.0.0.1:" + std::to_string(port) +
+                          "\r\nCookie: zennic_session=" + token +
+                          "\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}";
+
+  std::atomic<int> next{0};
+  std::mutex results_mutex;
+  std::map<int, int> statuses;
+  int failed = 0;
+  std::vector<double> latencies_ms;
+  auto started = std::chrono::steady_clock::now();
+  std::vector<std::thread> clients;
+  for (int c = 0; c < concurrency; ++c) {
+    clients.emplace_back([&] {
+      std::map<int, int> my_statuses;
+      int my_failed = 0;
+      std::vector<double> my_latencies;
+      for (int i; (i = next.fetch_add(1)) < total;) {
+        auto begin = std::chrono::steady_clock::now();
+        Reply reply = Exchange(port, i % 2 == 0 ? page : api);
+        my_latencies.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin)
+                .count());
+        my_statuses[reply.status] += 1;
+        if (!reply.complete || reply.status == 0 || reply.status >= 500) my_failed += 1;
+      }
+      std::lock_guard<std::mutex> lock(results_mutex);
+      for (auto [status, count] : my_statuses) statuses[status] += count;
+      failed += my_failed;
+      latencies_ms.insert(latencies_ms.end(), my_latencies.begin(), my_latencies.end());
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+  std::sort(latencies_ms.begin(), latencies_ms.end());
+  auto percentile = [&](double p) {
+    return latencies_ms.empty() ? 0.0 : latencies_ms[static_cast<size_t>(p * (latencies_ms.size() - 1))];
+  };
+  std::printf("requests %d, concurrency %d, %.2f s, %.0f requests/s\n", total, concurrency, seconds,
+              total / seconds);
+  std::printf("latency ms: p50 %.2f, p99 %.2f, max %.2f\n", percentile(0.5), percentile(0.99),
+              percentile(1.0));
+  for (auto [status, count] : statuses) std::printf("status %d: %d\n", status, count);
+  std::printf("failed %d\n", failed);
+  return failed == 0 ? 0 : 1;
+}

@@ -1,0 +1,108 @@
+#include "api/http_api.h"
+
+#include <filesystem>
+
+#include "model/runtime_state.h"
+#include "server/json_envelope.h"
+#include "server/session_cookie.h"
+
+namespace zennic {
+namespace {
+
+constexpr std::string_view kApiPrefix = "/api/mixer/";
+constexpr uint16_t kDefaultPort = 5000;
+
+HttpResponse Refusal(int status, const std::string& code, const std::string& message) {
+  return MakeJsonErrorResponse(status, code, message, JsonValue::MakeObject());
+}
+
+}  // namespace
+
+HttpApi::HttpApi(HttpApiConfig config) : config_(std::move(config)) {}
+
+uint16_t HttpApi::ServerPort() const {
+  uint16_t port = config_.server_port ? config_.server_port() : 0;
+  return port == 0 ? kDefaultPort : port;
+}
+
+std::optional<HttpResponse> HttpApi::RefusalOfHead(const HttpRequest& request) const {
+  bool method_allowed = request.method == "POST" ||
+                        (request.method == "DELETE" && request.path == "/api/mixer/files/delete");
+  if (!method_allowed) {
+    return Refusal(405, "method_not_allowed",
+                   "Only POST is supported for mixer API routes, except DELETE "
+                   "/api/mixer/files/delete");
+  }
+  if (config_.runtime_state == nullptr) {
+    return Refusal(500, "runtime_unavailable", "Runtime state is not configured");
+  }
+  if (!IsAllowedOrigin(request, ServerPort())) {
+    return Refusal(403, "origin_not_allowed",
+                   "Mixer API requests must originate from the local Ruzerad UI on the active "
+                   "localhost port");
+  }
+  if (!HasValidSessionCookie(request, config_.session_cookie_name,
+                             config_.runtime_state->GetSessionToken())) {
+    return Refusal(403, "session_required", "A valid localhost session cookie is required");
+  }
+  return std::nullopt;
+}
+
+bool HttpApi::AcceptsRequestHead(const HttpRequest& head) const {
+  return head.path.starts_with(kApiPrefix) && !RefusalOfHead(head).has_value();
+}
+
+bool HttpApi::HandleRequest(const HttpRequest& request, HttpResponse* response) {
+  if (response == nullptr || !request.path.starts_with(kApiPrefix)) return false;
+  if (std::optional<HttpResponse> refusal = RefusalOfHead(request)) {
+    *response = std::move(*refusal);
+    return true;
+  }
+  JsonValue body;
+  std::string error;
+  if (!ParseJsonBody(request, &body, &error)) {
+    *response = Refusal(400, "invalid_json", error);
+    return true;
+  }
+  *response = Dispatch(request.path, body);
+  return true;
+}
+
+HttpResponse HttpApi::Dispatch(const std::string& path, const JsonValue& body) {
+  auto route = routes_.find(path);
+  if (route == routes_.end()) return Refusal(404, "route_not_found", "Mixer route not found");
+  try {
+    return route->second(body);
+  } catch (...) {
+    return ExceptionResponse(std::current_exception());
+  }
+}
+
+HttpResponse HttpApi::HandlerExceptionResponse(const std::string& message) {
+  return Refusal(500, "handler_exception",
+                 message.empty() ? "The local request handler failed unexpectedly" : message);
+}
+
+HttpResponse HttpApi::PathUnavailableResponse(const std::string& detail) {
+  return Refusal(409, "path_unavailable",
+                 detail.empty() ? "The selected file or folder is no longer available. Pick "
+                                  "another location and try again."
+                                : detail);
+}
+
+HttpResponse HttpApi::ExceptionResponse(std::exception_ptr thrown) {
+  try {
+    std::rethrow_exception(thrown);
+  } catch (const std::filesystem::filesystem_error& error) {
+    return PathUnavailableResponse(
+        std::string("The selected file or folder is no longer available. Pick another location "
+                    "and try again. ") +
+        error.what());
+  } catch (const std::exception& error) {
+    return HandlerExceptionResponse(error.what());
+  } catch (...) {
+    return HandlerExceptionResponse("The local request handler failed unexpectedly");
+  }
+}
+
+}  // namespace zennic

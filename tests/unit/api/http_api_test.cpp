@@ -1,0 +1,207 @@
+// The router's gates, in their order, and its answers, without a socket in between.
+
+#include "api/http_api.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "api/request_origin_checks.h"
+#include "app/app_paths.h"
+#include "model/runtime_state.h"
+#include "support/temp_folder.h"
+
+namespace zennic {
+namespace {
+
+constexpr char kToken[] = "0123456789abcdef0123456789abcdef";
+
+class HttpApiTest : public ::testing::Test {
+ protected:
+  HttpApiTest()
+      : state_(SettingsStore(FillAppPaths(folder_.path()), {}, folder_ / "sounds")) {
+    state_.SetSessionToken(kToken);
+  }
+
+  HttpApi Api(uint16_t port = 0) {
+    HttpApiConfig config;
+    config.runtime_state = &state_;
+    config.session_cookie_name = "zennic_session";
+    config.server_port = [port] { return port; };
+    return HttpApi(std::move(config));
+  }
+
+  static HttpRequest Post(const std::string& path, std::map<std::string, std::string> headers = {},
+                          std::string body = "") {
+    HttpRequest request;
+    request.method = "POST";
+    request.path = path;
+    request.headers = std::move(headers);
+    request.body = std::move(body);
+    return request;
+  }
+
+  static std::map<std::string, std::string> WithCookie(std::map<std::string, std::string> headers = {}) {
+    headers["Cookie"] = std::string("zennic_session=") + kToken;
+    return headers;
+  }
+
+  // The status and code of the answer, or -1 and "declined".
+  static std::pair<int, std::string> Answer(HttpApi& api, const HttpRequest& request) {
+    HttpResponse response;
+    if (!api.HandleRequest(request, &response)) return {-1, "declined"};
+    JsonValue body;
+    EXPECT_TRUE(JsonValue::Parse(response.body, &body, nullptr)) << response.body;
+    EXPECT_EQ(response.headers.at("Content-Type"), "application/json; charset=utf-8");
+    return {response.status, body.GetString("code", "")};
+  }
+
+  testing::TempFolder folder_;
+  RuntimeState state_;
+};
+
+TEST_F(HttpApiTest, OnlyPathsUnderTheWholePrefixAreTaken) {
+  HttpApi api = Api();
+  for (std::string path : {"/api/mixe", "/api/mixerx/status", "/api/other", "/", "/api/mixer"}) {
+    EXPECT_EQ(Answer(api, Post(path, WithCookie())).second, "declined") << path;
+  }
+  EXPECT_EQ(Answer(api, Post("/api/mixer/", WithCookie())),
+            std::make_pair(404, std::string("route_not_found")));
+  EXPECT_FALSE(api.HandleRequest(Post("/api/mixer/status"), nullptr));
+}
+
+TEST_F(HttpApiTest, MethodGate) {
+  HttpApi api = Api();
+  HttpRequest request = Post("/api/mixer/status", WithCookie());
+  for (std::string method : {"GET", "post", "PUT", "DELETE"}) {
+    request.method = method;
+    EXPECT_EQ(Answer(api, request), std::make_pair(405, std::string("method_not_allowed")))
+        << method;
+  }
+  request.method = "DELETE";
+  request.path = "/api/mixer/files/delete";
+  EXPECT_EQ(Answer(api, request).second, "route_not_found") << "DELETE passes for that one path";
+}
+
+TEST_F(HttpApiTest, GatesRunInOrderAndEachRefusesWithItsOwnCode) {
+  HttpApiConfig no_state;
+  no_state.session_cookie_name = "zennic_session";
+  HttpApi without_state(std::move(no_state));
+  EXPECT_EQ(Answer(without_state, Post("/api/mixer/status", {{"Origin", "http://evil.example"}})),
+            std::make_pair(500, std::string("runtime_unavailable")));
+
+  HttpApi api = Api();
+  EXPECT_EQ(Answer(api, Post("/api/mixer/status", {{"Origin", "http://evil.example"}})),
+            std::make_pair(403, std::string("origin_not_allowed")))
+      << "the origin is judged before the cookie";
+  EXPECT_EQ(Answer(api, Post("/api/mixer/status")),
+            std::make_pair(403, std::string("session_required")));
+  EXPECT_EQ(Answer(api, Post("/api/mixer/status", {{"Cookie", "zennic_session=wrong"}})).second,
+            "session_required");
+  EXPECT_EQ(Answer(api, Post("/api/mixer/status", WithCookie(), "[]")),
+            std::make_pair(400, std::string("invalid_json")));
+  EXPECT_EQ(Answer(api, Post("/api/mixer/status", WithCookie(), "{")).second, "invalid_json");
+  EXPECT_EQ(Answer(api, Post("/api/mixer/status", WithCookie(), "")).second, "route_not_found");
+  EXPECT_EQ(Answer(api, Post("/api/mixer/Status/", WithCookie(), "{}")).second, "route_not_found");
+}
+
+TEST_F(HttpApiTest, BeforeTheFirstPageNoSessionExists) {
+  state_.SetSessionToken("");
+  HttpApi api = Api();
+  EXPECT_EQ(Answer(api, Post("/api/mixer/status", {{"Cookie", "zennic_session="}})).second,
+            "session_required");
+}
+
+TEST_F(HttpApiTest, TheHeadDecidesWhetherTheBodyIsRead) {
+  HttpApi api = Api();
+  EXPECT_TRUE(api.AcceptsRequestHead(Post("/api/mixer/status", WithCookie())));
+  EXPECT_FALSE(api.AcceptsRequestHead(Post("/api/mixer/status")));
+  EXPECT_FALSE(api.AcceptsRequestHead(Post("/api/mixer/status", WithCookie({{"Origin", "null"}}))));
+  EXPECT_FALSE(api.AcceptsRequestHead(Post("/upload", WithCookie())));
+  HttpRequest get = Post("/api/mixer/status", WithCookie());
+  get.method = "GET";
+  EXPECT_FALSE(api.AcceptsRequestHead(get));
+}
+
+TEST_F(HttpApiTest, OriginAndRefererMustNameTheLocalClientOnTheActivePort) {
+  struct Case {
+    std::string origin;
+    std::string referer;
+    bool allowed;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"", "", true},
+           {"  ", "\t", true},
+           {"http://127.0.0.1:5000", "", true},
+           {"HTTP://LOCALHOST:5000", "", true},
+           {"http://127.0.0.1:5000/", "", false},
+           {"null", "", false},
+           {"https://127.0.0.1:5000", "", false},
+           {"http://[::1]:5000", "", false},
+           {"http://evil.example", "http://127.0.0.1:5000/", false},
+           {"", "http://127.0.0.1:5000/play?x=1", true},
+           {"", "http://127.0.0.1:5000", true},
+           {"", "http://localhost:5000#top", true},
+           {"", "http://127.0.0.1:50001/", false},
+           {"", "http://127.0.0.1:5000.evil.example/", false},
+           {"http://127.0.0.1:5000", "http://evil.example/", false},
+       }) {
+    HttpRequest request;
+    if (!c.origin.empty()) request.headers["Origin"] = c.origin;
+    if (!c.referer.empty()) request.headers["referer"] = c.referer;
+    EXPECT_EQ(HttpApi::IsAllowedOrigin(request, 5000), c.allowed)
+        << "Origin '" << c.origin << "', Referer '" << c.referer << "'";
+  }
+  EXPECT_EQ(HttpApi::AllowedOrigins(80),
+            (std::vector<std::string>{"http://127.0.0.1:80", "http://localhost:80"}));
+  EXPECT_TRUE(RefererHasAllowedOrigin("  http://localhost:80?  ", HttpApi::AllowedOrigins(80)));
+}
+
+TEST_F(HttpApiTest, AfterAPortFallbackOnlyTheBoundPortCounts) {
+  HttpApi moved = Api(5123);
+  EXPECT_EQ(Answer(moved, Post("/api/mixer/x", WithCookie({{"Origin", "http://127.0.0.1:5000"}}))).second,
+            "origin_not_allowed");
+  EXPECT_EQ(Answer(moved, Post("/api/mixer/x", WithCookie({{"Origin", "http://127.0.0.1:5123"}}))).second,
+            "route_not_found");
+  HttpApi unset = Api(0);
+  EXPECT_EQ(Answer(unset, Post("/api/mixer/x", WithCookie({{"Origin", "http://127.0.0.1:5000"}}))).second,
+            "route_not_found")
+      << "no port known means 5000";
+}
+
+TEST(HttpApiExceptions, AVanishedPathIsAConflictAndAnythingElseAHandlerFailure) {
+  auto answer = [](auto thrower) {
+    try {
+      thrower();
+    } catch (...) {
+      return HttpApi::ExceptionResponse(std::current_exception());
+    }
+    return HttpResponse();
+  };
+  std::filesystem::filesystem_error gone("gone", std::make_error_code(std::errc::no_such_file_or_directory));
+  HttpResponse vanished = answer([&] { throw gone; });
+  JsonValue body;
+  ASSERT_TRUE(JsonValue::Parse(vanished.body, &body, nullptr));
+  EXPECT_EQ(vanished.status, 409);
+  EXPECT_EQ(body.GetString("code", ""), "path_unavailable");
+  EXPECT_EQ(body.GetString("error", ""),
+            std::string("The selected file or folder is no longer available. Pick another location "
+                        "and try again. ") +
+                gone.what());
+
+  HttpResponse failed = answer([] { throw std::runtime_error("boom"); });
+  ASSERT_TRUE(JsonValue::Parse(failed.body, &body, nullptr));
+  EXPECT_EQ(failed.status, 500);
+  EXPECT_EQ(body.GetString("code", ""), "handler_exception");
+  EXPECT_EQ(body.GetString("error", ""), "boom");
+
+  HttpResponse odd = answer([] { throw 42; });
+  ASSERT_TRUE(JsonValue::Parse(odd.body, &body, nullptr));
+  EXPECT_EQ(body.GetString("error", ""), "The local request handler failed unexpectedly");
+  EXPECT_EQ(JsonValue::Parse(HttpApi::PathUnavailableResponse("").body, &body, nullptr), true);
+  EXPECT_EQ(body.GetString("error", ""),
+            "The selected file or folder is no longer available. Pick another location and try again.");
+}
+
+}  // namespace
+}  // namespace zennic
