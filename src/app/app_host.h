@@ -50,6 +50,7 @@ class AppHost {
   bool AskToRestoreWindowsAudio(const std::string& output_name, const std::string& input_name);
   // On exit and at shutdown: puts back the defaults of a session still recorded.
   void RestoreWindowsAudio();
+
   bool StartWebServer(std::string* error);
   // Until the tray can show it: the log and standard output name the address really used.
   void ReportPortFallback(uint16_t requested, uint16_t effective);
