@@ -62,6 +62,8 @@ bool AppHost::Initialize(std::string* error) {
   if (!no_hotkeys.empty()) WriteLogLine(paths_.logs_folder, "KeyBindingService", no_hotkeys);
 
   profile_service_ = std::make_unique<ProfileService>(runtime_state_.get());
+  analyzer_ = std::make_unique<AnalyzerService>(AnalyzerServiceOptions());
+  converter_ = std::make_unique<ConverterService>(analyzer_.get());
 
   windows_audio_manager_ = std::make_unique<WindowsAudioManager>(paths_.audio_backup_file);
   std::string no_route_monitor;
@@ -203,6 +205,8 @@ void AppHost::Shutdown() {
   localization_.reset();
   RestoreWindowsAudio();
   windows_audio_manager_.reset();
+  converter_.reset();
+  analyzer_.reset();
   profile_service_.reset();
   if (key_binding_service_) key_binding_service_->Stop();
   key_binding_service_.reset();

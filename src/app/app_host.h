@@ -15,6 +15,8 @@
 #include "server/embedded_web_assets.h"
 #include "server/help_module.h"
 #include "server/local_http_server.h"
+#include "sound_files/analyzer_service.h"
+#include "sound_files/converter_service.h"
 #include "windows_audio/windows_audio_manager.h"
 
 namespace zennic {
@@ -59,6 +61,8 @@ class AppHost {
   std::unique_ptr<RuntimeState> runtime_state_;
   std::unique_ptr<KeyBindingService> key_binding_service_;
   std::unique_ptr<ProfileService> profile_service_;
+  std::unique_ptr<AnalyzerService> analyzer_;
+  std::unique_ptr<ConverterService> converter_;
   std::unique_ptr<WindowsAudioManager> windows_audio_manager_;
   std::unique_ptr<Localization> localization_;
   std::unique_ptr<HelpModule> help_module_;

@@ -1,0 +1,170 @@
+#include "sound_files/audio_decoding.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "sound_files/flac_decoding.h"
+#include "sound_files/media_foundation_decoding.h"
+#include "sound_files/mp3_decoding.h"
+#include "sound_files/ogg_vorbis_decoding.h"
+#include "sound_files/wav_file.h"
+
+namespace zennic {
+namespace {
+
+// Decoded floats per byte of file beyond which a declared length is not trusted for reserving.
+constexpr uint64_t kMaxReservedSamplesPerByte = 64;
+
+bool Fail(std::string* error, const std::string& message) {
+  if (error != nullptr) *error = message;
+  return false;
+}
+
+void CopyWavFormat(const WavFormatInfo& wav, AudioFormatInfo* out) {
+  out->probed = true;
+  out->decodable = wav.decodable;
+  out->container = "WAV";
+  out->codec = wav.codec;
+  out->sample_rate = wav.sample_rate;
+  out->channels = wav.channels;
+  out->bits_per_sample = wav.bits_per_sample;
+  out->frame_count = wav.frame_count;
+}
+
+bool DecodeWav(const std::filesystem::path& path, DecodedAudioData* out, std::string* error) {
+  DecodedWavData wav;
+  if (!DecodeWavFile(path, &wav, error)) return false;
+  CopyWavFormat(wav, out);
+  out->samples = std::move(wav.samples);
+  return true;
+}
+
+bool ProbeWav(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error) {
+  WavFormatInfo wav;
+  if (!ReadWavFormatInfo(path, &wav, error)) return false;
+  CopyWavFormat(wav, out);
+  if (!wav.decodable) {
+    out->issue_code = "codec_unsupported";
+    out->issue_message = "WAV codec is not supported for conversion";
+  }
+  return true;
+}
+
+// How files of one extension are decoded and probed.
+struct DecoderRoute {
+  bool (*decode)(const std::filesystem::path&, DecodedAudioData*, std::string*);
+  bool (*probe)(const std::filesystem::path&, AudioFormatInfo*, std::string*);
+};
+
+const DecoderRoute* FindRoute(const std::filesystem::path& path) {
+  static constexpr DecoderRoute kWav{DecodeWav, ProbeWav};
+  static constexpr DecoderRoute kMp3{DecodeMp3File, ProbeMp3File};
+  static constexpr DecoderRoute kFlac{DecodeFlacFile, ProbeFlacFile};
+  static constexpr DecoderRoute kOggVorbis{DecodeOggVorbisFile, ProbeOggVorbisFile};
+  static constexpr DecoderRoute kMediaFoundation{DecodeWithMediaFoundation,
+                                                 ProbeWithMediaFoundation};
+  const std::string extension = LowerCaseExtension(path);
+  if (extension == ".wav") return &kWav;
+  if (extension == ".mp3") return &kMp3;
+  if (extension == ".flac") return &kFlac;
+  if (extension == ".ogg") return &kOggVorbis;
+  if (IsMediaFoundationExtension(path)) return &kMediaFoundation;
+  return nullptr;
+}
+
+}  // namespace
+
+std::string LowerCaseExtension(const std::filesystem::path& path) {
+  // Only "/" separates names here, and a ":" is an ordinary character: backslash separators
+  // and alternate data streams exist on Windows alone.
+  const std::string text = path.string();
+  const size_t slash = text.find_last_of('/');
+  const std::string name = slash == std::string::npos ? text : text.substr(slash + 1);
+  if (name.empty() || name == "." || name == "..") return "";
+  const size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || dot == 0) return "";
+  std::string extension = name.substr(dot);
+  for (char& c : extension) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return extension;
+}
+
+bool IsMediaFoundationExtension(const std::filesystem::path& path) {
+  const std::string extension = LowerCaseExtension(path);
+  return extension == ".aac" || extension == ".adts" || extension == ".m4a" ||
+         extension == ".wma" || extension == ".asf";
+}
+
+std::string ContainerNameForExtension(const std::string& extension) {
+  if (extension == ".wav") return "WAV";
+  if (extension == ".mp3") return "MP3";
+  if (extension == ".flac") return "FLAC";
+  if (extension == ".ogg") return "Ogg";
+  if (extension == ".aac" || extension == ".adts") return "AAC";
+  if (extension == ".m4a") return "M4A";
+  if (extension == ".wma" || extension == ".asf") return "ASF";
+  return "Unknown";
+}
+
+std::string CodecNameForMediaFoundationExtension(const std::string& extension) {
+  if (extension == ".aac" || extension == ".adts" || extension == ".m4a") return "AAC";
+  if (extension == ".wma" || extension == ".asf") return "WMA";
+  return "Unknown";
+}
+
+void ReserveDecodedSamples(std::vector<float>* samples, uint64_t declared_samples,
+                           uint64_t file_size) {
+  samples->reserve(std::min(declared_samples, file_size * kMaxReservedSamplesPerByte));
+}
+
+bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>* out,
+                   std::string* error) {
+  if (out == nullptr) return Fail(error, "Byte buffer output pointer is null");
+  out->clear();
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                       &std::fclose);
+  if (!file) return Fail(error, "Failed to open audio file");
+  if (::fseeko(file.get(), 0, SEEK_END) != 0) return Fail(error, "Failed to determine audio file size");
+  const off_t size = ::ftello(file.get());
+  if (size < 0) return Fail(error, "Failed to determine audio file size");
+  ::fseeko(file.get(), 0, SEEK_SET);
+  out->resize(static_cast<size_t>(size));
+  if (std::fread(out->data(), 1, out->size(), file.get()) < out->size()) {
+    out->clear();
+    return Fail(error, "Unexpected end of audio file");
+  }
+  return true;
+}
+
+bool DecodeAudioFile(const std::filesystem::path& path, DecodedAudioData* out,
+                     std::string* error) {
+  if (out == nullptr) return Fail(error, "DecodedAudioData output pointer is null");
+  *out = DecodedAudioData();
+  const DecoderRoute* route = FindRoute(path);
+  if (route == nullptr) return Fail(error, "Decoder support for this format has not been linked");
+  const bool decoded = route->decode(path, out, error);
+  if (!decoded) *out = DecodedAudioData();
+  return decoded;
+}
+
+bool AnalyzeAudioFile(const std::filesystem::path& path, AudioFormatInfo* out,
+                      std::string* error) {
+  if (out == nullptr) return Fail(error, "AudioFormatInfo output pointer is null");
+  *out = AudioFormatInfo();
+  const DecoderRoute* route = FindRoute(path);
+  if (route == nullptr) {
+    out->probed = true;
+    out->container = ContainerNameForExtension(LowerCaseExtension(path));
+    out->codec = "Unknown";
+    out->issue_code = "codec_unsupported";
+    out->issue_message = "File extension is not supported by the analyzer";
+    return true;
+  }
+  const bool probed = route->probe(path, out, error);
+  if (!probed) *out = AudioFormatInfo();
+  return probed;
+}
+
+}  // namespace zennic

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace zennic {
+
+// The format facts of a probed or decoded sound file.
+struct AudioFormatInfo {
+  bool probed = false;     // the format was recognised and its header read
+  bool decodable = false;  // this program can decode the file to samples
+  std::string container;   // "WAV", "MP3", "FLAC", "Ogg", "AAC", "M4A", "ASF" or "Unknown"
+  std::string codec;       // "PCM16", "Float32", "MP3", "FLAC", "Vorbis", "AAC", "WMA", "Unknown"
+  uint32_t sample_rate = 0;
+  int32_t channels = 0;
+  uint32_t bits_per_sample = 0;  // 0 for MP3 and Ogg Vorbis
+  uint64_t frame_count = 0;      // frames per channel
+  std::string issue_code;
+  std::string issue_message;
+};
+
+// A whole file's samples as interleaved floats (channel c of frame f at f * channels + c),
+// integer sources scaled to -1..1, float sources passed through unclamped.
+struct DecodedAudioData : AudioFormatInfo {
+  std::vector<float> samples;
+};
+
+// Both choose their route by the file's extension. A failed call leaves a default record.
+bool DecodeAudioFile(const std::filesystem::path& path, DecodedAudioData* out, std::string* error);
+// False only when the file cannot be read or opened at all; a file that was read but cannot be
+// decoded gives true with `decodable` false and an issue.
+bool AnalyzeAudioFile(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error);
+
+// The extension of the file name with its dot, ASCII letters lower-cased; empty when the name
+// has none (a name whose only dot is its first character has none). A ":" ends the name.
+std::string LowerCaseExtension(const std::filesystem::path& path);
+bool IsMediaFoundationExtension(const std::filesystem::path& path);
+std::string ContainerNameForExtension(const std::string& extension);
+std::string CodecNameForMediaFoundationExtension(const std::string& extension);
+
+// Reserves room for the sample count a file's header declares, but never more than a plausible
+// expansion of the file's size: a header can lie, and the array grows while decoding anyway.
+void ReserveDecodedSamples(std::vector<float>* samples, uint64_t declared_samples,
+                           uint64_t file_size);
+
+bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>* out,
+                   std::string* error);
+
+}  // namespace zennic

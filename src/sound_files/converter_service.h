@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "model/json_value.h"
+
+namespace zennic {
+
+class AnalyzerService;
+
+struct ConvertItemResult {
+  std::string source_path;
+  std::string target_path;
+  std::string backup_path;
+  std::string status;  // "converted", "skipped" or "failed"
+  std::string code;    // empty on success and for an already compatible file
+  std::string message;
+};
+
+struct ConvertResult {
+  int32_t converted = 0;
+  int32_t skipped = 0;
+  int32_t failed = 0;
+  std::vector<ConvertItemResult> results;  // in input order
+};
+
+// Converts sound files into the one format the mixer plays, 48,000 Hz stereo 16-bit PCM WAV,
+// next to the source, then keeps the source under "_originals", or deletes it. Holds no state
+// of its own between calls.
+class ConverterService {
+ public:
+  explicit ConverterService(AnalyzerService* analyzer);
+
+  // False only for a null result; each file's outcome is an item. An empty root skips the
+  // inside-the-root test.
+  bool Convert(const std::filesystem::path& root, const std::vector<std::filesystem::path>& paths,
+               bool keep_originals, bool overwrite_existing, ConvertResult* result,
+               std::string* error);
+  // True for "converted" and "skipped".
+  bool ConvertFile(const std::filesystem::path& root, const std::filesystem::path& source,
+                   bool keep_originals, bool overwrite_existing, ConvertItemResult* item);
+
+ private:
+  AnalyzerService* analyzer_;
+};
+
+// A WAV source is converted in place; any other becomes "<stem>.wav" beside it.
+std::filesystem::path ConvertTargetPath(const std::filesystem::path& source);
+// "<target name>.tmp" in the target's folder.
+std::filesystem::path ConvertTempPath(const std::filesystem::path& target);
+// The source's place under "<root>/_originals", mirroring its path below the root, made
+// unique; empty when every name is taken.
+std::filesystem::path BuildOriginalsBackupPath(const std::filesystem::path& root,
+                                               const std::filesystem::path& source);
+
+// Moves the checked temporary file into place and keeps or deletes the source. Nothing is
+// deleted before its replacement is in place, so a failed step loses no file.
+bool FinalizeConvertedFile(const std::filesystem::path& root, const std::filesystem::path& source,
+                           const std::filesystem::path& target, const std::filesystem::path& temp,
+                           bool keep_originals, bool overwrite_existing,
+                           std::filesystem::path* backup, std::string* error);
+// A readable 48,000 Hz stereo PCM16 WAV.
+bool ValidateConvertedWav(const std::filesystem::path& path, std::string* error);
+// A path that does not exist counts as removed.
+bool RemoveFileIfPresent(const std::filesystem::path& path, std::string* error);
+// Moves in one step; without `replace_existing` an existing target is left alone and the move
+// fails.
+bool MoveConvertedFile(const std::filesystem::path& temp, const std::filesystem::path& target,
+                       bool replace_existing, std::string* error);
+// Swaps the temporary file into the target's place in one step, written through to the disk;
+// with a backup path the old file is kept there.
+bool ReplaceWithConverted(const std::filesystem::path& target, const std::filesystem::path& temp,
+                          const std::filesystem::path* backup, std::string* error);
+
+JsonValue BuildConvertResultJson(const ConvertResult& result);
+
+}  // namespace zennic

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "sound_files/audio_decoding.h"
+
+namespace zennic {
+
+// FLAC files for the decoding front end, which resets `out` first and routes by extension.
+bool DecodeFlacFile(const std::filesystem::path& path, DecodedAudioData* out, std::string* error);
+bool ProbeFlacFile(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error);
+
+}  // namespace zennic

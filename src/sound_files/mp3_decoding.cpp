@@ -1,0 +1,89 @@
+#include "sound_files/mp3_decoding.h"
+
+#include <mpg123.h>
+
+#include <memory>
+
+namespace zennic {
+namespace {
+
+constexpr char kOpenFailure[] = "MP3 decoder could not open the file";
+
+struct Mpg123Deleter {
+  void operator()(mpg123_handle* handle) const { mpg123_delete(handle); }
+};
+using Mpg123Handle = std::unique_ptr<mpg123_handle, Mpg123Deleter>;
+
+bool Fail(std::string* error) {
+  if (error != nullptr) *error = kOpenFailure;
+  return false;
+}
+
+// Opens the file for float output at its own rate and channel count, reads the first frame's
+// format into `out` and scans the stream for its length. Gapless decoding trims the encoder's
+// delay and padding, so the length is the original's.
+Mpg123Handle OpenMp3(const std::filesystem::path& path, AudioFormatInfo* out) {
+  int status = MPG123_OK;
+  Mpg123Handle handle(mpg123_new(nullptr, &status));
+  if (!handle) return nullptr;
+  mpg123_handle* mh = handle.get();
+  mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0.0);
+  const long* rates = nullptr;
+  size_t rate_count = 0;
+  mpg123_rates(&rates, &rate_count);
+  mpg123_format_none(mh);
+  for (size_t i = 0; i < rate_count; ++i) {
+    mpg123_format(mh, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_FLOAT_32);
+  }
+  if (mpg123_open(mh, path.c_str()) != MPG123_OK) return nullptr;
+  long rate = 0;
+  int channels = 0;
+  int encoding = 0;
+  if (mpg123_getformat(mh, &rate, &channels, &encoding) != MPG123_OK || rate < 1 ||
+      channels < 1 || encoding != MPG123_ENC_FLOAT_32) {
+    return nullptr;
+  }
+  // Later frames are converted to the first frame's layout rather than changing it.
+  mpg123_format_none(mh);
+  mpg123_format(mh, rate, channels, MPG123_ENC_FLOAT_32);
+  if (mpg123_scan(mh) != MPG123_OK) return nullptr;
+  const off_t length = mpg123_length(mh);
+
+  out->probed = true;
+  out->decodable = true;
+  out->container = "MP3";
+  out->codec = "MP3";
+  out->sample_rate = static_cast<uint32_t>(rate);
+  out->channels = channels;
+  out->bits_per_sample = 0;
+  out->frame_count = length > 0 ? static_cast<uint64_t>(length) : 0;
+  return handle;
+}
+
+}  // namespace
+
+bool ProbeMp3File(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error) {
+  return OpenMp3(path, out) != nullptr || Fail(error);
+}
+
+bool DecodeMp3File(const std::filesystem::path& path, DecodedAudioData* out, std::string* error) {
+  Mpg123Handle handle = OpenMp3(path, out);
+  if (!handle) return Fail(error);
+  // The scanned length counts real frames, so it is safe to reserve.
+  std::vector<float>& samples = out->samples;
+  samples.reserve(out->frame_count * static_cast<uint64_t>(out->channels));
+  std::vector<float> chunk(16384);
+  for (;;) {
+    size_t bytes = 0;
+    const int status =
+        mpg123_read(handle.get(), chunk.data(), chunk.size() * sizeof(float), &bytes);
+    samples.insert(samples.end(), chunk.begin(), chunk.begin() + bytes / sizeof(float));
+    // A frame that cannot be decoded ends the stream; what was read before it stays.
+    if (status != MPG123_OK) break;
+  }
+  out->frame_count = samples.size() / static_cast<size_t>(out->channels);
+  samples.resize(out->frame_count * static_cast<size_t>(out->channels));
+  return true;
+}
+
+}  // namespace zennic
