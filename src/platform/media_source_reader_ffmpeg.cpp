@@ -1,7 +1,7 @@
-#include "platform/media_source_reader.h"
-
 #include <algorithm>
 #include <string>
+
+#include "platform/media_source_reader.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -123,10 +123,10 @@ struct MediaSourceReader::Impl {
     const size_t frame_bytes = static_cast<size_t>(output_layout.nb_channels) * BytesPerSample();
     data->resize(static_cast<size_t>(capacity) * frame_bytes);
     uint8_t* output = data->data();
-    const int converted =
-        swr_convert(resampler.get(), &output, capacity,
-                    source != nullptr ? const_cast<const uint8_t**>(source->extended_data) : nullptr,
-                    input_samples);
+    const int converted = swr_convert(
+        resampler.get(), &output, capacity,
+        source != nullptr ? const_cast<const uint8_t**>(source->extended_data) : nullptr,
+        input_samples);
     if (converted < 0) return false;
     int64_t frames = converted;
     if (remaining_frames >= 0) {

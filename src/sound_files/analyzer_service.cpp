@@ -112,8 +112,8 @@ AnalyzerService::FileStamp AnalyzerService::StampFile(const fs::path& path) {
   return stamp;
 }
 
-bool AnalyzerService::FailWithCurrentException(const char* filesystem_prefix,
-                                               const char* unknown, std::string* error) {
+bool AnalyzerService::FailWithCurrentException(const char* filesystem_prefix, const char* unknown,
+                                               std::string* error) {
   try {
     throw;
   } catch (const fs::filesystem_error& failure) {
@@ -139,7 +139,8 @@ std::string AnalyzerService::RelativePathForRoot(const fs::path& root, const fs:
     std::error_code root_error;
     const fs::path canonical_path = fs::weakly_canonical(path, path_error);
     const fs::path canonical_root = fs::weakly_canonical(root, root_error);
-    if (!path_error && !root_error) return canonical_path.lexically_relative(canonical_root).string();
+    if (!path_error && !root_error)
+      return canonical_path.lexically_relative(canonical_root).string();
   }
   return AbsoluteNormalPath(path).filename().string();
 }
@@ -160,7 +161,8 @@ bool AnalyzerService::AnalyzeFile(const fs::path& root, const fs::path& path,
     *out = std::move(record);
     return true;
   } catch (...) {
-    return FailWithCurrentException("Audio file is unavailable: ", "Unknown analyzer failure", error);
+    return FailWithCurrentException("Audio file is unavailable: ", "Unknown analyzer failure",
+                                    error);
   }
 }
 
@@ -197,9 +199,9 @@ bool AnalyzerService::ReadFileMetadata(const fs::path& root, const fs::path& pat
   }
   if (!media_foundation_available_ && IsMediaFoundationExtension(normal)) {
     out->compatibility_state = "unsupported";
-    AddIssue(out, "media_feature_pack_required",
-             media_foundation_message_.empty() ? kMediaFeaturePackMessage
-                                               : media_foundation_message_);
+    AddIssue(
+        out, "media_feature_pack_required",
+        media_foundation_message_.empty() ? kMediaFeaturePackMessage : media_foundation_message_);
     return true;
   }
 
@@ -255,8 +257,8 @@ bool AnalyzerService::AnalyzeFolder(const fs::path& folder, const std::string& s
     out->summary = AnalyzeSummary();
     if (root.empty() || !fs::is_directory(fs::status(root))) return true;
 
-    for (auto it = fs::recursive_directory_iterator(
-             root, fs::directory_options::skip_permission_denied);
+    for (auto it =
+             fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied);
          it != fs::recursive_directory_iterator(); ++it) {
       const fs::file_status status = fs::status(it->path());
       if (fs::is_directory(status)) {
@@ -280,7 +282,8 @@ bool AnalyzerService::AnalyzeFolder(const fs::path& folder, const std::string& s
     SortAndCount(out);
     return true;
   } catch (...) {
-    return FailWithCurrentException("Audio folder is unavailable: ", "Unknown analyzer failure", error);
+    return FailWithCurrentException("Audio folder is unavailable: ", "Unknown analyzer failure",
+                                    error);
   }
 }
 
@@ -300,7 +303,8 @@ bool AnalyzerService::AnalyzePaths(const fs::path& root, const std::vector<fs::p
     SortAndCount(out);
     return true;
   } catch (...) {
-    return FailWithCurrentException("Audio path is unavailable: ", "Unknown analyzer failure", error);
+    return FailWithCurrentException("Audio path is unavailable: ", "Unknown analyzer failure",
+                                    error);
   }
 }
 

@@ -27,8 +27,8 @@ struct AnalyzerFileMetadata {
   std::string path;           // absolute, lexically normalised
   std::string relative_path;  // relative to the analysis root, else the file name
   std::string name;
-  std::string extension;  // with its dot, ASCII lower-cased
-  uint64_t size_bytes = 0;  // all bits set when the size is unreadable
+  std::string extension;     // with its dot, ASCII lower-cased
+  uint64_t size_bytes = 0;   // all bits set when the size is unreadable
   std::string modified_utc;  // "%Y-%m-%dT%H:%M:%SZ"; empty when unreadable
   std::string container;
   std::string codec;

@@ -115,10 +115,10 @@ bool AnalyzerService::CheckVolumeHealth(const fs::path& root, const fs::path& pa
       return measured();
     }
     // Measured on what the converter would produce: a stereo mix can peak above every channel.
-    std::vector<float> stereo = MixToStereo(
-        ResampleLinear(decoded.samples, decoded.channels,
-                       static_cast<int>(decoded.sample_rate), kMixerSampleRate),
-        decoded.channels);
+    std::vector<float> stereo =
+        MixToStereo(ResampleLinear(decoded.samples, decoded.channels,
+                                   static_cast<int>(decoded.sample_rate), kMixerSampleRate),
+                    decoded.channels);
     decoded.samples = std::vector<float>();
     if (stereo.empty()) {
       verdict.error_code = "file_decode_failed";
@@ -128,8 +128,8 @@ bool AnalyzerService::CheckVolumeHealth(const fs::path& root, const fs::path& pa
     Classify(PeakOf(stereo), &verdict);
     return measured();
   } catch (...) {
-    return FailWithCurrentException("Audio file is unavailable: ",
-                                    "Unknown volume health analysis failure", error);
+    return FailWithCurrentException(
+        "Audio file is unavailable: ", "Unknown volume health analysis failure", error);
   }
 }
 

@@ -9,8 +9,8 @@ namespace zennic {
 // The peak-level verdict of one sound file. The defaults are those of a file that was not
 // measured; `error_code` says why.
 struct AnalyzerVolumeHealth {
-  std::string path;           // absolute, lexically normalised
-  std::string relative_path;  // relative to the analysis root, else the file name
+  std::string path;               // absolute, lexically normalised
+  std::string relative_path;      // relative to the analysis root, else the file name
   std::string state = "unknown";  // "silent", "very_quiet", "quiet", "near_clipping", "volume_ok"
   double peak_dbfs = -120.0;
   bool normalize_recommended = false;

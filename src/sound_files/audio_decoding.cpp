@@ -126,7 +126,8 @@ bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>* out,
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
                                                        &std::fclose);
   if (!file) return Fail(error, "Failed to open audio file");
-  if (::fseeko(file.get(), 0, SEEK_END) != 0) return Fail(error, "Failed to determine audio file size");
+  if (::fseeko(file.get(), 0, SEEK_END) != 0)
+    return Fail(error, "Failed to determine audio file size");
   const off_t size = ::ftello(file.get());
   if (size < 0) return Fail(error, "Failed to determine audio file size");
   ::fseeko(file.get(), 0, SEEK_SET);
@@ -138,8 +139,7 @@ bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>* out,
   return true;
 }
 
-bool DecodeAudioFile(const std::filesystem::path& path, DecodedAudioData* out,
-                     std::string* error) {
+bool DecodeAudioFile(const std::filesystem::path& path, DecodedAudioData* out, std::string* error) {
   if (out == nullptr) return Fail(error, "DecodedAudioData output pointer is null");
   *out = DecodedAudioData();
   const DecoderRoute* route = FindRoute(path);
@@ -149,8 +149,7 @@ bool DecodeAudioFile(const std::filesystem::path& path, DecodedAudioData* out,
   return decoded;
 }
 
-bool AnalyzeAudioFile(const std::filesystem::path& path, AudioFormatInfo* out,
-                      std::string* error) {
+bool AnalyzeAudioFile(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error) {
   if (out == nullptr) return Fail(error, "AudioFormatInfo output pointer is null");
   *out = AudioFormatInfo();
   const DecoderRoute* route = FindRoute(path);

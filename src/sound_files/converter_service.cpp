@@ -129,8 +129,8 @@ bool ConverterService::ConvertFile(const fs::path& root, const fs::path& source,
   if (!FinalizeConvertedFile(root, source, target, temp, keep_originals, overwrite_existing,
                              &backup, &error)) {
     RemoveFileIfPresent(temp, nullptr);
-    item->code = error.find("target exists") != std::string::npos ? "target_exists"
-                                                                  : "conversion_failed";
+    item->code =
+        error.find("target exists") != std::string::npos ? "target_exists" : "conversion_failed";
     item->message = error;
     return false;
   }
@@ -229,8 +229,8 @@ bool FinalizeConvertedFile(const fs::path& root, const fs::path& source, const f
     if (keep_originals) {
       backup_path = BuildOriginalsBackupPath(root, source);
       if (backup_path.empty()) {
-        return Fail(error, "Failed to replace original with converted file: " +
-                               SystemErrorText(EEXIST));
+        return Fail(error,
+                    "Failed to replace original with converted file: " + SystemErrorText(EEXIST));
       }
       if (!EnsureParentDirectory(backup_path, error)) return false;
     }
@@ -246,7 +246,8 @@ bool FinalizeConvertedFile(const fs::path& root, const fs::path& source, const f
   // The source is about to go: the converted file must be on the disk first.
   if (!keep_originals) {
     const int synced = SyncFileToDisk(temp);
-    if (synced != 0) return Fail(error, "Failed to finalize converted file: " + SystemErrorText(synced));
+    if (synced != 0)
+      return Fail(error, "Failed to finalize converted file: " + SystemErrorText(synced));
   }
   // The move replaces an existing target in one step; nothing is deleted beforehand.
   if (!MoveConvertedFile(temp, target, overwrite_existing, error)) return false;
@@ -254,7 +255,8 @@ bool FinalizeConvertedFile(const fs::path& root, const fs::path& source, const f
     std::error_code code;
     fs::remove(source, code);
     if (code) {
-      return Fail(error, "Converted file written, but failed to delete original: " + code.message());
+      return Fail(error,
+                  "Converted file written, but failed to delete original: " + code.message());
     }
     return true;
   }

@@ -88,8 +88,8 @@ std::unique_ptr<FLAC__StreamDecoder, DecoderDeleter> OpenFlac(const std::filesys
   }
   // The decoder owns the file from here on, also when initialisation fails.
   const FLAC__StreamDecoderInitStatus init =
-      IsOggFile(file) ? FLAC__stream_decoder_init_ogg_FILE(decoder.get(), file, OnFrame,
-                                                           OnMetadata, OnError, session)
+      IsOggFile(file) ? FLAC__stream_decoder_init_ogg_FILE(decoder.get(), file, OnFrame, OnMetadata,
+                                                           OnError, session)
                       : FLAC__stream_decoder_init_FILE(decoder.get(), file, OnFrame, OnMetadata,
                                                        OnError, session);
   if (init != FLAC__STREAM_DECODER_INIT_STATUS_OK) return nullptr;
@@ -115,8 +115,7 @@ bool ProbeFlacFile(const std::filesystem::path& path, AudioFormatInfo* out, std:
   return OpenFlac(path, &session, out) != nullptr || Fail(error);
 }
 
-bool DecodeFlacFile(const std::filesystem::path& path, DecodedAudioData* out,
-                    std::string* error) {
+bool DecodeFlacFile(const std::filesystem::path& path, DecodedAudioData* out, std::string* error) {
   FlacSession session;
   auto decoder = OpenFlac(path, &session, out);
   if (!decoder) return Fail(error);

@@ -124,7 +124,8 @@ bool ProbeWithMediaFoundation(const std::filesystem::path& path, AudioFormatInfo
   MediaThreadScope thread_scope;
   if (!thread_scope.joined()) return Fail(error, "COM apartment initialization failed");
   std::unique_ptr<MediaSourceReader> reader = MediaSourceReader::Open(path);
-  if (!reader) return undecodable("decoder_unavailable", "Media Foundation could not open the file");
+  if (!reader)
+    return undecodable("decoder_unavailable", "Media Foundation could not open the file");
   MediaAudioType native;
   if (!reader->GetNativeType(&native)) {
     return undecodable("decoder_unavailable",

@@ -39,8 +39,8 @@ Mpg123Handle OpenMp3(const std::filesystem::path& path, AudioFormatInfo* out) {
   long rate = 0;
   int channels = 0;
   int encoding = 0;
-  if (mpg123_getformat(mh, &rate, &channels, &encoding) != MPG123_OK || rate < 1 ||
-      channels < 1 || encoding != MPG123_ENC_FLOAT_32) {
+  if (mpg123_getformat(mh, &rate, &channels, &encoding) != MPG123_OK || rate < 1 || channels < 1 ||
+      encoding != MPG123_ENC_FLOAT_32) {
     return nullptr;
   }
   // Later frames are converted to the first frame's layout rather than changing it.

@@ -8,7 +8,9 @@
 namespace zennic {
 
 // Ogg Vorbis files for the decoding front end, which resets `out` first and routes by extension.
-bool DecodeOggVorbisFile(const std::filesystem::path& path, DecodedAudioData* out, std::string* error);
-bool ProbeOggVorbisFile(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error);
+bool DecodeOggVorbisFile(const std::filesystem::path& path, DecodedAudioData* out,
+                         std::string* error);
+bool ProbeOggVorbisFile(const std::filesystem::path& path, AudioFormatInfo* out,
+                        std::string* error);
 
 }  // namespace zennic

@@ -5,8 +5,8 @@
 
 namespace zennic {
 
-std::vector<float> ResampleLinear(const std::vector<float>& samples, int channels,
-                                  int source_rate, int target_rate) {
+std::vector<float> ResampleLinear(const std::vector<float>& samples, int channels, int source_rate,
+                                  int target_rate) {
   if (channels < 1 || source_rate < 1 || target_rate < 1 || samples.empty() ||
       source_rate == target_rate) {
     return samples;

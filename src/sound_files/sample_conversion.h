@@ -10,8 +10,8 @@ namespace zennic {
 // Linear interpolation between neighbouring frames, the last frame repeated at the end. A copy
 // of the input when a count is below 1, the input is empty or the rates are equal. The output
 // has (frames * target + source / 2) / source frames.
-std::vector<float> ResampleLinear(const std::vector<float>& samples, int channels,
-                                  int source_rate, int target_rate);
+std::vector<float> ResampleLinear(const std::vector<float>& samples, int channels, int source_rate,
+                                  int target_rate);
 
 // Mono to both sides, stereo copied; each further channel k is added at 0.707 to the left when
 // k is even and to the right when odd. Neither clamped nor normalised.

@@ -84,7 +84,8 @@ void ConvertSamples(const uint8_t* bytes, size_t count, const WavFormatInfo& for
         // Shift the three bytes to the top of an int32 so the arithmetic shift sign-extends.
         int32_t value = static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 8 |
                                              static_cast<uint32_t>(p[1]) << 16 |
-                                             static_cast<uint32_t>(p[2]) << 24) >> 8;
+                                             static_cast<uint32_t>(p[2]) << 24) >>
+                        8;
         out[i] = static_cast<float>(value) * (1.0f / 8388608.0f);
       }
       break;

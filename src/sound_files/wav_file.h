@@ -9,10 +9,10 @@ namespace zennic {
 
 // The header facts of a RIFF/WAVE file.
 struct WavFormatInfo {
-  bool parsed = false;     // a fmt chunk was parsed
-  bool decodable = false;  // DecodeWavFile can decode this format
-  std::string codec;       // "PCM16", "Float32", ... else "Unknown"
-  uint16_t format_tag = 0; // 1 PCM, 3 IEEE float; the sub-format's code for the extensible form
+  bool parsed = false;      // a fmt chunk was parsed
+  bool decodable = false;   // DecodeWavFile can decode this format
+  std::string codec;        // "PCM16", "Float32", ... else "Unknown"
+  uint16_t format_tag = 0;  // 1 PCM, 3 IEEE float; the sub-format's code for the extensible form
   int32_t channels = 0;
   uint32_t sample_rate = 0;
   uint32_t bits_per_sample = 0;

@@ -128,8 +128,8 @@ TEST(AudioDecoding, TextFilesAreRefusedWhateverTheirExtension) {
   TempFolder folder;
   struct Case {
     const char* name;
-    bool probe_result;      // false: the file could not be opened as this format at all
-    const char* probe_code; // for a probe that succeeds without being decodable
+    bool probe_result;       // false: the file could not be opened as this format at all
+    const char* probe_code;  // for a probe that succeeds without being decodable
     const char* decode_error;
   };
   const char* kNotLinked = "Decoder support for this format has not been linked";
@@ -182,7 +182,8 @@ TEST(AudioDecoding, CutOffFilesDecodeWhatTheyHold) {
     const auto path = folder / c.file;
     // Playable-first layout, as files made for streaming have it.
     std::vector<std::string> options = c.options;
-    if (std::string(c.container) == "M4A") options.insert(options.end(), {"-movflags", "+faststart"});
+    if (std::string(c.container) == "M4A")
+      options.insert(options.end(), {"-movflags", "+faststart"});
     testing::MakeToneFile(path, {.seconds = 3.0}, options);
     testing::TruncateFile(path, 0.5);
     DecodedAudioData data;

@@ -19,8 +19,9 @@ void MakeToneFile(const std::filesystem::path& path, const ToneSpec& tone,
     expression << tone.amplitude << "*sin(2*PI*" << tone.frequency << "*t)";
   }
   expression << ":s=" << tone.sample_rate << ":d=" << tone.seconds;
-  std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-y",
-                                        "-f",     "lavfi",        "-i",        "aevalsrc=" + expression.str()};
+  std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-loglevel",
+                                        "error",  "-y",           "-f",
+                                        "lavfi",  "-i",           "aevalsrc=" + expression.str()};
   arguments.insert(arguments.end(), output_options.begin(), output_options.end());
   arguments.push_back(path.string());
   std::string output;
@@ -63,8 +64,8 @@ std::string Le32(uint32_t value) {
 
 std::string FmtBody(uint16_t format_tag, uint16_t channels, uint32_t sample_rate, uint16_t bits,
                     uint16_t block_align) {
-  return Le16(format_tag) + Le16(channels) + Le32(sample_rate) +
-         Le32(sample_rate * block_align) + Le16(block_align) + Le16(bits);
+  return Le16(format_tag) + Le16(channels) + Le32(sample_rate) + Le32(sample_rate * block_align) +
+         Le16(block_align) + Le16(bits);
 }
 
 std::string RiffWave(const std::vector<RiffChunk>& chunks) {

@@ -39,10 +39,10 @@ TEST(WavFile, DecodesEveryEncodingAtItsScale) {
     uint32_t bits;
     double tolerance;
   };
-  for (const Case& c : {Case{"pcm_u8", "PCM8", 8, 0.01}, Case{"pcm_s16le", "PCM16", 16, 1e-4},
-                        Case{"pcm_s24le", "PCM24", 24, 1e-6}, Case{"pcm_s32le", "PCM32", 32, 1e-6},
-                        Case{"pcm_f32le", "Float32", 32, 1e-6},
-                        Case{"pcm_f64le", "Float64", 64, 1e-6}}) {
+  for (const Case& c :
+       {Case{"pcm_u8", "PCM8", 8, 0.01}, Case{"pcm_s16le", "PCM16", 16, 1e-4},
+        Case{"pcm_s24le", "PCM24", 24, 1e-6}, Case{"pcm_s32le", "PCM32", 32, 1e-6},
+        Case{"pcm_f32le", "Float32", 32, 1e-6}, Case{"pcm_f64le", "Float64", 64, 1e-6}}) {
     SCOPED_TRACE(c.codec);
     const auto path = folder / (std::string(c.codec) + ".wav");
     testing::MakeToneFile(path, {.sample_rate = 44100, .channels = 1, .seconds = 0.5},
@@ -65,8 +65,8 @@ TEST(WavFile, DecodesEveryEncodingAtItsScale) {
 
 TEST(WavFile, DecodesLayoutsFromMonoToSixChannelsAndRatesFrom8kTo192k) {
   TempFolder folder;
-  for (auto [rate, channels] : {std::pair{8000, 1}, {22050, 2}, {48000, 3}, {96000, 6},
-                                {192000, 2}, {44100, 4}}) {
+  for (auto [rate, channels] :
+       {std::pair{8000, 1}, {22050, 2}, {48000, 3}, {96000, 6}, {192000, 2}, {44100, 4}}) {
     SCOPED_TRACE(std::to_string(rate) + " Hz, " + std::to_string(channels) + " channels");
     const auto path = folder / ("tone" + std::to_string(rate) + ".wav");
     // More than two channels makes ffmpeg write the extensible format header.
@@ -88,9 +88,9 @@ TEST(WavFile, DecodesLayoutsFromMonoToSixChannelsAndRatesFrom8kTo192k) {
 TEST(WavFile, ReadsChunksInAnyOrderAndSkipsPaddedUnknownChunks) {
   TempFolder folder;
   const std::string samples = Le16(0x8000) + Le16(0x4000);  // -1.0 and 0.5
-  testing::WriteFile(folder / "order.wav",
-                     RiffWave({{"data", samples}, {"junk", "abc"},  // odd size, pad byte follows
-                               {"fmt ", FmtBody(1, 1, 8000, 16, 2)}}));
+  testing::WriteFile(folder / "order.wav", RiffWave({{"data", samples},
+                                                     {"junk", "abc"},  // odd size, pad byte follows
+                                                     {"fmt ", FmtBody(1, 1, 8000, 16, 2)}}));
   DecodedWavData data;
   std::string error;
   ASSERT_TRUE(DecodeWavFile(folder / "order.wav", &data, &error)) << error;
@@ -121,9 +121,8 @@ TEST(WavFile, ReadsChunksInAnyOrderAndSkipsPaddedUnknownChunks) {
 
 TEST(WavFile, IntegerExtremesScaleToTheDocumentedValues) {
   TempFolder folder;
-  testing::WriteFile(folder / "u8.wav",
-                     RiffWave({{"fmt ", FmtBody(1, 1, 8000, 8, 1)},
-                               {"data", std::string("\x80\x00\xFF", 3)}}));
+  testing::WriteFile(folder / "u8.wav", RiffWave({{"fmt ", FmtBody(1, 1, 8000, 8, 1)},
+                                                  {"data", std::string("\x80\x00\xFF", 3)}}));
   DecodedWavData data;
   ASSERT_TRUE(DecodeWavFile(folder / "u8.wav", &data, nullptr));
   EXPECT_EQ(data.samples, (std::vector<float>{0.0f, -1.0f, 0.9921875f}));
@@ -135,9 +134,10 @@ TEST(WavFile, IntegerExtremesScaleToTheDocumentedValues) {
   EXPECT_EQ(data.samples, (std::vector<float>{-1.0f, 8388607.0f / 8388608.0f}));
 
   // Float samples pass through unclamped, NaN included.
-  testing::WriteFile(folder / "f32.wav",
-                     RiffWave({{"fmt ", FmtBody(3, 1, 8000, 32, 4)},
-                               {"data", testing::FloatBytes({2.5f, std::numeric_limits<float>::quiet_NaN()})}}));
+  testing::WriteFile(
+      folder / "f32.wav",
+      RiffWave({{"fmt ", FmtBody(3, 1, 8000, 32, 4)},
+                {"data", testing::FloatBytes({2.5f, std::numeric_limits<float>::quiet_NaN()})}}));
   ASSERT_TRUE(DecodeWavFile(folder / "f32.wav", &data, nullptr));
   EXPECT_EQ(data.samples[0], 2.5f);
   EXPECT_TRUE(std::isnan(data.samples[1]));
@@ -158,19 +158,19 @@ TEST(WavFile, DamagedHeadersAreRefusedWithTheirReason) {
             "WAV file is missing fmt or data chunks");
   EXPECT_EQ(ReadError(write("cut-header.wav", RiffWave({{"fmt ", fmt}}) + "dat")),
             "Unexpected end of WAV chunk header");
-  EXPECT_EQ(ReadError(write("small-fmt.wav", RiffWave({{"fmt ", fmt.substr(0, 14)},
-                                                       {"data", "xxxx"}}))),
-            "WAV fmt chunk is too small");
+  EXPECT_EQ(
+      ReadError(write("small-fmt.wav", RiffWave({{"fmt ", fmt.substr(0, 14)}, {"data", "xxxx"}}))),
+      "WAV fmt chunk is too small");
   // A fmt chunk claiming 4 GB is refused before anything is sized from it.
-  EXPECT_EQ(ReadError(write("huge-fmt.wav",
-                            RiffWave({{"fmt ", fmt, 0xFFFFFFF0u}, {"data", "xxxx"}}))),
-            "Unexpected end of WAV fmt chunk");
-  EXPECT_EQ(ReadError(write("align0.wav", RiffWave({{"fmt ", FmtBody(1, 2, 8000, 16, 0)},
-                                                   {"data", "xxxx"}}))),
+  EXPECT_EQ(
+      ReadError(write("huge-fmt.wav", RiffWave({{"fmt ", fmt, 0xFFFFFFF0u}, {"data", "xxxx"}}))),
+      "Unexpected end of WAV fmt chunk");
+  EXPECT_EQ(ReadError(write("align0.wav",
+                            RiffWave({{"fmt ", FmtBody(1, 2, 8000, 16, 0)}, {"data", "xxxx"}}))),
             "Invalid WAV block alignment");
   // Two 16-bit channels need four bytes a frame; two would send the decoder past the data.
-  EXPECT_EQ(ReadError(write("narrow.wav", RiffWave({{"fmt ", FmtBody(1, 2, 8000, 16, 2)},
-                                                   {"data", "xxxx"}}))),
+  EXPECT_EQ(ReadError(write("narrow.wav",
+                            RiffWave({{"fmt ", FmtBody(1, 2, 8000, 16, 2)}, {"data", "xxxx"}}))),
             "Invalid WAV block alignment");
 
   WavFormatInfo info;
@@ -183,9 +183,8 @@ TEST(WavFile, DamagedHeadersAreRefusedWithTheirReason) {
 
 TEST(WavFile, DataBeyondTheFileReadsTheHeaderButIsNotDecoded) {
   TempFolder folder;
-  testing::WriteFile(folder / "liar.wav",
-                     RiffWave({{"fmt ", FmtBody(1, 2, 8000, 16, 4)},
-                               {"data", std::string(8, '\0'), 0x7FFFFFF0u}}));
+  testing::WriteFile(folder / "liar.wav", RiffWave({{"fmt ", FmtBody(1, 2, 8000, 16, 4)},
+                                                    {"data", std::string(8, '\0'), 0x7FFFFFF0u}}));
   WavFormatInfo info;
   ASSERT_TRUE(ReadWavFormatInfo(folder / "liar.wav", &info, nullptr));
   EXPECT_EQ(info.frame_count, 0x7FFFFFF0u / 4);
@@ -220,8 +219,7 @@ TEST(WavFile, WritesTheCanonicalHeaderAndReadsItBack) {
   EXPECT_EQ(bytes.substr(0, 4), "RIFF");
   EXPECT_EQ(bytes.substr(4, 4), testing::Le32(44));
   EXPECT_EQ(bytes.substr(8, 8), "WAVEfmt ");
-  EXPECT_EQ(bytes.substr(16, 20),
-            testing::Le32(16) + FmtBody(1, 2, 48000, 16, 4));
+  EXPECT_EQ(bytes.substr(16, 20), testing::Le32(16) + FmtBody(1, 2, 48000, 16, 4));
   EXPECT_EQ(bytes.substr(36, 8), "data" + testing::Le32(8));
   DecodedWavData data;
   ASSERT_TRUE(DecodeWavFile(path, &data, &error)) << error;
