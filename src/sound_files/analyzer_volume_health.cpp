@@ -17,12 +17,20 @@ bool Fail(std::string* error, const std::string& message) {
   return false;
 }
 
-// The largest finite magnitude; NaN and infinite samples are left out.
-double PeakOf(const std::vector<float>& samples) {
+// The largest finite magnitude of what the converter would produce, the samples at 48,000 Hz
+// in stereo; NaN and infinite samples are left out. A stereo mix can peak above every channel.
+double StereoPeakOf(const DecodedAudioData& decoded, uint64_t* frames) {
   double peak = 0.0;
-  for (float sample : samples) {
-    if (std::isfinite(sample)) peak = std::max(peak, std::fabs(static_cast<double>(sample)));
-  }
+  *frames = 0;
+  StreamToStereo(decoded.samples, decoded.channels, static_cast<int>(decoded.sample_rate),
+                 kMixerSampleRate, [&](const float* stereo, size_t count) {
+                   *frames += count;
+                   for (size_t i = 0; i < count * 2; ++i) {
+                     if (std::isfinite(stereo[i])) {
+                       peak = std::max(peak, std::fabs(static_cast<double>(stereo[i])));
+                     }
+                   }
+                 });
   return peak;
 }
 
@@ -114,18 +122,14 @@ bool AnalyzerService::CheckVolumeHealth(const fs::path& root, const fs::path& pa
       }
       return measured();
     }
-    // Measured on what the converter would produce: a stereo mix can peak above every channel.
-    std::vector<float> stereo =
-        MixToStereo(ResampleLinear(decoded.samples, decoded.channels,
-                                   static_cast<int>(decoded.sample_rate), kMixerSampleRate),
-                    decoded.channels);
-    decoded.samples = std::vector<float>();
-    if (stereo.empty()) {
+    uint64_t stereo_frames = 0;
+    const double peak = StereoPeakOf(decoded, &stereo_frames);
+    if (stereo_frames == 0) {
       verdict.error_code = "file_decode_failed";
       if (error != nullptr) *error = "Audio file did not contain decodable samples";
       return measured();
     }
-    Classify(PeakOf(stereo), &verdict);
+    Classify(peak, &verdict);
     return measured();
   } catch (...) {
     return FailWithCurrentException(

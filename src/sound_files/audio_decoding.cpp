@@ -116,7 +116,11 @@ std::string CodecNameForMediaFoundationExtension(const std::string& extension) {
 
 void ReserveDecodedSamples(std::vector<float>* samples, uint64_t declared_samples,
                            uint64_t file_size) {
-  samples->reserve(std::min(declared_samples, file_size * kMaxReservedSamplesPerByte));
+  // An unknown size (an error gives all bits set) reserves nothing.
+  const uint64_t plausible = file_size > UINT64_MAX / kMaxReservedSamplesPerByte
+                                 ? 0
+                                 : file_size * kMaxReservedSamplesPerByte;
+  samples->reserve(std::min(declared_samples, plausible));
 }
 
 bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>* out,

@@ -23,16 +23,21 @@ bool Fail(std::string* error, const std::string& message) {
   return false;
 }
 
-// Decoded floats to the target's 16-bit stereo samples; each step's input is released as soon
-// as its output exists.
-std::vector<int16_t> ToTargetSamples(DecodedAudioData decoded) {
-  std::vector<float> resampled =
-      ResampleLinear(decoded.samples, decoded.channels, static_cast<int>(decoded.sample_rate),
-                     static_cast<int>(kTargetSampleRate));
-  decoded.samples = std::vector<float>();
-  std::vector<float> stereo = MixToStereo(resampled, decoded.channels);
-  resampled = std::vector<float>();
-  return FloatToPcm16Dithered(stereo);
+// Decoded floats to the target's 16-bit stereo samples, a block at a time: the same result as
+// resampling, mixing and dithering the whole file in turn, without holding it thrice.
+std::vector<int16_t> ToTargetSamples(const DecodedAudioData& decoded) {
+  const int rate = static_cast<int>(decoded.sample_rate);
+  const int target_rate = static_cast<int>(kTargetSampleRate);
+  std::vector<int16_t> out(
+      StreamedStereoFrames(decoded.samples, decoded.channels, rate, target_rate) * 2);
+  Pcm16Ditherer ditherer;
+  int16_t* next = out.data();
+  StreamToStereo(decoded.samples, decoded.channels, rate, target_rate,
+                 [&](const float* stereo, size_t frames) {
+                   ditherer.Convert(stereo, frames * 2, next);
+                   next += frames * 2;
+                 });
+  return out;
 }
 
 // A move that may cross file systems by copying, and never replaces: returns 0 or an errno.
@@ -113,7 +118,8 @@ bool ConverterService::ConvertFile(const fs::path& root, const fs::path& source,
     item->message = error.empty() ? "Audio file could not be decoded" : error;
     return false;
   }
-  const std::vector<int16_t> samples = ToTargetSamples(std::move(decoded));
+  std::vector<int16_t> samples = ToTargetSamples(decoded);
+  decoded = DecodedAudioData();
   const fs::path target = ConvertTargetPath(source);
   const fs::path temp = ConvertTempPath(target);
   if (!WriteWavFile(temp, kTargetSampleRate, kTargetChannels, samples, &error)) {

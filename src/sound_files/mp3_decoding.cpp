@@ -19,10 +19,11 @@ bool Fail(std::string* error) {
   return false;
 }
 
-// Opens the file for float output at its own rate and channel count, reads the first frame's
-// format into `out` and scans the stream for its length. Gapless decoding trims the encoder's
-// delay and padding, so the length is the original's.
-Mpg123Handle OpenMp3(const std::filesystem::path& path, AudioFormatInfo* out) {
+// Opens the file for float output at its own rate and channel count and reads the first frame's
+// format into `out`, with the stream's length: counted by scanning every frame when `scan` is
+// set, else as the header estimates it. Gapless decoding trims the encoder's delay and padding,
+// so the length is the original's.
+Mpg123Handle OpenMp3(const std::filesystem::path& path, bool scan, AudioFormatInfo* out) {
   int status = MPG123_OK;
   Mpg123Handle handle(mpg123_new(nullptr, &status));
   if (!handle) return nullptr;
@@ -46,7 +47,7 @@ Mpg123Handle OpenMp3(const std::filesystem::path& path, AudioFormatInfo* out) {
   // Later frames are converted to the first frame's layout rather than changing it.
   mpg123_format_none(mh);
   mpg123_format(mh, rate, channels, MPG123_ENC_FLOAT_32);
-  if (mpg123_scan(mh) != MPG123_OK) return nullptr;
+  if (scan && mpg123_scan(mh) != MPG123_OK) return nullptr;
   const off_t length = mpg123_length(mh);
 
   out->probed = true;
@@ -63,15 +64,17 @@ Mpg123Handle OpenMp3(const std::filesystem::path& path, AudioFormatInfo* out) {
 }  // namespace
 
 bool ProbeMp3File(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error) {
-  return OpenMp3(path, out) != nullptr || Fail(error);
+  return OpenMp3(path, /*scan=*/true, out) != nullptr || Fail(error);
 }
 
 bool DecodeMp3File(const std::filesystem::path& path, DecodedAudioData* out, std::string* error) {
-  Mpg123Handle handle = OpenMp3(path, out);
+  // Decoding counts the frames itself; the estimate only sizes the array.
+  Mpg123Handle handle = OpenMp3(path, /*scan=*/false, out);
   if (!handle) return Fail(error);
-  // The scanned length counts real frames, so it is safe to reserve.
   std::vector<float>& samples = out->samples;
-  samples.reserve(out->frame_count * static_cast<uint64_t>(out->channels));
+  std::error_code size_error;
+  ReserveDecodedSamples(&samples, out->frame_count * static_cast<uint64_t>(out->channels),
+                        std::filesystem::file_size(path, size_error));
   std::vector<float> chunk(16384);
   for (;;) {
     size_t bytes = 0;

@@ -2,8 +2,135 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace zennic {
+namespace {
+
+constexpr size_t kBlockFrames = 4096;
+constexpr float kSideGain = 0.707f;
+
+// Produces any range of ResampleLinear's output frames; when ResampleLinear would copy, the
+// input frames are copied.
+class LinearResampler {
+ public:
+  LinearResampler(const std::vector<float>& samples, int channels, int source_rate, int target_rate)
+      : samples_(samples.data()),
+        width_(static_cast<size_t>(channels)),
+        in_frames_(samples.size() / width_),
+        copying_(source_rate < 1 || target_rate < 1 || source_rate == target_rate),
+        source_rate_(source_rate),
+        target_rate_(target_rate) {
+    out_frames_ = copying_ ? in_frames_
+                           : (static_cast<uint64_t>(target_rate) * in_frames_ +
+                              static_cast<uint64_t>(source_rate) / 2) /
+                                 static_cast<uint64_t>(source_rate);
+  }
+
+  uint64_t output_frames() const { return in_frames_ == 0 ? 0 : out_frames_; }
+
+  void Render(uint64_t first, uint64_t count, float* out) const {
+    if (copying_) {
+      std::memcpy(out, samples_ + first * width_, count * width_ * sizeof(float));
+    } else if (width_ == 2) {
+      Interpolate<2>(first, count, out);
+    } else if (width_ == 1) {
+      Interpolate<1>(first, count, out);
+    } else {
+      Interpolate<0>(first, count, out);
+    }
+  }
+
+ private:
+  // kWidth is the channel count when known at compile time, else 0.
+  template <size_t kWidth>
+  void Interpolate(uint64_t first, uint64_t count, float* out) const {
+    const size_t width = kWidth != 0 ? kWidth : width_;
+    const int64_t last = static_cast<int64_t>(in_frames_) - 1;
+    for (uint64_t i = first; i < first + count; ++i) {
+      const double position = static_cast<double>(i) * source_rate_ / target_rate_;
+      const int64_t i0 = static_cast<int64_t>(position);
+      const int64_t i1 = std::min(last, i0 + 1);
+      const float t = static_cast<float>(position - static_cast<double>(i0));
+      const float* a = samples_ + i0 * width;
+      const float* b = samples_ + i1 * width;
+      for (size_t c = 0; c < width; ++c) out[c] = (b[c] - a[c]) * t + a[c];
+      out += width;
+    }
+  }
+
+  const float* samples_;
+  size_t width_;
+  uint64_t in_frames_;
+  bool copying_;
+  int source_rate_;
+  int target_rate_;
+  uint64_t out_frames_ = 0;
+};
+
+void MixFramesToStereo(const float* in, size_t frames, size_t width, float* out) {
+  for (size_t f = 0; f < frames; ++f, in += width, out += 2) {
+    if (width == 1) {
+      out[0] = in[0];
+      out[1] = in[0];
+      continue;
+    }
+    float left = in[0];
+    float right = in[1];
+    for (size_t k = 2; k < width; k += 2) left += in[k] * kSideGain;
+    for (size_t k = 3; k < width; k += 2) right += in[k] * kSideGain;
+    out[0] = left;
+    out[1] = right;
+  }
+}
+
+// One step of the dither's linear congruential generator, or several composed into one.
+struct LcgStep {
+  uint32_t multiplier;
+  uint32_t increment;
+
+  constexpr uint32_t Apply(uint32_t state) const { return state * multiplier + increment; }
+  constexpr LcgStep Then(LcgStep next) const {
+    return {next.multiplier * multiplier, next.multiplier * increment + next.increment};
+  }
+  constexpr LcgStep Power(size_t times) const {
+    LcgStep result{1, 0};
+    for (size_t n = 0; n < times; ++n) result = result.Then(*this);
+    return result;
+  }
+};
+
+constexpr LcgStep kStep{1664525u, 1013904223u};
+constexpr LcgStep kTwoSteps = kStep.Power(2);      // each sample takes two numbers
+constexpr LcgStep kLaneJump = kTwoSteps.Power(4);  // four lanes of one sample each
+
+// Rounds to the nearest integer in the current rounding mode (ties to even) for magnitudes
+// below 2^22: adding and taking away 1.5 * 2^23 leaves no fraction bits to keep.
+inline float RoundToInteger(float value) {
+  constexpr float kShift = 0x1.8p23f;
+  return (value + kShift) - kShift;
+}
+
+// One sample with its triangular dither from the generator's two numbers.
+inline int16_t DitheredSample(float sample, uint32_t r1, uint32_t r2) {
+  const float u1 = static_cast<float>(r1 >> 8) * 0x1p-24f;
+  const float u2 = static_cast<float>(r2 >> 8) * 0x1p-24f;
+  const float dither = (u1 - u2) * 0x1p-15f;
+  // A NaN would otherwise pass the clamp and become a full-scale click.
+  const float x = std::isfinite(sample) ? sample : 0.0f;
+  const float v = std::min(std::max(x + dither, -1.0f), 1.0f);
+  return static_cast<int16_t>(RoundToInteger(v * 32767.0f));
+}
+
+// The sample of one lane, which then moves on past the other lanes' samples.
+inline int16_t DitheredLaneSample(float sample, uint32_t* lane) {
+  const uint32_t r1 = kStep.Apply(*lane);
+  const int16_t result = DitheredSample(sample, r1, kStep.Apply(r1));
+  *lane = kLaneJump.Apply(*lane);
+  return result;
+}
+
+}  // namespace
 
 std::vector<float> ResampleLinear(const std::vector<float>& samples, int channels, int source_rate,
                                   int target_rate) {
@@ -11,72 +138,75 @@ std::vector<float> ResampleLinear(const std::vector<float>& samples, int channel
       source_rate == target_rate) {
     return samples;
   }
-  const size_t width = static_cast<size_t>(channels);
-  const uint64_t in_frames = samples.size() / width;
-  const uint64_t out_frames =
-      (static_cast<uint64_t>(target_rate) * in_frames + static_cast<uint64_t>(source_rate) / 2) /
-      static_cast<uint64_t>(source_rate);
-  std::vector<float> out(width * out_frames, 0.0f);
-  if (in_frames == 0 || out_frames == 0) return out;
-  const uint64_t last = in_frames - 1;
-  for (uint64_t i = 0; i < out_frames; ++i) {
-    const double position = static_cast<double>(i) * source_rate / target_rate;
-    const uint64_t i0 = static_cast<uint64_t>(position);
-    const uint64_t i1 = std::min(last, i0 + 1);
-    const float t = static_cast<float>(position - static_cast<double>(i0));
-    const float* a = &samples[i0 * width];
-    const float* b = &samples[i1 * width];
-    float* o = &out[i * width];
-    for (size_t c = 0; c < width; ++c) o[c] = (b[c] - a[c]) * t + a[c];
-  }
+  const LinearResampler resampler(samples, channels, source_rate, target_rate);
+  std::vector<float> out(resampler.output_frames() * static_cast<size_t>(channels));
+  resampler.Render(0, resampler.output_frames(), out.data());
   return out;
 }
 
 std::vector<float> MixToStereo(const std::vector<float>& samples, int channels) {
   if (channels < 1) return {};
-  const size_t width = static_cast<size_t>(channels);
-  const size_t frames = samples.size() / width;
+  const size_t frames = samples.size() / static_cast<size_t>(channels);
   std::vector<float> out(frames * 2);
-  constexpr float kSideGain = 0.707f;
-  for (size_t f = 0; f < frames; ++f) {
-    const float* in = &samples[f * width];
-    if (width == 1) {
-      out[f * 2] = in[0];
-      out[f * 2 + 1] = in[0];
-      continue;
-    }
-    float left = in[0];
-    float right = in[1];
-    for (size_t k = 2; k < width; ++k) {
-      if (k % 2 == 0) {
-        left += in[k] * kSideGain;
-      } else {
-        right += in[k] * kSideGain;
-      }
-    }
-    out[f * 2] = left;
-    out[f * 2 + 1] = right;
-  }
+  MixFramesToStereo(samples.data(), frames, static_cast<size_t>(channels), out.data());
   return out;
 }
 
 std::vector<int16_t> FloatToPcm16Dithered(const std::vector<float>& samples) {
   std::vector<int16_t> out(samples.size());
-  uint32_t state = 0x12345678u;
-  for (size_t i = 0; i < samples.size(); ++i) {
-    const uint32_t r1 = state * 1664525u + 1013904223u;
-    state = r1 * 1664525u + 1013904223u;
-    const uint32_t r2 = state;
-    const float u1 = static_cast<float>(r1 >> 8) * 0x1p-24f;
-    const float u2 = static_cast<float>(r2 >> 8) * 0x1p-24f;
-    const float dither = (u1 - u2) * 0x1p-15f;
-    // A NaN would otherwise pass the clamp and become a full-scale click.
-    const float x = std::isfinite(samples[i]) ? samples[i] : 0.0f;
-    const float v = std::clamp(x + dither, -1.0f, 1.0f);
-    const long q = std::lrint(v * 32767.0f);
-    out[i] = static_cast<int16_t>(std::clamp(q, -32768L, 32767L));
-  }
+  Pcm16Ditherer().Convert(samples.data(), samples.size(), out.data());
   return out;
+}
+
+uint64_t StreamedStereoFrames(const std::vector<float>& samples, int channels, int source_rate,
+                              int target_rate) {
+  if (channels < 1) return 0;
+  return LinearResampler(samples, channels, source_rate, target_rate).output_frames();
+}
+
+void StreamToStereo(const std::vector<float>& samples, int channels, int source_rate,
+                    int target_rate,
+                    const std::function<void(const float* stereo, size_t frames)>& consume) {
+  if (channels < 1) return;
+  const size_t width = static_cast<size_t>(channels);
+  const LinearResampler resampler(samples, channels, source_rate, target_rate);
+  std::vector<float> block(kBlockFrames * width);
+  std::vector<float> stereo(width == 2 ? 0 : kBlockFrames * 2);
+  const uint64_t total = resampler.output_frames();
+  for (uint64_t first = 0; first < total; first += kBlockFrames) {
+    const size_t count = static_cast<size_t>(std::min<uint64_t>(kBlockFrames, total - first));
+    resampler.Render(first, count, block.data());
+    if (width == 2) {
+      consume(block.data(), count);
+    } else {
+      MixFramesToStereo(block.data(), count, width, stereo.data());
+      consume(stereo.data(), count);
+    }
+  }
+}
+
+void Pcm16Ditherer::Convert(const float* samples, size_t count, int16_t* out) {
+  size_t i = 0;
+  // Four samples at a time, each lane with its own copy of the generator, moved on by the
+  // four samples' eight steps at once, so that the lanes do not wait on each other.
+  if (count >= 4) {
+    uint32_t lane0 = state_;
+    uint32_t lane1 = kTwoSteps.Apply(lane0);
+    uint32_t lane2 = kTwoSteps.Apply(lane1);
+    uint32_t lane3 = kTwoSteps.Apply(lane2);
+    for (; i + 4 <= count; i += 4) {
+      out[i] = DitheredLaneSample(samples[i], &lane0);
+      out[i + 1] = DitheredLaneSample(samples[i + 1], &lane1);
+      out[i + 2] = DitheredLaneSample(samples[i + 2], &lane2);
+      out[i + 3] = DitheredLaneSample(samples[i + 3], &lane3);
+    }
+    state_ = lane0;
+  }
+  for (; i < count; ++i) {
+    const uint32_t r1 = kStep.Apply(state_);
+    state_ = kStep.Apply(r1);
+    out[i] = DitheredSample(samples[i], r1, state_);
+  }
 }
 
 }  // namespace zennic

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace zennic {
@@ -48,6 +49,46 @@ TEST(SampleConversion, MixingFoldsExtraChannelsIntoTheSides) {
   EXPECT_TRUE(MixToStereo({1, 2}, 0).empty());
 }
 
+// The dither written out plainly, one sample after another, as the reference for the fast one.
+std::vector<int16_t> PlainDither(const std::vector<float>& samples) {
+  std::vector<int16_t> out;
+  uint32_t state = 0x12345678u;
+  for (float x : samples) {
+    const uint32_t r1 = state * 1664525u + 1013904223u;
+    state = r1 * 1664525u + 1013904223u;
+    const float d =
+        (static_cast<float>(r1 >> 8) * 0x1p-24f - static_cast<float>(state >> 8) * 0x1p-24f) *
+        0x1p-15f;
+    float v = (std::isfinite(x) ? x : 0.0f) + d;
+    v = v > 1.0f ? 1.0f : (v < -1.0f ? -1.0f : v);
+    out.push_back(static_cast<int16_t>(std::clamp(std::lrint(v * 32767.0f), -32768L, 32767L)));
+  }
+  return out;
+}
+
+TEST(SampleConversion, DitherMatchesThePlainAlgorithmAcrossPieces) {
+  std::vector<float> samples(10007);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = std::sin(static_cast<float>(i) * 0.37f) * 1.2f;
+  }
+  samples[5] = std::numeric_limits<float>::quiet_NaN();
+  // Halves of the smallest step, where rounding ties to even.
+  samples[6] = 0.5f / 32767.0f;
+  samples[7] = 1.5f / 32767.0f;
+  for (size_t length : {size_t{0}, size_t{1}, size_t{3}, size_t{4}, size_t{9}, samples.size()}) {
+    const std::vector<float> part(samples.begin(), samples.begin() + length);
+    EXPECT_EQ(FloatToPcm16Dithered(part), PlainDither(part)) << length;
+  }
+  // Pieces of odd sizes carry the dither on as one signal would.
+  std::vector<int16_t> pieces(samples.size());
+  Pcm16Ditherer ditherer;
+  for (size_t done = 0, piece = 1; done < samples.size(); done += piece, piece += 2) {
+    piece = std::min(piece, samples.size() - done);
+    ditherer.Convert(samples.data() + done, piece, pieces.data() + done);
+  }
+  EXPECT_EQ(pieces, PlainDither(samples));
+}
+
 TEST(SampleConversion, DitherIsRepeatableAndStaysWithinOneStep) {
   const std::vector<float> silence(4096, 0.0f);
   const std::vector<int16_t> first = FloatToPcm16Dithered(silence);
@@ -74,6 +115,35 @@ TEST(SampleConversion, NonFiniteSamplesBecomeSilenceNotClicks) {
   for (int16_t v : FloatToPcm16Dithered({nan, inf, -inf, -nan})) {
     EXPECT_LE(std::abs(v), 1);
   }
+}
+
+TEST(SampleConversion, StreamingGivesExactlyTheWholeArrayResult) {
+  for (int channels : {1, 2, 3, 6}) {
+    for (auto [source, target] :
+         {std::pair{44100, 48000}, {48000, 48000}, {96000, 48000}, {0, 48000}, {8000, 48000}}) {
+      SCOPED_TRACE(std::to_string(channels) + " channels from " + std::to_string(source));
+      // Long enough for several blocks and a partial one, with a trailing partial frame.
+      std::vector<float> samples(static_cast<size_t>(channels) * 10007 + channels / 2);
+      for (size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = std::sin(static_cast<float>(i) * 0.01f) * (i % 7 == 0 ? 1.5f : 0.7f);
+      }
+      const std::vector<int16_t> whole = FloatToPcm16Dithered(
+          MixToStereo(ResampleLinear(samples, channels, source, target), channels));
+
+      std::vector<int16_t> streamed;
+      Pcm16Ditherer ditherer;
+      StreamToStereo(samples, channels, source, target, [&](const float* stereo, size_t frames) {
+        const size_t start = streamed.size();
+        streamed.resize(start + frames * 2);
+        ditherer.Convert(stereo, frames * 2, streamed.data() + start);
+      });
+      EXPECT_EQ(streamed.size(), StreamedStereoFrames(samples, channels, source, target) * 2);
+      EXPECT_TRUE(streamed == whole);
+    }
+  }
+  bool called = false;
+  StreamToStereo({1, 2}, 0, 44100, 48000, [&](const float*, size_t) { called = true; });
+  EXPECT_FALSE(called);
 }
 
 }  // namespace
