@@ -93,11 +93,16 @@ bool IsSupportedAudioExtension(const fs::path& path) {
   return kExtensions.count(ToLower(path.extension().string())) > 0;
 }
 
-AnalyzerService::AnalyzerService(AnalyzerServiceOptions options)
-    : media_foundation_available_(options.preset ? options.media_foundation_available
-                                                 : EnsureMediaFoundation().available),
-      media_foundation_message_(options.preset ? options.media_foundation_message
-                                               : EnsureMediaFoundation().message) {}
+AnalyzerService::AnalyzerService(AnalyzerServiceOptions options) {
+  if (options.preset) {
+    media_foundation_available_ = options.media_foundation_available;
+    media_foundation_message_ = std::move(options.media_foundation_message);
+    return;
+  }
+  const MediaFoundationStatus status = EnsureMediaFoundation();
+  media_foundation_available_ = status.available;
+  media_foundation_message_ = status.message;
+}
 
 AnalyzerService::FileStamp AnalyzerService::StampFile(const fs::path& path) {
   FileStamp stamp;

@@ -165,8 +165,9 @@ class AnalyzerService {
     (*cache)[stamp.key] = CacheEntry<T>{stamp.size, stamp.ticks, RootText(root), value};
   }
 
-  const bool media_foundation_available_;
-  const std::string media_foundation_message_;
+  // Fixed at construction.
+  bool media_foundation_available_ = false;
+  std::string media_foundation_message_;
   std::mutex mutex_;  // guards both caches
   Cache<AnalyzerFileMetadata> metadata_cache_;
   Cache<AnalyzerVolumeHealth> volume_health_cache_;

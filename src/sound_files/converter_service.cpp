@@ -23,23 +23,6 @@ bool Fail(std::string* error, const std::string& message) {
   return false;
 }
 
-// Decoded floats to the target's 16-bit stereo samples, a block at a time: the same result as
-// resampling, mixing and dithering the whole file in turn, without holding it thrice.
-std::vector<int16_t> ToTargetSamples(const DecodedAudioData& decoded) {
-  const int rate = static_cast<int>(decoded.sample_rate);
-  const int target_rate = static_cast<int>(kTargetSampleRate);
-  std::vector<int16_t> out(
-      StreamedStereoFrames(decoded.samples, decoded.channels, rate, target_rate) * 2);
-  Pcm16Ditherer ditherer;
-  int16_t* next = out.data();
-  StreamToStereo(decoded.samples, decoded.channels, rate, target_rate,
-                 [&](const float* stereo, size_t frames) {
-                   ditherer.Convert(stereo, frames * 2, next);
-                   next += frames * 2;
-                 });
-  return out;
-}
-
 // A move that may cross file systems by copying, and never replaces: returns 0 or an errno.
 int MoveFileAllowingCopy(const fs::path& from, const fs::path& to) {
   const int moved = MoveFileWithoutReplacing(from, to);
@@ -118,7 +101,9 @@ bool ConverterService::ConvertFile(const fs::path& root, const fs::path& source,
     item->message = error.empty() ? "Audio file could not be decoded" : error;
     return false;
   }
-  std::vector<int16_t> samples = ToTargetSamples(decoded);
+  std::vector<int16_t> samples =
+      ToStereoPcm16(decoded.samples, decoded.channels, static_cast<int>(decoded.sample_rate),
+                    static_cast<int>(kTargetSampleRate));
   decoded = DecodedAudioData();
   const fs::path target = ConvertTargetPath(source);
   const fs::path temp = ConvertTempPath(target);

@@ -158,12 +158,6 @@ std::vector<int16_t> FloatToPcm16Dithered(const std::vector<float>& samples) {
   return out;
 }
 
-uint64_t StreamedStereoFrames(const std::vector<float>& samples, int channels, int source_rate,
-                              int target_rate) {
-  if (channels < 1) return 0;
-  return LinearResampler(samples, channels, source_rate, target_rate).output_frames();
-}
-
 void StreamToStereo(const std::vector<float>& samples, int channels, int source_rate,
                     int target_rate,
                     const std::function<void(const float* stereo, size_t frames)>& consume) {
@@ -183,6 +177,21 @@ void StreamToStereo(const std::vector<float>& samples, int channels, int source_
       consume(stereo.data(), count);
     }
   }
+}
+
+std::vector<int16_t> ToStereoPcm16(const std::vector<float>& samples, int channels, int source_rate,
+                                   int target_rate) {
+  if (channels < 1) return {};
+  const LinearResampler resampler(samples, channels, source_rate, target_rate);
+  std::vector<int16_t> out(resampler.output_frames() * 2);
+  Pcm16Ditherer ditherer;
+  int16_t* next = out.data();
+  StreamToStereo(samples, channels, source_rate, target_rate,
+                 [&](const float* stereo, size_t frames) {
+                   ditherer.Convert(stereo, frames * 2, next);
+                   next += frames * 2;
+                 });
+  return out;
 }
 
 void Pcm16Ditherer::Convert(const float* samples, size_t count, int16_t* out) {

@@ -29,9 +29,11 @@ std::vector<int16_t> FloatToPcm16Dithered(const std::vector<float>& samples);
 void StreamToStereo(const std::vector<float>& samples, int channels, int source_rate,
                     int target_rate,
                     const std::function<void(const float* stereo, size_t frames)>& consume);
-// The number of stereo frames StreamToStereo hands out in all.
-uint64_t StreamedStereoFrames(const std::vector<float>& samples, int channels, int source_rate,
-                              int target_rate);
+
+// ResampleLinear, MixToStereo and FloatToPcm16Dithered in turn: any decoded sound in the
+// mixer's stereo 16-bit form at `target_rate`, made a block at a time.
+std::vector<int16_t> ToStereoPcm16(const std::vector<float>& samples, int channels, int source_rate,
+                                   int target_rate);
 
 // FloatToPcm16Dithered over consecutive pieces of one signal: the dither carries on from one
 // piece to the next.

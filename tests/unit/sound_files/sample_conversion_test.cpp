@@ -130,14 +130,7 @@ TEST(SampleConversion, StreamingGivesExactlyTheWholeArrayResult) {
       const std::vector<int16_t> whole = FloatToPcm16Dithered(
           MixToStereo(ResampleLinear(samples, channels, source, target), channels));
 
-      std::vector<int16_t> streamed;
-      Pcm16Ditherer ditherer;
-      StreamToStereo(samples, channels, source, target, [&](const float* stereo, size_t frames) {
-        const size_t start = streamed.size();
-        streamed.resize(start + frames * 2);
-        ditherer.Convert(stereo, frames * 2, streamed.data() + start);
-      });
-      EXPECT_EQ(streamed.size(), StreamedStereoFrames(samples, channels, source, target) * 2);
+      const std::vector<int16_t> streamed = ToStereoPcm16(samples, channels, source, target);
       EXPECT_TRUE(streamed == whole);
     }
   }
