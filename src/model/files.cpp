@@ -1,5 +1,6 @@
 #include "model/files.h"
 
+#include <chrono>
 #include <fstream>
 #include <system_error>
 
@@ -81,6 +82,14 @@ bool EnsureAudioFolderLayout(const std::filesystem::path& folder, std::string* e
     if (!CreateDirectories(folder / category, error)) return false;
   }
   return true;
+}
+
+int64_t FileTimeToTicks(std::filesystem::file_time_type time) {
+  using Ticks = std::chrono::duration<int64_t, std::ratio<1, 10'000'000>>;
+  // 1601-01-01 to 1970-01-01.
+  constexpr int64_t kUnixEpochTicks = 116'444'736'000'000'000;
+  auto since_unix_epoch = std::chrono::file_clock::to_sys(time).time_since_epoch();
+  return std::chrono::floor<Ticks>(since_unix_epoch).count() + kUnixEpochTicks;
 }
 
 }  // namespace zennic

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -20,5 +21,9 @@ bool CreateDirectories(const std::filesystem::path& path, std::string* error);
 bool EnsureParentDirectory(const std::filesystem::path& file, std::string* error);
 // The audio folder and its category sub-folders.
 bool EnsureAudioFolderLayout(const std::filesystem::path& folder, std::string* error);
+
+// A file time as 100-nanosecond intervals since 1601-01-01 UTC, the form the program's own files
+// keep, so a stored time means the same on every system.
+int64_t FileTimeToTicks(std::filesystem::file_time_type time);
 
 }  // namespace zennic

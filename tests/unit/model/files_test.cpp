@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "support/temp_folder.h"
 
 namespace zennic {
@@ -85,6 +87,16 @@ TEST(Files, FolderCreation) {
     EXPECT_TRUE(std::filesystem::is_directory(folder / "Sounds" / category)) << category;
   }
   EXPECT_TRUE(EnsureParentDirectory("plainname.txt", nullptr));
+}
+
+TEST(Files, FileTimesCountFrom1601InHundredNanoseconds) {
+  using namespace std::chrono;
+  // 2024-01-01T00:00:00Z is 133,485,408,000,000,000 ticks after 1601-01-01.
+  sys_seconds new_year = sys_days(year(2024) / January / day(1));
+  EXPECT_EQ(FileTimeToTicks(file_clock::from_sys(new_year)), 133'485'408'000'000'000);
+  EXPECT_EQ(FileTimeToTicks(file_clock::from_sys(new_year + nanoseconds(250))),
+            133'485'408'000'000'002);
+  EXPECT_EQ(FileTimeToTicks(file_clock::from_sys(sys_seconds{})), 116'444'736'000'000'000);
 }
 
 }  // namespace
