@@ -446,4 +446,19 @@ int32_t JsonNumberToInt32(double number) {
   return static_cast<int32_t>(number);
 }
 
+int64_t JsonNumberToInt64(double number) {
+  // 2^63: the first double above INT64_MAX, which itself has no exact double.
+  constexpr double kBeyondHighest = 9223372036854775808.0;
+  if (std::isnan(number) || number <= -kBeyondHighest) return INT64_MIN;
+  if (number >= kBeyondHighest) return INT64_MAX;
+  return static_cast<int64_t>(number);
+}
+
+uint64_t JsonNumberToUint64(double number) {
+  constexpr double kBeyondHighest = 18446744073709551616.0;  // 2^64
+  if (std::isnan(number) || number <= 0) return 0;
+  if (number >= kBeyondHighest) return UINT64_MAX;
+  return static_cast<uint64_t>(number);
+}
+
 }  // namespace zennic

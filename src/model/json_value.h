@@ -57,5 +57,8 @@ bool operator==(const JsonValue& a, const JsonValue& b);
 // The one conversion of a JSON number to a 32-bit integer: truncated toward zero, saturated at
 // the type's bounds; NaN gives the lowest value.
 int32_t JsonNumberToInt32(double number);
+// The same for 64-bit integers; below zero (and NaN) the unsigned form gives 0.
+int64_t JsonNumberToInt64(double number);
+uint64_t JsonNumberToUint64(double number);
 
 }  // namespace zennic

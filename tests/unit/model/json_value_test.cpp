@@ -258,6 +258,21 @@ TEST(JsonNumberToInt32, TruncatesTowardZeroAndSaturates) {
   EXPECT_EQ(JsonNumberToInt32(std::nan("")), INT32_MIN);
 }
 
+TEST(JsonNumberToInt64, TruncatesTowardZeroAndSaturatesBothForms) {
+  EXPECT_EQ(JsonNumberToInt64(133485408123456000.0), 133485408123456000);
+  EXPECT_EQ(JsonNumberToInt64(-7.9), -7);
+  EXPECT_EQ(JsonNumberToInt64(9223372036854775807.0), INT64_MAX);
+  EXPECT_EQ(JsonNumberToInt64(-9223372036854775808.0), INT64_MIN);
+  EXPECT_EQ(JsonNumberToInt64(1e300), INT64_MAX);
+  EXPECT_EQ(JsonNumberToInt64(std::nan("")), INT64_MIN);
+
+  EXPECT_EQ(JsonNumberToUint64(78643200.9), 78643200u);
+  EXPECT_EQ(JsonNumberToUint64(-1.0), 0u);
+  EXPECT_EQ(JsonNumberToUint64(18446744073709551615.0), UINT64_MAX);
+  EXPECT_EQ(JsonNumberToUint64(-HUGE_VAL), 0u);
+  EXPECT_EQ(JsonNumberToUint64(std::nan("")), 0u);
+}
+
 TEST(JsonRoundTrip, AnyDocumentSurvivesSerialiseAndParse) {
   std::mt19937 random(20261207);
   for (int i = 0; i < 2000; ++i) {
