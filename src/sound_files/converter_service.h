@@ -10,6 +10,7 @@
 namespace zennic {
 
 class AnalyzerService;
+struct ImportedSoundResult;
 
 struct ConvertItemResult {
   std::string source_path;
@@ -42,6 +43,14 @@ class ConverterService {
   // True for "converted" and "skipped".
   bool ConvertFile(const std::filesystem::path& root, const std::filesystem::path& source,
                    bool keep_originals, bool overwrite_existing, ConvertItemResult* item);
+  // Turns a downloaded sound into a ready clip in `destination` (the active profile's audio
+  // folder) with `silence_seconds` of silence appended, and keeps a copy of the source under
+  // "_originals/_inbox"; the source itself is never changed. A `max_bytes` of 0 and a
+  // `max_seconds` of 0 or less mean no limit. On failure `code` and `message` say why.
+  bool PrepareInboxSound(const std::filesystem::path& destination,
+                         const std::filesystem::path& source, double silence_seconds,
+                         int64_t max_bytes, double max_seconds, ImportedSoundResult* result,
+                         std::string* code, std::string* message);
 
  private:
   AnalyzerService* analyzer_;
