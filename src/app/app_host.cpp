@@ -64,6 +64,10 @@ bool AppHost::Initialize(std::string* error) {
   profile_service_ = std::make_unique<ProfileService>(runtime_state_.get());
   analyzer_ = std::make_unique<AnalyzerService>(AnalyzerServiceOptions());
   converter_ = std::make_unique<ConverterService>(analyzer_.get());
+  // Started last, once everything it prepares into is in place.
+  sound_inbox_service_ = std::make_unique<SoundInboxService>(
+      runtime_state_.get(), profile_service_.get(), converter_.get(),
+      paths_.sound_inbox_state_file, paths_.logs_folder);
 
   windows_audio_manager_ = std::make_unique<WindowsAudioManager>(paths_.audio_backup_file);
   std::string no_route_monitor;
@@ -81,6 +85,7 @@ bool AppHost::Initialize(std::string* error) {
   }
 
   RecoverWindowsAudioAtStartup();
+  sound_inbox_service_->Start();
 
   WriteLogLine(paths_.logs_folder, kLogTag, "Ruzerad started; data folder " + paths_.root.string());
   initialized_ = true;
@@ -200,6 +205,8 @@ void AppHost::Shutdown() {
   if (http_server_) http_server_->Stop();
   http_server_.reset();
   http_api_.reset();
+  if (sound_inbox_service_) sound_inbox_service_->Stop();
+  sound_inbox_service_.reset();
   web_assets_.reset();
   help_module_.reset();
   localization_.reset();

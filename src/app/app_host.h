@@ -17,6 +17,7 @@
 #include "server/local_http_server.h"
 #include "sound_files/analyzer_service.h"
 #include "sound_files/converter_service.h"
+#include "sound_files/sound_inbox_service.h"
 #include "windows_audio/windows_audio_manager.h"
 
 namespace zennic {
@@ -65,6 +66,7 @@ class AppHost {
   std::unique_ptr<ConverterService> converter_;
   std::unique_ptr<WindowsAudioManager> windows_audio_manager_;
   std::unique_ptr<Localization> localization_;
+  std::unique_ptr<SoundInboxService> sound_inbox_service_;
   std::unique_ptr<HelpModule> help_module_;
   std::unique_ptr<EmbeddedWebAssets> web_assets_;
   std::unique_ptr<HttpApi> http_api_;

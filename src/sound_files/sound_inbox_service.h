@@ -1,0 +1,139 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "model/json_value.h"
+#include "model/mixer_settings.h"
+#include "sound_files/sound_inbox_ledger.h"
+
+namespace zennic {
+
+class ConverterService;
+class ProfileService;
+class RuntimeState;
+
+// What the inbox is doing, as the web client shows it. `revision` changes whenever something
+// happened that the user should see.
+struct SoundInboxStatus {
+  bool enabled = false;
+  bool watching = false;
+  std::string folder_path;  // as the settings hold it
+  // "disabled", "watching", "detected", "preparing", "ready" or "failed".
+  std::string phase = "disabled";
+  std::string code;
+  std::string message;
+  std::string last_source_path;
+  std::string last_prepared_path;
+  uint32_t pending_count = 0;
+  uint32_t imported_count = 0;
+  uint32_t failed_count = 0;
+  uint32_t revision = 0;
+};
+
+JsonValue BuildSoundInboxStatusJson(const SoundInboxStatus& status);
+
+// A file seen in the inbox and not yet handled.
+struct SoundInboxCandidate {
+  std::filesystem::path path;  // absolute, lexically normal
+  uint64_t size = 0;
+  int64_t modified_ticks = 0;
+  // The scan that first saw the file with this size and time.
+  std::chrono::steady_clock::time_point first_seen;
+};
+
+// Watches the folder the user chose for downloads. Every 2 seconds a worker scans it; a sound
+// file that has stayed unchanged for 5 seconds is prepared, one per scan, into the active
+// profile's audio folder. A ledger in the data folder makes sure each file is handled once,
+// across restarts too.
+class SoundInboxService {
+ public:
+  static constexpr std::chrono::seconds kScanInterval{2};
+  static constexpr std::chrono::seconds kSettleTime{5};
+  static constexpr uint64_t kMaxSourceBytes = 78'643'200;  // 75 MiB
+  static constexpr double kMaxSourceSeconds = 600.0;
+  static constexpr double kAppendedSilenceSeconds = 1.5;
+  static constexpr size_t kMaxScannedFiles = 2000;
+
+  // Any dependency may be null; the ledger path and the logs folder may be empty.
+  SoundInboxService(RuntimeState* runtime_state, ProfileService* profile_service,
+                    ConverterService* converter, std::filesystem::path ledger_path,
+                    std::filesystem::path logs_folder);
+  ~SoundInboxService();
+  SoundInboxService(const SoundInboxService&) = delete;
+  SoundInboxService& operator=(const SoundInboxService&) = delete;
+
+  // Loads the ledger the first time and starts the worker; a running worker is left alone.
+  void Start();
+  // Stops and joins the worker.
+  void Stop();
+  // Ends the worker's wait: a scan follows at once, with the settings then in force.
+  void Wake();
+  SoundInboxStatus GetStatus() const;
+
+  // One scan with these settings, as of `scan_time` on the steady clock; the worker passes the
+  // current time. Never overlaps the worker's scan. False with `error` when a preparation failed.
+  bool ScanOnce(const MixerSettings& settings, std::chrono::steady_clock::time_point scan_time,
+                std::string* error);
+
+ private:
+  void WorkerLoop();
+  // Waits until the next scan is due; false when the worker is to stop.
+  bool WaitForNextScan();
+  // One scan from the worker, with the scan mutex held.
+  void RunScan();
+  // The scan itself; the caller holds the scan mutex and the ledger is loaded.
+  bool ScanLocked(const MixerSettings& settings, std::chrono::steady_clock::time_point scan_time,
+                  std::string* error);
+  // Walks the folder into `seen`; false when the scan has to end early (its status is stored).
+  bool CollectCandidates(const std::filesystem::path& folder,
+                         std::chrono::steady_clock::time_point scan_time,
+                         SoundInboxStatus* status, std::vector<SoundInboxCandidate>* seen);
+  // Merges the walk into the pending list; returns the settled file to prepare, if any.
+  bool MergePending(const std::vector<SoundInboxCandidate>& seen,
+                    std::chrono::steady_clock::time_point scan_time, SoundInboxStatus* status,
+                    SoundInboxCandidate* chosen);
+  bool Prepare(const MixerSettings& settings, const SoundInboxCandidate& file,
+               SoundInboxStatus* status, std::string* error);
+  std::filesystem::path DestinationFolder(const MixerSettings& settings) const;
+
+  // Copies every field but the revision, which advances when asked.
+  void SetStatus(SoundInboxStatus status, bool advance);
+  // The state mutex is held by the callers of these.
+  void LoadStateIfNeeded();
+  void LoadState();
+  void SaveState();
+  bool HasRecord(const std::string& file_key) const;
+  void AppendRecord(SoundInboxRecord record);
+  void IndexLedger();
+
+  RuntimeState* runtime_state_;
+  ProfileService* profile_service_;
+  ConverterService* converter_;
+  const std::filesystem::path ledger_path_;
+  const std::filesystem::path logs_folder_;
+
+  mutable std::mutex state_mutex_;  // guards everything below but the scan mutex
+  std::condition_variable wake_;
+  std::thread worker_;
+  bool stop_requested_ = false;
+  bool wake_requested_ = false;
+  bool ledger_loaded_ = false;
+  uint32_t revision_ = 0;
+  SoundInboxStatus status_;
+  std::vector<SoundInboxRecord> ledger_;  // oldest first
+  std::unordered_set<std::string> ledger_keys_;  // the records' keys, for lookups while walking
+  std::vector<SoundInboxCandidate> pending_;  // in the order first seen
+
+  // Held for the whole of one scan; taken before the state mutex, never after.
+  std::mutex scan_mutex_;
+};
+
+}  // namespace zennic
