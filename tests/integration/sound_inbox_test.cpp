@@ -90,8 +90,23 @@ class SoundInboxProgram : public ::testing::Test {
     EXPECT_TRUE(JsonValue::Parse(ReadFile(Root() / "sound_inbox_state.json"), &ledger, nullptr));
     return ledger;
   }
+  // The ledger's record of a download, waiting a while for it: a clip is in place a moment
+  // before its record is.
+  std::optional<JsonValue> WaitForLedgerRecord(const std::string& source_name) const {
+    for (auto end = std::chrono::steady_clock::now() + kPreparationTimeout;
+         std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(100ms)) {
+      if (std::optional<JsonValue> record = LedgerRecord(source_name)) return record;
+    }
+    return std::nullopt;
+  }
+  // Nothing while the ledger is missing or cannot be read.
   std::optional<JsonValue> LedgerRecord(const std::string& source_name) const {
-    const JsonValue ledger = Ledger();
+    JsonValue ledger;
+    std::error_code missing;
+    if (!fs::exists(Root() / "sound_inbox_state.json", missing) ||
+        !JsonValue::Parse(ReadFile(Root() / "sound_inbox_state.json"), &ledger, nullptr)) {
+      return std::nullopt;
+    }
     const JsonValue* records = ledger.Find("records");
     if (records == nullptr) return std::nullopt;
     for (const JsonValue& record : records->array_value) {
@@ -154,17 +169,14 @@ TEST_F(SoundInboxProgram, DownloadsOfEachFormatBecomeClipsOfTheActiveProfile) {
   for (const char* name : {"Airhorn (1).mp3", "Beep.wav", "Voice: hello?.m4a"}) {
     EXPECT_EQ(ReadFile(inbox_ / name), ReadFile(staging_ / name)) << "the download stays as it was";
     EXPECT_EQ(ReadFile(sounds_ / "_originals/_inbox" / name), ReadFile(staging_ / name));
-    const std::optional<JsonValue> record = LedgerRecord(name);
+    const std::optional<JsonValue> record = WaitForLedgerRecord(name);
     ASSERT_TRUE(record.has_value()) << name;
     EXPECT_FALSE(record->GetBool("failed", true));
     EXPECT_EQ(record->GetString("code", "?"), "");
   }
 
   // The broken download is handled in its turn, as a failure with its reason.
-  std::optional<JsonValue> broken;
-  for (int i = 0; i < 100 && !(broken = LedgerRecord("broken.mp3")); ++i) {
-    std::this_thread::sleep_for(100ms);
-  }
+  const std::optional<JsonValue> broken = WaitForLedgerRecord("broken.mp3");
   ASSERT_TRUE(broken.has_value()) << program->Stderr();
   EXPECT_TRUE(broken->GetBool("failed", false));
   EXPECT_NE(broken->GetString("code", ""), "");
@@ -212,7 +224,7 @@ TEST_F(SoundInboxProgram, RestartsHonourTheLedgerAndADamagedOneIsReplaced) {
   auto third = Start("third");
   ASSERT_TRUE(WaitForClip("Horn-2.wav")) << "the inbox works on without its ledger";
   EXPECT_TRUE(fs::exists(inbox_ / "Horn.mp3"));
-  const std::optional<JsonValue> record = LedgerRecord("Horn.mp3");
+  const std::optional<JsonValue> record = WaitForLedgerRecord("Horn.mp3");
   ASSERT_TRUE(record.has_value()) << "a sound ledger is written again";
   EXPECT_EQ(record->GetString("prepared_path", ""), (sounds_ / "Horn-2.wav").string());
   Stop(*third);
