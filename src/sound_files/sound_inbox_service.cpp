@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <system_error>
+#include <unordered_map>
 
 #include "app/app_log.h"
 #include "model/files.h"
@@ -227,21 +228,22 @@ bool SoundInboxService::CollectCandidates(const fs::path& folder, Clock::time_po
 bool SoundInboxService::MergePending(const std::vector<SoundInboxCandidate>& seen,
                                      Clock::time_point scan_time, SoundInboxStatus* status,
                                      SoundInboxCandidate* chosen) {
+  // Paths compare as the file system does: byte for byte here.
+  std::unordered_map<std::string, const SoundInboxCandidate*> seen_by_path;
+  for (const SoundInboxCandidate& file : seen) seen_by_path.emplace(file.path.native(), &file);
   std::lock_guard<std::mutex> lock(state_mutex_);
-  for (const SoundInboxCandidate& file : seen) {
-    auto known = std::find_if(pending_.begin(), pending_.end(),
-                              [&](const SoundInboxCandidate& entry) { return entry.path == file.path; });
-    if (known == pending_.end()) {
-      pending_.push_back(file);
-    } else if (known->size != file.size || known->modified_ticks != file.modified_ticks) {
-      // Still being written: its wait starts again.
-      *known = file;
-    }
-  }
   std::erase_if(pending_, [&](const SoundInboxCandidate& entry) {
-    return std::none_of(seen.begin(), seen.end(),
-                        [&](const SoundInboxCandidate& file) { return file.path == entry.path; });
+    return seen_by_path.count(entry.path.native()) == 0;
   });
+  for (SoundInboxCandidate& entry : pending_) {
+    const SoundInboxCandidate& file = *seen_by_path.at(entry.path.native());
+    // Still being written: its wait starts again.
+    if (entry.size != file.size || entry.modified_ticks != file.modified_ticks) entry = file;
+    seen_by_path.erase(file.path.native());
+  }
+  for (const SoundInboxCandidate& file : seen) {
+    if (seen_by_path.count(file.path.native()) != 0) pending_.push_back(file);
+  }
   status->pending_count = static_cast<uint32_t>(pending_.size());
   for (const SoundInboxCandidate& entry : pending_) {
     if (scan_time - entry.first_seen >= kSettleTime) {
