@@ -10,7 +10,6 @@
 #include "sound_files/converter_service.h"
 #include "sound_files/wav_file.h"
 #include "sound_fixtures.h"
-#include "support/read_only_folder.h"
 #include "support/temp_folder.h"
 
 namespace zennic {
@@ -233,20 +232,6 @@ TEST_F(InboxPreparation, AWriteCutShortLeavesNoHalfWrittenFile) {
   EXPECT_EQ(outcome.code, "backup_failed");
   EXPECT_EQ(outcome.message.rfind("Failed to copy imported original: ", 0), 0u) << outcome.message;
   EXPECT_TRUE(ListFiles(profile_).empty()) << "a copy cut short is not left as the original";
-}
-
-TEST_F(InboxPreparation, AFolderThatRefusesTheClipFailsWithTheWriter) {
-  fs::create_directories(inbox_);
-  testing::MakeToneFile(inbox_ / "a.wav", {.seconds = 0.2}, {"-c:a", "pcm_s16le"});
-  fs::create_directories(profile_ / "_originals/_inbox");
-  Outcome outcome;
-  {
-    testing::ReadOnlyFolder read_only(profile_);
-    outcome = Prepare(inbox_ / "a.wav");
-  }
-  EXPECT_EQ(outcome.code, "write_failed");
-  EXPECT_EQ(outcome.message, "Failed to open WAV output path");
-  EXPECT_EQ(ListFiles(profile_), (std::vector<std::string>{"_originals/_inbox/a.wav"}));
 }
 
 }  // namespace
