@@ -1,0 +1,78 @@
+#include "engine/linear_resampler.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/sample_fifo.h"
+
+namespace zennic {
+
+void LinearResampler::Reset() {
+  pending_.clear();
+  phase_ = 0.0;
+}
+
+void LinearResampler::Produce(uint64_t count, double step, float* out) {
+  const uint64_t pending = pending_frames();
+  for (uint64_t i = 0; i < count; ++i) {
+    double position = static_cast<double>(i) * step + phase_;
+    auto j = std::min(static_cast<uint64_t>(position), pending - 1);
+    auto fraction = static_cast<float>(position - static_cast<double>(j));
+    uint64_t k = std::min(pending - 1, j + 1);
+    for (int channel = 0; channel < 2; ++channel) {
+      float a = pending_[2 * j + channel];
+      float b = pending_[2 * k + channel];
+      out[2 * i + channel] = (b - a) * fraction + a;
+    }
+  }
+  phase_ += static_cast<double>(count) * step;
+  auto consumed = static_cast<uint64_t>(std::floor(phase_));
+  if (consumed > 0) {
+    uint64_t dropped = std::min(consumed, pending);
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(2 * dropped));
+    phase_ -= static_cast<double>(consumed);
+  }
+}
+
+void LinearResampler::Push(const float* stereo, uint64_t frame_count, uint32_t source_rate,
+                           std::vector<float>* out) {
+  if (stereo == nullptr || frame_count == 0 || source_rate == 0) return;
+  if (source_rate == kEngineRate) {
+    out->insert(out->end(), stereo, stereo + 2 * frame_count);
+    return;
+  }
+  pending_.insert(pending_.end(), stereo, stereo + 2 * frame_count);
+  const double step = static_cast<double>(source_rate) / kEngineRate;
+  // An output frame needs the source frame after its position, except at the very end.
+  double span = static_cast<double>(pending_frames() - 1) - phase_;
+  if (span <= 0.0) return;
+  auto count = static_cast<uint64_t>(std::ceil(span / step));
+  size_t offset = out->size();
+  out->resize(offset + 2 * count);
+  Produce(count, step, out->data() + offset);
+}
+
+void LinearResampler::TopUpFrames(SampleFifo* fifo, uint64_t frames) {
+  uint64_t have = pending_frames();
+  if (have >= frames) return;
+  pending_.resize(2 * frames);
+  fifo->Read(pending_.data() + 2 * have, frames - have, true);
+}
+
+void LinearResampler::Pull(SampleFifo* fifo, uint32_t target_rate, uint64_t frame_count,
+                           std::vector<float>* out) {
+  out->assign(2 * frame_count, 0.0f);
+  if (fifo == nullptr || frame_count == 0 || target_rate == 0) return;
+  if (target_rate == kEngineRate) {
+    Reset();
+    fifo->Read(out->data(), frame_count, true);
+    return;
+  }
+  const double step = static_cast<double>(kEngineRate) / target_rate;
+  auto last = static_cast<uint64_t>(
+      std::floor(static_cast<double>(frame_count - 1) * step + phase_));
+  TopUpFrames(fifo, last + 2);
+  Produce(frame_count, step, out->data());
+}
+
+}  // namespace zennic

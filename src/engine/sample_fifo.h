@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace zennic {
+
+// A bounded ring of interleaved float frames between two audio threads. It never blocks and
+// never waits: a full ring forgets its oldest frames, an empty one hands out silence on request.
+class SampleFifo {
+ public:
+  // A channel count below 1 becomes 2.
+  SampleFifo(uint64_t capacity_frames, uint32_t channels);
+  SampleFifo(const SampleFifo&) = delete;
+  SampleFifo& operator=(const SampleFifo&) = delete;
+
+  // Frames accepted: the whole block, or only its newest `capacity` frames when it is larger.
+  uint64_t Write(const float* frames, uint64_t frame_count);
+  // Frames read, at most those stored. With `zero_fill` the rest of the destination is silence.
+  uint64_t Read(float* destination, uint64_t frame_count, bool zero_fill);
+  void Clear();
+
+  uint64_t Size() const;
+  // When more than `limit` frames wait, drops the oldest until `keep` remain; returns how many
+  // were dropped. The reader calls it so that a writer running ahead (start-up skew, clock
+  // drift, a late reader) cannot build up delay that would never be worked off.
+  uint64_t TrimBacklog(uint64_t limit, uint64_t keep);
+
+  uint64_t capacity() const { return capacity_; }
+  uint32_t channels() const { return channels_; }
+
+ private:
+  // The caller holds mutex_.
+  void DropOldestLocked(uint64_t frames);
+
+  const uint32_t channels_;
+  const uint64_t capacity_;
+  mutable std::mutex mutex_;
+  std::vector<float> buffer_;
+  uint64_t count_ = 0;
+  uint64_t read_index_ = 0;
+  uint64_t write_index_ = 0;
+};
+
+}  // namespace zennic
