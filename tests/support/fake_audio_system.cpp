@@ -10,6 +10,8 @@ struct FakeAudioWorld::State {
     AudioFlow flow;
     std::string id;
     std::string name;
+    FakeStreamSettings stream;
+    std::shared_ptr<FakeEndpointPresence> presence = std::make_shared<FakeEndpointPresence>();
   };
 
   // Recursive: a listener called during a change may look at or change the world.
@@ -25,8 +27,8 @@ struct FakeAudioWorld::State {
   std::vector<std::pair<std::string, AudioRole>> set_calls;
   std::vector<AudioEndpointListener*> listeners;
 
-  const Endpoint* Find(const std::string& id) const {
-    for (const Endpoint& endpoint : endpoints) {
+  Endpoint* Find(const std::string& id) {
+    for (Endpoint& endpoint : endpoints) {
       if (endpoint.id == id) return &endpoint;
     }
     return nullptr;
@@ -91,9 +93,15 @@ class FakeAudioSystem final : public AudioSystem {
     return audio_result::kOk;
   }
 
-  AudioResult OpenEndpoint(const std::string&, std::unique_ptr<AudioEndpoint>* endpoint) override {
-    if (endpoint != nullptr) endpoint->reset();
-    return audio_result::kNotImplemented;
+  AudioResult OpenEndpoint(const std::string& id,
+                           std::unique_ptr<AudioEndpoint>* endpoint) override {
+    if (endpoint == nullptr) return audio_result::kPointer;
+    endpoint->reset();
+    std::lock_guard lock(state_->mutex);
+    const auto* known = state_->Find(id);
+    if (known == nullptr) return audio_result::kNotFound;
+    *endpoint = MakeFakeEndpoint(known->flow, known->stream, known->presence);
+    return audio_result::kOk;
   }
 
   AudioResult RegisterEndpointListener(AudioEndpointListener* listener) override {
@@ -124,15 +132,21 @@ FakeAudioWorld::FakeAudioWorld() : state_(std::make_shared<State>()) {}
 std::string FakeAudioWorld::AddEndpoint(AudioFlow flow, const std::string& name, std::string id) {
   if (id.empty()) id = std::string(flow == AudioFlow::kRender ? "render:" : "capture:") + name;
   std::lock_guard lock(state_->mutex);
-  state_->endpoints.push_back({flow, id, name});
+  state_->endpoints.push_back({flow, id, name, FakeStreamSettings()});
   state_->NotifyLocked(AudioEndpointEvent::kAdded);
   return id;
 }
 
 void FakeAudioWorld::RemoveEndpoint(const std::string& id) {
   std::lock_guard lock(state_->mutex);
+  if (auto* endpoint = state_->Find(id)) endpoint->presence->present = false;
   std::erase_if(state_->endpoints, [&id](const State::Endpoint& endpoint) { return endpoint.id == id; });
   state_->NotifyLocked(AudioEndpointEvent::kRemoved);
+}
+
+void FakeAudioWorld::SetStreamSettings(const std::string& id, FakeStreamSettings settings) {
+  std::lock_guard lock(state_->mutex);
+  if (auto* endpoint = state_->Find(id)) endpoint->stream = std::move(settings);
 }
 
 void FakeAudioWorld::SetDefault(AudioFlow flow, AudioRole role, const std::string& id) {

@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "platform/audio_system.h"
+#include "support/fake_audio_stream.h"
 
 namespace zennic::testing {
 
 // An audio system in memory for what a real server cannot show: three roles with different
-// defaults, a flow without a default, and failures on demand. Every connection its factory
-// makes sees the same endpoints and defaults. Streams are the real server's business: opening
-// an endpoint is not implemented.
+// defaults, a flow without a default, failures on demand, and streams whose format, clock and
+// content a test chooses. Every connection its factory makes sees the same endpoints and
+// defaults.
 class FakeAudioWorld {
  public:
   FakeAudioWorld();
@@ -21,7 +22,10 @@ class FakeAudioWorld {
   // Adds an active endpoint and returns its id ("render:<name>" or "capture:<name>" unless one
   // is given).
   std::string AddEndpoint(AudioFlow flow, const std::string& name, std::string id = {});
+  // Streams already open on the endpoint fail from now on.
   void RemoveEndpoint(const std::string& id);
+  // How streams opened on the endpoint from now on behave.
+  void SetStreamSettings(const std::string& id, FakeStreamSettings settings);
   // Makes `id` the default of the flow for one role, or for all three; an empty id is none.
   void SetDefault(AudioFlow flow, AudioRole role, const std::string& id);
   void SetDefaults(AudioFlow flow, const std::string& id);
