@@ -53,8 +53,6 @@ bool SampleSpecOf(const AudioMixFormat& format, pa_sample_spec* spec) {
   } else if (format.format_tag != AudioMixFormat::kTagPcm) {
     return false;
   }
-  uint16_t valid_bits = format.valid_bits_per_sample != 0 ? format.valid_bits_per_sample
-                                                          : format.bits_per_sample;
   if (is_float) {
     if (format.bits_per_sample != 32) return false;
     spec->format = PA_SAMPLE_FLOAT32LE;
@@ -63,7 +61,10 @@ bool SampleSpecOf(const AudioMixFormat& format, pa_sample_spec* spec) {
   } else if (format.bits_per_sample == 24) {
     spec->format = PA_SAMPLE_S24LE;
   } else if (format.bits_per_sample == 32) {
-    spec->format = valid_bits == 24 ? PA_SAMPLE_S24_32LE : PA_SAMPLE_S32LE;
+    // In a 32-bit container 24 valid bits sit in the upper three bytes, as the extensible
+    // format has them: to the server that is plain S32, while its S24_32 keeps them in the
+    // lower bytes and would play them 48 dB too quiet.
+    spec->format = PA_SAMPLE_S32LE;
   } else {
     return false;
   }
