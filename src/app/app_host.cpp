@@ -69,6 +69,14 @@ bool AppHost::Initialize(std::string* error) {
       runtime_state_.get(), profile_service_.get(), converter_.get(),
       paths_.sound_inbox_state_file, paths_.logs_folder);
 
+  // From here on every raw key event reaches the engine; it plays nothing until started.
+  mixer_engine_ = std::make_unique<MixerEngine>(runtime_state_.get(), key_binding_service_.get(),
+                                                analyzer_.get(), profile_service_.get());
+  if (!mixer_engine_->Initialize(error)) {
+    Shutdown();
+    return false;
+  }
+
   windows_audio_manager_ = std::make_unique<WindowsAudioManager>(paths_.audio_backup_file);
   std::string no_route_monitor;
   // The program works on without route warnings.
@@ -210,6 +218,9 @@ void AppHost::Shutdown() {
   web_assets_.reset();
   help_module_.reset();
   localization_.reset();
+  // The engine lets go of the cable before the defaults it was using are put back.
+  if (mixer_engine_) mixer_engine_->Shutdown();
+  mixer_engine_.reset();
   RestoreWindowsAudio();
   windows_audio_manager_.reset();
   converter_.reset();

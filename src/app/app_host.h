@@ -10,6 +10,7 @@
 #include "app/localization.h"
 #include "app/single_instance_guard.h"
 #include "engine/key_binding_service.h"
+#include "engine/mixer_engine.h"
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
 #include "server/embedded_web_assets.h"
@@ -64,6 +65,7 @@ class AppHost {
   std::unique_ptr<ProfileService> profile_service_;
   std::unique_ptr<AnalyzerService> analyzer_;
   std::unique_ptr<ConverterService> converter_;
+  std::unique_ptr<MixerEngine> mixer_engine_;
   std::unique_ptr<WindowsAudioManager> windows_audio_manager_;
   std::unique_ptr<Localization> localization_;
   std::unique_ptr<SoundInboxService> sound_inbox_service_;

@@ -206,6 +206,7 @@ void ConfigureVoiceEffect(VoiceEffectProcessor* processor, uint32_t preset_index
   processor->strength_index = strength_index;
   processor->custom_values = clamped;
   processor->dynamics = ComputeVoiceEffectDynamics(preset_index, strength_index, clamped);
+  processor->saturation_scale = 1.0 / std::max(std::tanh(processor->dynamics.drive), 0.000001);
   processor->sections.fill(BiquadSection());
   DesignSections(&processor->sections, preset_index, strength_index, clamped);
   // A new design starts from silence.
@@ -247,7 +248,7 @@ float ProcessVoiceEffectSample(VoiceEffectProcessor* processor, float sample, in
   if (d.ratio > 1.0 && envelope > d.threshold) {
     out = out * ((envelope - d.threshold) / d.ratio + d.threshold) / std::max(envelope, 0.000001);
   }
-  if (d.drive > 0.0) out = std::tanh(d.drive * out) / std::max(std::tanh(d.drive), 0.000001);
+  if (d.drive > 0.0) out = std::tanh(d.drive * out) * processor->saturation_scale;
   out *= d.output_gain;
   if (!std::isfinite(out)) return 0.0f;
   return std::clamp(static_cast<float>(out), -kLimit, kLimit);

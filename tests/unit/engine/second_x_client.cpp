@@ -64,6 +64,15 @@ void SecondXClient::TapButton(unsigned x_button) {
   SendButton(x_button, false);
 }
 
+void SecondXClient::HoldServer(bool hold) {
+  if (hold) {
+    XGrabServer(display_);
+  } else {
+    XUngrabServer(display_);
+  }
+  XSync(display_, False);
+}
+
 bool SecondXClient::IsKeyDown(unsigned x_keycode) {
   char keys[32] = {};
   XQueryKeymap(display_, keys);

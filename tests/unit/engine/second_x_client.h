@@ -29,6 +29,9 @@ class SecondXClient {
   void SendButton(unsigned x_button, bool press);
   void TapButton(unsigned x_button);
 
+  // While held, the display serves this client alone: every other client's requests wait.
+  void HoldServer(bool hold);
+
   bool IsKeyDown(unsigned x_keycode);
   bool IsAnyKeyDown();
   bool IsButtonDown(unsigned x_button);

@@ -1,0 +1,52 @@
+#include "engine/backlog_limiter.h"
+
+#include <algorithm>
+
+#include "engine/sample_fifo.h"
+
+namespace zennic {
+namespace {
+
+// The threads of a run start within a few tens of milliseconds of each other.
+constexpr uint64_t kLargestStartupSkewFrames = 9600;  // 200 ms
+
+}  // namespace
+
+BacklogLimiter::BacklogLimiter(uint64_t slack_frames, uint32_t window_reads)
+    : slack_frames_(slack_frames), window_reads_(std::max<uint32_t>(window_reads, 1)) {}
+
+void BacklogLimiter::Reset() {
+  started_ = false;
+  left_after_read_ = 0;
+  current_window_peak_ = 0;
+  previous_window_peak_ = 0;
+  reads_in_window_ = 0;
+}
+
+uint64_t BacklogLimiter::largest_delivery() const {
+  return std::max(current_window_peak_, previous_window_peak_);
+}
+
+uint64_t BacklogLimiter::BeforeRead(SampleFifo* fifo, uint64_t frames) {
+  uint64_t waiting = fifo->Size();
+  // What came in since the last read. At the very first look a little waiting is the skew of
+  // the threads' start, dropped at once; a lot is a device's first burst, kept.
+  uint64_t delivered = waiting > left_after_read_ ? waiting - left_after_read_ : 0;
+  if (started_ || waiting > frames + kLargestStartupSkewFrames) {
+    current_window_peak_ = std::max(current_window_peak_, delivered);
+  }
+  started_ = true;
+  if (++reads_in_window_ >= window_reads_) {
+    previous_window_peak_ = current_window_peak_;
+    current_window_peak_ = 0;
+    reads_in_window_ = 0;
+  }
+
+  uint64_t keep = std::max(frames, largest_delivery());
+  uint64_t dropped = fifo->TrimBacklog(keep + slack_frames_, keep);
+  uint64_t left = fifo->Size();
+  left_after_read_ = left > frames ? left - frames : 0;
+  return dropped;
+}
+
+}  // namespace zennic

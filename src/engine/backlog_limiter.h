@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+
+namespace zennic {
+
+class SampleFifo;
+
+// Keeps the delay that builds up in a FIFO between its writer and its reader bounded, from the
+// reading side. Start-up skew, underruns and clock drift all leave frames behind that would
+// otherwise delay the voice for good; the reader drops the oldest of them. A writer that
+// delivers in bursts (some devices hand over many milliseconds at once) is told apart by the
+// largest delivery seen lately, and what a burst brings is never cut.
+class BacklogLimiter {
+ public:
+  // `slack_frames`: what may wait beyond one read and one burst. `window_reads`: how many reads
+  // a burst is remembered for, at least.
+  BacklogLimiter(uint64_t slack_frames, uint32_t window_reads);
+
+  // Forgets what it saw; the next read drops start-up skew beyond one read.
+  void Reset();
+  // Before reading `frames` frames: drops the oldest frames beyond the bound and returns how
+  // many it dropped.
+  uint64_t BeforeRead(SampleFifo* fifo, uint64_t frames);
+
+  uint64_t largest_delivery() const;
+
+ private:
+  const uint64_t slack_frames_;
+  const uint32_t window_reads_;
+  bool started_ = false;
+  uint64_t left_after_read_ = 0;
+  // The largest delivery of the current window and of the one before it.
+  uint64_t current_window_peak_ = 0;
+  uint64_t previous_window_peak_ = 0;
+  uint32_t reads_in_window_ = 0;
+};
+
+}  // namespace zennic

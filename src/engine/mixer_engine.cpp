@@ -1,0 +1,252 @@
+#include "engine/mixer_engine.h"
+
+#include <chrono>
+#include <system_error>
+
+#include "engine/key_binding_service.h"
+#include "model/runtime_state.h"
+
+namespace zennic {
+namespace {
+
+constexpr char kMissingDependencies[] = "MixerEngine dependencies are not configured";
+constexpr uint64_t kFifoFrames = 96000;  // 2 seconds
+constexpr auto kWorkerStartupTimeout = std::chrono::milliseconds(10000);
+
+void SetError(std::string* error, const std::string& message) {
+  if (error != nullptr) *error = message;
+}
+
+}  // namespace
+
+void MixerEngine::WorkerStartup::ReportReady() {
+  std::lock_guard lock(mutex);
+  if (pending > 0) --pending;
+  changed.notify_all();
+}
+
+void MixerEngine::WorkerStartup::ReportFailure(const std::string& label,
+                                               const std::string& message) {
+  std::lock_guard lock(mutex);
+  if (!failed) {
+    failed = true;
+    error = label + " failed to initialize";
+    if (!message.empty()) error += ": " + message;
+  }
+  if (pending > 0) --pending;
+  changed.notify_all();
+}
+
+MixerEngine::MixerEngine(RuntimeState* runtime_state, KeyBindingService* key_bindings,
+                         AnalyzerService* analyzer, ProfileService* profiles)
+    : MixerEngine(runtime_state, key_bindings, analyzer, profiles, ConnectAudioSystem) {}
+
+MixerEngine::MixerEngine(RuntimeState* runtime_state, KeyBindingService* key_bindings,
+                         AnalyzerService* analyzer, ProfileService* profiles,
+                         AudioSystemFactory audio_systems)
+    : runtime_state_(runtime_state),
+      key_bindings_(key_bindings),
+      analyzer_(analyzer),
+      profiles_(profiles),
+      clip_loader_(analyzer),
+      audio_systems_(std::move(audio_systems)),
+      key_event_gate_(std::make_shared<KeyEventGate>()),
+      microphone_fifo_(kFifoFrames, 2),
+      mix_fifo_(kFifoFrames, 2),
+      monitor_fifo_(kFifoFrames, 2) {}
+
+// Threads only run once initialised, so shutting down ends them all.
+MixerEngine::~MixerEngine() { Shutdown(); }
+
+bool MixerEngine::Initialize(std::string* error) {
+  {
+    std::lock_guard lock(mutex_);
+    if (initialized_) return true;
+    if (runtime_state_ == nullptr || key_bindings_ == nullptr || analyzer_ == nullptr) {
+      SetError(error, kMissingDependencies);
+      return false;
+    }
+    stop_.exchange(false);
+    initialized_ = true;
+  }
+  // Outside the engine's mutex: a key event being handled holds the gate and may wait for it.
+  {
+    std::lock_guard gate(key_event_gate_->mutex);
+    key_event_gate_->engine = this;
+  }
+  key_bindings_->SetKeyEventHandler([gate = key_event_gate_](const RawKeyEvent& event) {
+    std::lock_guard lock(gate->mutex);
+    if (gate->engine != nullptr) gate->engine->OnRawKeyEvent(event);
+  });
+  return true;
+}
+
+bool MixerEngine::Start(const MixerDeviceSelection& selection, std::vector<std::string>* notes,
+                        std::string* error) {
+  std::lock_guard lifecycle(lifecycle_mutex_);
+  if (!Initialize(error)) return false;
+  if (notes != nullptr) notes->clear();
+  // Not running first, so no clip can start while the old run is taken down.
+  runtime_state_->SetMixerRunning(false);
+  StopClip(nullptr);
+  StopWorkers();
+  runtime_state_->SetVoiceKeyActive(false);
+  if (!StartWorkers(selection, notes, error)) return false;
+  runtime_state_->SetMixerRunning(true);
+  return true;
+}
+
+bool MixerEngine::StartWorkers(const MixerDeviceSelection& selection,
+                               std::vector<std::string>* notes, std::string* error) {
+  MixerDeviceList devices = EnumerateMixerDevices(audio_systems_);
+  RuntimeSnapshot snapshot = runtime_state_->GetSnapshot();
+  MixerDeviceChoice choice = ChooseMixerDevices(devices, snapshot, selection);
+  if (!choice.output.usable) {
+    SetError(error, "No compatible output device is available");
+    return false;
+  }
+
+  {
+    std::lock_guard lock(mutex_);
+    microphone_ = choice.microphone;
+    output_ = choice.output;
+    monitor_ = choice.monitor;
+  }
+  auto index_of = [](const MixerSelectedDevice& device) {
+    return device.usable ? std::optional<int32_t>(device.index) : std::nullopt;
+  };
+  runtime_state_->SetDeviceIndices(index_of(choice.microphone), index_of(choice.output),
+                                   index_of(choice.monitor));
+
+  // Every start saves the devices actually in use.
+  MixerSettings settings = snapshot.settings;
+  settings.mic_name = choice.microphone.usable ? choice.microphone.name : std::string();
+  settings.out_name = choice.output.name;
+  settings.monitor_name = choice.monitor.usable ? choice.monitor.name : std::string();
+  settings.monitor_enabled = choice.monitor_enabled;
+  if (!runtime_state_->ReplaceSettings(settings, true, nullptr)) {
+    runtime_state_->ReplaceSettings(settings, false, nullptr);
+    choice.notes.push_back(
+        "Audio device substitutions were applied for this session, but the updated settings "
+        "could not be saved.");
+  }
+  if (notes != nullptr) *notes = choice.notes;
+
+  microphone_fifo_.Clear();
+  mix_fifo_.Clear();
+  monitor_fifo_.Clear();
+  stop_.exchange(false);
+
+  int32_t device_threads = 1 + (choice.microphone.usable ? 1 : 0) + (choice.monitor.usable ? 1 : 0);
+  auto startup = std::make_shared<WorkerStartup>(device_threads);
+  try {
+    mixer_thread_ = std::thread(&MixerEngine::MixerThreadMain, this);
+    if (choice.microphone.usable) {
+      capture_thread_ = std::thread(&MixerEngine::CaptureThreadMain, this, choice.microphone, startup);
+    }
+    mix_render_thread_ = std::thread(&MixerEngine::RenderThreadMain, this, choice.output, 0, startup);
+    if (choice.monitor.usable) {
+      monitor_render_thread_ =
+          std::thread(&MixerEngine::RenderThreadMain, this, choice.monitor, 1, startup);
+    }
+  } catch (const std::exception& failure) {
+    stop_.exchange(true);
+    StopWorkers();
+    SetError(error, std::string("Failed to start audio threads: ") + failure.what());
+    return false;
+  }
+
+  std::string failure;
+  {
+    std::unique_lock lock(startup->mutex);
+    bool settled = startup->changed.wait_for(lock, kWorkerStartupTimeout, [&startup] {
+      return startup->failed || startup->pending == 0;
+    });
+    if (startup->failed) {
+      failure = startup->error;
+    } else if (!settled) {
+      failure = "Audio worker initialization timed out";
+    }
+  }
+  if (!failure.empty()) {
+    stop_.exchange(true);
+    StopWorkers();
+    SetError(error, failure);
+    return false;
+  }
+  return true;
+}
+
+void MixerEngine::StopWorkers() {
+  stop_.exchange(true);
+  for (std::thread* thread :
+       {&mixer_thread_, &capture_thread_, &mix_render_thread_, &monitor_render_thread_}) {
+    if (thread->joinable()) thread->join();
+  }
+  microphone_fifo_.Clear();
+  mix_fifo_.Clear();
+  monitor_fifo_.Clear();
+  clip_loader_.Clear();
+  voice_test_.Abort();
+  {
+    std::lock_guard lock(mutex_);
+    microphone_ = {};
+    output_ = {};
+    monitor_ = {};
+  }
+  // A clip that started while the run was taken down must not keep the voice-chat key held.
+  StopClip(nullptr);
+}
+
+bool MixerEngine::Stop(std::string* error) {
+  std::lock_guard lifecycle(lifecycle_mutex_);
+  if (runtime_state_ != nullptr) runtime_state_->SetMixerRunning(false);
+  StopClip(nullptr);
+  StopWorkers();
+  if (runtime_state_ != nullptr) runtime_state_->SetVoiceKeyActive(false);
+  if (error != nullptr) error->clear();
+  return true;
+}
+
+void MixerEngine::Shutdown() {
+  std::lock_guard lifecycle(lifecycle_mutex_);
+  {
+    std::lock_guard lock(mutex_);
+    if (!initialized_) return;
+  }
+  // Waits for a key event still being handled, so none reaches the engine afterwards.
+  {
+    std::lock_guard gate(key_event_gate_->mutex);
+    key_event_gate_->engine = nullptr;
+  }
+  runtime_state_->SetMixerRunning(false);
+  StopClip(nullptr);
+  StopWorkers();
+  runtime_state_->SetVoiceKeyActive(false);
+  key_bindings_->SetKeyEventHandler({});
+  key_bindings_->ReleaseGameVoiceKey(nullptr);
+  runtime_state_->SetMixerRunning(false);
+  runtime_state_->SetVoiceKeyActive(false);
+  std::lock_guard lock(mutex_);
+  initialized_ = false;
+}
+
+bool MixerEngine::SetMonitorEnabled(bool enabled, std::string* error) {
+  if (runtime_state_ == nullptr) {
+    SetError(error, kMissingDependencies);
+    return false;
+  }
+  return runtime_state_->MutateSettings(
+      [enabled](MixerSettings& settings) { settings.monitor_enabled = enabled; }, false, error);
+}
+
+bool MixerEngine::ListDevices(MixerDeviceList* devices, std::string* error) {
+  if (devices == nullptr) {
+    SetError(error, "MixerDeviceList output pointer is null");
+    return false;
+  }
+  *devices = EnumerateMixerDevices(audio_systems_);
+  return true;
+}
+
+}  // namespace zennic

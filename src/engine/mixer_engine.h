@@ -1,0 +1,190 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/endpoint_format.h"
+#include "engine/mix_block.h"
+#include "engine/mixer_device_choice.h"
+#include "engine/raw_input_window.h"
+#include "engine/sample_fifo.h"
+#include "engine/voice_effect.h"
+#include "engine/voice_test_recorder.h"
+#include "platform/audio_system.h"
+#include "sound_files/selected_file_loader.h"
+
+namespace zennic {
+
+class AnalyzerService;
+class KeyBindingService;
+class ProfileService;
+class RuntimeState;
+
+// The audio engine. While started it runs four threads: the capture thread fills the
+// microphone FIFO from the chosen microphone; the mixer thread, every 10 ms, takes one block of
+// microphone audio, passes it through the voice effect, adds the playing clip and writes the mix
+// and the clip alone to two FIFOs; two render threads play those on the mix output (the virtual
+// cable) and the monitor output. Clips start and stop from the hotkeys and from the web client,
+// and while one plays the game's voice-chat key is held down.
+//
+// Every operation returns false with an English sentence in `error` (when given) on failure.
+class MixerEngine {
+ public:
+  // What started the playing clip.
+  static constexpr uint32_t kTriggerNone = 0;
+  static constexpr uint32_t kTriggerPushToTalk = 1;
+  static constexpr uint32_t kTriggerPanic = 2;
+
+  MixerEngine(RuntimeState* runtime_state, KeyBindingService* key_bindings,
+              AnalyzerService* analyzer, ProfileService* profiles);
+  // The same on another audio system.
+  MixerEngine(RuntimeState* runtime_state, KeyBindingService* key_bindings,
+              AnalyzerService* analyzer, ProfileService* profiles,
+              AudioSystemFactory audio_systems);
+  // Shuts down first: every thread has ended before the members go.
+  ~MixerEngine();
+  MixerEngine(const MixerEngine&) = delete;
+  MixerEngine& operator=(const MixerEngine&) = delete;
+
+  // Takes the hotkeys; the engine does not run until started.
+  bool Initialize(std::string* error);
+  // (Re)starts with a fresh device choice; `notes` (may be null) receives what the user should
+  // know about substituted devices. The devices in use are saved to the settings.
+  bool Start(const MixerDeviceSelection& selection, std::vector<std::string>* notes,
+             std::string* error);
+  // Stops the clip and every thread; always true.
+  bool Stop(std::string* error);
+  // Stops everything and lets go of the hotkeys and the voice-chat key.
+  void Shutdown();
+
+  // In memory only; a running monitor follows at its next buffer.
+  bool SetMonitorEnabled(bool enabled, std::string* error);
+  bool ListDevices(MixerDeviceList* devices, std::string* error);
+
+  // Loads and starts one clip unless one already plays, pressing the voice-chat key first.
+  bool PlayClip(const std::string& path, uint32_t trigger, bool force, bool trigger_is_voice_key,
+                bool empty_path_is_success, std::string* error);
+  bool PlaySelectedClip(bool force, bool trigger_is_voice_key, std::string* error);
+  // The web client's push-to-talk.
+  bool StartPtt(bool force, std::string* error);
+  bool StopPtt(std::string* error);
+  // Stops whatever clip plays and releases the voice-chat key.
+  bool StopClip(std::string* error);
+  // Every key and mouse-button transition, from the key-binding service.
+  void OnRawKeyEvent(const RawKeyEvent& event);
+
+  // Records exactly 5 seconds of the microphone after the voice effect, waiting at most 8.
+  bool RecordVoiceTest(uint32_t seconds, VoiceTestResult* out, std::string* error);
+  bool GetLatestVoiceTest(VoiceTestResult* out, std::string* error) const;
+  void ClearVoiceTest();
+
+ private:
+  // The start-up handshake between the starting thread and the device threads.
+  struct WorkerStartup {
+    explicit WorkerStartup(int32_t pending_threads) : pending(pending_threads) {}
+    void ReportReady();
+    // Keeps only the first failure: "<label> failed to initialize[: <message>]".
+    void ReportFailure(const std::string& label, const std::string& message);
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    int32_t pending;
+    bool failed = false;
+    std::string error;
+  };
+
+  // Key events arrive on the raw-input thread, which outlives the engine; the handler reaches
+  // the engine only through this gate, which shutdown closes after the last call has left.
+  struct KeyEventGate {
+    std::mutex mutex;
+    MixerEngine* engine = nullptr;
+  };
+
+  // The clip that plays; guarded by mutex_.
+  struct ClipState {
+    ClipPlayhead playhead;
+    uint32_t trigger = kTriggerNone;
+    LoadedAudioFile clip;
+    bool has_clip = false;
+    // Which start the clip came from, so that a stop meant for one clip never ends the next.
+    uint64_t serial = 0;
+  };
+
+  // The audio a device thread works on: the connection, the endpoint and its stream.
+  struct DeviceStream {
+    std::unique_ptr<AudioSystem> system;
+    std::unique_ptr<AudioEndpoint> endpoint;
+    std::unique_ptr<AudioClient> client;
+    EndpointFormat format;
+    AudioMixFormat mix_format;
+  };
+
+  // Frames a FIFO's reader lets wait beyond one read and one delivery before it drops the
+  // oldest: enough to ride out scheduling jitter, little enough to keep the voice in step with
+  // the player. Deliveries are remembered for about three seconds.
+  static constexpr uint64_t kBacklogSlackFrames = 960;
+  static constexpr uint32_t kMixerBacklogWindowReads = 300;   // one read per 10 ms tick
+  static constexpr uint32_t kRenderBacklogWindowReads = 600;  // about one read per 5 ms
+
+  bool StartWorkers(const MixerDeviceSelection& selection, std::vector<std::string>* notes,
+                    std::string* error);
+  void StopWorkers();
+  // Stops the clip of start `serial`, or any clip when none is given.
+  bool StopClipOf(std::optional<uint64_t> serial, std::string* error);
+  void ClearClipLocked();
+
+  void MixerThreadMain();
+  void CaptureThreadMain(MixerSelectedDevice device, std::shared_ptr<WorkerStartup> startup);
+  // `mode` 0 is the mix output, 1 the monitor.
+  void RenderThreadMain(MixerSelectedDevice device, int mode,
+                        std::shared_ptr<WorkerStartup> startup);
+  // Connects, opens the endpoint and initialises its shared-mode stream.
+  bool OpenDeviceStream(const MixerSelectedDevice& device, AudioFlow flow, DeviceStream* stream,
+                        std::string* error);
+  static bool OpenAudioClient(AudioEndpoint* endpoint, std::unique_ptr<AudioClient>* client,
+                              AudioMixFormat* mix_format, EndpointFormat* format,
+                              std::string* error);
+  static void SleepHalfDevicePeriod(AudioClient* client);
+
+  RuntimeState* runtime_state_;
+  KeyBindingService* key_bindings_;
+  AnalyzerService* analyzer_;
+  ProfileService* profiles_;
+  SelectedFileLoader clip_loader_;
+  VoiceEffectProcessor voice_effect_;  // the mixer thread's alone
+  AudioSystemFactory audio_systems_;
+  std::shared_ptr<KeyEventGate> key_event_gate_;
+
+  mutable std::mutex mutex_;
+  bool initialized_ = false;
+  MixerSelectedDevice microphone_;
+  MixerSelectedDevice output_;
+  MixerSelectedDevice monitor_;
+  SampleFifo microphone_fifo_;
+  SampleFifo mix_fifo_;
+  SampleFifo monitor_fifo_;
+  std::thread mixer_thread_;
+  std::thread capture_thread_;
+  std::thread mix_render_thread_;
+  std::thread monitor_render_thread_;
+  std::atomic<bool> stop_{false};
+  ClipState clip_;
+  uint64_t clip_serial_counter_ = 0;
+  // Clip starts (from the key press to the clip's publication) and stops (from clearing the
+  // clip to releasing the key) take turns under it, so that no stop lets go of a key that a
+  // newer clip pressed. Taken before mutex_.
+  std::mutex clip_start_mutex_;
+  // Serialises start, stop and shutdown, which create and join the threads. Taken first.
+  std::mutex lifecycle_mutex_;
+
+  VoiceTestRecorder voice_test_;
+};
+
+}  // namespace zennic

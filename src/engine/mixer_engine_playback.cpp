@@ -1,0 +1,234 @@
+// The mixer thread and clip playback: every 10 ms one block of microphone audio, through the
+// voice effect, plus the playing clip, into the mix output and (the clip alone) the monitor.
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "engine/backlog_limiter.h"
+#include "engine/key_binding_service.h"
+#include "engine/mixer_engine.h"
+#include "model/profile_service.h"
+#include "model/runtime_state.h"
+
+namespace zennic {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kTickFrames = 480;  // 10 ms at 48,000 Hz
+constexpr auto kTickPeriod = std::chrono::milliseconds(10);
+constexpr auto kIdlePause = std::chrono::milliseconds(5);
+// A mixer further behind than this starts afresh instead of catching up with a burst of ticks.
+constexpr auto kMaxLag = std::chrono::milliseconds(25);
+constexpr uint64_t kVoiceTestFrames = 240000;
+constexpr auto kVoiceTestTimeout = std::chrono::seconds(8);
+
+void SetError(std::string* error, const std::string& message) {
+  if (error != nullptr) *error = message;
+}
+
+}  // namespace
+
+void MixerEngine::MixerThreadMain() {
+  std::vector<float> microphone(2 * kTickFrames, 0.0f);
+  std::vector<float> mix(2 * kTickFrames, 0.0f);
+  std::vector<float> monitor(2 * kTickFrames, 0.0f);
+  BacklogLimiter backlog(kBacklogSlackFrames, kMixerBacklogWindowReads);
+  Clock::time_point deadline = Clock::now();
+  if (stop_.load()) return;
+
+  do {
+    RuntimeSnapshot snapshot = runtime_state_->GetSnapshot();
+    if (!snapshot.mixer_running) {
+      std::this_thread::sleep_for(kIdlePause);
+      deadline = Clock::now();
+      continue;
+    }
+    const MixerSettings& settings = snapshot.settings;
+
+    // The capture side may have run ahead (start-up, clock drift, a late tick): keep the voice
+    // close to the player rather than let the delay build up.
+    backlog.BeforeRead(&microphone_fifo_, kTickFrames);
+    microphone_fifo_.Read(microphone.data(), kTickFrames, true);
+    ApplyVoiceEffect(&voice_effect_, microphone.data(), kTickFrames, settings);
+    voice_test_.Append(microphone.data(), kTickFrames);
+
+    const auto gain_sfx = static_cast<float>(settings.sfx_volume);
+    const auto gain_mic = static_cast<float>(settings.mic_volume);
+    std::optional<uint64_t> ended_serial;
+    {
+      std::lock_guard lock(mutex_);
+      static const std::vector<float> kNoClip;
+      if (MixBlock(microphone.data(), clip_.has_clip ? clip_.clip.samples : kNoClip,
+                   &clip_.playhead, gain_mic, gain_sfx, kTickFrames, mix.data(),
+                   monitor.data())) {
+        clip_.has_clip = false;
+        ended_serial = clip_.serial;
+      }
+    }
+    mix_fifo_.Write(mix.data(), kTickFrames);
+    monitor_fifo_.Write(monitor.data(), kTickFrames);
+    // Only the clip that ended: one started meanwhile plays on.
+    if (ended_serial) StopClipOf(ended_serial, nullptr);
+
+    deadline += kTickPeriod;
+    std::this_thread::sleep_until(deadline);
+    Clock::time_point now = Clock::now();
+    if (deadline < now - kMaxLag) deadline = Clock::now();
+  } while (!stop_.load());
+}
+
+bool MixerEngine::PlayClip(const std::string& path, uint32_t trigger, bool force,
+                           bool trigger_is_voice_key, bool empty_path_is_success,
+                           std::string* error) {
+  if (runtime_state_ == nullptr || key_bindings_ == nullptr) {
+    SetError(error, "MixerEngine dependencies are not configured");
+    return false;
+  }
+  RuntimeSnapshot snapshot = runtime_state_->GetSnapshot();
+  if (!snapshot.mixer_running) {
+    SetError(error, "Mixer is not running");
+    return false;
+  }
+  if (path.empty()) {
+    if (!empty_path_is_success) {
+      SetError(error, "No audio file is selected");
+      return false;
+    }
+    if (error != nullptr) error->clear();
+    return true;
+  }
+  std::filesystem::path root =
+      profiles_ != nullptr ? ProfileService::ActiveAudioDirectory(snapshot.settings)
+                           : std::filesystem::path();
+  LoadedAudioFile loaded;
+  if (!clip_loader_.Load(root, path, &loaded, error)) return false;
+
+  // Starts and stops take turns, so a stop never falls between this start's key press and its
+  // clip, and the key pressed here is the one the next stop lets go of.
+  std::lock_guard start(clip_start_mutex_);
+  {
+    std::lock_guard lock(mutex_);
+    // A clip already playing is left alone; so is a run that ended while the clip loaded.
+    if (clip_.playhead.playing) return true;
+    if (!runtime_state_->GetSnapshot().mixer_running) {
+      SetError(error, "Mixer is not running");
+      return false;
+    }
+  }
+  // The key goes down before the clip can be heard, so the game never misses its start and a
+  // clip ending at once still finds the key to let go of.
+  if (!key_bindings_->PressGameVoiceKey(!force && trigger_is_voice_key, error)) return false;
+  std::lock_guard lock(mutex_);
+  clip_.playhead = {true, snapshot.settings.loop, 0};
+  clip_.trigger = trigger;
+  clip_.clip = std::move(loaded);
+  clip_.has_clip = true;
+  clip_.serial = ++clip_serial_counter_;
+  runtime_state_->SetVoiceKeyActive(true);
+  if (error != nullptr) error->clear();
+  return true;
+}
+
+bool MixerEngine::PlaySelectedClip(bool force, bool trigger_is_voice_key, std::string* error) {
+  if (runtime_state_ == nullptr) {
+    SetError(error, "MixerEngine dependencies are not configured");
+    return false;
+  }
+  return PlayClip(runtime_state_->GetSettings().file_path, kTriggerPushToTalk, force,
+                  trigger_is_voice_key, false, error);
+}
+
+bool MixerEngine::StartPtt(bool force, std::string* error) {
+  return PlaySelectedClip(force, false, error);
+}
+
+bool MixerEngine::StopPtt(std::string* error) { return StopClip(error); }
+
+bool MixerEngine::StopClip(std::string* error) { return StopClipOf(std::nullopt, error); }
+
+void MixerEngine::ClearClipLocked() {
+  clip_.playhead = {};
+  clip_.trigger = kTriggerNone;
+  clip_.has_clip = false;
+}
+
+bool MixerEngine::StopClipOf(std::optional<uint64_t> serial, std::string* error) {
+  if (runtime_state_ == nullptr || key_bindings_ == nullptr) return true;
+  // Taken in turn with starts: a clip started meanwhile keeps its key and its flag.
+  std::lock_guard start(clip_start_mutex_);
+  bool release_needed = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (serial && *serial != clip_.serial) return true;  // that clip is long gone
+    release_needed = clip_.playhead.playing || runtime_state_->GetSnapshot().ptt_active;
+    ClearClipLocked();
+  }
+  runtime_state_->SetVoiceKeyActive(false);
+  if (!release_needed) return true;
+  return key_bindings_->ReleaseGameVoiceKey(error);
+}
+
+void MixerEngine::OnRawKeyEvent(const RawKeyEvent& event) {
+  if (runtime_state_ == nullptr || key_bindings_ == nullptr) return;
+  const bool is_ptt = key_bindings_->MatchesPushToTalkKey(event.vk, event.scan_code, event.extended);
+  if (!is_ptt && !key_bindings_->MatchesPanicKey(event.vk, event.scan_code, event.extended)) {
+    return;
+  }
+  if (event.is_down) {
+    bool is_voice_key = key_bindings_->MatchesVoiceKey(event.vk, event.scan_code, event.extended);
+    if (is_ptt) {
+      PlaySelectedClip(false, is_voice_key, nullptr);
+    } else {
+      PlayClip(runtime_state_->GetSettings().panic_file_path, kTriggerPanic, false, is_voice_key,
+               true, nullptr);
+    }
+    return;
+  }
+  std::optional<uint64_t> serial;
+  {
+    std::lock_guard lock(mutex_);
+    if (clip_.playhead.playing &&
+        clip_.trigger == (is_ptt ? kTriggerPushToTalk : kTriggerPanic)) {
+      serial = clip_.serial;
+    }
+  }
+  if (serial) StopClipOf(serial, nullptr);
+}
+
+bool MixerEngine::RecordVoiceTest(uint32_t seconds, VoiceTestResult* out, std::string* error) {
+  if (seconds != 5) {
+    SetError(error, "Voice test duration must be 5 seconds");
+    return false;
+  }
+  if (out == nullptr) {
+    SetError(error, "VoiceTestResult output pointer is null");
+    return false;
+  }
+  if (runtime_state_ == nullptr) {
+    SetError(error, "MixerEngine dependencies are not configured");
+    return false;
+  }
+  RuntimeSnapshot snapshot = runtime_state_->GetSnapshot();
+  if (!snapshot.mixer_running) {
+    SetError(error, "Start the mixer before recording a voice test");
+    return false;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (!microphone_.usable) {
+      SetError(error, "Microphone input is not available");
+      return false;
+    }
+  }
+  return voice_test_.Record(kVoiceTestFrames, snapshot.settings, kVoiceTestTimeout, out, error);
+}
+
+bool MixerEngine::GetLatestVoiceTest(VoiceTestResult* out, std::string* error) const {
+  return voice_test_.GetLatest(out, error);
+}
+
+void MixerEngine::ClearVoiceTest() { voice_test_.ClearLatest(); }
+
+}  // namespace zennic

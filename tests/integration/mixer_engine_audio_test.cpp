@@ -1,0 +1,219 @@
+// The engine on a real PulseAudio server with the virtual devices: the test microphone's tone
+// and a clip's tone reach the cable at the levels the volumes set, the monitor carries the clip
+// alone, the voice test gives a real WAV, and devices that vanish mid-run do no harm.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <numbers>
+#include <thread>
+
+#include "app/app_paths.h"
+#include "engine/key_binding_service.h"
+#include "engine/mixer_engine.h"
+#include "model/profile_service.h"
+#include "model/runtime_state.h"
+#include "sound_files/analyzer_service.h"
+#include "sound_files/wav_file.h"
+#include "support/isolated_user.h"
+#include "support/private_audio_server.h"
+#include "support/run_command.h"
+#include "support/temp_folder.h"
+
+namespace zennic {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr double kMicrophoneTone = 440.0;  // the test microphone's, at 0.5
+constexpr double kClipTone = 1000.0;
+
+// `seconds` of a source as 48,000 Hz stereo floats.
+std::vector<float> Record(const std::string& source, double seconds) {
+  testing::TempFolder folder;
+  auto bytes = static_cast<long>(seconds * 48000) * 8;
+  std::string file = (folder / "recording.raw").string();
+  std::string command = "parec --latency-msec=20 --format=float32le --rate=48000 --channels=2 "
+                        "--raw --device=" + source + " | head -c " + std::to_string(bytes) +
+                        " > '" + file + "'";
+  EXPECT_EQ(testing::RunCommand({"sh", "-c", command}), 0);
+  std::string raw = testing::ReadFile(file);
+  std::vector<float> samples(raw.size() / sizeof(float));
+  std::memcpy(samples.data(), raw.data(), samples.size() * sizeof(float));
+  return samples;
+}
+
+// The amplitude of a whole-hertz tone in the left channel of a whole-second recording.
+double ToneLevel(const std::vector<float>& samples, double frequency) {
+  size_t frames = samples.size() / 2 / 48000 * 48000;
+  std::complex<double> sum;
+  for (size_t i = 0; i < frames; ++i) {
+    sum += static_cast<double>(samples[2 * i]) *
+           std::polar(1.0, -2.0 * std::numbers::pi * frequency * static_cast<double>(i) / 48000);
+  }
+  return frames == 0 ? 0.0 : 2.0 * std::abs(sum) / static_cast<double>(frames);
+}
+
+double Peak(const std::vector<float>& samples) {
+  double peak = 0;
+  for (float sample : samples) peak = std::max(peak, std::abs(static_cast<double>(sample)));
+  return peak;
+}
+
+class MixerEngineAudioTest : public ::testing::Test {
+ protected:
+  MixerEngineAudioTest()
+      : paths_(FillAppPaths(data_.path())),
+        state_(SettingsStore(paths_, {}, {})),
+        key_bindings_(&state_),
+        analyzer_(AnalyzerServiceOptions()),
+        profiles_(&state_),
+        engine_(&state_, &key_bindings_, &analyzer_, &profiles_) {}
+
+  void SetUp() override {
+    ASSERT_TRUE(state_.LoadSettings(nullptr));
+    std::filesystem::path sounds = data_.path() / "sounds";
+    std::filesystem::create_directories(sounds);
+    // Three seconds of a 1 kHz tone at 0.5.
+    std::vector<int16_t> tone;
+    for (int i = 0; i < 3 * 48000; ++i) {
+      auto value = static_cast<int16_t>(
+          std::lround(16384 * std::sin(2 * std::numbers::pi * kClipTone * i / 48000)));
+      tone.push_back(value);
+      tone.push_back(value);
+    }
+    std::string error;
+    ASSERT_TRUE(WriteWavFile(sounds / "tone.wav", 48000, 2, tone, &error)) << error;
+    ASSERT_TRUE(state_.MutateSettings(
+        [&sounds](MixerSettings& settings) {
+          settings.profiles.front().audio_dir = sounds.string();
+          settings.file_path = (sounds / "tone.wav").string();
+          settings.monitor_name = "Headphones (Virtual)";
+          settings.hold_voice_key = false;
+          settings.mic_volume = 0.5;
+          settings.sfx_volume = 0.5;
+        },
+        true, &error))
+        << error;
+  }
+
+  // The test microphone hands over two seconds at a time. The first two, waiting when the run
+  // starts, are dropped as start-up delay; the voice comes through from the next delivery on.
+  bool Start(std::vector<std::string>* notes = nullptr) {
+    std::string error;
+    bool started = engine_.Start({}, notes, &error);
+    EXPECT_TRUE(started) << error;
+    std::this_thread::sleep_for(2500ms);
+    return started;
+  }
+
+  testing::PrivateAudioServer server_;
+  testing::TempFolder data_;
+  testing::IsolatedUser user_;
+  AppPaths paths_;
+  RuntimeState state_;
+  KeyBindingService key_bindings_;
+  AnalyzerService analyzer_;
+  ProfileService profiles_;
+  MixerEngine engine_;
+};
+
+TEST_F(MixerEngineAudioTest, TheCableCarriesVoiceAndClipAndTheMonitorTheClipAlone) {
+  ASSERT_TRUE(Start());
+  MixerSettings settings = state_.GetSettings();
+  EXPECT_EQ(settings.mic_name, "Microphone (Virtual)");
+  EXPECT_EQ(settings.out_name, "CABLE Input");
+  EXPECT_EQ(settings.monitor_name, "Headphones (Virtual)");
+
+  std::string error;
+  ASSERT_TRUE(engine_.StartPtt(true, &error)) << error;
+  std::this_thread::sleep_for(300ms);
+  std::vector<float> cable = Record("cable_output", 1.0);
+  std::vector<float> monitor = Record("headphones.monitor", 1.0);
+  ASSERT_TRUE(state_.GetSnapshot().ptt_active) << "the clip ended before the recordings did";
+  EXPECT_NEAR(ToneLevel(cable, kMicrophoneTone), 0.25, 0.025);
+  EXPECT_NEAR(ToneLevel(cable, kClipTone), 0.25, 0.025);
+  EXPECT_NEAR(ToneLevel(monitor, kClipTone), 0.25, 0.025);
+  EXPECT_LT(ToneLevel(monitor, kMicrophoneTone), 0.002);
+
+  ASSERT_TRUE(engine_.StopPtt(&error)) << error;
+  std::this_thread::sleep_for(200ms);
+  cable = Record("cable_output", 1.0);
+  EXPECT_NEAR(ToneLevel(cable, kMicrophoneTone), 0.25, 0.025);
+  EXPECT_LT(ToneLevel(cable, kClipTone), 0.002);
+
+  // The monitor switched off is silent while a clip plays.
+  ASSERT_TRUE(engine_.SetMonitorEnabled(false, &error)) << error;
+  ASSERT_TRUE(engine_.StartPtt(true, &error)) << error;
+  std::this_thread::sleep_for(200ms);
+  monitor = Record("headphones.monitor", 1.0);
+  EXPECT_LT(Peak(monitor), 0.001);
+  engine_.Stop(nullptr);
+}
+
+TEST_F(MixerEngineAudioTest, TheVoiceTestGivesFiveSecondsOfTheMicrophoneAsA48kStereoWav) {
+  ASSERT_TRUE(Start());
+  VoiceTestResult result;
+  std::string error;
+  ASSERT_TRUE(engine_.RecordVoiceTest(5, &result, &error)) << error;
+  engine_.Stop(nullptr);
+
+  testing::TempFolder folder;
+  std::filesystem::path file = folder / "voice.wav";
+  testing::WriteFile(file, std::string(result.wav_bytes.begin(), result.wav_bytes.end()));
+  DecodedWavData decoded;
+  ASSERT_TRUE(DecodeWavFile(file, &decoded, &error)) << error;
+  EXPECT_EQ(decoded.sample_rate, 48000u);
+  EXPECT_EQ(decoded.channels, 2);
+  EXPECT_EQ(decoded.bits_per_sample, 16u);
+  EXPECT_EQ(decoded.frame_count, 240000u);
+  // The microphone before its volume: the tone at its own 0.5.
+  std::vector<float> last_second(decoded.samples.end() - 96000, decoded.samples.end());
+  EXPECT_NEAR(ToneLevel(last_second, kMicrophoneTone), 0.5, 0.05);
+  std::string info;
+  ASSERT_EQ(testing::RunCommand({"soxi", file.string()}, &info), 0) << info;
+}
+
+TEST_F(MixerEngineAudioTest, DevicesThatVanishMidRunEndOnlyTheirOwnPartAndTheNextStartMovesOn) {
+  ASSERT_TRUE(Start());
+  server_.UnloadModuleWith("sink_name=headphones");
+  std::this_thread::sleep_for(200ms);
+  // The voice still reaches the game.
+  EXPECT_NEAR(ToneLevel(Record("cable_output", 1.0), kMicrophoneTone), 0.25, 0.025);
+
+  auto before = std::chrono::steady_clock::now();
+  EXPECT_TRUE(engine_.Stop(nullptr));
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
+  std::vector<std::string> notes;
+  ASSERT_TRUE(Start(&notes));
+  EXPECT_EQ(notes, (std::vector<std::string>{"Saved monitor device Headphones (Virtual) was "
+                                             "unavailable. Using Speakers (Virtual) instead."}));
+
+  // The cable itself gone mid-run: its output ends, the engine stops and starts elsewhere.
+  server_.UnloadModuleWith("source_name=cable_output");
+  server_.UnloadModuleWith("sink_name=cable_input");
+  std::this_thread::sleep_for(100ms);
+  EXPECT_TRUE(engine_.Stop(nullptr));
+  ASSERT_TRUE(Start(&notes));
+  EXPECT_EQ(notes, (std::vector<std::string>{"Saved output device CABLE Input was unavailable. "
+                                             "Using Speakers (Virtual) instead."}));
+  EXPECT_NEAR(ToneLevel(Record("speakers.monitor", 1.0), kMicrophoneTone), 0.25, 0.025);
+  engine_.Stop(nullptr);
+}
+
+TEST_F(MixerEngineAudioTest, ADeviceWith24BitsInA32BitContainerPlaysAtTheRightLevel) {
+  server_.LoadModule("module-null-sink sink_name=deep format=s24-32le rate=48000 channels=2 "
+                     "sink_properties=device.description=Deep-Cable");
+  std::string error;
+  ASSERT_TRUE(state_.MutateSettings([](MixerSettings& settings) { settings.out_name = "Deep-Cable"; },
+                                    true, &error));
+  ASSERT_TRUE(Start());
+  std::this_thread::sleep_for(200ms);
+  EXPECT_NEAR(ToneLevel(Record("deep.monitor", 1.0), kMicrophoneTone), 0.25, 0.025);
+  engine_.Stop(nullptr);
+}
+
+}  // namespace
+}  // namespace zennic
