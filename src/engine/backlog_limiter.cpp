@@ -18,22 +18,25 @@ BacklogLimiter::BacklogLimiter(uint64_t slack_frames, uint32_t window_reads)
 void BacklogLimiter::Reset() {
   started_ = false;
   left_after_read_ = 0;
+  surge_ = 0;
   current_window_peak_ = 0;
   previous_window_peak_ = 0;
   reads_in_window_ = 0;
 }
 
-uint64_t BacklogLimiter::largest_delivery() const {
+uint64_t BacklogLimiter::largest_burst() const {
   return std::max(current_window_peak_, previous_window_peak_);
 }
 
 uint64_t BacklogLimiter::BeforeRead(SampleFifo* fifo, uint64_t frames) {
   uint64_t waiting = fifo->Size();
-  // What came in since the last read. At the very first look a little waiting is the skew of
-  // the threads' start, dropped at once; a lot is a device's first burst, kept.
+  // What came in since the last read, beyond what one read takes. A burst handed over in a few
+  // pieces across consecutive reads counts as one. At the very first look a little waiting is
+  // the skew of the threads' start, dropped at once; a lot is a device's first burst, kept.
   uint64_t delivered = waiting > left_after_read_ ? waiting - left_after_read_ : 0;
   if (started_ || waiting > frames + kLargestStartupSkewFrames) {
-    current_window_peak_ = std::max(current_window_peak_, delivered);
+    surge_ = delivered > frames ? surge_ + (delivered - frames) : 0;
+    current_window_peak_ = std::max(current_window_peak_, surge_);
   }
   started_ = true;
   if (++reads_in_window_ >= window_reads_) {
@@ -42,7 +45,7 @@ uint64_t BacklogLimiter::BeforeRead(SampleFifo* fifo, uint64_t frames) {
     reads_in_window_ = 0;
   }
 
-  uint64_t keep = std::max(frames, largest_delivery());
+  uint64_t keep = frames + largest_burst();
   uint64_t dropped = fifo->TrimBacklog(keep + slack_frames_, keep);
   uint64_t left = fifo->Size();
   left_after_read_ = left > frames ? left - frames : 0;

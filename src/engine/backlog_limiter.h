@@ -10,7 +10,7 @@ class SampleFifo;
 // reading side. Start-up skew, underruns and clock drift all leave frames behind that would
 // otherwise delay the voice for good; the reader drops the oldest of them. A writer that
 // delivers in bursts (some devices hand over many milliseconds at once) is told apart by the
-// largest delivery seen lately, and what a burst brings is never cut.
+// largest burst seen lately, and what a burst brings is never cut.
 class BacklogLimiter {
  public:
   // `slack_frames`: what may wait beyond one read and one burst. `window_reads`: how many reads
@@ -23,14 +23,16 @@ class BacklogLimiter {
   // many it dropped.
   uint64_t BeforeRead(SampleFifo* fifo, uint64_t frames);
 
-  uint64_t largest_delivery() const;
+  // The most that a writer has lately handed over beyond the reader's pace, in one go.
+  uint64_t largest_burst() const;
 
  private:
   const uint64_t slack_frames_;
   const uint32_t window_reads_;
   bool started_ = false;
   uint64_t left_after_read_ = 0;
-  // The largest delivery of the current window and of the one before it.
+  uint64_t surge_ = 0;  // the burst under way
+  // The largest burst of the current window and of the one before it.
   uint64_t current_window_peak_ = 0;
   uint64_t previous_window_peak_ = 0;
   uint32_t reads_in_window_ = 0;

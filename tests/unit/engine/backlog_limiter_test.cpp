@@ -73,9 +73,15 @@ TEST(BacklogLimiter, SkewWaitingAtTheFirstReadIsDroppedAtOnce) {
 TEST(BacklogLimiter, ADeviceDeliveringInLargeBurstsLosesNothing) {
   Simulation run;
   // Two seconds at a time, as some devices hand over their audio, the first before the reader
-  // has even begun.
+  // has even begun, and now and then in pieces that straddle a read.
   for (int tick = 0; tick < 2000; ++tick) {
-    if (tick % 200 == 0) run.Deliver(96000);
+    if (tick % 400 == 200) {
+      run.Deliver(60000);
+      run.Read();
+      run.Deliver(36000);
+    } else if (tick % 200 == 0) {
+      run.Deliver(96000);
+    }
     run.Read();
   }
   EXPECT_EQ(run.dropped(), 0u);
