@@ -126,10 +126,11 @@ class MixerEngine {
     AudioMixFormat mix_format;
   };
 
-  // Frames a FIFO's reader lets wait beyond one read and one delivery before it drops the
-  // oldest: enough to ride out scheduling jitter, little enough to keep the voice in step with
-  // the player. Deliveries are remembered for about three seconds.
+  // How the FIFOs' readers keep delay from building up: at once beyond 20 ms more than a read
+  // and a burst; and, over windows of about three seconds (longer than the slowest device's
+  // bursts), whatever delay stayed all along, but for 5 ms in hand against jitter.
   static constexpr uint64_t kBacklogSlackFrames = 960;
+  static constexpr uint64_t kBacklogMarginFrames = 240;
   static constexpr uint32_t kMixerBacklogWindowReads = 300;   // one read per 10 ms tick
   static constexpr uint32_t kRenderBacklogWindowReads = 600;  // about one read per 5 ms
 

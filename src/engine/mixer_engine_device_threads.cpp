@@ -170,7 +170,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
 
   SampleFifo* source = mode == 0 ? &mix_fifo_ : &monitor_fifo_;
   LinearResampler resampler;
-  BacklogLimiter backlog(kBacklogSlackFrames, kRenderBacklogWindowReads);
+  BacklogLimiter backlog(kBacklogSlackFrames, kBacklogMarginFrames, kRenderBacklogWindowReads);
   std::vector<float> frames;
   while (!stop_.load()) {
     uint32_t padding = 0;

@@ -34,7 +34,7 @@ void MixerEngine::MixerThreadMain() {
   std::vector<float> microphone(2 * kTickFrames, 0.0f);
   std::vector<float> mix(2 * kTickFrames, 0.0f);
   std::vector<float> monitor(2 * kTickFrames, 0.0f);
-  BacklogLimiter backlog(kBacklogSlackFrames, kMixerBacklogWindowReads);
+  BacklogLimiter backlog(kBacklogSlackFrames, kBacklogMarginFrames, kMixerBacklogWindowReads);
   Clock::time_point deadline = Clock::now();
   if (stop_.load()) return;
 

@@ -64,11 +64,10 @@ uint64_t SampleFifo::Size() const {
   return count_;
 }
 
-uint64_t SampleFifo::TrimBacklog(uint64_t limit, uint64_t keep) {
+uint64_t SampleFifo::DropOldest(uint64_t frames) {
   std::lock_guard lock(mutex_);
-  if (count_ <= limit || count_ <= keep) return 0;
-  uint64_t dropped = count_ - keep;
-  DropOldestLocked(dropped);
+  uint64_t dropped = std::min(frames, count_);
+  if (dropped > 0) DropOldestLocked(dropped);
   return dropped;
 }
 

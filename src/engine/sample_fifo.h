@@ -22,10 +22,9 @@ class SampleFifo {
   void Clear();
 
   uint64_t Size() const;
-  // When more than `limit` frames wait, drops the oldest until `keep` remain; returns how many
-  // were dropped. The reader calls it so that a writer running ahead (start-up skew, clock
-  // drift, a late reader) cannot build up delay that would never be worked off.
-  uint64_t TrimBacklog(uint64_t limit, uint64_t keep);
+  // Drops up to `frames` of the oldest frames; returns how many went. For a reader that would
+  // rather skip ahead than fall further behind its writer.
+  uint64_t DropOldest(uint64_t frames);
 
   uint64_t capacity() const { return capacity_; }
   uint32_t channels() const { return channels_; }

@@ -66,16 +66,16 @@ TEST(SampleFifo, AShortReadFillsSilenceOnlyWhenAsked) {
   EXPECT_EQ(out[0], 0.0f);
 }
 
-TEST(SampleFifo, TrimmingTheBacklogDropsTheOldestFramesOnlyPastTheLimit) {
-  SampleFifo fifo(96000, 2);
-  fifo.Write(NumberedFrames(0, 1440).data(), 1440);
-  EXPECT_EQ(fifo.TrimBacklog(1440, 480), 0u);  // at the limit: nothing to do
-  fifo.Write(NumberedFrames(1440, 1).data(), 1);
-  EXPECT_EQ(fifo.TrimBacklog(1440, 480), 961u);
-  EXPECT_EQ(fifo.Size(), 480u);
-  std::vector<float> out(2);
-  fifo.Read(out.data(), 1, false);
-  EXPECT_EQ(out[0], 961.0f);  // the newest 480 frames are what remains
+TEST(SampleFifo, DroppingSkipsTheOldestFramesAcrossTheWrap) {
+  SampleFifo fifo(8, 2);
+  fifo.Write(NumberedFrames(0, 6).data(), 6);
+  std::vector<float> out(16);
+  fifo.Read(out.data(), 5, false);
+  fifo.Write(NumberedFrames(6, 6).data(), 6);  // the ring now wraps
+  EXPECT_EQ(fifo.DropOldest(4), 4u);
+  ASSERT_EQ(fifo.Read(out.data(), 8, false), 3u);
+  EXPECT_EQ(out[0], 9.0f);
+  EXPECT_EQ(fifo.DropOldest(5), 0u);
 }
 
 TEST(SampleFifo, AChannelCountBelowOneMeansStereo) {
