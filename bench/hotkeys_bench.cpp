@@ -6,7 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "app/app_paths.h"
+#include "core/app_paths.h"
 #include "engine/key_binding_service.h"
 #include "engine/key_injector.h"
 #include "model/key_catalog.h"

@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_paths.h"
+#include "core/app_paths.h"
 #include "engine/key_binding_service.h"
 #include "engine/mixer_engine.h"
 #include "model/profile_service.h"

@@ -3,11 +3,12 @@
 #include <cstdio>
 #include <system_error>
 
-#include "app/app_log.h"
+#include "core/app_log.h"
 #include "model/files.h"
 #include "model/paths.h"
 #include "platform/executable_path.h"
 #include "platform/termination_signals.h"
+#include "server/embedded_asset_table.h"
 #include "windows_audio/endpoint_rules.h"
 
 namespace zennic {
@@ -46,7 +47,7 @@ bool AppHost::Initialize(std::string* error) {
     return false;
   }
 
-  localization_ = std::make_unique<Localization>();
+  localization_ = std::make_unique<Localization>(EmbeddedCatalogue);
   if (!InitializeLocalization(localization_.get(), error)) {
     Shutdown();
     return false;

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "api/http_api.h"
-#include "app/app_paths.h"
-#include "app/localization.h"
-#include "app/single_instance_guard.h"
+#include "core/app_paths.h"
+#include "core/localization.h"
+#include "core/single_instance_guard.h"
 #include "engine/key_binding_service.h"
 #include "engine/mixer_engine.h"
 #include "model/profile_service.h"

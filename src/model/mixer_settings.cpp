@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "app/localization.h"
+#include "core/localization.h"
 #include "model/key_catalog.h"
 #include "model/paths.h"
 #include "model/text.h"

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "app/localization.h"
+#include "core/localization.h"
 #include "model/key_catalog.h"
 #include "model/text.h"
 

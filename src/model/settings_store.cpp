@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <system_error>
 
-#include "app/app_log.h"
+#include "core/app_log.h"
 #include "model/files.h"
 #include "model/legacy_settings_migration.h"
 #include "model/mixer_settings_json.h"

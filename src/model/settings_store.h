@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_paths.h"
+#include "core/app_paths.h"
 #include "model/json_value.h"
 #include "model/mixer_settings.h"
 

@@ -1,5 +1,7 @@
 #include "server/embedded_asset_table.h"
 
+#include <string>
+
 namespace zennic {
 
 // Written by the build from the files under web/.
@@ -17,6 +19,16 @@ bool HasEmbeddedAsset(std::string_view path) {
     if (asset.path != nullptr && asset.data != nullptr && path == asset.path) return true;
   }
   return false;
+}
+
+std::optional<std::string_view> EmbeddedCatalogue(std::string_view code) {
+  const std::string path = "/assets/i18n/" + std::string(code) + ".json";
+  for (const EmbeddedAsset& asset : GetEmbeddedAssets()) {
+    if (asset.path != nullptr && asset.data != nullptr && path == asset.path) {
+      return std::string_view(reinterpret_cast<const char*>(asset.data), asset.length);
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace zennic

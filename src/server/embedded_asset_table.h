@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -19,5 +20,8 @@ struct EmbeddedAsset {
 const std::vector<EmbeddedAsset>& GetEmbeddedAssets();
 
 bool HasEmbeddedAsset(std::string_view path);
+
+// The bytes of the embedded catalogue "/assets/i18n/<code>.json", if there is one.
+std::optional<std::string_view> EmbeddedCatalogue(std::string_view code);
 
 }  // namespace zennic

@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "api/http_api.h"
-#include "app/app_log.h"
+#include "core/app_log.h"
 #include "server/embedded_web_assets.h"
 #include "server/http_connection.h"
 #include "server/json_envelope.h"

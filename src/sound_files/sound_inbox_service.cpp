@@ -4,7 +4,7 @@
 #include <system_error>
 #include <unordered_map>
 
-#include "app/app_log.h"
+#include "core/app_log.h"
 #include "model/files.h"
 #include "model/paths.h"
 #include "model/profile_service.h"

@@ -11,7 +11,7 @@
 #include <numbers>
 #include <thread>
 
-#include "app/app_paths.h"
+#include "core/app_paths.h"
 #include "engine/key_binding_service.h"
 #include "engine/mixer_engine.h"
 #include "model/profile_service.h"

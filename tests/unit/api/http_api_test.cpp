@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "api/request_origin_checks.h"
-#include "app/app_paths.h"
+#include "core/app_paths.h"
 #include "model/runtime_state.h"
 #include "support/temp_folder.h"
 

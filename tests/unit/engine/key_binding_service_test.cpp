@@ -7,7 +7,7 @@
 
 #include <thread>
 
-#include "app/app_paths.h"
+#include "core/app_paths.h"
 #include "model/json_value.h"
 #include "model/key_catalog.h"
 #include "model/runtime_state.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_paths.h"
+#include "core/app_paths.h"
 #include "engine/key_binding_service.h"
 #include "engine/mixer_engine.h"
 #include "model/profile_service.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/app_paths.h"
+#include "core/app_paths.h"
 #include "model/runtime_state.h"
 #include "server/embedded_asset_table.h"
 #include "server/help_module.h"

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "api/http_api.h"
-#include "app/app_paths.h"
+#include "core/app_paths.h"
 #include "model/runtime_state.h"
 #include "server/embedded_web_assets.h"
 #include "support/http_test_client.h"

@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "app/app_paths.h"
+#include "core/app_paths.h"
 #include "model/files.h"
 #include "model/runtime_state.h"
 #include "sound_files/analyzer_service.h"

@@ -6,7 +6,7 @@
 #include <regex>
 #include <set>
 
-#include "app/localization.h"
+#include "core/localization.h"
 #include "model/json_value.h"
 #include "server/embedded_asset_table.h"
 
@@ -129,7 +129,7 @@ TEST(LocaleCatalogues, EveryLanguageHasEnglishsKeysAndPlaceholders) {
 TEST(LocaleCatalogues, EveryLanguageIsTranslatedAndServedByTheLocalization) {
   auto catalogues = EmbeddedCatalogues();
   const Catalogue& english = catalogues["en"];
-  Localization localization;
+  Localization localization(EmbeddedCatalogue);
   ASSERT_TRUE(InitializeLocalization(&localization, nullptr));
   for (const auto& [code, catalogue] : catalogues) {
     size_t same_as_english = 0;

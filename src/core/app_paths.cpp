@@ -1,4 +1,4 @@
-#include "app/app_paths.h"
+#include "core/app_paths.h"
 
 #include "model/paths.h"
 #include "platform/known_folders.h"

@@ -1,4 +1,4 @@
-#include "app/app_paths.h"
+#include "core/app_paths.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -1,4 +1,4 @@
-#include "app/single_instance_guard.h"
+#include "core/single_instance_guard.h"
 
 namespace zennic {
 

@@ -1,4 +1,4 @@
-#include "app/app_log.h"
+#include "core/app_log.h"
 
 #include <chrono>
 #include <ctime>

@@ -1,10 +1,14 @@
-#include "app/localization.h"
+#include "core/localization.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <map>
+#include <optional>
 #include <thread>
 #include <vector>
+
+#include "server/embedded_asset_table.h"
 
 namespace zennic {
 namespace {
@@ -58,36 +62,25 @@ TEST(LanguageTags, UserLanguageComesFromTheLocaleEnvironment) {
   EXPECT_EQ(detect("sr_RS.UTF-8"), "en");
 }
 
-// A catalogue table of our own, for the failures the real embedded one cannot show.
+// Catalogues of our own, for the failures the real embedded ones cannot show.
 class CatalogueRows {
  public:
-  void Add(const std::string& code, std::string json) {
-    texts_.push_back(std::make_unique<std::string>(std::move(json)));
-    paths_.push_back(std::make_unique<std::string>("/assets/i18n/" + code + ".json"));
-    rows_.push_back({paths_.back()->c_str(), "application/octet-stream", true,
-                     reinterpret_cast<const unsigned char*>(texts_.back()->c_str()),
-                     texts_.back()->size()});
+  void Add(const std::string& code, std::string json) { texts_[code] = std::move(json); }
+  void AddWithoutData(const std::string& code) { texts_[code] = std::nullopt; }
+  Localization::CatalogueSource source() const {
+    return [this](std::string_view code) -> std::optional<std::string_view> {
+      auto text = texts_.find(std::string(code));
+      if (text == texts_.end() || !text->second) return std::nullopt;
+      return std::string_view(*text->second);
+    };
   }
-  void AddWithoutData(const std::string& code) {
-    Add(code, "");
-    rows_.back().data = nullptr;
-  }
-  // Replaces the bytes of an existing row, as if the catalogue had been repaired.
-  void Replace(size_t index, std::string json) {
-    *texts_[index] = std::move(json);
-    rows_[index].data = reinterpret_cast<const unsigned char*>(texts_[index]->c_str());
-    rows_[index].length = texts_[index]->size();
-  }
-  const std::vector<EmbeddedAsset>& rows() const { return rows_; }
 
  private:
-  std::vector<std::unique_ptr<std::string>> texts_;
-  std::vector<std::unique_ptr<std::string>> paths_;
-  std::vector<EmbeddedAsset> rows_;
+  std::map<std::string, std::optional<std::string>> texts_;
 };
 
 std::string InitializeError(const CatalogueRows& rows) {
-  Localization localization(rows.rows());
+  Localization localization(rows.source());
   std::string error;
   EXPECT_FALSE(InitializeLocalization(&localization, &error));
   return error;
@@ -120,7 +113,7 @@ TEST(Localization, FallsBackFromTheLanguageToEnglishToTheCallersText) {
   rows.Add("en", R"({"a.only_en": "English only", "a.both": "Both in en", "a.empty_de": "From en",
                      "a.number": "Text", "a.blank_en": ""})");
   rows.Add("de", R"({"a.both": "Beide", "a.empty_de": "", "a.number": 3, "a.only_de": "Nur"})");
-  Localization localization(rows.rows());
+  Localization localization(rows.source());
   ASSERT_TRUE(InitializeLocalization(&localization, nullptr));
 
   EXPECT_EQ(localization.Translate("de_DE", "a.both", {}, "fb"), "Beide");
@@ -139,7 +132,7 @@ TEST(Localization, FallsBackFromTheLanguageToEnglishToTheCallersText) {
 TEST(Localization, WorksWithoutInitializationAndWithoutEnglish) {
   CatalogueRows rows;
   rows.Add("de", R"({"a.both": "Beide"})");
-  Localization localization(rows.rows());
+  Localization localization(rows.source());
   EXPECT_EQ(localization.Translate("de", "a.both", {}, "fb"), "Beide");
   EXPECT_EQ(localization.Translate("de", "a.other", {}, "fb"), "fb");
 }
@@ -148,16 +141,16 @@ TEST(Localization, AFailedCatalogueIsTriedAgainOnTheNextUse) {
   CatalogueRows rows;
   rows.Add("en", R"({"a.key": "English"})");
   rows.Add("fr", R"({"a.key": )");
-  Localization localization(rows.rows());
+  Localization localization(rows.source());
   ASSERT_TRUE(InitializeLocalization(&localization, nullptr));
   EXPECT_EQ(localization.Translate("fr", "a.key", {}, "fb"), "English");
   EXPECT_EQ(localization.Translate("fr", "a.key", {}, "fb"), "English");
 
-  rows.Replace(1, R"({"a.key": "Fran\u00e7ais"})");
+  rows.Add("fr", R"({"a.key": "Fran\u00e7ais"})");
   EXPECT_EQ(localization.Translate("fr", "a.key", {}, "fb"), "Fran\xC3\xA7" "ais");
 
   // Once loaded, a catalogue is kept as it was read.
-  rows.Replace(1, R"({"a.key": "Autre"})");
+  rows.Add("fr", R"({"a.key": "Autre"})");
   EXPECT_EQ(localization.Translate("fr", "a.key", {}, "fb"), "Fran\xC3\xA7" "ais");
 }
 
@@ -165,7 +158,7 @@ TEST(Localization, PlaceholdersAreFilledByNameInOrder) {
   CatalogueRows rows;
   rows.Add("en", R"({"a.twice": "{{a}} and {{a}}", "a.chain": "{{a}}/{{b}}",
                      "a.spaced": "{{ a }} {{a}} {{missing}}"})");
-  Localization localization(rows.rows());
+  Localization localization(rows.source());
   ASSERT_TRUE(InitializeLocalization(&localization, nullptr));
 
   EXPECT_EQ(localization.Translate("en", "a.twice", {{"a", "x"}}, ""), "x and x");
@@ -183,7 +176,7 @@ TEST(Localization, PlaceholdersAreFilledByNameInOrder) {
 }
 
 TEST(Localization, ConcurrentCallersEachGetTheirLanguage) {
-  Localization localization;
+  Localization localization(EmbeddedCatalogue);
   ASSERT_TRUE(InitializeLocalization(&localization, nullptr));
   const std::string english = localization.Translate("en", "native.tray.exit", {}, "");
   std::vector<std::thread> threads;

@@ -1,4 +1,4 @@
-#include "app/localization.h"
+#include "core/localization.h"
 
 #include "model/json_value.h"
 #include "model/text.h"
@@ -41,7 +41,7 @@ std::string FillPlaceholders(std::string text, const Localization::Parameters& p
 
 }  // namespace
 
-Localization::Localization(const std::vector<EmbeddedAsset>& assets) : assets_(assets) {}
+Localization::Localization(CatalogueSource catalogues) : catalogues_(std::move(catalogues)) {}
 
 std::string Localization::Translate(std::string_view language, std::string_view key,
                                     const Parameters& parameters, std::string_view fallback) {
@@ -56,15 +56,14 @@ bool Localization::LoadI18nTable(std::string_view code, std::string* error) {
   const std::string normalized = NormalizeLanguageTag(code);
   if (cache_.contains(normalized)) return true;
 
-  const EmbeddedAsset* row = I18nAssetPath(normalized);
-  if (row == nullptr || row->data == nullptr) {
+  const std::optional<std::string_view> text = catalogues_ ? catalogues_(normalized) : std::nullopt;
+  if (!text) {
     if (error) *error = "Missing embedded i18n asset for " + normalized;
     return false;
   }
-  std::string_view text(reinterpret_cast<const char*>(row->data), row->length);
   JsonValue root;
   std::string parse_error;
-  if (!JsonValue::Parse(text, &root, &parse_error) || root.type != JsonValue::Type::Object) {
+  if (!JsonValue::Parse(*text, &root, &parse_error) || root.type != JsonValue::Type::Object) {
     if (error) *error = "Failed to parse embedded i18n asset " + normalized + ": " + parse_error;
     return false;
   }
@@ -74,14 +73,6 @@ bool Localization::LoadI18nTable(std::string_view code, std::string* error) {
   }
   cache_.emplace(normalized, std::move(table));
   return true;
-}
-
-const EmbeddedAsset* Localization::I18nAssetPath(std::string_view code) const {
-  const std::string path = "/assets/i18n/" + std::string(code) + ".json";
-  for (const EmbeddedAsset& asset : assets_) {
-    if (asset.path != nullptr && path == asset.path) return &asset;
-  }
-  return nullptr;
 }
 
 std::string Localization::FindCachedText(std::string_view code, std::string_view key) const {

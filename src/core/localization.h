@@ -3,24 +3,26 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "server/embedded_asset_table.h"
-
 namespace zennic {
 
 // The native texts (tray, balloons, boxes, welcome window) in the user's language, read from
-// the same catalogues as the web client: "/assets/i18n/<code>.json", flat objects of text keys.
+// the same catalogues as the web client: flat JSON objects of text keys, one per language code.
 // A catalogue is parsed the first time its language is asked for and kept for the process.
 class Localization {
  public:
   // Placeholder name to value; applied in ascending order of name.
   using Parameters = std::map<std::string, std::string>;
 
-  // The catalogues are looked up in `assets`, which must outlive this object.
-  explicit Localization(const std::vector<EmbeddedAsset>& assets = GetEmbeddedAssets());
+  // The bytes of the catalogue of a supported language code, or nothing when there is none.
+  // The bytes must stay valid while this object lives.
+  using CatalogueSource = std::function<std::optional<std::string_view>(std::string_view code)>;
+
+  explicit Localization(CatalogueSource catalogues);
   Localization(const Localization&) = delete;
   Localization& operator=(const Localization&) = delete;
 
@@ -36,12 +38,11 @@ class Localization {
 
   // Caller holds mutex_.
   bool LoadI18nTable(std::string_view code, std::string* error);
-  const EmbeddedAsset* I18nAssetPath(std::string_view code) const;
   std::string FindCachedText(std::string_view code, std::string_view key) const;
   std::string LookupTranslation(std::string_view language, std::string_view key,
                                 const Parameters& parameters, std::string_view fallback) const;
 
-  const std::vector<EmbeddedAsset>& assets_;
+  const CatalogueSource catalogues_;
   std::mutex mutex_;
   // Only catalogues that loaded; a failed language is tried again on its next use.
   std::map<std::string, TextTable, std::less<>> cache_;
