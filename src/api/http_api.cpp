@@ -48,24 +48,49 @@ std::optional<HttpResponse> HttpApi::RefusalOfHead(const HttpRequest& request) c
   return std::nullopt;
 }
 
-bool HttpApi::AcceptsRequestHead(const HttpRequest& head) const {
-  return head.path.starts_with(kApiPrefix) && !RefusalOfHead(head).has_value();
+size_t HttpApi::MaxBodyBytes(std::string_view path) {
+  return path == "/api/mixer/trim/export" ? kMaxTrimExportBodyBytes : kMaxBodyBytes;
 }
 
-bool HttpApi::HandleRequest(const HttpRequest& request, HttpResponse* response) {
-  if (response == nullptr || !request.path.starts_with(kApiPrefix)) return false;
-  if (std::optional<HttpResponse> refusal = RefusalOfHead(request)) {
-    *response = std::move(*refusal);
-    return true;
+HttpHeadVerdict HttpApi::DecideOnHead(const HttpRequest& head) const {
+  HttpHeadVerdict verdict;
+  if (!head.path.starts_with(kApiPrefix)) return verdict;
+  if (std::optional<HttpResponse> refusal = RefusalOfHead(head)) {
+    verdict.kind = HttpHeadVerdict::Kind::Answered;
+    verdict.answer = std::move(*refusal);
+    return verdict;
+  }
+  verdict.kind = HttpHeadVerdict::Kind::ReadBody;
+  verdict.max_body_bytes = MaxBodyBytes(head.path);
+  return verdict;
+}
+
+HttpResponse HttpApi::HandleWholeRequest(const HttpRequest& request) {
+  // Its head passed on inputs that may have changed since; dispatching it with an empty body
+  // would run the route on a body the client never meant.
+  if (request.body_skipped) {
+    return Refusal(400, "invalid_http_request", "The request body was not read");
   }
   JsonValue body;
   std::string error;
-  if (!ParseJsonBody(request, &body, &error)) {
-    *response = Refusal(400, "invalid_json", error);
-    return true;
+  if (!ParseJsonBody(request, &body, &error)) return Refusal(400, "invalid_json", error);
+  return Dispatch(request.path, body);
+}
+
+bool HttpApi::HandleRequest(const HttpRequest& request, HttpResponse* response) {
+  if (response == nullptr) return false;
+  HttpHeadVerdict verdict = DecideOnHead(request);
+  switch (verdict.kind) {
+    case HttpHeadVerdict::Kind::NotMine:
+      return false;
+    case HttpHeadVerdict::Kind::Answered:
+      *response = std::move(verdict.answer);
+      return true;
+    case HttpHeadVerdict::Kind::ReadBody:
+      *response = HandleWholeRequest(request);
+      return true;
   }
-  *response = Dispatch(request.path, body);
-  return true;
+  return false;
 }
 
 HttpResponse HttpApi::Dispatch(const std::string& path, const JsonValue& body) {

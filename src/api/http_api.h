@@ -6,10 +6,12 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/json_value.h"
 #include "server/http_message.h"
+#include "server/http_request_handler.h"
 
 namespace zennic {
 
@@ -27,18 +29,25 @@ struct HttpApiConfig {
 // state, Origin and Referer, session cookie, JSON body), then an exact-path dispatch. Every
 // answer is the JSON envelope. Called from many connection threads at once; the router keeps
 // no state between requests.
-class HttpApi {
+class HttpApi : public HttpRequestHandler {
  public:
+  // Every route takes at most 1 MiB of body, but the trim export, whose one long string may
+  // hold a whole clip.
+  static constexpr size_t kMaxBodyBytes = 1 << 20;
+  static constexpr size_t kMaxTrimExportBodyBytes = 256 << 20;
+
   explicit HttpApi(HttpApiConfig config);
 
   // False when the path is not under "/api/mixer/" (the response is untouched); otherwise the
-  // answer is in `response`.
+  // answer is in `response`. The gates and the dispatch in one step.
   bool HandleRequest(const HttpRequest& request, HttpResponse* response);
 
-  // True when the request's head alone passes every gate before the body's, so its body is
-  // worth reading. The server asks this before it reads a body, so a refused request never
-  // makes it buffer one.
-  bool AcceptsRequestHead(const HttpRequest& head) const;
+  // The gates that the head alone decides, so a refused request never has its body read.
+  HttpHeadVerdict DecideOnHead(const HttpRequest& head) const override;
+  // The body's gate and the dispatch, for a request whose head was told to read its body.
+  HttpResponse HandleWholeRequest(const HttpRequest& request) override;
+  // Decided by the path alone, before the body is read.
+  static size_t MaxBodyBytes(std::string_view path);
 
   static std::vector<std::string> AllowedOrigins(uint16_t port);
   // Passes a request that names no origin at all, and one whose Origin and Referer both name

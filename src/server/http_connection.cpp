@@ -61,6 +61,10 @@ bool HttpConnection::ReadBody(std::string* error) {
   return reader_.stage() == HttpRequestReader::Stage::Complete;
 }
 
+void HttpConnection::SkipBody() {
+  if (reader_.stage() == HttpRequestReader::Stage::Body) reader_.request().body_skipped = true;
+}
+
 void HttpConnection::SendAll(const std::string& bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {

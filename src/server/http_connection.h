@@ -26,7 +26,10 @@ class HttpConnection {
   bool ReadHead(std::string* error);
   // Reads the announced body into the request.
   bool ReadBody(std::string* error);
+  // Leaves the announced body unread and marks the request so.
+  void SkipBody();
   const HttpRequest& request() const { return reader_.request(); }
+  size_t body_length() const { return reader_.body_length(); }
 
   // Sends the reply; a peer that has gone simply ends the sending.
   void Send(const HttpResponse& response);

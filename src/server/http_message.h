@@ -13,6 +13,9 @@ struct HttpRequest {
   std::string path;                           // the target before any "?"; "/" when empty
   std::map<std::string, std::string> headers;  // later duplicates overwrite earlier ones
   std::string body;
+  // The head was refused and its announced body never read: the body above is not the
+  // client's, and no route may run on it.
+  bool body_skipped = false;
 };
 
 // What every handler returns; headers are written in map order.

@@ -35,6 +35,12 @@ bool ParseJsonBody(const HttpRequest& request, JsonValue* out, std::string* erro
     *out = JsonValue::MakeObject();
     return true;
   }
+  // Anything but an object is refused before it costs a parse.
+  size_t first = request.body.find_first_not_of(" \t\n\r\v\f");
+  if (first != std::string::npos && request.body[first] != '{') {
+    if (error) *error = "JSON body must be an object";
+    return false;
+  }
   JsonValue parsed;
   if (!JsonValue::Parse(request.body, &parsed, error)) return false;
   if (parsed.type != JsonValue::Type::Object) {

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <system_error>
 
-#include "api/http_api.h"
 #include "core/app_log.h"
 #include "server/embedded_web_assets.h"
 #include "server/http_connection.h"
@@ -27,6 +26,18 @@ HttpResponse NotFoundResponse() {
   return response;
 }
 
+HttpResponse InvalidRequestResponse(const std::string& error) {
+  return MakeJsonErrorResponse(400, "invalid_http_request",
+                               error.empty() ? "Request parsing failed" : error,
+                               JsonValue::MakeObject());
+}
+
+HttpResponse BodyTooLargeResponse() {
+  return MakeJsonErrorResponse(413, "request_too_large",
+                               "HTTP request body exceeds the size this route accepts",
+                               JsonValue::MakeObject());
+}
+
 HttpResponse InternalErrorResponse() {
   return MakeJsonErrorResponse(500, "internal_server_error",
                                "The local server hit an unexpected error", JsonValue::MakeObject());
@@ -35,8 +46,8 @@ HttpResponse InternalErrorResponse() {
 }  // namespace
 
 LocalHttpServer::LocalHttpServer(LocalHttpServerOptions options, EmbeddedWebAssets* assets,
-                                 HttpApi* api)
-    : options_(std::move(options)), assets_(assets), api_(api) {}
+                                 HttpRequestHandler* handler)
+    : options_(std::move(options)), assets_(assets), handler_(handler) {}
 
 LocalHttpServer::~LocalHttpServer() { Stop(); }
 
@@ -45,7 +56,7 @@ void LocalHttpServer::Log(const std::string& message) const {
 }
 
 bool LocalHttpServer::Start(std::string* error) {
-  if (assets_ == nullptr || api_ == nullptr) {
+  if (assets_ == nullptr || handler_ == nullptr) {
     if (error) *error = "LocalHttpServer dependencies are not configured";
     return false;
   }
@@ -233,19 +244,33 @@ void LocalHttpServer::ReportHandlerFailure(HttpConnection& connection, const cha
 
 void LocalHttpServer::HandleConnection(HttpConnection& connection) {
   std::string error;
-  bool read = connection.ReadHead(&error) &&
-              (!api_->AcceptsRequestHead(connection.request()) || connection.ReadBody(&error));
-  if (!read) {
-    connection.Send(MakeJsonErrorResponse(400, "invalid_http_request",
-                                          error.empty() ? "Request parsing failed" : error,
-                                          JsonValue::MakeObject()));
+  if (!connection.ReadHead(&error)) {
+    connection.Send(InvalidRequestResponse(error));
+    return;
+  }
+  HttpHeadVerdict verdict = handler_->DecideOnHead(connection.request());
+  if (verdict.kind != HttpHeadVerdict::Kind::ReadBody) {
+    connection.SkipBody();
+  } else if (connection.body_length() > verdict.max_body_bytes) {
+    connection.Send(BodyTooLargeResponse());
+    return;
+  } else if (!connection.ReadBody(&error)) {
+    connection.Send(InvalidRequestResponse(error));
     return;
   }
   const HttpRequest& request = connection.request();
   if (options_.request_observer) options_.request_observer(request);
   HttpResponse response;
-  if (!assets_->Serve(request, &response) && !api_->HandleRequest(request, &response)) {
-    response = NotFoundResponse();
+  switch (verdict.kind) {
+    case HttpHeadVerdict::Kind::NotMine:
+      if (!assets_->Serve(request, &response)) response = NotFoundResponse();
+      break;
+    case HttpHeadVerdict::Kind::Answered:
+      response = std::move(verdict.answer);
+      break;
+    case HttpHeadVerdict::Kind::ReadBody:
+      response = handler_->HandleWholeRequest(request);
+      break;
   }
   connection.Send(response);
 }

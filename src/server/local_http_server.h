@@ -13,25 +13,25 @@
 
 #include "platform/tcp_socket.h"
 #include "server/http_message.h"
+#include "server/http_request_handler.h"
 
 namespace zennic {
 
 class EmbeddedWebAssets;
-class HttpApi;
 class HttpConnection;
 
 struct LocalHttpServerOptions {
   std::string bind_address;  // dotted IPv4
   uint16_t port = 0;         // 0: any free port
   std::filesystem::path log_folder;
-  // Called with every request before it is routed. The body is there only when the API took
-  // the head; no other request has its body read.
+  // Called with every request before it is routed. The body is there only when the handler
+  // asked for it on the head; no other request has its body read.
   std::function<void(const HttpRequest&)> request_observer;
 };
 
 // The loopback HTTP/1.1 server of the web client: one request per connection, one thread per
-// connection. Pages and assets go to the asset store, everything else to the API; what
-// neither claims is 404.
+// connection. Pages and assets go to the asset store, everything else to the request handler
+// (the API); what neither claims is 404.
 class LocalHttpServer {
  public:
   // Connections served at once. Further clients wait in the listen queue until one ends, so a
@@ -39,7 +39,8 @@ class LocalHttpServer {
   static constexpr size_t kMaxConcurrentConnections = 128;
 
   // Neither dependency is owned; both must outlive the server.
-  LocalHttpServer(LocalHttpServerOptions options, EmbeddedWebAssets* assets, HttpApi* api);
+  LocalHttpServer(LocalHttpServerOptions options, EmbeddedWebAssets* assets,
+                  HttpRequestHandler* handler);
   ~LocalHttpServer();
   LocalHttpServer(const LocalHttpServer&) = delete;
   LocalHttpServer& operator=(const LocalHttpServer&) = delete;
@@ -75,7 +76,7 @@ class LocalHttpServer {
 
   LocalHttpServerOptions options_;
   EmbeddedWebAssets* assets_;
-  HttpApi* api_;
+  HttpRequestHandler* handler_;
   TcpSocket listener_;
   std::thread accept_thread_;
   // Guards the connection list and each record's socket handle and finished flag.
