@@ -1,10 +1,13 @@
 #include "model/files.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <system_error>
 
 #include "platform/file_sync.h"
+#include "platform/secure_random.h"
 
 namespace zennic {
 namespace {
@@ -35,26 +38,67 @@ bool ReadTextFile(const std::filesystem::path& path, std::string* output, std::s
 bool WriteTextFileAtomic(const std::filesystem::path& path, std::string_view text,
                          std::string* error) {
   if (!EnsureParentDirectory(path, error)) return false;
-  std::filesystem::path temp = path;
-  temp += ".tmp";
+  std::filesystem::path work;
+  if (!CreateExclusiveWorkFile(path, &work, error)) return false;
   {
-    std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-    if (!file.is_open()) return Fail(error, "Unable to open temp file for writing: " + temp.string());
+    std::ofstream file(work, std::ios::binary | std::ios::trunc);
     file.write(text.data(), static_cast<std::streamsize>(text.size()));
     file.flush();
-    if (!file.good()) return Fail(error, "Failed while writing temp file: " + temp.string());
+    if (!file.good()) {
+      std::error_code ignored;
+      std::filesystem::remove(work, ignored);
+      return Fail(error, "Failed while writing temp file: " + work.string());
+    }
   }
-  if (SyncFileToDisk(temp) != 0) {
-    return Fail(error, "Failed while writing temp file: " + temp.string());
-  }
-  if (int code = MoveFileReplacing(temp, path); code != 0) {
-    std::error_code ignored;
-    std::filesystem::remove(temp, ignored);
+  int code = 0;
+  if (!PublishWorkFile(work, path, /*replace_existing=*/true, nullptr, &code)) {
     return Fail(error, "MoveFileExW failed with error " + std::to_string(code) + " for " +
                            path.string());
   }
-  // The rename itself must survive a power cut too.
-  SyncFolderToDisk(path.parent_path());
+  return true;
+}
+
+bool CreateExclusiveWorkFile(const std::filesystem::path& target, std::filesystem::path* work,
+                             std::string* error) {
+  if (work == nullptr) return Fail(error, "Work file path output pointer is null");
+  constexpr int kAttempts = 16;
+  std::filesystem::path candidate;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    unsigned char random[6];
+    if (!FillSecureRandom(random, sizeof random)) break;
+    char tag[2 * sizeof random + 1];
+    for (size_t i = 0; i < sizeof random; ++i) {
+      std::snprintf(tag + 2 * i, 3, "%02x", random[i]);
+    }
+    candidate = target;
+    candidate += std::string(".zennic-") + tag + ".tmp";
+    // "x" fails when the name exists, so the file is ours alone.
+    if (std::FILE* file = std::fopen(candidate.c_str(), "wbx")) {
+      std::fclose(file);
+      *work = std::move(candidate);
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  return Fail(error, "Unable to open temp file for writing: " + candidate.string());
+}
+
+bool PublishWorkFile(const std::filesystem::path& work, const std::filesystem::path& target,
+                     bool replace_existing, std::string* error, int* error_number) {
+  int result = SyncFileToDisk(work);
+  if (result == 0) {
+    result = replace_existing ? MoveFileReplacing(work, target)
+                              : MoveFileWithoutReplacing(work, target);
+  }
+  if (result != 0) {
+    std::error_code ignored;
+    std::filesystem::remove(work, ignored);
+    if (error_number != nullptr) *error_number = result;
+    return Fail(error, SystemErrorText(result));
+  }
+  // The rename itself must survive a power cut too. Some file systems cannot sync a folder;
+  // the file is in place by now, and a caller told otherwise might discard what it replaced.
+  SyncFolderToDisk(target.parent_path());
   return true;
 }
 

@@ -12,10 +12,24 @@ namespace zennic {
 
 // Reads the bytes unchanged: no newline or encoding conversion, a byte-order mark stays.
 bool ReadTextFile(const std::filesystem::path& path, std::string* output, std::string* error);
-// Writes through "<name>.tmp" in the same folder, forced to disk, then renamed over the target,
-// so a reader sees either the whole old file or the whole new one.
+// Writes through a work file beside the target, published over it (see PublishWorkFile), so a
+// reader sees either the whole old file or the whole new one.
 bool WriteTextFileAtomic(const std::filesystem::path& path, std::string_view text,
                          std::string* error);
+
+// Work files: every file the program produces is written under a work name and then published.
+// Creates a new, empty work file beside `target` under a name that no other writer can hold,
+// "<target name>.zennic-<random>.tmp" (listings and the inbox pass over ".tmp" names), so two
+// writers of one target never share a work file. Fails with "Unable to open temp file for
+// writing: " and the path tried.
+bool CreateExclusiveWorkFile(const std::filesystem::path& target, std::filesystem::path* work,
+                             std::string* error);
+// Makes a finished work file the target: the file forced to disk, moved onto the target in one
+// step (over an existing file only when `replace_existing`), then the folder forced to disk.
+// On failure `error` gets the system's text and `error_number` (when given) its number, the
+// work file is removed and the target is as it was; true means the target holds the work file.
+bool PublishWorkFile(const std::filesystem::path& work, const std::filesystem::path& target,
+                     bool replace_existing, std::string* error, int* error_number = nullptr);
 // Creates the folder and its missing parents; an existing folder and an empty path succeed.
 bool CreateDirectories(const std::filesystem::path& path, std::string* error);
 bool EnsureParentDirectory(const std::filesystem::path& file, std::string* error);

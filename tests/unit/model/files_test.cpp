@@ -2,8 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
 
+#include "support/read_only_folder.h"
 #include "support/temp_folder.h"
 
 namespace zennic {
@@ -35,38 +42,102 @@ TEST(Files, ReadFailuresNameTheProblem) {
   EXPECT_EQ(error, "Unable to open file for reading: " + (folder / "missing.txt").string());
 }
 
-TEST(Files, AtomicWriteCreatesTheFolderAndLeavesNoTemporaryFile) {
+// The names in a folder, so a test can see that no work file was left behind.
+std::vector<std::string> Names(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(Files, AtomicWriteCreatesTheFolderAndLeavesNoWorkFile) {
   TempFolder folder;
   std::filesystem::path target = folder / "new/deeper/settings.json";
   ASSERT_TRUE(WriteTextFileAtomic(target, "{\n}", nullptr));
   EXPECT_EQ(testing::ReadFile(target), "{\n}");
-  EXPECT_FALSE(std::filesystem::exists(folder / "new/deeper/settings.json.tmp"));
-
   ASSERT_TRUE(WriteTextFileAtomic(target, "second", nullptr));
+  EXPECT_EQ(testing::ReadFile(target), "second");
+  EXPECT_EQ(Names(folder / "new/deeper"), std::vector<std::string>{"settings.json"});
+}
+
+TEST(Files, FailedAtomicWritesLeaveTheTargetUntouched) {
+  TempFolder folder;
+  // A folder in the target's place makes the publishing rename fail, also for root.
+  std::filesystem::path blocked = folder / "blocked.json";
+  std::filesystem::create_directories(blocked);
+  testing::WriteFile(blocked / "keep", "kept");
+  std::string error;
+  EXPECT_FALSE(WriteTextFileAtomic(blocked, "new", &error));
+  EXPECT_EQ(error.rfind("MoveFileExW failed with error ", 0), 0u) << error;
+  EXPECT_NE(error.find(" for " + blocked.string()), std::string::npos);
+  EXPECT_EQ(testing::ReadFile(blocked / "keep"), "kept");
+
+  // A folder that takes no new entries: the work file cannot even be made.
+  std::filesystem::path target = folder / "settings.json";
+  testing::WriteFile(target, "old");
+  {
+    testing::ReadOnlyFolder read_only(folder.path());
+    EXPECT_FALSE(WriteTextFileAtomic(target, "new", &error));
+  }
+  EXPECT_EQ(error.rfind("Unable to open temp file for writing: " + target.string() + ".zennic-", 0),
+            0u)
+      << error;
+  EXPECT_EQ(testing::ReadFile(target), "old");
+  EXPECT_EQ(Names(folder.path()), (std::vector<std::string>{"blocked.json", "settings.json"}));
+}
+
+TEST(Files, WorkFilesAreNeverSharedAndPublishReplacesOnlyWhenAsked) {
+  TempFolder folder;
+  const std::filesystem::path target = folder / "song.wav";
+  std::filesystem::path first;
+  std::filesystem::path second;
+  ASSERT_TRUE(CreateExclusiveWorkFile(target, &first, nullptr));
+  ASSERT_TRUE(CreateExclusiveWorkFile(target, &second, nullptr));
+  EXPECT_NE(first, second);
+  for (const auto& work : {first, second}) {
+    EXPECT_EQ(work.parent_path(), folder.path());
+    EXPECT_EQ(work.extension(), ".tmp");
+    EXPECT_EQ(work.filename().string().rfind("song.wav.zennic-", 0), 0u) << work;
+  }
+  testing::WriteFile(first, "first");
+  testing::WriteFile(second, "second");
+
+  ASSERT_TRUE(PublishWorkFile(first, target, /*replace_existing=*/false, nullptr));
+  std::string error;
+  int error_number = 0;
+  EXPECT_FALSE(PublishWorkFile(second, target, /*replace_existing=*/false, &error, &error_number));
+  EXPECT_EQ(error_number, EEXIST);
+  EXPECT_EQ(error, std::strerror(EEXIST));
+  EXPECT_EQ(testing::ReadFile(target), "first");
+  EXPECT_EQ(Names(folder.path()), std::vector<std::string>{"song.wav"}) << "the loser is removed";
+
+  ASSERT_TRUE(CreateExclusiveWorkFile(target, &second, nullptr));
+  testing::WriteFile(second, "second");
+  ASSERT_TRUE(PublishWorkFile(second, target, /*replace_existing=*/true, nullptr));
   EXPECT_EQ(testing::ReadFile(target), "second");
 }
 
-TEST(Files, FailedAtomicWriteLeavesTheTargetUntouched) {
-  // A folder in the target's place makes the rename fail, also for root.
+TEST(Files, ConcurrentAtomicWritesOfOneFileEachLandWhole) {
   TempFolder folder;
-  std::filesystem::path target = folder / "settings.json";
-  std::filesystem::create_directories(target);  // a folder where the file should go
-  testing::WriteFile(target / "keep", "kept");
-  std::string error;
-  EXPECT_FALSE(WriteTextFileAtomic(target, "new", &error));
-  EXPECT_EQ(error.rfind("MoveFileExW failed with error ", 0), 0u) << error;
-  EXPECT_NE(error.find(" for " + target.string()), std::string::npos);
-  EXPECT_EQ(testing::ReadFile(target / "keep"), "kept");
-  EXPECT_FALSE(std::filesystem::exists(folder / "settings.json.tmp"));
-}
-
-TEST(Files, UnwritableTemporaryFileIsReported) {
-  TempFolder folder;
-  std::filesystem::path target = folder / "settings.json";
-  std::filesystem::create_directories(folder / "settings.json.tmp");
-  std::string error;
-  EXPECT_FALSE(WriteTextFileAtomic(target, "x", &error));
-  EXPECT_EQ(error, "Unable to open temp file for writing: " + target.string() + ".tmp");
+  const std::filesystem::path target = folder / "ledger.json";
+  std::vector<std::string> texts;
+  for (char c = 'a'; c < 'i'; ++c) texts.push_back(std::string(200000, c));
+  std::vector<std::thread> writers;
+  std::atomic<int> failures{0};
+  for (const std::string& text : texts) {
+    writers.emplace_back([&, text] {
+      for (int i = 0; i < 20; ++i) {
+        if (!WriteTextFileAtomic(target, text, nullptr)) ++failures;
+      }
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_NE(std::find(texts.begin(), texts.end(), testing::ReadFile(target)), texts.end())
+      << "one writer's text, whole";
+  EXPECT_EQ(Names(folder.path()), std::vector<std::string>{"ledger.json"});
 }
 
 TEST(Files, FolderCreation) {

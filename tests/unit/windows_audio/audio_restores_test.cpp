@@ -112,10 +112,10 @@ TEST_F(AudioRestoresTest, RestoreSessionFailuresLeaveTheSessionForALaterTry) {
   EXPECT_EQ(error, "Windows rejected the default audio device change");
   EXPECT_TRUE(Backup().session_active);
 
-  std::filesystem::create_directory(folder / "audio_backup.json.tmp");
+  BlockBackupWrites();
   EXPECT_FALSE(manager->RestoreSession(nullptr, &error));
-  EXPECT_NE(error.find("Unable to open temp file for writing"), std::string::npos);
-  std::filesystem::remove(folder / "audio_backup.json.tmp");
+  EXPECT_NE(error.find(kBackupWriteFailure), std::string::npos) << error;
+  UnblockBackupWrites();
   AudioRestoreResult result;
   ASSERT_TRUE(manager->RestoreSession(&result, &error)) << error;
   EXPECT_TRUE(result.restored);
@@ -229,7 +229,7 @@ TEST_F(AudioRestoresTest, RestoreMySoundGoesOnPastABrokenBackupButNotPastTheSyst
 
 TEST_F(AudioRestoresTest, AnUnwritableMarkerIsReportedButTheRestoreStands) {
   StartSessionWithHeadphones();
-  std::filesystem::create_directory(folder / "audio_backup.json.tmp");
+  BlockBackupWrites();
   AudioRestoreResult result;
   std::string error;
   ASSERT_TRUE(manager->RestoreMySound(&result, &error)) << error;
@@ -267,10 +267,10 @@ TEST_F(AudioRestoresTest, RestoreLastKnownGoodStopsAtTheFirstFailure) {
   EXPECT_EQ(error, "Windows rejected the default audio device change");
   EXPECT_TRUE(Backup().session_active);
 
-  std::filesystem::create_directory(folder / "audio_backup.json.tmp");
+  BlockBackupWrites();
   AudioRestoreResult result;
   EXPECT_FALSE(manager->RestoreLastKnownGood(&result, &error));
-  EXPECT_NE(error.find("Unable to open temp file for writing"), std::string::npos);
+  EXPECT_NE(error.find(kBackupWriteFailure), std::string::npos) << error;
   EXPECT_TRUE(result.restored) << "the defaults are back even though the marker is not";
   EXPECT_EQ(Defaults(kCapture), All(microphone));
 }

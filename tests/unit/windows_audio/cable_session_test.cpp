@@ -128,10 +128,10 @@ TEST_F(CableSessionTest, DefaultsThatCannotBeReadRefuseTheStart) {
 }
 
 TEST_F(CableSessionTest, ABackupThatCannotBeWrittenLeavesTheDefaultsUntouched) {
-  std::filesystem::create_directory(folder / "audio_backup.json.tmp");
+  BlockBackupWrites();
   std::string error;
   EXPECT_FALSE(manager->BeginCableSession("Headphones (USB)", "", "", nullptr, &error));
-  EXPECT_NE(error.find("Unable to open temp file for writing: "), std::string::npos) << error;
+  EXPECT_NE(error.find(kBackupWriteFailure), std::string::npos) << error;
   EXPECT_TRUE(world.SetCalls().empty());
   EXPECT_EQ(Defaults(kCapture), All(microphone));
 }
@@ -173,15 +173,15 @@ TEST_F(CableSessionTest, AFailingRollbackKeepsTheSessionActiveAndSaysWhy) {
 
 TEST_F(CableSessionTest, ABackupThatCannotBeUpdatedAfterTheChangesRollsBack) {
   EventHook block_second_write(world, [&] {
-    if (world.SetCalls().size() == 6) {
-      std::filesystem::create_directory(folder / "audio_backup.json.tmp");
-    }
+    if (world.SetCalls().size() == 6) BlockBackupWrites();
   });
   std::string error;
   EXPECT_FALSE(manager->BeginCableSession("Headphones (USB)", "", "", nullptr, &error));
-  std::string write_failure =
-      "Unable to open temp file for writing: " + (folder / "audio_backup.json.tmp").string();
-  EXPECT_EQ(error, write_failure + " Rollback result: " + write_failure);
+  const std::string write_failure = kBackupWriteFailure + BackupPath().string() + ".zennic-";
+  const size_t rollback = error.find(" Rollback result: ");
+  ASSERT_NE(rollback, std::string::npos) << error;
+  EXPECT_EQ(error.rfind(write_failure, 0), 0u) << error;
+  EXPECT_EQ(error.find(write_failure, rollback), rollback + 18) << error;
   EXPECT_EQ(Defaults(kCapture), All(microphone));
   EXPECT_EQ(Defaults(kRender), All(speakers));
   EXPECT_TRUE(Backup().session_active) << "the first write stays; Restore My Sound remains";

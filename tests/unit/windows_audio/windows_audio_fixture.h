@@ -4,8 +4,10 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "support/fake_audio_system.h"
+#include "support/read_only_folder.h"
 #include "support/temp_folder.h"
 #include "windows_audio/windows_audio_manager.h"
 
@@ -76,10 +78,18 @@ class WindowsAudioTest : public ::testing::Test {
     std::function<void()> action_;
   };
 
+  // Makes the backup's folder refuse new files, so backup writes fail until unblocked.
+  void BlockBackupWrites() { backup_writes_blocked_.emplace(folder.path()); }
+  void UnblockBackupWrites() { backup_writes_blocked_.reset(); }
+  static constexpr char kBackupWriteFailure[] = "Unable to open temp file for writing: ";
+
   testing::FakeAudioWorld world;
   testing::TempFolder folder;
   std::string speakers, cable_input, headphones, microphone, cable_output;
   std::unique_ptr<WindowsAudioManager> manager;
+
+ private:
+  std::optional<testing::ReadOnlyFolder> backup_writes_blocked_;
 };
 
 }  // namespace zennic
