@@ -1,8 +1,9 @@
 #include "model/json_value.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
+#include <limits>
+#include <system_error>
 
 #include "model/text.h"
 
@@ -25,9 +26,57 @@ int HexDigitValue(char c) {
   return -1;
 }
 
+// Whether a number literal that does not fit a double lies beyond its largest value (rather
+// than below its smallest), judged by its decimal exponent.
+bool IsOverflow(std::string_view literal) {
+  size_t exponent_at = literal.find_first_of("eE");
+  std::string_view mantissa = literal.substr(0, exponent_at);
+  long long exponent = 0;
+  if (exponent_at != std::string_view::npos) {
+    std::string_view text = literal.substr(exponent_at + 1);
+    bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+    for (char c : text) exponent = std::min<long long>(exponent * 10 + (c - '0'), 1'000'000'000);
+    if (negative) exponent = -exponent;
+  }
+  size_t point = mantissa.find('.');
+  std::string_view whole = mantissa.substr(0, point);
+  size_t first_digit = whole.find_first_not_of("-0");
+  if (first_digit != std::string_view::npos) {
+    return exponent + static_cast<long long>(whole.size() - first_digit) - 1 >= 0;
+  }
+  std::string_view fraction = point == std::string_view::npos ? "" : mantissa.substr(point + 1);
+  size_t zeros = fraction.find_first_not_of('0');
+  return exponent - static_cast<long long>(zeros) - 1 >= 0;
+}
+
+// Reads a run of number bytes as the C library's strtod would in the classic locale, whatever
+// the process locale: a leading "+" is allowed, the whole run must be used, and a literal
+// beyond the range of double becomes infinity (or zero) with its sign.
+bool ReadNumberLiteral(std::string_view token, double* value) {
+  std::string_view literal = token;
+  if (!literal.empty() && literal[0] == '+') {
+    literal.remove_prefix(1);
+    if (!literal.empty() && (literal[0] == '+' || literal[0] == '-')) return false;
+  }
+  const char* last = literal.data() + literal.size();
+  auto [end, code] = std::from_chars(literal.data(), last, *value);
+  if (code == std::errc::invalid_argument || end != last) return false;
+  if (code == std::errc::result_out_of_range) {
+    double magnitude = IsOverflow(literal) ? std::numeric_limits<double>::infinity() : 0.0;
+    *value = literal[0] == '-' ? -magnitude : magnitude;
+  }
+  return true;
+}
+
 class JsonParser {
  public:
-  explicit JsonParser(std::string_view text) : text_(text) {}
+  JsonParser(std::string_view text, JsonParseRules rules)
+      : text_(text),
+        require_utf8_(rules.require_utf8),
+        values_left_(rules.max_values != 0
+                         ? rules.max_values
+                         : JsonValue::kMinValueBudget + text.size() / JsonValue::kTextBytesPerValue) {}
 
   bool ParseDocument(JsonValue* output, std::string* error) {
     if (!ParseValue(output, error, 0)) return false;
@@ -52,6 +101,8 @@ class JsonParser {
       SetError(error, "Unexpected end of JSON input");
       return false;
     }
+    if (values_left_ == 0) return Fail(error, "JSON document holds too many values");
+    --values_left_;
     switch (Peek()) {
       case '{':
         return ParseObject(out, error, depth + 1);
@@ -170,16 +221,31 @@ class JsonParser {
     return true;
   }
 
+  // Raw bytes between escapes, checked as a whole when the rules ask for UTF-8.
+  bool TakeRawRun(size_t start, std::string* out, std::string* error) {
+    std::string_view run = text_.substr(start, pos_ - 1 - start);
+    if (require_utf8_ && !IsValidUtf8(run)) return Fail(error, "Invalid UTF-8 in string");
+    out->append(run);
+    return true;
+  }
+
   bool ParseString(std::string* out, std::string* error) {
     if (AtEnd() || Peek() != '"') return Fail(error, "Expected string opening quote");
     ++pos_;
+    // One allocation for a long string instead of one growth step after another.
+    size_t closing = text_.find('"', pos_);
+    if (closing != std::string_view::npos) out->reserve(closing - pos_);
+    size_t run_start = pos_;
     while (!AtEnd()) {
       char c = text_[pos_++];
-      if (c == '"') return true;
+      if (c == '"') return TakeRawRun(run_start, out, error);
       if (c != '\\') {
-        out->push_back(c);
+        if (require_utf8_ && static_cast<unsigned char>(c) < 0x20) {
+          return Fail(error, "Unescaped control character in string");
+        }
         continue;
       }
+      if (!TakeRawRun(run_start, out, error)) return false;
       if (AtEnd()) return Fail(error, "Unexpected end in escape sequence");
       char escape = text_[pos_++];
       switch (escape) {
@@ -209,6 +275,7 @@ class JsonParser {
         default:
           return Fail(error, "Unsupported escape sequence");
       }
+      run_start = pos_;
     }
     return Fail(error, "Unexpected end while parsing string");
   }
@@ -223,10 +290,10 @@ class JsonParser {
       ++pos_;
     }
     if (pos_ == start) return Fail(error, "Expected number");
-    std::string token(text_.substr(start, pos_ - start));
-    char* end = nullptr;
-    double value = std::strtod(token.c_str(), &end);
-    if (end != token.c_str() + token.size()) return Fail(error, "Invalid number token");
+    double value = 0.0;
+    if (!ReadNumberLiteral(text_.substr(start, pos_ - start), &value)) {
+      return Fail(error, "Invalid number token");
+    }
     *out = JsonValue(value);
     return true;
   }
@@ -259,6 +326,8 @@ class JsonParser {
 
   std::string_view text_;
   size_t pos_ = 0;
+  bool require_utf8_;
+  size_t values_left_;
 };
 
 void WriteEscapedString(std::string* out, const std::string& text) {
@@ -307,9 +376,10 @@ void WriteNumber(std::string* out, double value) {
     out->append("null");
     return;
   }
+  // printf's "%.15g" in the classic locale, whatever the process locale.
   char buffer[40];
-  int length = std::snprintf(buffer, sizeof buffer, "%.15g", value);
-  out->append(buffer, static_cast<size_t>(length));
+  auto written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+  out->append(buffer, written.ptr);
 }
 
 void WriteLineBreak(std::string* out, int indent, int depth) {
@@ -404,12 +474,13 @@ std::string JsonValue::GetString(const std::string& key, const std::string& fall
   return member && member->type == Type::String ? member->string_value : fallback;
 }
 
-bool JsonValue::Parse(std::string_view text, JsonValue* output, std::string* error) {
+bool JsonValue::Parse(std::string_view text, JsonValue* output, std::string* error,
+                      JsonParseRules rules) {
   if (output == nullptr) {
     SetError(error, "Parse output value is null");
     return false;
   }
-  return JsonParser(text).ParseDocument(output, error);
+  return JsonParser(text, rules).ParseDocument(output, error);
 }
 
 std::string JsonValue::Serialize(int indent) const {

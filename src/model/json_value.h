@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -7,6 +8,16 @@
 #include <vector>
 
 namespace zennic {
+
+// How strictly a text is read.
+struct JsonParseRules {
+  // Text from another program must be well-formed UTF-8 with its control characters escaped.
+  // The program's own files are read as written, raw path bytes that are not UTF-8 included.
+  bool require_utf8 = false;
+  // At most this many values in the document; 0 means kMinValueBudget plus one value per
+  // kTextBytesPerValue bytes of text.
+  size_t max_values = 0;
+};
 
 // The one JSON representation of the program. Objects keep their members sorted by key, so
 // every serialised object lists its keys in byte order.
@@ -16,6 +27,11 @@ class JsonValue {
 
   // Deeper input is refused rather than exhausting the stack.
   static constexpr int kMaxNestingDepth = 512;
+  // A value takes well over a hundred bytes of memory and as little as two of text ("0,"), so
+  // a document may hold only so many values for its size; the floor lets every document the
+  // program keeps pass.
+  static constexpr size_t kMinValueBudget = 16384;
+  static constexpr size_t kTextBytesPerValue = 16;
 
   JsonValue() = default;
   explicit JsonValue(Type kind) : type(kind) {}
@@ -37,7 +53,8 @@ class JsonValue {
   double GetNumber(const std::string& key, double fallback) const;
   std::string GetString(const std::string& key, const std::string& fallback) const;
 
-  static bool Parse(std::string_view text, JsonValue* output, std::string* error);
+  static bool Parse(std::string_view text, JsonValue* output, std::string* error,
+                    JsonParseRules rules = {});
   // indent <= 0: compact form; otherwise one member or element a line.
   std::string Serialize(int indent) const;
 

@@ -30,6 +30,10 @@ class HttpConnection {
   void SkipBody();
   const HttpRequest& request() const { return reader_.request(); }
   size_t body_length() const { return reader_.body_length(); }
+  // The status for a request that could not be read: 400, or 501 for what is not implemented.
+  int failure_status() const {
+    return reader_.stage() == HttpRequestReader::Stage::Failed ? reader_.failure_status() : 400;
+  }
 
   // Sends the reply; a peer that has gone simply ends the sending.
   void Send(const HttpResponse& response);

@@ -1,6 +1,6 @@
 #include "server/http_request_reader.h"
 
-#include <cctype>
+#include <array>
 #include <vector>
 
 #include "model/text.h"
@@ -11,7 +11,15 @@ namespace {
 constexpr std::string_view kHeadTerminator = "\r\n\r\n";
 constexpr char kTooLarge[] = "HTTP request exceeds maximum supported size";
 
-bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+// The classic locale's white space, whatever the process locale.
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Headers that two readers of one request could take differently when repeated: the body's
+// end, the host, and what the gates judge.
+constexpr std::array<std::string_view, 5> kSingleHeaders = {"Content-Length", "Host", "Origin",
+                                                            "Referer", "Cookie"};
 
 std::vector<std::string_view> SplitAtWhiteSpace(std::string_view line) {
   std::vector<std::string_view> tokens;
@@ -43,8 +51,6 @@ bool ParseContentLength(std::string_view text, size_t limit, size_t* length, boo
 }
 
 }  // namespace
-
-HttpRequestReader::HttpRequestReader() { head_buffer_.reserve(4096); }
 
 HttpRequestReader::Stage HttpRequestReader::Add(std::string_view bytes) {
   if (stage_ == Stage::Body) {
@@ -79,6 +85,7 @@ void HttpRequestReader::FinishHead(size_t head_length) {
 bool HttpRequestReader::ParseHead(std::string_view head) {
   size_t limit = kMaxHttpRequestBytes - (head.size() + kHeadTerminator.size());
   bool first_line = true;
+  std::array<bool, kSingleHeaders.size()> seen{};
   size_t position = 0;
   while (position < head.size() || first_line) {
     size_t end = head.find('\n', position);
@@ -109,6 +116,20 @@ bool HttpRequestReader::ParseHead(std::string_view head) {
     if (line.empty() || colon == std::string_view::npos) continue;
     std::string name = Trim(line.substr(0, colon));
     std::string value = Trim(line.substr(colon + 1));
+    for (size_t i = 0; i < kSingleHeaders.size(); ++i) {
+      if (!EqualsIgnoreCase(name, kSingleHeaders[i])) continue;
+      if (seen[i]) {
+        Fail("Repeated " + std::string(kSingleHeaders[i]) + " header");
+        return false;
+      }
+      seen[i] = true;
+    }
+    // Bodies are framed by Content-Length only; a chunked body read as none would leave its
+    // bytes to be taken for something else.
+    if (EqualsIgnoreCase(name, "transfer-encoding")) {
+      Fail("Transfer-Encoding is not supported", 501);
+      return false;
+    }
     if (EqualsIgnoreCase(name, "content-length")) {
       bool too_large = false;
       if (!ParseContentLength(value, limit, &body_length_, &too_large)) {
@@ -131,9 +152,10 @@ void HttpRequestReader::TakeBodyBytes(std::string_view bytes) {
   if (request_.body.size() == body_length_) stage_ = Stage::Complete;
 }
 
-void HttpRequestReader::Fail(std::string message) {
+void HttpRequestReader::Fail(std::string message, int status) {
   stage_ = Stage::Failed;
   error_ = std::move(message);
+  failure_status_ = status;
   std::string().swap(head_buffer_);
 }
 

@@ -21,14 +21,14 @@ class HttpRequestReader {
  public:
   enum class Stage { Head, Body, Complete, Failed };
 
-  HttpRequestReader();
-
   // Takes the next received bytes. Bytes beyond the announced body are ignored.
   Stage Add(std::string_view bytes);
 
   Stage stage() const { return stage_; }
-  // Why the stage is Failed.
+  // Why the stage is Failed, and the status of the reply: 400, or 501 for what the server
+  // does not implement.
   const std::string& error() const { return error_; }
+  int failure_status() const { return failure_status_; }
   // Method, path and headers once the head is parsed; the body once Complete.
   const HttpRequest& request() const { return request_; }
   HttpRequest& request() { return request_; }
@@ -39,10 +39,11 @@ class HttpRequestReader {
   void FinishHead(size_t head_length);
   bool ParseHead(std::string_view head);
   void TakeBodyBytes(std::string_view bytes);
-  void Fail(std::string message);
+  void Fail(std::string message, int status = 400);
 
   Stage stage_ = Stage::Head;
   std::string error_;
+  int failure_status_ = 400;
   HttpRequest request_;
   std::string head_buffer_;
   // Where the search for the head's end resumes: earlier bytes hold no terminator.

@@ -1,6 +1,13 @@
 #include "server/json_envelope.h"
 
 namespace zennic {
+namespace {
+
+// No route takes anywhere near this many values, and the tree of a body stays a few MiB at
+// most, whatever its size.
+constexpr size_t kMaxBodyValues = 16384;
+
+}  // namespace
 
 HttpResponse MakeJsonErrorResponse(int status, const std::string& code, const std::string& message,
                                    const JsonValue& details) {
@@ -42,7 +49,10 @@ bool ParseJsonBody(const HttpRequest& request, JsonValue* out, std::string* erro
     return false;
   }
   JsonValue parsed;
-  if (!JsonValue::Parse(request.body, &parsed, error)) return false;
+  JsonParseRules rules;
+  rules.require_utf8 = true;
+  rules.max_values = kMaxBodyValues;
+  if (!JsonValue::Parse(request.body, &parsed, error, rules)) return false;
   if (parsed.type != JsonValue::Type::Object) {
     if (error) *error = "JSON body must be an object";
     return false;

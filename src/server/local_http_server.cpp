@@ -26,8 +26,8 @@ HttpResponse NotFoundResponse() {
   return response;
 }
 
-HttpResponse InvalidRequestResponse(const std::string& error) {
-  return MakeJsonErrorResponse(400, "invalid_http_request",
+HttpResponse InvalidRequestResponse(const std::string& error, int status = 400) {
+  return MakeJsonErrorResponse(status, "invalid_http_request",
                                error.empty() ? "Request parsing failed" : error,
                                JsonValue::MakeObject());
 }
@@ -245,7 +245,7 @@ void LocalHttpServer::ReportHandlerFailure(HttpConnection& connection, const cha
 void LocalHttpServer::HandleConnection(HttpConnection& connection) {
   std::string error;
   if (!connection.ReadHead(&error)) {
-    connection.Send(InvalidRequestResponse(error));
+    connection.Send(InvalidRequestResponse(error, connection.failure_status()));
     return;
   }
   HttpHeadVerdict verdict = handler_->DecideOnHead(connection.request());

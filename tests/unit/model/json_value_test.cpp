@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
+#include <limits>
 #include <random>
 
 namespace zennic {
@@ -103,6 +105,75 @@ TEST(JsonParse, NumbersFollowStrtod) {
   EXPECT_EQ(ParseOk("-2.5e3").number_value, -2500);
   JsonValue huge = ParseOk("1e999");
   EXPECT_TRUE(std::isinf(huge.number_value) && huge.number_value > 0);
+  EXPECT_EQ(ParseOk("-1e999").number_value, -std::numeric_limits<double>::infinity());
+  EXPECT_EQ(ParseOk("0.00001e-999").number_value, 0.0);
+  EXPECT_TRUE(std::signbit(ParseOk("-1e-999").number_value));
+  EXPECT_EQ(ParseOk("+.5e1").number_value, 5);
+  for (const char* sign_twice : {"+-1", "++1", "-+1", "+"}) {
+    EXPECT_EQ(ParseError(sign_twice), "Invalid number token") << sign_twice;
+  }
+}
+
+TEST(JsonParse, NumbersReadAndWriteTheSameUnderACommaDecimalLocale) {
+  // A desktop toolkit may have set the user's locale for the whole process.
+  std::string previous = std::setlocale(LC_ALL, nullptr);
+  ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
+      << "the test set-up generates de_DE.UTF-8 (scripts/install-deps)";
+  std::string written = JsonValue(0.75).Serialize(0);
+  JsonValue read;
+  bool parsed = JsonValue::Parse("0.75", &read, nullptr);
+  std::setlocale(LC_ALL, previous.c_str());
+  EXPECT_EQ(written, "0.75");
+  EXPECT_TRUE(parsed);
+  EXPECT_EQ(read.number_value, 0.75);
+}
+
+TEST(JsonParse, ADocumentHoldsOnlySoManyValuesForItsSize) {
+  auto zeros = [](size_t count) {
+    std::string text = "[0";
+    for (size_t i = 1; i < count; ++i) text += ",0";
+    return text + "]";
+  };
+  ParseOk(zeros(JsonValue::kMinValueBudget - 1));
+  ParseOk(zeros(18000));  // a large document earns values beyond the floor
+  EXPECT_EQ(ParseError(zeros(200000)), "JSON document holds too many values");
+
+  JsonParseRules three;
+  three.max_values = 3;
+  JsonValue value;
+  EXPECT_TRUE(JsonValue::Parse("[1,{}]", &value, nullptr, three));
+  std::string error;
+  EXPECT_FALSE(JsonValue::Parse("[1,{\"a\":2}]", &value, &error, three));
+  EXPECT_EQ(error, "JSON document holds too many values");
+}
+
+TEST(JsonParse, StrictRulesRefuseMalformedUtf8AndRawControlBytes) {
+  JsonParseRules strict;
+  strict.require_utf8 = true;
+  struct Case {
+    std::string text;
+    std::string error_or_value;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"\"caf\xC3\xA9 \xF0\x9F\x98\x80\"", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
+           {"\"\\uD83D\\n\"", "\xED\xA0\xBD\n"},
+           {"\"\\t\\u0001\"", "\t\x01"},
+           {"\"a\xFF\"", "Invalid UTF-8 in string"},
+           {"\"\xC0\x80\"", "Invalid UTF-8 in string"},
+           {"\"\xE2\x82\\n\"", "Invalid UTF-8 in string"},
+           {"\"\xED\xA0\xBD\"", "Invalid UTF-8 in string"},
+           {"{\"k\xFE\": 1}", "Invalid UTF-8 in string"},
+           {"\"a\tb\"", "Unescaped control character in string"},
+           {"\"\n\"", "Unescaped control character in string"},
+       }) {
+    JsonValue value;
+    std::string error;
+    if (JsonValue::Parse(c.text, &value, &error, strict)) {
+      EXPECT_EQ(value.string_value, c.error_or_value) << c.text;
+    } else {
+      EXPECT_EQ(error, c.error_or_value) << c.text;
+    }
+  }
 }
 
 TEST(JsonParse, ScalarsContainersAndDuplicateKeys) {

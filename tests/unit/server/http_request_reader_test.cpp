@@ -57,15 +57,38 @@ TEST(HttpRequestReader, TargetAndRequestLine) {
 TEST(HttpRequestReader, HeadersKeepTheirCaseAndTheLastDuplicateWins) {
   HttpRequestReader reader;
   reader.Add(
-      "GET / HTTP/1.1\r\ncookie: b=2\r\nCookie: a=1\r\nno colon here\r\nX: first\r\nX: second\r\n"
+      "GET / HTTP/1.1\r\nx-tag: b\r\nX-Tag: a\r\nno colon here\r\nX: first\r\nX: second\r\n"
       "Empty:\r\n\r\n");
   ASSERT_EQ(reader.stage(), Stage::Complete);
   const auto& headers = reader.request().headers;
   EXPECT_EQ(headers.size(), 4u);
   EXPECT_EQ(headers.at("X"), "second");
   EXPECT_EQ(headers.at("Empty"), "");
-  EXPECT_EQ(FindHeader(reader.request(), "COOKIE"), "a=1") << "upper case sorts first";
+  EXPECT_EQ(FindHeader(reader.request(), "X-TAG"), "a") << "upper case sorts first";
   EXPECT_EQ(FindHeader(reader.request(), "absent"), "");
+}
+
+TEST(HttpRequestReader, HeadersThatTwoReadersCouldTakeDifferentlyAreRefused) {
+  struct Case {
+    std::string headers;
+    int status;
+    std::string error;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"Content-Length: 2\r\ncontent-length: 2\r\n", 400, "Repeated Content-Length header"},
+           {"Host: 127.0.0.1:5000\r\nHost: evil.example\r\n", 400, "Repeated Host header"},
+           {"Origin: a\r\nORIGIN: b\r\n", 400, "Repeated Origin header"},
+           {"Referer: a\r\nReferer: a\r\n", 400, "Repeated Referer header"},
+           {"Cookie: a=1\r\ncookie: b=2\r\n", 400, "Repeated Cookie header"},
+           {"Transfer-Encoding: chunked\r\n", 501, "Transfer-Encoding is not supported"},
+           {"transfer-encoding: identity\r\nContent-Length: 2\r\n", 501, "Transfer-Encoding is not supported"},
+       }) {
+    HttpRequestReader reader;
+    reader.Add("POST /api/mixer/x HTTP/1.1\r\n" + c.headers + "\r\n{}");
+    ASSERT_EQ(reader.stage(), Stage::Failed) << c.headers;
+    EXPECT_EQ(reader.failure_status(), c.status) << c.headers;
+    EXPECT_EQ(reader.error(), c.error);
+  }
 }
 
 TEST(HttpRequestReader, ContentLengthIsDigitsOnlyAndWithinTheRequestLimit) {

@@ -33,9 +33,19 @@ TEST(JsonEnvelope, BodiesMustBeObjects) {
   EXPECT_TRUE(ParseJsonBody(request, &out, &error));
   EXPECT_EQ(out, JsonValue::MakeObject());
 
-  request.body = "[1]";
+  for (const char* not_an_object : {"[1]", " \n\"text\"", "x"}) {
+    request.body = not_an_object;
+    EXPECT_FALSE(ParseJsonBody(request, &out, &error));
+    EXPECT_EQ(error, "JSON body must be an object") << not_an_object;
+  }
+  request.body = "{\"name\": \"\xFF\"}";
   EXPECT_FALSE(ParseJsonBody(request, &out, &error));
-  EXPECT_EQ(error, "JSON body must be an object");
+  EXPECT_EQ(error, "Invalid UTF-8 in string");
+  std::string many = "{\"list\": [0";
+  for (int i = 0; i < 20000; ++i) many += ",0";
+  request.body = many + "]}";
+  EXPECT_FALSE(ParseJsonBody(request, &out, &error));
+  EXPECT_EQ(error, "JSON document holds too many values");
 
   request.body = "{";
   EXPECT_FALSE(ParseJsonBody(request, &out, &error));
