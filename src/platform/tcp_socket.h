@@ -3,16 +3,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace zennic {
 
+class EventPoller;
+
 // One IPv4 TCP socket of the local server. Close-on-exec, so a program we start never inherits
-// it; closed on destruction; sending never raises a signal when the peer has gone.
+// it; closed on destruction; never blocks (the server waits for many sockets at once in an
+// EventPoller); sending never raises a signal when the peer has gone.
 class TcpSocket {
  public:
   enum class BindResult { Bound, InvalidAddress, Failed };
-  enum class ReceiveStatus { Data, Closed, TimedOut, Failed };
-  enum class AcceptStatus { Accepted, TimedOut, Failed };
+  enum class AcceptStatus { Accepted, NoneWaiting, Failed };
+  enum class IoStatus { Done, WouldBlock, Closed, Failed };
 
   TcpSocket() = default;
   ~TcpSocket();
@@ -32,24 +36,23 @@ class TcpSocket {
   bool Listen();
   bool LocalPort(uint16_t* port) const;
 
-  // Waits at most `timeout_ms` for the next connection. Failed also when ShutdownBoth ended the
-  // wait; a connection the peer aborted before it was taken is skipped.
-  AcceptStatus Accept(int timeout_ms, TcpSocket* connection);
+  // Takes the next waiting connection, if any; a connection its client aborted before it was
+  // taken is skipped. Failed when the system is out of descriptors or memory, or the
+  // listener was shut down.
+  AcceptStatus Accept(TcpSocket* connection);
 
-  // Time-outs of every single send and receive on a connection.
-  bool SetTimeouts(int milliseconds);
-
-  // Waits at most `timeout_ms` for bytes, then takes up to `capacity` of them.
-  ReceiveStatus Receive(char* buffer, size_t capacity, int timeout_ms, size_t* received);
-  // Sends what one call can; the count sent, or -1 on failure.
-  long Send(const char* data, size_t size);
+  // Takes up to `capacity` bytes that have arrived. Done with `received` > 0, Closed when the
+  // client has sent all it will.
+  IoStatus Receive(char* buffer, size_t capacity, size_t* received);
+  // Sends what the socket takes now of `first` and then `second`, in one call.
+  IoStatus Send(std::string_view first, std::string_view second, size_t* sent);
 
   void ShutdownSend();
-  // Also wakes a thread waiting in Accept on this socket.
   void ShutdownBoth();
   void Close();
 
  private:
+  friend class EventPoller;
   explicit TcpSocket(int handle) : handle_(handle) {}
 
   int handle_ = -1;

@@ -3,8 +3,9 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,7 +26,7 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
 }
 
 TcpSocket TcpSocket::OpenStream() {
-  int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (handle < 0) return TcpSocket();
   int on = 1;
   ::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -46,13 +47,7 @@ TcpSocket::BindResult TcpSocket::Bind(const std::string& address, uint16_t port)
   return BindResult::Bound;
 }
 
-// The listener never blocks: Accept waits in poll, so a connection aborted between the wake-up
-// and the accept cannot leave the accepting thread stuck.
-bool TcpSocket::Listen() {
-  int flags = ::fcntl(handle_, F_GETFL);
-  if (flags < 0 || ::fcntl(handle_, F_SETFL, flags | O_NONBLOCK) != 0) return false;
-  return ::listen(handle_, SOMAXCONN) == 0;
-}
+bool TcpSocket::Listen() { return ::listen(handle_, SOMAXCONN) == 0; }
 
 bool TcpSocket::LocalPort(uint16_t* port) const {
   sockaddr_in socket_address{};
@@ -64,72 +59,48 @@ bool TcpSocket::LocalPort(uint16_t* port) const {
   return true;
 }
 
-namespace {
-
-// 0 when the wait timed out, -1 on failure, else ready.
-int WaitReadable(int handle, int timeout_ms, short* events) {
-  pollfd wait{handle, POLLIN, 0};
-  int ready;
-  do {
-    ready = ::poll(&wait, 1, timeout_ms);
-  } while (ready < 0 && errno == EINTR);
-  *events = wait.revents;
-  return ready;
-}
-
-}  // namespace
-
-TcpSocket::AcceptStatus TcpSocket::Accept(int timeout_ms, TcpSocket* connection) {
-  short events = 0;
-  int ready = WaitReadable(handle_, timeout_ms, &events);
-  if (ready == 0) return AcceptStatus::TimedOut;
-  if (ready < 0 || (events & (POLLHUP | POLLERR | POLLNVAL)) != 0) return AcceptStatus::Failed;
+TcpSocket::AcceptStatus TcpSocket::Accept(TcpSocket* connection) {
   for (;;) {
-    int handle = ::accept4(handle_, nullptr, nullptr, SOCK_CLOEXEC);
+    int handle = ::accept4(handle_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (handle >= 0) {
+      // Replies go out in one or two sends; none may wait for the client's acknowledgement.
+      int on = 1;
+      ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
       *connection = TcpSocket(handle);
       return AcceptStatus::Accepted;
     }
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return AcceptStatus::TimedOut;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return AcceptStatus::NoneWaiting;
     if (errno != EINTR && errno != ECONNABORTED) return AcceptStatus::Failed;
   }
 }
 
-bool TcpSocket::SetTimeouts(int milliseconds) {
-  timeval timeout{};
-  timeout.tv_sec = milliseconds / 1000;
-  timeout.tv_usec = (milliseconds % 1000) * 1000;
-  bool receive = ::setsockopt(handle_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) == 0;
-  bool send = ::setsockopt(handle_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout) == 0;
-  return receive && send;
-}
-
-TcpSocket::ReceiveStatus TcpSocket::Receive(char* buffer, size_t capacity, int timeout_ms,
-                                            size_t* received) {
+TcpSocket::IoStatus TcpSocket::Receive(char* buffer, size_t capacity, size_t* received) {
   *received = 0;
-  short events = 0;
-  int ready = WaitReadable(handle_, timeout_ms, &events);
-  if (ready < 0) return ReceiveStatus::Failed;
-  if (ready == 0) return ReceiveStatus::TimedOut;
   ssize_t count;
   do {
     count = ::recv(handle_, buffer, capacity, 0);
   } while (count < 0 && errno == EINTR);
-  if (count < 0) {
-    return errno == EAGAIN || errno == EWOULDBLOCK ? ReceiveStatus::TimedOut
-                                                   : ReceiveStatus::Failed;
-  }
-  if (count == 0) return ReceiveStatus::Closed;
+  if (count < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? IoStatus::WouldBlock : IoStatus::Failed;
+  if (count == 0) return IoStatus::Closed;
   *received = static_cast<size_t>(count);
-  return ReceiveStatus::Data;
+  return IoStatus::Done;
 }
 
-long TcpSocket::Send(const char* data, size_t size) {
+TcpSocket::IoStatus TcpSocket::Send(std::string_view first, std::string_view second,
+                                    size_t* sent) {
+  *sent = 0;
+  iovec pieces[2] = {{const_cast<char*>(first.data()), first.size()},
+                     {const_cast<char*>(second.data()), second.size()}};
+  msghdr message{};
+  message.msg_iov = pieces;
+  message.msg_iovlen = 2;
   ssize_t count;
   do {
-    count = ::send(handle_, data, size, MSG_NOSIGNAL);
+    count = ::sendmsg(handle_, &message, MSG_NOSIGNAL);
   } while (count < 0 && errno == EINTR);
-  return count;
+  if (count < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? IoStatus::WouldBlock : IoStatus::Failed;
+  *sent = static_cast<size_t>(count);
+  return IoStatus::Done;
 }
 
 void TcpSocket::ShutdownSend() {

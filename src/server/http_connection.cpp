@@ -2,100 +2,173 @@
 
 #include <algorithm>
 
+#include "server/json_envelope.h"
+
 namespace zennic {
 namespace {
 
-constexpr size_t kReceiveChunk = 2048;
-// Bounds of the drain before a close with unread input.
-constexpr size_t kDrainLimitBytes = 1 << 20;
-constexpr std::chrono::milliseconds kDrainDeadline{1000};
-
-using Clock = std::chrono::steady_clock;
-
-int MillisecondsUntil(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
-}
+constexpr char kHeadsNotIn[] = "Client disconnected before sending complete headers";
+constexpr char kBodyNotIn[] = "Client disconnected before sending complete body";
 
 }  // namespace
 
-HttpConnection::HttpConnection(TcpSocket& socket) : socket_(socket) {}
+HttpConnection::HttpConnection(TcpSocket socket, Clock::time_point now)
+    : socket_(std::move(socket)), phase_started_(now), accepted_(now), last_progress_(now) {}
 
-HttpConnection::Wait HttpConnection::ReceiveInto(int timeout_ms) {
-  char chunk[kReceiveChunk];
+HttpConnection::Clock::time_point HttpConnection::deadline() const {
+  switch (phase_) {
+    case Phase::Head:
+      return std::min(accepted_ + kHeadDeadline, last_progress_ + kIdleTimeout);
+    case Phase::Body:
+      if (paused_) return phase_started_ + kBodyDeadline;
+      return std::min(phase_started_ + kBodyDeadline, last_progress_ + kIdleTimeout);
+    case Phase::Sending:
+      return std::min(phase_started_ + kSendDeadline, last_progress_ + kIdleTimeout);
+    case Phase::Draining:
+      return phase_started_ + kDrainDeadline;
+    case Phase::Verdict:
+    case Phase::Handling:
+      return Clock::time_point::max();
+    case Phase::Done:
+      return Clock::time_point::min();
+  }
+  return Clock::time_point::min();
+}
+
+void HttpConnection::Receive(char* scratch, size_t scratch_size, Clock::time_point now) {
   size_t received = 0;
-  switch (socket_.Receive(chunk, sizeof chunk, timeout_ms, &received)) {
-    case TcpSocket::ReceiveStatus::Data:
-      reader_.Add(std::string_view(chunk, received));
-      return Wait::Data;
-    case TcpSocket::ReceiveStatus::Closed: return Wait::Closed;
-    case TcpSocket::ReceiveStatus::TimedOut: return Wait::TimedOut;
-    case TcpSocket::ReceiveStatus::Failed: return Wait::Failed;
+  TcpSocket::IoStatus status = socket_.Receive(scratch, scratch_size, &received);
+  if (status == TcpSocket::IoStatus::WouldBlock) return;
+  if (phase_ == Phase::Draining) {
+    drained_ += received;
+    if (status != TcpSocket::IoStatus::Done || drained_ >= kDrainLimitBytes) phase_ = Phase::Done;
+    return;
   }
-  return Wait::Failed;
-}
-
-bool HttpConnection::ReadHead(std::string* error) {
-  Clock::time_point deadline = Clock::now() + kHeadDeadline;
-  while (reader_.stage() == HttpRequestReader::Stage::Head) {
-    int timeout = std::min(kIoTimeoutMs, MillisecondsUntil(deadline));
-    if (timeout == 0 || ReceiveInto(timeout) != Wait::Data) {
-      if (error) *error = "Client disconnected before sending complete headers";
-      return false;
-    }
+  if (phase_ != Phase::Head && phase_ != Phase::Body) return;
+  if (status != TcpSocket::IoStatus::Done) {
+    FailRequest(phase_ == Phase::Head ? kHeadsNotIn : kBodyNotIn, 400, now);
+    return;
   }
-  if (reader_.stage() == HttpRequestReader::Stage::Failed) {
-    if (error) *error = reader_.error();
-    return false;
-  }
-  return true;
-}
-
-bool HttpConnection::ReadBody(std::string* error) {
-  while (reader_.stage() == HttpRequestReader::Stage::Body) {
-    if (ReceiveInto(kIoTimeoutMs) != Wait::Data) {
-      if (error) *error = "Client disconnected before sending complete body";
-      return false;
-    }
-  }
-  return reader_.stage() == HttpRequestReader::Stage::Complete;
-}
-
-void HttpConnection::SkipBody() {
-  if (reader_.stage() == HttpRequestReader::Stage::Body) reader_.request().body_skipped = true;
-}
-
-void HttpConnection::SendAll(const std::string& bytes) {
-  size_t sent = 0;
-  while (sent < bytes.size()) {
-    long count = socket_.Send(bytes.data() + sent, bytes.size() - sent);
-    if (count <= 0) return;
-    sent += static_cast<size_t>(count);
+  last_progress_ = now;
+  switch (reader_.Add(std::string_view(scratch, received))) {
+    case HttpRequestReader::Stage::Failed:
+      FailRequest(reader_.error(), reader_.failure_status(), now);
+      return;
+    case HttpRequestReader::Stage::Head:
+      return;
+    case HttpRequestReader::Stage::Body:
+      if (phase_ == Phase::Head) phase_ = Phase::Verdict;
+      return;
+    case HttpRequestReader::Stage::Complete:
+      phase_ = phase_ == Phase::Head ? Phase::Verdict : Phase::Handling;
+      input_complete_ = phase_ == Phase::Handling;
+      return;
   }
 }
 
-void HttpConnection::Send(const HttpResponse& response) {
-  SendAll(SerializeResponseHead(response));
-  SendAll(response.body);
-}
-
-void HttpConnection::End() {
+void HttpConnection::ReadBody(HttpHeadVerdict verdict, Clock::time_point now) {
+  verdict_ = std::move(verdict);
   if (reader_.stage() == HttpRequestReader::Stage::Complete) {
+    input_complete_ = true;
+    phase_ = Phase::Handling;
+    return;
+  }
+  phase_ = Phase::Body;
+  phase_started_ = now;
+  last_progress_ = now;
+}
+
+void HttpConnection::SkipBody(HttpHeadVerdict verdict) {
+  verdict_ = std::move(verdict);
+  input_complete_ = reader_.stage() == HttpRequestReader::Stage::Complete;
+  if (!input_complete_) reader_.SkipBody();
+  phase_ = Phase::Handling;
+}
+
+HttpRequest HttpConnection::TakeRequest() {
+  HttpRequest request = std::move(reader_.request());
+  reader_ = HttpRequestReader();
+  return request;
+}
+
+void HttpConnection::Resume(Clock::time_point now) {
+  paused_ = false;
+  last_progress_ = now;
+}
+
+void HttpConnection::FailRequest(const std::string& message, int status, Clock::time_point now) {
+  Reply(MakeJsonErrorResponse(status, "invalid_http_request",
+                              message.empty() ? "Request parsing failed" : message,
+                              JsonValue::MakeObject()),
+        now);
+}
+
+void HttpConnection::Reply(HttpResponse response, Clock::time_point now) {
+  if (phase_ == Phase::Sending || phase_ == Phase::Draining || phase_ == Phase::Done) return;
+  // What the client sent is not needed any more.
+  reader_ = HttpRequestReader();
+  paused_ = false;
+  reply_head_ = SerializeResponseHead(response);
+  reply_body_ = std::move(response.body);
+  reply_sent_ = 0;
+  phase_ = Phase::Sending;
+  phase_started_ = now;
+  last_progress_ = now;
+  Send(now);
+}
+
+void HttpConnection::Send(Clock::time_point now) {
+  if (phase_ != Phase::Sending) return;
+  std::string_view head = reply_head_;
+  std::string_view body = reply_body_;
+  size_t head_left = reply_sent_ < head.size() ? head.size() - reply_sent_ : 0;
+  std::string_view first = head.substr(head.size() - head_left);
+  std::string_view second = body.substr(reply_sent_ - (head.size() - head_left));
+  size_t sent = 0;
+  switch (socket_.Send(first, second, &sent)) {
+    case TcpSocket::IoStatus::WouldBlock:
+      return;
+    case TcpSocket::IoStatus::Closed:
+    case TcpSocket::IoStatus::Failed:
+      phase_ = Phase::Done;
+      return;
+    case TcpSocket::IoStatus::Done:
+      break;
+  }
+  reply_sent_ += sent;
+  if (sent > 0) last_progress_ = now;
+  if (reply_sent_ == head.size() + body.size()) FinishReply(now);
+}
+
+void HttpConnection::FinishReply(Clock::time_point now) {
+  std::string().swap(reply_head_);
+  std::string().swap(reply_body_);
+  if (input_complete_) {
     socket_.ShutdownBoth();
-  } else {
-    socket_.ShutdownSend();
-    Clock::time_point deadline = Clock::now() + kDrainDeadline;
-    char chunk[16384];
-    size_t drained = 0;
-    size_t received = 0;
-    while (drained < kDrainLimitBytes) {
-      int timeout = MillisecondsUntil(deadline);
-      if (timeout == 0 ||
-          socket_.Receive(chunk, sizeof chunk, timeout, &received) != TcpSocket::ReceiveStatus::Data) {
-        break;
-      }
-      drained += received;
-    }
+    phase_ = Phase::Done;
+    return;
+  }
+  socket_.ShutdownSend();
+  phase_ = Phase::Draining;
+  phase_started_ = now;
+}
+
+void HttpConnection::Expire(Clock::time_point now) {
+  switch (phase_) {
+    case Phase::Head:
+      FailRequest(kHeadsNotIn, 400, now);
+      return;
+    case Phase::Body:
+      FailRequest(kBodyNotIn, 400, now);
+      return;
+    case Phase::Sending:
+    case Phase::Draining:
+      phase_ = Phase::Done;
+      return;
+    case Phase::Verdict:
+    case Phase::Handling:
+    case Phase::Done:
+      return;
   }
 }
 

@@ -1,54 +1,97 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 
 #include "platform/tcp_socket.h"
 #include "server/http_message.h"
+#include "server/http_request_handler.h"
 #include "server/http_request_reader.h"
 
 namespace zennic {
 
-// One accepted connection carrying exactly one request and one reply. The head and the body
-// are read in two steps, so a request refused on its head never has its body buffered.
+// One accepted connection as the server's event loop drives it: it reads one request, waits
+// while a handler works on it, sends the reply and closes. It never blocks: the loop calls it
+// when its socket is ready and when its deadline has passed.
 class HttpConnection {
  public:
-  // How long one receive or send may wait.
-  static constexpr int kIoTimeoutMs = 2000;
-  // A client that trickles its head byte by byte cannot hold a connection longer than this.
+  using Clock = std::chrono::steady_clock;
+
+  enum class Phase {
+    Head,      // reading the head
+    Verdict,   // the head is in; the server decides what comes of it
+    Body,      // reading the body the handler asked for
+    Handling,  // the whole request is with a handler; nothing is read meanwhile
+    Sending,   // sending the reply
+    Draining,  // the reply is out but the client was still sending: closing now would reset
+               // the connection before the client had read the reply
+    Done,      // to be closed
+  };
+
+  // How long a client may stay silent while it sends its request or takes the reply.
+  static constexpr std::chrono::milliseconds kIdleTimeout{2000};
+  // Whole-phase limits, so a client trickling a byte at a time cannot hold a connection.
   static constexpr std::chrono::milliseconds kHeadDeadline{10000};
+  static constexpr std::chrono::milliseconds kBodyDeadline{30000};
+  static constexpr std::chrono::milliseconds kSendDeadline{60000};
+  static constexpr std::chrono::milliseconds kDrainDeadline{1000};
+  static constexpr size_t kDrainLimitBytes = 1 << 20;
 
-  // The socket stays the caller's: it closes it after End, which lets another thread shut it
-  // down meanwhile to cut a waiting connection short.
-  explicit HttpConnection(TcpSocket& socket);
+  HttpConnection(TcpSocket socket, Clock::time_point now);
 
-  // Reads up to the end of the head; the request then holds method, path and headers.
-  bool ReadHead(std::string* error);
-  // Reads the announced body into the request.
-  bool ReadBody(std::string* error);
-  // Leaves the announced body unread and marks the request so.
-  void SkipBody();
+  Phase phase() const { return phase_; }
+  const TcpSocket& socket() const { return socket_; }
   const HttpRequest& request() const { return reader_.request(); }
-  size_t body_length() const { return reader_.body_length(); }
-  // The status for a request that could not be read: 400, or 501 for what is not implemented.
-  int failure_status() const {
-    return reader_.stage() == HttpRequestReader::Stage::Failed ? reader_.failure_status() : 400;
-  }
+  size_t announced_body_length() const { return reader_.body_length(); }
+  // Memory the request holds so far.
+  size_t buffered_bytes() const { return reader_.buffered_bytes(); }
+  // By when the phase must move on; Expire is due after it.
+  Clock::time_point deadline() const;
 
-  // Sends the reply; a peer that has gone simply ends the sending.
-  void Send(const HttpResponse& response);
-  // Shuts the connection down. When the client may still be sending (a body left unread),
-  // what it sends is read and dropped for a moment first: closing with unread bytes would
-  // reset the connection and could destroy the reply before the client has read it.
-  void End();
+  // Head, Body or Draining: takes what the socket holds. A request that cannot be read, or
+  // whose client went away, is answered here.
+  void Receive(char* scratch, size_t scratch_size, Clock::time_point now);
+  // Verdict: reads the body the handler asked for (phase Body, or Handling once it is in).
+  void ReadBody(HttpHeadVerdict verdict, Clock::time_point now);
+  // Verdict: leaves the body unread and marks the request so (phase Handling).
+  void SkipBody(HttpHeadVerdict verdict);
+  // Handling: the request and its head's verdict go to a handler's thread.
+  HttpRequest TakeRequest();
+  HttpHeadVerdict TakeVerdict() { return std::move(verdict_); }
+  // Stops reading a body while the server holds too much, without the silence counting
+  // against the client; Resume reads on.
+  void Pause() { paused_ = true; }
+  void Resume(Clock::time_point now);
+  bool paused() const { return paused_; }
+  // The reply, from any phase before Sending; sending starts at once.
+  void Reply(HttpResponse response, Clock::time_point now);
+  // Sending: sends what the socket takes.
+  void Send(Clock::time_point now);
+  // After the deadline: a request not yet in is answered 400; a reply that makes no progress,
+  // or a drain, ends.
+  void Expire(Clock::time_point now);
+  // Ends the connection at once, whatever its phase.
+  void Abort() { phase_ = Phase::Done; }
 
  private:
-  enum class Wait { Data, Closed, TimedOut, Failed };
-  Wait ReceiveInto(int timeout_ms);
-  void SendAll(const std::string& bytes);
+  void FailRequest(const std::string& message, int status, Clock::time_point now);
+  void FinishReply(Clock::time_point now);
 
-  TcpSocket& socket_;
+  TcpSocket socket_;
+  Phase phase_ = Phase::Head;
   HttpRequestReader reader_;
+  HttpHeadVerdict verdict_;
+  bool paused_ = false;
+  // Whether the client's input was read to its end; if not, the close drains it first.
+  bool input_complete_ = false;
+  std::string reply_head_;
+  std::string reply_body_;
+  size_t reply_sent_ = 0;
+  size_t drained_ = 0;
+  Clock::time_point phase_started_;
+  Clock::time_point accepted_;
+  Clock::time_point last_progress_;
 };
 
 }  // namespace zennic

@@ -152,6 +152,11 @@ void HttpRequestReader::TakeBodyBytes(std::string_view bytes) {
   if (request_.body.size() == body_length_) stage_ = Stage::Complete;
 }
 
+void HttpRequestReader::SkipBody() {
+  std::string().swap(request_.body);
+  request_.body_skipped = true;
+}
+
 void HttpRequestReader::Fail(std::string message, int status) {
   stage_ = Stage::Failed;
   error_ = std::move(message);

@@ -34,6 +34,10 @@ class HttpRequestReader {
   HttpRequest& request() { return request_; }
   // The announced body length (0 without a Content-Length header).
   size_t body_length() const { return body_length_; }
+  // Memory held for the request so far.
+  size_t buffered_bytes() const { return head_buffer_.capacity() + request_.body.capacity(); }
+  // Leaves the announced body unread: drops what arrived of it and marks the request so.
+  void SkipBody();
 
  private:
   void FinishHead(size_t head_length);

@@ -64,6 +64,17 @@ HttpReply HttpTestClient::Send(const std::string& method, const std::string& tar
   return Exchange(request);
 }
 
+int ConnectToLoopback(uint16_t port) {
+  int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (handle < 0) throw std::runtime_error("socket() failed");
+  sockaddr_in address = Loopback(port);
+  if (::connect(handle, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(handle);
+    throw std::runtime_error("connect() failed");
+  }
+  return handle;
+}
+
 HttpReply ParseHttpReply(const std::string& raw) {
   HttpReply reply;
   reply.raw = raw;

@@ -37,6 +37,10 @@ class HttpTestClient {
 
 HttpReply ParseHttpReply(const std::string& raw);
 
+// A connected socket to 127.0.0.1:`port`, for tests that drive a connection byte by byte; the
+// caller closes it.
+int ConnectToLoopback(uint16_t port);
+
 // A TCP port on 127.0.0.1 that was free a moment ago.
 uint16_t FindFreeLoopbackPort();
 
