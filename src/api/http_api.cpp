@@ -2,7 +2,10 @@
 
 #include <filesystem>
 
+#include "engine/mixer_engine.h"
 #include "model/runtime_state.h"
+#include "model/text.h"
+#include "platform/folder_opener.h"
 #include "server/json_envelope.h"
 #include "server/session_cookie.h"
 
@@ -18,7 +21,39 @@ HttpResponse Refusal(int status, const std::string& code, const std::string& mes
 
 }  // namespace
 
-HttpApi::HttpApi(HttpApiConfig config) : config_(std::move(config)) {}
+HttpResponse AudioSetupRequiredResponse(const std::string& message) {
+  JsonValue body = JsonValue::MakeObject();
+  body["ok"] = false;
+  body["setup_required"] = true;
+  body["code"] = "audio_setup_required";
+  body["message"] = message;
+  body["error"] = message;
+  body["details"] = JsonValue::MakeObject();
+  return SetJsonBody(409, body);
+}
+
+JsonValue BuildStringArrayJson(const std::vector<std::string>& texts) {
+  JsonValue array = JsonValue::MakeArray();
+  for (const std::string& text : texts) array.PushBack(text);
+  return array;
+}
+
+bool OpenFolderInExplorer(const std::string& folder, std::string* error) {
+  auto fail = [error](const char* text) {
+    if (error != nullptr) *error = text;
+    return false;
+  };
+  if (folder.empty()) return fail("Audio folder is not configured");
+  if (!OpenFolderInFileManager(Utf8ToPath(folder), nullptr)) {
+    return fail("Windows Explorer could not open the selected folder");
+  }
+  if (error != nullptr) error->clear();
+  return true;
+}
+
+HttpApi::HttpApi(HttpApiConfig config) : config_(std::move(config)) {
+  RegisterDeviceListRoute();
+}
 
 uint16_t HttpApi::ServerPort() const {
   uint16_t port = config_.server_port ? config_.server_port() : 0;
@@ -101,6 +136,15 @@ HttpResponse HttpApi::Dispatch(const std::string& path, const JsonValue& body) {
   } catch (...) {
     return ExceptionResponse(std::current_exception());
   }
+}
+
+bool HttpApi::EnumerateDevices(MixerDeviceList* devices, bool* enumerated, std::string* error) {
+  *devices = MixerDeviceList{};
+  *enumerated = true;
+  if (config_.device_enumeration) return config_.device_enumeration(devices, error);
+  if (config_.mixer_engine != nullptr) return config_.mixer_engine->ListDevices(devices, error);
+  *enumerated = false;
+  return true;
 }
 
 HttpResponse HttpApi::HandlerExceptionResponse(const std::string& message) {

@@ -2,28 +2,71 @@
 
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "api/last_self_test_outcome.h"
 #include "model/json_value.h"
+#include "platform/known_folders.h"
 #include "server/http_message.h"
 #include "server/http_request_handler.h"
 
 namespace zennic {
 
+class AnalyzerService;
+class ConverterService;
+class KeyBindingService;
+class MixerEngine;
+class ProfileService;
 class RuntimeState;
+class SoundInboxService;
+class UpdateService;
+class WindowsAudioManager;
+struct MixerDeviceList;
 
-// What the API works with; filled by the host and taken over by the API.
+// A native file or folder dialog: true once it ran to an end, chosen or cancelled.
+using PickerFunction =
+    std::function<bool(const std::filesystem::path& initial_folder, std::filesystem::path* chosen,
+                       bool* cancelled, std::string* error)>;
+// Shows a folder (UTF-8) to the user.
+using FolderOpenerFunction = std::function<bool(const std::string& folder, std::string* error)>;
+using KnownFolderFunction = std::function<std::filesystem::path(KnownFolder folder)>;
+using DeviceEnumerationFunction = std::function<bool(MixerDeviceList* devices, std::string* error)>;
+
+// What the API works with; filled by the host and taken over by the API. A service left null
+// is answered by its handlers with their "*_unavailable" code; an empty function means the
+// real service or system facility.
 struct HttpApiConfig {
   RuntimeState* runtime_state = nullptr;
+  KeyBindingService* key_binding_service = nullptr;
+  ProfileService* profile_service = nullptr;
   std::string session_cookie_name;
+  AnalyzerService* analyzer = nullptr;
+  ConverterService* converter = nullptr;
+  MixerEngine* mixer_engine = nullptr;
+  WindowsAudioManager* windows_audio_manager = nullptr;
   // The port the server really listens on; empty or 0 means 5000.
   std::function<uint16_t()> server_port;
+  PickerFunction folder_picker;
+  FolderOpenerFunction folder_opener;
+  PickerFunction audio_file_picker;
+  UpdateService* update_service = nullptr;
+  SoundInboxService* sound_inbox_service = nullptr;
+  KnownFolderFunction known_folder;
+  DeviceEnumerationFunction device_enumeration;
 };
+
+// 409 "audio_setup_required" with "setup_required": true, for the web client's setup prompt.
+HttpResponse AudioSetupRequiredResponse(const std::string& message);
+JsonValue BuildStringArrayJson(const std::vector<std::string>& texts);
+// Shows the folder in the desktop's file manager.
+bool OpenFolderInExplorer(const std::string& folder, std::string* error);
 
 // Answers every request under "/api/mixer/": the gates in a fixed order (method, runtime
 // state, Origin and Referer, session cookie, JSON body), then an exact-path dispatch. Every
@@ -68,9 +111,22 @@ class HttpApi : public HttpRequestHandler {
   uint16_t ServerPort() const;
   HttpResponse Dispatch(const std::string& path, const JsonValue& body);
 
+  // Each family of routes enters its paths into the table.
+  void RegisterDeviceListRoute();
+
+  HttpResponse HandleDevices();
+
+  // With the configured enumeration function, else the engine's; `enumerated` is false when
+  // neither exists (the lists are then empty).
+  bool EnumerateDevices(MixerDeviceList* devices, bool* enumerated, std::string* error);
+
   HttpApiConfig config_;
   // Exact paths; each family of routes adds its own.
   std::map<std::string, RouteHandler, std::less<>> routes_;
+  // Held for the whole run of every route that changes the audio set-up (mixer start and stop,
+  // the setup check and its fixes, the restores), so none of them overlap.
+  std::mutex audio_mutex_;
+  LastSelfTestOutcome last_self_test_;  // guarded by audio_mutex_
 };
 
 }  // namespace zennic

@@ -109,7 +109,14 @@ bool AppHost::StartWebServer(std::string* error) {
 
   HttpApiConfig api_config;
   api_config.runtime_state = runtime_state_.get();
+  api_config.key_binding_service = key_binding_service_.get();
+  api_config.profile_service = profile_service_.get();
   api_config.session_cookie_name = kSessionCookieName;
+  api_config.analyzer = analyzer_.get();
+  api_config.converter = converter_.get();
+  api_config.mixer_engine = mixer_engine_.get();
+  api_config.windows_audio_manager = windows_audio_manager_.get();
+  api_config.sound_inbox_service = sound_inbox_service_.get();
   api_config.server_port = [this] { return effective_http_port_.load(); };
   http_api_ = std::make_unique<HttpApi>(std::move(api_config));
 

@@ -68,8 +68,9 @@ bool IsPhysicalOutputName(const std::string& name) {
 
 const MixerDeviceInfo* FindMixerDeviceByName(const std::vector<MixerDeviceInfo>& devices,
                                              const std::string& name) {
-  if (name.empty()) return nullptr;
   std::string key = NormalizeChoiceKey(name);
+  // A blank name must not match a device whose name is blank too.
+  if (key.empty()) return nullptr;
   return FirstWhere(devices, [&key](const MixerDeviceInfo& device) {
     return NormalizeChoiceKey(device.name) == key;
   });

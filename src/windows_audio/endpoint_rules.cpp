@@ -32,6 +32,14 @@ bool HasCableOutputNamePrefix(const std::string& name) {
   return StartsWith(NormalizeChoiceKey(name), "cableout");
 }
 
+bool IsCableInputDeviceName(const std::string& name) {
+  return HasCableInputNamePrefix(name) && !HasCableOutputNamePrefix(name);
+}
+
+bool IsCableOutputDeviceName(const std::string& name) {
+  return HasCableOutputNamePrefix(name) && !HasCableInputNamePrefix(name);
+}
+
 bool IsVirtualCableDeviceName(const std::string& name) {
   return HasCableInputNamePrefix(name) || HasCableOutputNamePrefix(name) ||
          Contains(NormalizeChoiceKey(name), "vbaudiovirtualcable");

@@ -14,6 +14,9 @@ namespace zennic {
 bool HasCableInputNamePrefix(const std::string& name);
 // "CABLE Output", "CABLE Out 16 Ch": the cable's recording side.
 bool HasCableOutputNamePrefix(const std::string& name);
+// The setup check's names: one side of the cable and not the other.
+bool IsCableInputDeviceName(const std::string& name);
+bool IsCableOutputDeviceName(const std::string& name);
 // Either side of the cable, or any endpoint of the cable's maker.
 bool IsVirtualCableDeviceName(const std::string& name);
 // A name that can stand for a real device: not empty, not the cable.

@@ -1,0 +1,89 @@
+#include "api/device_lookups.h"
+
+#include "engine/mixer_device_choice.h"
+#include "model/runtime_state.h"
+#include "model/text.h"
+#include "windows_audio/endpoint_rules.h"
+
+namespace zennic {
+namespace {
+
+std::optional<MixerDeviceInfo> FirstWithIdAndName(const std::vector<MixerDeviceInfo>& devices,
+                                                  const std::string& id,
+                                                  bool (*name_test)(const std::string&)) {
+  for (const MixerDeviceInfo& device : devices) {
+    if (device.id == id && name_test(device.name)) return device;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<MixerDeviceInfo> FindDevice(const std::vector<MixerDeviceInfo>& devices,
+                                          std::optional<int32_t> index, const std::string& name) {
+  if (index) {
+    for (const MixerDeviceInfo& device : devices) {
+      if (device.index == *index) return device;
+    }
+  }
+  const MixerDeviceInfo* named = FindMixerDeviceByName(devices, name);
+  return named != nullptr ? std::optional<MixerDeviceInfo>(*named) : std::nullopt;
+}
+
+std::optional<int32_t> FindDeviceByName(const std::vector<MixerDeviceInfo>& devices,
+                                        const std::string& name) {
+  const MixerDeviceInfo* named = FindMixerDeviceByName(devices, name);
+  return named != nullptr ? std::optional<int32_t>(named->index) : std::nullopt;
+}
+
+std::string EndpointNameForRole(const std::vector<AudioRoleEndpoint>& endpoints, AudioFlow flow) {
+  return flow == AudioFlow::kRender ? DefaultsOutputName(endpoints) : DefaultsInputName(endpoints);
+}
+
+std::optional<AudioEndpointInfo> FindVerifiedCablePlayback(
+    const std::vector<AudioEndpointInfo>& endpoints, const MixerSettings& settings) {
+  for (const AudioEndpointInfo& endpoint : endpoints) {
+    if (endpoint.id == settings.verified_game_voice_output_id &&
+        IsCableInputDeviceName(endpoint.name)) {
+      return endpoint;
+    }
+  }
+  return std::nullopt;
+}
+
+bool HasCableRecordingDevice(const std::vector<MixerDeviceInfo>& devices,
+                             const std::string& endpoint_id) {
+  return FirstWithIdAndName(devices, endpoint_id, IsCableOutputDeviceName).has_value();
+}
+
+StoredCableDevices FindStoredCableDevices(const MixerDeviceList& devices,
+                                          const LastSelfTestOutcome& outcome) {
+  return {FirstWithIdAndName(devices.outputs, outcome.tested_playback_id, IsCableInputDeviceName),
+          FirstWithIdAndName(devices.inputs, outcome.matching_recording_id,
+                             IsCableOutputDeviceName)};
+}
+
+bool IsCableDeviceName(const std::string& name) {
+  return HasCableInputNamePrefix(name) || HasCableOutputNamePrefix(name);
+}
+
+bool IsVerifiedVoicePathUsable(const MixerSettings& settings) {
+  return settings.audio_management_enabled && settings.audio_management_consent_granted &&
+         !settings.verified_game_voice_output_id.empty() &&
+         !settings.verified_game_voice_input_id.empty() &&
+         IsCableInputDeviceName(settings.verified_game_voice_output_name) &&
+         IsCableOutputDeviceName(settings.verified_game_voice_input_name) &&
+         NormalizeChoiceKey(settings.out_name) ==
+             NormalizeChoiceKey(settings.verified_game_voice_output_name);
+}
+
+AudioRouteMonitorContext VoicePathStateOf(const RuntimeSnapshot& snapshot) {
+  AudioRouteMonitorContext context;
+  context.mixer_running = snapshot.mixer_running;
+  context.cable_verified = IsVerifiedVoicePathUsable(snapshot.settings);
+  context.verified_cable_id = snapshot.settings.verified_game_voice_input_id;
+  context.verified_cable_name = snapshot.settings.verified_game_voice_input_name;
+  return context;
+}
+
+}  // namespace zennic

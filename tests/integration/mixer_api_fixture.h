@@ -1,0 +1,49 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "model/json_value.h"
+#include "platform/audio_system.h"
+#include "support/private_audio_server.h"
+#include "support/program_process.h"
+#include "support/temp_folder.h"
+
+namespace zennic::testing {
+
+// The built program on a private audio server of the test's own, reached over HTTP the way
+// the web client reaches it: with the page's session cookie.
+class MixerApiFixture : public ::testing::Test {
+ protected:
+  struct Reply {
+    int status = 0;
+    JsonValue body;
+    std::string raw;
+  };
+
+  std::filesystem::path DataFolder() const { return folder_ / "data/Ruzerad"; }
+  std::filesystem::path SettingsFile() const { return DataFolder() / "settings.json"; }
+
+  // The settings the program starts with; `members` are set over a free port.
+  void WriteSettings(const JsonValue& members = JsonValue::MakeObject());
+  // Settings with the cable pair that the setup check verifies, and consent given.
+  JsonValue VerifiedPairSettings() const;
+  // The id the audio system gives the endpoint of that name.
+  std::string EndpointId(AudioFlow flow, const std::string& name) const;
+
+  void StartProgram();
+  Reply Post(const std::string& path, const std::string& body = "") const;
+  // SIGTERM; the program must end cleanly.
+  void StopProgram();
+
+  PrivateAudioServer audio_;
+  TempFolder folder_;
+  ProgramProcess::Options options_ = IsolatedProgramOptions(folder_.path());
+  std::unique_ptr<ProgramProcess> program_;
+  uint16_t port_ = 0;
+  std::string cookie_;
+};
+
+}  // namespace zennic::testing

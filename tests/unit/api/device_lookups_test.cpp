@@ -1,0 +1,127 @@
+// The lookups the handlers share: devices by index or name, and when the verified cable pair
+// still stands.
+
+#include "api/device_lookups.h"
+
+#include <gtest/gtest.h>
+
+#include "model/runtime_state.h"
+
+namespace zennic {
+namespace {
+
+const std::vector<MixerDeviceInfo> kInputs = {
+    {0, "Microphone (USB)", "in:usb"},
+    {1, "", "in:blank"},
+    {3, "CABLE Output", "in:cable"},
+};
+
+TEST(DeviceLookups, AnIndexWinsAndANameMatchesWithoutCaseOrSpaces) {
+  struct Case {
+    std::optional<int32_t> index;
+    std::string name;
+    std::optional<std::string> found_id;
+  };
+  const Case cases[] = {
+      {3, "Microphone (USB)", "in:cable"},  // the index wins over the name
+      {7, "microphone(usb)", "in:usb"},     // no device 7: the name decides
+      {std::nullopt, "  MICROPHONE  (usb) ", "in:usb"},
+      {std::nullopt, "", std::nullopt},     // not even the device without a name
+      {std::nullopt, " \t", std::nullopt},
+      {std::nullopt, "Speakers", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    std::optional<MixerDeviceInfo> found = FindDevice(kInputs, c.index, c.name);
+    EXPECT_EQ(found ? std::optional<std::string>(found->id) : std::nullopt, c.found_id)
+        << c.name;
+  }
+  EXPECT_EQ(FindDeviceByName(kInputs, "cable  output"), 3);
+  EXPECT_EQ(FindDeviceByName(kInputs, " "), std::nullopt);
+}
+
+TEST(DeviceLookups, TheConsoleDefaultNamesTheFlowElseAnyPresentRole) {
+  std::vector<AudioRoleEndpoint> defaults = {
+      {AudioFlow::kRender, AudioRole::kConsole, "r1", "Speakers", true},
+      {AudioFlow::kCapture, AudioRole::kConsole, "c1", "Microphone", false},
+      {AudioFlow::kCapture, AudioRole::kCommunications, "c3", "Headset", true},
+  };
+  EXPECT_EQ(EndpointNameForRole(defaults, AudioFlow::kRender), "Speakers");
+  EXPECT_EQ(EndpointNameForRole(defaults, AudioFlow::kCapture), "Headset");
+  EXPECT_EQ(EndpointNameForRole({}, AudioFlow::kCapture), "");
+}
+
+MixerSettings VerifiedSettings() {
+  MixerSettings settings;
+  settings.audio_management_enabled = true;
+  settings.audio_management_consent_granted = true;
+  settings.out_name = "CABLE Input";
+  settings.verified_game_voice_output_id = "out:cable";
+  settings.verified_game_voice_output_name = "CABLE Input";
+  settings.verified_game_voice_input_id = "in:cable";
+  settings.verified_game_voice_input_name = "CABLE Output";
+  return settings;
+}
+
+TEST(DeviceLookups, TheVerifiedPathNeedsConsentBothCableSidesAndTheSameOutput) {
+  using Edit = void (*)(MixerSettings&);
+  const std::pair<const char*, Edit> cases[] = {
+      {"management off", [](MixerSettings& s) { s.audio_management_enabled = false; }},
+      {"no consent", [](MixerSettings& s) { s.audio_management_consent_granted = false; }},
+      {"no output id", [](MixerSettings& s) { s.verified_game_voice_output_id.clear(); }},
+      {"no input id", [](MixerSettings& s) { s.verified_game_voice_input_id.clear(); }},
+      {"sides swapped", [](MixerSettings& s) {
+         std::swap(s.verified_game_voice_output_name, s.verified_game_voice_input_name);
+       }},
+      {"16-channel output as playback",
+       [](MixerSettings& s) { s.verified_game_voice_output_name = "CABLE Out 16 Ch"; }},
+      {"another output chosen", [](MixerSettings& s) { s.out_name = "Speakers"; }},
+  };
+  EXPECT_TRUE(IsVerifiedVoicePathUsable(VerifiedSettings()));
+  MixerSettings respelled = VerifiedSettings();
+  respelled.out_name = " cable   INPUT";
+  EXPECT_TRUE(IsVerifiedVoicePathUsable(respelled));
+  for (const auto& [label, edit] : cases) {
+    MixerSettings settings = VerifiedSettings();
+    edit(settings);
+    EXPECT_FALSE(IsVerifiedVoicePathUsable(settings)) << label;
+  }
+
+  RuntimeSnapshot snapshot;
+  snapshot.settings = VerifiedSettings();
+  snapshot.mixer_running = true;
+  AudioRouteMonitorContext context = VoicePathStateOf(snapshot);
+  EXPECT_TRUE(context.mixer_running);
+  EXPECT_TRUE(context.cable_verified);
+  EXPECT_EQ(context.verified_cable_id, "in:cable");
+  EXPECT_EQ(context.verified_cable_name, "CABLE Output");
+}
+
+TEST(DeviceLookups, CableEndpointsCountOnlyWhileTheirIdAndNameBothStillFit) {
+  MixerSettings settings = VerifiedSettings();
+  EXPECT_TRUE(FindVerifiedCablePlayback({{AudioFlow::kRender, "out:cable", "CABLE Input"}},
+                                        settings));
+  EXPECT_FALSE(FindVerifiedCablePlayback({{AudioFlow::kRender, "out:cable", "Speakers"}},
+                                         settings))
+      << "renamed away from the cable";
+  EXPECT_FALSE(FindVerifiedCablePlayback({{AudioFlow::kRender, "out:other", "CABLE Input"}},
+                                         settings));
+
+  EXPECT_TRUE(HasCableRecordingDevice(kInputs, "in:cable"));
+  EXPECT_FALSE(HasCableRecordingDevice(kInputs, "in:usb"));
+
+  LastSelfTestOutcome outcome;
+  outcome.tested_playback_id = "out:cable";
+  outcome.matching_recording_id = "in:cable";
+  MixerDeviceList devices{kInputs, {{0, "CABLE In 16 Ch", "out:cable"}}, true};
+  StoredCableDevices stored = FindStoredCableDevices(devices, outcome);
+  ASSERT_TRUE(stored.playback && stored.recording);
+  EXPECT_EQ(stored.recording->index, 3);
+  devices.outputs[0].name = "Speakers";
+  EXPECT_FALSE(FindStoredCableDevices(devices, outcome).playback);
+
+  EXPECT_TRUE(IsCableDeviceName("cable out 16 ch"));
+  EXPECT_FALSE(IsCableDeviceName("My cable input"));
+}
+
+}  // namespace
+}  // namespace zennic
