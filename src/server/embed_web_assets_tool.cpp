@@ -1,13 +1,17 @@
-// Build tool: turns the web client's folder into a C++ source holding every file as an
-// embedded asset row. Usage: zennic_embed_web <web folder> <output .cpp>
+// Build tool: turns the web client's folder into a C++ source holding the asset table.
+// Usage: zennic_embed_web <web folder> <output .cpp>
 //
-// Pages are served at "/", "/play" and "/guide" (from index.html, play.html, guide.html);
-// every other file at "/assets/" + its path inside the folder.
+// The table's rows and their order are fixed below; a row whose source is not in the folder yet
+// is left out. A page script ("/assets/js/app.js", "/assets/play/play.js") is kept as pieces,
+// one per area of the page: the .js files of the folder named after the script (web/js/app/,
+// web/play/play/) and of web/shared/, joined in file-name order inside one function scope.
+// A file under web/ that no row uses fails the build, so nothing is shipped by accident.
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,23 +20,47 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr char kSharedPieces[] = "shared";
+
 struct Row {
   std::string url_path;
-  fs::path file;
+  std::string source;  // relative to the web folder: a file, or for a joined script its folder
+  bool joined = false;
 };
 
-std::string UrlPathFor(const std::string& relative) {
-  if (relative == "index.html") return "/";
-  if (relative == "play.html") return "/play";
-  if (relative == "guide.html") return "/guide";
-  return "/assets/" + relative;
+std::vector<Row> TableRows() {
+  std::vector<Row> rows = {
+      {"/", "index.html"},
+      {"/play", "play.html"},
+      {"/guide", "guide.html"},
+      {"/assets/css/app.css", "css/app.css"},
+      {"/assets/i18n/i18n.js", "i18n/i18n.js"},
+      {"/assets/js/app.js", "js/app", true},
+  };
+  for (const char* code : {"en", "de", "fr", "ko", "nl", "sv", "it", "es", "pt", "pt-BR", "hr", "pl", "cs",
+                           "sk", "ru", "zh-CN", "ja", "tr", "uk", "hu", "ro", "zh-TW", "da", "fi", "no",
+                           "el"}) {
+    rows.push_back({std::string("/assets/i18n/") + code + ".json", std::string("i18n/") + code + ".json"});
+  }
+  rows.push_back({"/assets/play/play.css", "play/play.css"});
+  rows.push_back({"/assets/play/play.js", "play/play", true});
+  rows.push_back({"/assets/guide/guide.css", "guide/guide.css"});
+  rows.push_back({"/assets/guide/guide.js", "guide/guide.js"});
+  for (const char* image :
+       {"steam/steam-menu-settings.png", "steam/steam-settings-in-game-tab.png",
+        "steam/steam-settings-enable-overlay.png", "steam/steam-settings-voice-tab.png",
+        "steam/steam-settings-voice-default-device.png", "images/windows-open-sound.svg",
+        "images/windows-cable-input.svg", "images/steam-overlay-enable.svg", "images/steam-overlay-open.svg",
+        "images/steam-overlay-browser.svg", "images/game-voice-cs2.svg", "images/game-voice-css.svg",
+        "images/game-voice-rust.svg", "images/game-voice-l4d.svg"}) {
+    rows.push_back({std::string("/assets/guide/") + image, std::string("guide/") + image});
+  }
+  return rows;
 }
 
-std::string StoredContentType(const fs::path& file) {
-  std::string extension = file.extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (extension == ".html") return "text/html; charset=utf-8";
+std::string StoredContentType(const std::string& url_path) {
+  if (url_path == "/" || url_path == "/play" || url_path == "/guide") return "text/html; charset=utf-8";
+  std::string extension = fs::path(url_path).extension().string();
   if (extension == ".css") return "text/css; charset=utf-8";
   if (extension == ".js") return "application/javascript; charset=utf-8";
   if (extension == ".png") return "image/png";
@@ -69,6 +97,42 @@ std::string ReadFile(const fs::path& file) {
   return content.str();
 }
 
+bool IsHidden(const std::string& relative) {
+  return relative.empty() || relative.front() == '.' || relative.find("/.") != std::string::npos;
+}
+
+// The .js files directly inside `folder`, as paths relative to the web folder.
+std::vector<std::string> PiecesIn(const fs::path& root, const std::string& folder) {
+  std::vector<std::string> pieces;
+  if (!fs::is_directory(root / folder)) return pieces;
+  for (const auto& entry : fs::directory_iterator(root / folder)) {
+    std::string relative = entry.path().lexically_relative(root).generic_string();
+    if (entry.is_regular_file() && entry.path().extension() == ".js" && !IsHidden(relative)) {
+      pieces.push_back(relative);
+    }
+  }
+  return pieces;
+}
+
+std::string JoinPieces(const fs::path& root, const std::string& folder, std::set<std::string>* used) {
+  std::vector<std::string> pieces = PiecesIn(root, folder);
+  if (pieces.empty()) return "";
+  for (const std::string& shared : PiecesIn(root, kSharedPieces)) pieces.push_back(shared);
+  std::sort(pieces.begin(), pieces.end(), [](const std::string& a, const std::string& b) {
+    std::string name_a = fs::path(a).filename().string();
+    std::string name_b = fs::path(b).filename().string();
+    return name_a != name_b ? name_a < name_b : a < b;
+  });
+  std::string script = "// Joined at build time from web/" + folder + "/ and web/" + kSharedPieces +
+                       "/.\n(function () {\n\"use strict\";\n";
+  for (const std::string& piece : pieces) {
+    used->insert(piece);
+    script += "\n// ---- " + piece + "\n" + ReadFile(root / piece);
+    if (script.back() != '\n') script += '\n';
+  }
+  return script + "})();\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,41 +141,46 @@ int main(int argc, char** argv) {
     return 2;
   }
   fs::path root = argv[1];
-  std::vector<Row> rows;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (!entry.is_regular_file()) continue;
-    std::string relative = entry.path().lexically_relative(root).generic_string();
-    if (relative.empty() || relative.front() == '.' || relative.find("/.") != std::string::npos) {
-      continue;
+  std::set<std::string> used;
+  std::vector<std::pair<std::string, std::string>> assets;  // url path, bytes
+  for (const Row& row : TableRows()) {
+    if (row.joined) {
+      std::string script = JoinPieces(root, row.source, &used);
+      if (!script.empty()) assets.emplace_back(row.url_path, script);
+    } else if (fs::is_regular_file(root / row.source)) {
+      used.insert(row.source);
+      assets.emplace_back(row.url_path, ReadFile(root / row.source));
     }
-    rows.push_back({UrlPathFor(relative), entry.path()});
   }
-  // Pages first, then the assets by path, so the table's order does not depend on the disk.
-  auto rank = [](const Row& row) { return row.url_path.rfind("/assets/", 0) == 0 ? 1 : 0; };
-  std::sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
-    return rank(a) != rank(b) ? rank(a) < rank(b) : a.url_path < b.url_path;
-  });
+  bool unused = false;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    std::string relative = entry.path().lexically_relative(root).generic_string();
+    if (!entry.is_regular_file() || IsHidden(relative) || used.contains(relative)) continue;
+    std::cerr << "zennic_embed_web: web/" << relative << " belongs to no row of the asset table\n";
+    unused = true;
+  }
+  if (unused) return 1;
 
   std::ostringstream out;
   out << "// Generated by zennic_embed_web from the web client's folder. Do not edit.\n"
       << "#include \"server/embedded_asset_table.h\"\n\nnamespace zennic {\nnamespace {\n\n";
-  for (size_t i = 0; i < rows.size(); ++i) {
-    out << "// " << rows[i].url_path << "\nconst char kAsset" << i << "[] =\n    ";
-    WriteLiteral(out, ReadFile(rows[i].file));
+  for (size_t i = 0; i < assets.size(); ++i) {
+    out << "// " << assets[i].first << "\nconst char kAsset" << i << "[] =\n    ";
+    WriteLiteral(out, assets[i].second);
     out << ";\n\n";
   }
-  if (rows.empty()) {
+  if (assets.empty()) {
     out << "}  // namespace\n\nextern const EmbeddedAsset* const kEmbeddedAssetRows = nullptr;\n";
   } else {
     out << "const EmbeddedAsset kRows[] = {\n";
-    for (size_t i = 0; i < rows.size(); ++i) {
-      out << "    {\"" << rows[i].url_path << "\", \"" << StoredContentType(rows[i].file)
-          << "\", true, reinterpret_cast<const unsigned char*>(kAsset" << i << "), sizeof(kAsset"
-          << i << ") - 1},\n";
+    for (size_t i = 0; i < assets.size(); ++i) {
+      out << "    {\"" << assets[i].first << "\", \"" << StoredContentType(assets[i].first)
+          << "\", true, reinterpret_cast<const unsigned char*>(kAsset" << i << "), sizeof(kAsset" << i
+          << ") - 1},\n";
     }
     out << "};\n\n}  // namespace\n\nextern const EmbeddedAsset* const kEmbeddedAssetRows = kRows;\n";
   }
-  out << "extern const size_t kEmbeddedAssetRowCount = " << rows.size() << ";\n\n}  // namespace zennic\n";
+  out << "extern const size_t kEmbeddedAssetRowCount = " << assets.size() << ";\n\n}  // namespace zennic\n";
 
   // Rewrite only on change, so an unchanged web client does not rebuild the program.
   fs::path output = argv[2];

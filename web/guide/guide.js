@@ -47,7 +47,13 @@
     return document.execCommand("copy") ? Promise.resolve() : Promise.reject(new Error("copy"));
   }
 
+  function guideT(key, params, fallback) {
+    return window.ZennicI18n ? window.ZennicI18n.t(key, params, fallback) : (fallback || "");
+  }
+
   document.addEventListener("DOMContentLoaded", function () {
+    // The guide keeps the stored language; a failed catalogue still leaves a working page.
+    if (window.ZennicI18n) window.ZennicI18n.init({ persist: false }).catch(function () {});
     showAddress();
     document.querySelectorAll("[data-guide-tab]").forEach(function (button) {
       button.addEventListener("click", function () {
@@ -62,8 +68,8 @@
     document.querySelectorAll("[data-copy-target]").forEach(function (button) {
       button.addEventListener("click", function () {
         copyField(document.getElementById(button.getAttribute("data-copy-target"))).then(
-          function () { setCopyStatus("Copied."); },
-          function () { setCopyStatus("Copy failed. Select the text and copy it by hand."); });
+          function () { setCopyStatus(guideT("guide.quick_copy.copy_status_copied", null, "Copied.")); },
+          function () { setCopyStatus(guideT("guide.quick_copy.copy_status_failed", null, "Copy failed.")); });
       });
     });
   });

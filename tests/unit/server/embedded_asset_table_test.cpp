@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
 #include "support/temp_folder.h"
@@ -9,36 +10,76 @@
 namespace zennic {
 namespace {
 
-std::string UrlPathFor(const std::string& relative) {
-  if (relative == "index.html") return "/";
-  if (relative == "play.html") return "/play";
-  if (relative == "guide.html") return "/guide";
-  return "/assets/" + relative;
+namespace fs = std::filesystem;
+
+const EmbeddedAsset* Row(const std::string& url) {
+  for (const EmbeddedAsset& asset : GetEmbeddedAssets()) {
+    if (url == asset.path) return &asset;
+  }
+  return nullptr;
 }
 
-TEST(EmbeddedAssets, EveryWebFileIsEmbeddedByteForByte) {
-  std::filesystem::path web = std::filesystem::path(ZENNIC_SOURCE_DIR) / "web";
-  std::set<std::string> expected;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(web)) {
+std::string Bytes(const EmbeddedAsset& row) {
+  return std::string(reinterpret_cast<const char*>(row.data), row.length);
+}
+
+size_t Position(const std::string& url) {
+  const auto& rows = GetEmbeddedAssets();
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (url == rows[i].path) return i;
+  }
+  return rows.size();
+}
+
+TEST(EmbeddedAssets, EveryWebFileIsServedOnceByteForByteOrAsAPieceOfItsPageScript) {
+  fs::path web = fs::path(ZENNIC_SOURCE_DIR) / "web";
+  const std::map<std::string, std::string> pages = {
+      {"index.html", "/"}, {"play.html", "/play"}, {"guide.html", "/guide"}};
+  for (const auto& entry : fs::recursive_directory_iterator(web)) {
     if (!entry.is_regular_file()) continue;
     std::string relative = entry.path().lexically_relative(web).generic_string();
-    std::string url = UrlPathFor(relative);
-    expected.insert(url);
-    const EmbeddedAsset* row = nullptr;
-    for (const EmbeddedAsset& asset : GetEmbeddedAssets()) {
-      if (url == asset.path) row = &asset;
-    }
-    ASSERT_NE(row, nullptr) << url;
     std::string bytes = testing::ReadFile(entry.path());
-    ASSERT_EQ(row->length, bytes.size()) << url;
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(row->data), row->length), bytes) << url;
+    bool app_piece = relative.starts_with("js/app/") || relative.starts_with("shared/");
+    bool play_piece = relative.starts_with("play/play/") || relative.starts_with("shared/");
+    if (app_piece || play_piece) {
+      for (const char* script : {"/assets/js/app.js", "/assets/play/play.js"}) {
+        if (std::string(script) == "/assets/js/app.js" ? !app_piece : !play_piece) continue;
+        const EmbeddedAsset* row = Row(script);
+        ASSERT_NE(row, nullptr) << script;
+        EXPECT_NE(Bytes(*row).find(bytes), std::string::npos) << relative << " is joined into " << script;
+      }
+      continue;
+    }
+    std::string url = pages.contains(relative) ? pages.at(relative) : "/assets/" + relative;
+    const EmbeddedAsset* row = Row(url);
+    ASSERT_NE(row, nullptr) << url;
+    EXPECT_EQ(Bytes(*row), bytes) << url;
     EXPECT_EQ(row->data[row->length], 0) << "data is NUL-terminated: " << url;
-    EXPECT_TRUE(row->no_store);
     EXPECT_TRUE(HasEmbeddedAsset(url));
   }
-  EXPECT_EQ(GetEmbeddedAssets().size(), expected.size());
+  std::set<std::string> paths;
+  for (const EmbeddedAsset& asset : GetEmbeddedAssets()) {
+    EXPECT_TRUE(paths.insert(asset.path).second) << "served twice: " << asset.path;
+    EXPECT_TRUE(asset.no_store) << asset.path;
+  }
   EXPECT_FALSE(HasEmbeddedAsset("/assets/missing.js"));
   EXPECT_FALSE(HasEmbeddedAsset(""));
+}
+
+TEST(EmbeddedAssets, PagesComeFirstAndTheCataloguesSitBetweenTheMainScriptAndQuickPlay) {
+  EXPECT_EQ(Position("/"), 0u);
+  EXPECT_EQ(Position("/play"), 1u);
+  EXPECT_EQ(Position("/guide"), 2u);
+  EXPECT_EQ(Position("/assets/i18n/en.json"), Position("/assets/js/app.js") + 1);
+  EXPECT_EQ(Position("/assets/play/play.css"), Position("/assets/i18n/el.json") + 1);
+  EXPECT_EQ(Position("/assets/i18n/el.json") - Position("/assets/i18n/en.json"), 25u);
+}
+
+TEST(EmbeddedAssets, APageScriptRunsInOneFunctionScopeWithItsPiecesInNameOrder) {
+  std::string app = Bytes(*Row("/assets/js/app.js"));
+  EXPECT_TRUE(app.find("(function () {") < app.find("// ---- js/app/10_transport.js"));
+  EXPECT_LT(app.find("// ---- shared/10_request_retry.js"), app.find("// ---- js/app/20_boot.js"));
+  EXPECT_TRUE(app.ends_with("})();\n"));
 }
 
 TEST(EmbeddedAssets, StoredTypesNameTheServedKindsAndLeaveTheRestToTheExtension) {

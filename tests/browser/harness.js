@@ -1,0 +1,136 @@
+// Browser test harness: the built program in a private data folder, Debian's chromium driven by
+// playwright-core, and a screenshot of the page for every failed test.
+"use strict";
+
+const { spawn } = require("node:child_process");
+const fs = require("node:fs");
+const os = require("node:os");
+const path = require("node:path");
+const test = require("node:test");
+
+let chromium;
+try {
+  ({ chromium } = require("playwright-core"));
+} catch (error) {
+  throw new Error("playwright-core is missing: run scripts/install-deps (" + error.message + ")");
+}
+
+const PROGRAM = process.env.ZENNIC_PROGRAM || path.resolve(__dirname, "../../build/ruzerad");
+const ARTIFACTS = process.env.ZENNIC_BROWSER_ARTIFACTS || path.resolve(__dirname, "../../build/browser-failures");
+const CHROMIUM = process.env.ZENNIC_CHROMIUM || "/usr/bin/chromium";
+// The network is closed here; without these chromium keeps dialling out and logging refusals.
+const CHROMIUM_ARGS = [
+  "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+  "--disable-background-networking", "--disable-component-update", "--disable-sync"
+];
+
+function waitForOutput(child, pattern, what) {
+  return new Promise((resolve, reject) => {
+    let seen = "";
+    const timer = setTimeout(() => done(new Error("the program did not log " + what + ":\n" + seen)), 15000);
+    function done(error, match) {
+      clearTimeout(timer);
+      child.stderr.off("data", onData);
+      child.off("exit", onExit);
+      if (error) reject(error); else resolve(match);
+    }
+    function onData(chunk) {
+      seen += chunk;
+      const match = seen.match(pattern);
+      if (match) done(null, match);
+    }
+    function onExit(code) {
+      done(new Error("the program ended with " + code + " before it logged " + what + ":\n" + seen));
+    }
+    child.stderr.on("data", onData);
+    child.on("exit", onExit);
+  });
+}
+
+// Starts the built program with its own data folder; resolves to {url, folder, stop}.
+async function startProgram() {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), "zennic-browser-"));
+  for (const sub of ["data/Ruzerad", "run", "home"]) fs.mkdirSync(path.join(folder, sub), { recursive: true });
+  // Any free port will do: a taken one makes the program move and log where it went.
+  const port = 20000 + Math.floor(Math.random() * 30000);
+  fs.writeFileSync(path.join(folder, "data/Ruzerad/settings.json"), JSON.stringify({ version: 3, server_port: port }));
+  const env = Object.assign({}, process.env, {
+    XDG_DATA_HOME: path.join(folder, "data"),
+    XDG_RUNTIME_DIR: path.join(folder, "run"),
+    HOME: path.join(folder, "home")
+  });
+  delete env.XDG_CONFIG_HOME;
+  const child = spawn(PROGRAM, [], { env, stdio: ["ignore", "ignore", "pipe"] });
+  child.stderr.setEncoding("utf8");
+  const listening = waitForOutput(child, /Web client listening at (http:\/\/127\.0\.0\.1:\d+)/, "its address");
+  const match = await listening;
+  return {
+    url: match[1],
+    folder,
+    async stop() {
+      if (child.exitCode === null) {
+        const exited = new Promise((resolve) => child.once("exit", resolve));
+        child.kill("SIGTERM");
+        await exited;
+      }
+      fs.rmSync(folder, { recursive: true, force: true });
+    }
+  };
+}
+
+function launchBrowser() {
+  return chromium.launch({ executablePath: CHROMIUM, headless: true, args: CHROMIUM_ARGS });
+}
+
+// One program and one browser for a whole test file; each test gets a fresh context and page.
+function useProgramAndBrowser() {
+  const shared = {};
+  test.before(async () => {
+    shared.program = await startProgram();
+    shared.browser = await launchBrowser();
+  });
+  test.after(async () => {
+    if (shared.browser) await shared.browser.close();
+    if (shared.program) await shared.program.stop();
+  });
+  return shared;
+}
+
+// A test with a new page; a failure leaves a screenshot named after the test.
+function browserTest(shared, name, body) {
+  test(name, async () => {
+    const context = await shared.browser.newContext();
+    const page = await context.newPage();
+    try {
+      await body(page, context);
+    } catch (error) {
+      fs.mkdirSync(ARTIFACTS, { recursive: true });
+      const file = path.join(ARTIFACTS, name.replace(/[^A-Za-z0-9]+/g, "_").slice(0, 120) + ".png");
+      await page.screenshot({ path: file, fullPage: true }).catch(() => {});
+      error.message += "\n(screenshot: " + file + ")";
+      throw error;
+    } finally {
+      await context.close();
+    }
+  });
+}
+
+// Answers every POST to an API route from a table of route -> JSON answer (or a function of the
+// request); other requests reach the program.
+async function stubApi(page, answers) {
+  await page.route("**/api/mixer/**", async (route) => {
+    const pathname = new URL(route.request().url()).pathname;
+    const answer = answers[pathname];
+    if (answer === undefined) return route.continue();
+    if (typeof answer === "function") return answer(route);
+    return route.fulfill({ status: 200, contentType: "application/json; charset=utf-8", body: JSON.stringify(answer) });
+  });
+}
+
+// The catalogue as the program serves it, so tests never repeat wording.
+async function servedCatalogue(shared, code) {
+  const response = await fetch(shared.program.url + "/assets/i18n/" + code + ".json");
+  return response.json();
+}
+
+module.exports = { useProgramAndBrowser, browserTest, stubApi, servedCatalogue };

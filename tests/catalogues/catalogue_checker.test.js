@@ -1,0 +1,65 @@
+// The catalogue checker passes on the shipped web client and catches each kind of broken
+// translation in a copy of it.
+"use strict";
+
+const assert = require("node:assert");
+const { execFileSync } = require("node:child_process");
+const fs = require("node:fs");
+const os = require("node:os");
+const path = require("node:path");
+const test = require("node:test");
+
+const ROOT = path.resolve(__dirname, "../..");
+const CHECKER = path.join(ROOT, "scripts/check-catalogues");
+
+function runChecker(web) {
+  try {
+    return { code: 0, output: execFileSync(CHECKER, [web], { encoding: "utf8", stdio: "pipe" }) };
+  } catch (error) {
+    return { code: error.status, output: String(error.stdout) + String(error.stderr) };
+  }
+}
+
+function editCatalogue(web, code, edit) {
+  const file = path.join(web, "i18n", code + ".json");
+  const catalogue = JSON.parse(fs.readFileSync(file, "utf8"));
+  edit(catalogue);
+  fs.writeFileSync(file, JSON.stringify(catalogue, null, 2));
+}
+
+test("the shipped catalogues pass and each language's English share is reported", () => {
+  const result = runChecker(path.join(ROOT, "web"));
+  assert.strictEqual(result.code, 0, result.output);
+  assert.match(result.output, /^de: \d+ of 903 texts \(\d+%\) still equal English$/m);
+});
+
+const BROKEN = [
+  ["a missing key", (web) => editCatalogue(web, "de", (c) => { delete c["errors.network_error"]; }),
+    /de\.json lacks errors\.network_error/],
+  ["a changed placeholder", (web) => editCatalogue(web, "fr", (c) => { c["errors.network_error"] = "Pas de réponse après {{tries}} essais."; }),
+    /fr\.json: errors\.network_error has placeholders \{tries\}, English \{attempts\}/],
+  ["an extra link", (web) => editCatalogue(web, "it", (c) => {
+    c["about.vb_cable_credit"] += " <a href=\"https://example.org/\">altro</a>";
+  }), /it\.json: about\.vb_cable_credit has markup/],
+  ["a key only a page knows", (web) => {
+    fs.appendFileSync(path.join(web, "play.html"), "<p data-i18n=\"play.not_in_catalogue\"></p>\n");
+  }, /play\.html names the key play\.not_in_catalogue/],
+  ["a family off its count", (web) => {
+    for (const code of ["en", "de"]) editCatalogue(web, code, (c) => { c["trim.extra_text"] = "Extra"; });
+  }, /family trim has 33 keys, expected 32/]
+];
+
+for (const [name, breakIt, expected] of BROKEN) {
+  test("a catalogue with " + name + " fails the check", () => {
+    const web = fs.mkdtempSync(path.join(os.tmpdir(), "zennic-catalogues-"));
+    try {
+      fs.cpSync(path.join(ROOT, "web"), web, { recursive: true });
+      breakIt(web);
+      const result = runChecker(web);
+      assert.strictEqual(result.code, 1, result.output);
+      assert.match(result.output, expected);
+    } finally {
+      fs.rmSync(web, { recursive: true, force: true });
+    }
+  });
+}
