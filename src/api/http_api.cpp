@@ -53,6 +53,7 @@ bool OpenFolderInExplorer(const std::string& folder, std::string* error) {
 
 HttpApi::HttpApi(HttpApiConfig config) : config_(std::move(config)) {
   RegisterDeviceListRoute();
+  RegisterSoundLibraryRoutes();
 }
 
 uint16_t HttpApi::ServerPort() const {
@@ -150,6 +151,19 @@ bool HttpApi::EnumerateDevices(MixerDeviceList* devices, bool* enumerated, std::
 HttpResponse HttpApi::HandlerExceptionResponse(const std::string& message) {
   return Refusal(500, "handler_exception",
                  message.empty() ? "The local request handler failed unexpectedly" : message);
+}
+
+HttpResponse HttpApi::ErrorResponse(int status, const std::string& code,
+                                    const std::string& message) {
+  return Refusal(status, code, message);
+}
+
+HttpResponse HttpApi::BinaryResponse(const std::string& content_type, std::string bytes) {
+  HttpResponse response;
+  response.headers["Content-Type"] = content_type;
+  response.headers["Cache-Control"] = "no-store";
+  response.body = std::move(bytes);
+  return response;
 }
 
 HttpResponse HttpApi::PathUnavailableResponse(const std::string& detail) {

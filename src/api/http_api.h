@@ -29,6 +29,7 @@ class SoundInboxService;
 class UpdateService;
 class WindowsAudioManager;
 struct MixerDeviceList;
+struct MixerSettings;
 
 // A native file or folder dialog: true once it ran to an end, chosen or cancelled.
 using PickerFunction =
@@ -80,6 +81,9 @@ class HttpApi : public HttpRequestHandler {
   static constexpr size_t kMaxTrimExportBodyBytes = 256 << 20;
 
   explicit HttpApi(HttpApiConfig config);
+  // Its routes hold on to it.
+  HttpApi(const HttpApi&) = delete;
+  HttpApi& operator=(const HttpApi&) = delete;
 
   // False when the path is not under "/api/mixer/" (the response is untouched); otherwise the
   // answer is in `response`. The gates and the dispatch in one step.
@@ -101,6 +105,15 @@ class HttpApi : public HttpRequestHandler {
   static HttpResponse HandlerExceptionResponse(const std::string& message);
   // 409 "path_unavailable".
   static HttpResponse PathUnavailableResponse(const std::string& detail);
+  // Any refusal: the envelope with the status, the code, the message and empty details.
+  static HttpResponse ErrorResponse(int status, const std::string& code,
+                                    const std::string& message);
+  // 200 with the bytes as they are, never cached.
+  static HttpResponse BinaryResponse(const std::string& content_type, std::string bytes);
+  // Proves by the file system's own resolution (links followed) that an existing path lies
+  // inside an existing root; `reason` says which of the two failed.
+  static bool ResolvePathInsideActiveRoot(const std::filesystem::path& path,
+                                          const std::filesystem::path& root, std::string* reason);
   // The answer for what a handler threw: a vanished file or folder is 409, anything else 500.
   static HttpResponse ExceptionResponse(std::exception_ptr thrown);
 
@@ -119,6 +132,22 @@ class HttpApi : public HttpRequestHandler {
   // With the configured enumeration function, else the engine's; `enumerated` is false when
   // neither exists (the lists are then empty).
   bool EnumerateDevices(MixerDeviceList* devices, bool* enumerated, std::string* error);
+
+  // The sound library: the audio folder of a request and the routes on its files.
+  void RegisterSoundLibraryRoutes();
+  // "dir", else the profile "profile_id", else the active profile's folder; empty, with a 404
+  // "invalid_profile" in `refusal`, for an unknown profile.
+  std::filesystem::path ResolveRequestAudioDir(const MixerSettings& settings,
+                                               const JsonValue& body,
+                                               std::optional<HttpResponse>* refusal) const;
+  JsonValue BuildFileListJson(const std::filesystem::path& root,
+                              const std::string& selected_path) const;
+  HttpResponse HandleFiles(const JsonValue& body);
+  HttpResponse HandleFolders(const JsonValue& body);
+  HttpResponse HandleFoldersCreate(const JsonValue& body);
+  HttpResponse HandleFilesDelete(const JsonValue& body);
+  HttpResponse HandleFilesMove(const JsonValue& body);
+  HttpResponse HandleFilesRename(const JsonValue& body);
 
   HttpApiConfig config_;
   // Exact paths; each family of routes adds its own.

@@ -1,0 +1,135 @@
+#include "api/audio_folder_rules.h"
+
+#include "api/http_api.h"
+#include "api/path_style.h"
+#include "model/json_value.h"
+#include "model/mixer_settings_json.h"
+#include "model/paths.h"
+#include "model/profile_service.h"
+#include "model/text.h"
+#include "sound_files/analyzer_service.h"
+
+namespace zennic {
+namespace fs = std::filesystem;
+
+bool IsInsideAudioRoot(const fs::path& path, const fs::path& root) {
+  if (root.empty()) return false;
+  return PathTextInsideRoot(AbsoluteNormalPath(path).string(), AbsoluteNormalPath(root).string(),
+                            kNativePathStyle);
+}
+
+bool IsOriginalsFolder(const fs::path& path) { return IsOriginalsName(path.filename().string()); }
+
+bool IsUnderOriginalsFolder(const fs::path& root, const fs::path& path) {
+  fs::path relative = AbsoluteNormalPath(path).lexically_relative(AbsoluteNormalPath(root));
+  return PathHasOriginalsComponent(relative);
+}
+
+bool PathHasOriginalsComponent(const fs::path& relative) {
+  return PathTextHasOriginalsComponent(relative.string(), kNativePathStyle);
+}
+
+bool PathHasParentComponent(const fs::path& path) {
+  return PathTextHasParentComponent(path.string(), kNativePathStyle);
+}
+
+std::string RelativeUtf8Path(const fs::path& root, const fs::path& path) {
+  if (root.empty()) return WideToUtf8(path.filename());
+  std::error_code path_error;
+  std::error_code root_error;
+  fs::path resolved_path = fs::weakly_canonical(path, path_error);
+  fs::path resolved_root = fs::weakly_canonical(root, root_error);
+  if (path_error || root_error) return WideToUtf8(path.filename());
+  return WideToUtf8(resolved_path.lexically_relative(resolved_root));
+}
+
+bool SamePathIgnoreCase(const fs::path& a, const fs::path& b) {
+  return SamePathText(AbsoluteNormalPath(a).string(), AbsoluteNormalPath(b).string(),
+                      kNativePathStyle);
+}
+
+bool SettingPathRefersTo(const std::string& value, const fs::path& path) {
+  if (Trim(value).empty()) return false;
+  return SamePathIgnoreCase(Utf8ToPath(value), path);
+}
+
+bool IsExistingFolder(const fs::path& folder) {
+  std::error_code code;
+  return fs::is_directory(folder, code);
+}
+
+std::optional<HttpResponse> RequireExistingAudioRoot(const fs::path& root) {
+  if (root.empty()) return HttpApi::ErrorResponse(400, "path_invalid", kAudioRootNotConfigured);
+  if (!IsExistingFolder(root)) return HttpApi::PathUnavailableResponse(kAudioRootUnavailable);
+  return std::nullopt;
+}
+
+std::optional<HttpResponse> CheckFileToEdit(const fs::path& root, const fs::path& path,
+                                            const std::string& originals_message,
+                                            bool require_sound_extension) {
+  if (!IsInsideAudioRoot(path, root)) {
+    return HttpApi::ErrorResponse(403, "path_outside_root", kFileOutsideRoot);
+  }
+  if (IsUnderOriginalsFolder(root, path)) {
+    return HttpApi::ErrorResponse(403, "originals_folder_forbidden", originals_message);
+  }
+  std::error_code code;
+  fs::file_status status = fs::status(path, code);
+  if (code && code != std::errc::no_such_file_or_directory) {
+    return HttpApi::ErrorResponse(409, "path_unavailable",
+                                  "Selected file could not be checked: " + code.message());
+  }
+  if (!fs::exists(status)) {
+    return HttpApi::ErrorResponse(404, "file_not_found", "Selected file does not exist");
+  }
+  if (!fs::is_regular_file(status)) {
+    return HttpApi::ErrorResponse(400, "path_invalid", "The requested path is not a file");
+  }
+  if (require_sound_extension && !IsSupportedAudioExtension(path)) {
+    return HttpApi::ErrorResponse(409, "file_unsupported",
+                                  "Selected file is not playable in the current build");
+  }
+  std::string reason;
+  if (!HttpApi::ResolvePathInsideActiveRoot(path, root, &reason)) {
+    return HttpApi::ErrorResponse(403, "path_outside_root", reason);
+  }
+  return std::nullopt;
+}
+
+bool HttpApi::ResolvePathInsideActiveRoot(const fs::path& path, const fs::path& root,
+                                          std::string* reason) {
+  std::error_code code;
+  fs::path resolved_root = fs::canonical(root, code);
+  if (code) {
+    if (reason) {
+      *reason = "The active profile audio folder is no longer available: " + code.message();
+    }
+    return false;
+  }
+  fs::path resolved_path = fs::canonical(path, code);
+  if (code) {
+    if (reason) *reason = "The requested file or folder is no longer available: " + code.message();
+    return false;
+  }
+  if (!IsInsideAudioRoot(resolved_path, resolved_root)) {
+    if (reason) *reason = "The requested path resolves outside the active profile audio folder";
+    return false;
+  }
+  return true;
+}
+
+fs::path HttpApi::ResolveRequestAudioDir(const MixerSettings& settings, const JsonValue& body,
+                                         std::optional<HttpResponse>* refusal) const {
+  std::string dir = ReadJsonString(body, "dir");
+  if (!dir.empty()) return AbsoluteNormalPath(Utf8ToPath(dir));
+  std::string profile_id = ReadJsonString(body, "profile_id");
+  if (profile_id.empty()) return ProfileService::ActiveAudioDirectory(settings);
+  const Profile* profile = ProfileService::FindProfile(settings, profile_id);
+  if (profile == nullptr) {
+    if (refusal) *refusal = ErrorResponse(404, "invalid_profile", "Profile not found");
+    return {};
+  }
+  return AbsoluteNormalPath(Utf8ToPath(profile->audio_dir));
+}
+
+}  // namespace zennic

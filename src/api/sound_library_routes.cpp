@@ -1,0 +1,20 @@
+// The routes on the clips of an audio folder, each family in its own file.
+
+#include "api/http_api.h"
+
+namespace zennic {
+
+void HttpApi::RegisterSoundLibraryRoutes() {
+  const auto add = [this](const char* path, HttpResponse (HttpApi::*handler)(const JsonValue&)) {
+    routes_.emplace(path,
+                    [this, handler](const JsonValue& body) { return (this->*handler)(body); });
+  };
+  add("/api/mixer/files", &HttpApi::HandleFiles);
+  add("/api/mixer/folders", &HttpApi::HandleFolders);
+  add("/api/mixer/folders/create", &HttpApi::HandleFoldersCreate);
+  add("/api/mixer/files/delete", &HttpApi::HandleFilesDelete);
+  add("/api/mixer/files/move", &HttpApi::HandleFilesMove);
+  add("/api/mixer/files/rename", &HttpApi::HandleFilesRename);
+}
+
+}  // namespace zennic

@@ -1,0 +1,73 @@
+#include "sound_library_fixture.h"
+
+#include <cmath>
+#include <numbers>
+
+#include "sound_files/audio_decoding.h"
+#include "sound_files/wav_file.h"
+#include "support/run_command.h"
+
+namespace zennic::testing {
+
+JsonValue Json(std::initializer_list<std::pair<std::string, JsonValue>> members) {
+  JsonValue object = JsonValue::MakeObject();
+  for (const auto& [key, value] : members) object[key] = value;
+  return object;
+}
+
+void WriteToneWav(const std::filesystem::path& file, double seconds, double peak, int rate,
+                  int channels) {
+  const size_t frames = static_cast<size_t>(std::llround(seconds * rate));
+  std::vector<int16_t> samples;
+  samples.reserve(frames * channels);
+  for (size_t frame = 0; frame < frames; ++frame) {
+    double value = peak * std::sin(2 * std::numbers::pi * 440.0 * frame / rate);
+    for (int channel = 0; channel < channels; ++channel) {
+      samples.push_back(static_cast<int16_t>(std::lround(value * 32767.0)));
+    }
+  }
+  std::filesystem::create_directories(file.parent_path());
+  std::string error;
+  ASSERT_TRUE(WriteWavFile(file, static_cast<uint32_t>(rate), channels, samples, &error)) << error;
+}
+
+void RunFfmpeg(const std::vector<std::string>& arguments) {
+  std::vector<std::string> command = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  std::string output;
+  ASSERT_EQ(RunCommand(command, &output), 0) << output;
+}
+
+double PeakOf(const std::filesystem::path& file) {
+  DecodedAudioData decoded;
+  if (!DecodeAudioFile(file, &decoded, nullptr)) return -1;
+  double peak = 0;
+  for (float sample : decoded.samples) peak = std::max(peak, std::fabs(double{sample}));
+  return peak;
+}
+
+SoundLibraryTest::SoundLibraryTest() : audio_(folder_ / "Sounds"), outside_(folder_ / "Outside") {
+  std::filesystem::create_directories(audio_);
+  std::filesystem::create_directories(outside_);
+}
+
+JsonValue SoundLibraryTest::ProfileSettings(const std::string& file_path,
+                                            const std::string& panic_file_path) const {
+  JsonValue profiles = JsonValue::MakeArray();
+  profiles.PushBack(Json({{"id", "main"}, {"name", "Main"}, {"audio_dir", Text(audio_)}}));
+  return Json({{"profiles", profiles},
+               {"selected_profile_id", "main"},
+               {"file_path", file_path},
+               {"panic_file_path", panic_file_path}});
+}
+
+bool SoundLibraryTest::StartProgram(const JsonValue& settings) {
+  session_ = std::make_unique<ApiSession>(folder_ / "program", settings);
+  return session_->Start();
+}
+
+ApiReply SoundLibraryTest::Post(const std::string& route, const JsonValue& body) const {
+  return session_->Post(route, body);
+}
+
+}  // namespace zennic::testing

@@ -1,0 +1,300 @@
+// The clip library over HTTP against the built program: listing, folders, and the routes that
+// delete, move and rename clips, with the paths that must never reach outside the profile.
+
+#include <unistd.h>
+
+#include "sound_library_fixture.h"
+#include "support/read_only_folder.h"
+
+namespace zennic {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Json;
+using testing::SoundLibraryTest;
+using testing::WriteToneWav;
+
+std::vector<std::string> Names(const JsonValue& array, const std::string& key) {
+  std::vector<std::string> names;
+  for (const JsonValue& element : array.array_value) names.push_back(element.GetString(key, ""));
+  return names;
+}
+
+TEST_F(SoundLibraryTest, FilesListTheFolderInOrderWithoutOriginals) {
+  for (const char* name : {"b_x.wav", "B/c.wav", "b.wav", "a.wav", "_originals/old.wav",
+                           "Sub/_ORIGINALS/older.wav", "Sub/deep/d.wav"}) {
+    WriteToneWav(audio_ / name, 0.2, 0.5);
+  }
+  WriteToneWav(audio_ / "quiet.wav", 0.2, 0.5, 44100, 1);
+  testing::WriteFile(audio_ / "notes.txt", "not a sound");
+  ASSERT_TRUE(StartProgram(ProfileSettings(Text(audio_ / "b.wav"))));
+
+  testing::ApiReply reply = Post("/api/mixer/files", JsonValue::MakeObject());
+  ASSERT_EQ(reply.status, 200) << reply.http.body;
+  EXPECT_EQ(reply.json.GetString("root_dir", ""), Text(audio_));
+  const JsonValue& files = *reply.json.Find("files");
+  EXPECT_EQ(Names(files, "relative_path"),
+            (std::vector<std::string>{"a.wav", "b.wav", "B/c.wav", "b_x.wav", "quiet.wav",
+                                      "Sub/deep/d.wav"}));
+  std::vector<std::string> categories;
+  for (const JsonValue& name : reply.json.Find("categories")->array_value) {
+    categories.push_back(name.string_value);
+  }
+  EXPECT_EQ(categories, (std::vector<std::string>{"B", "Sub"}));
+
+  const JsonValue& selected = files.array_value[1];
+  EXPECT_EQ(selected.GetString("path", ""), Text(audio_ / "b.wav"));
+  EXPECT_TRUE(selected.GetBool("selected", false));
+  EXPECT_EQ(selected.GetString("category", "?"), "");
+  EXPECT_EQ(selected.GetString("extension", ""), ".wav");
+  EXPECT_EQ(selected.GetNumber("size_bytes", 0), fs::file_size(audio_ / "b.wav"));
+  EXPECT_EQ(selected.GetString("compatible_state", ""), "compatible");
+  EXPECT_EQ(selected.Find("volume_health")->GetString("state", ""), "unknown");
+  EXPECT_EQ(selected.Find("volume_health")->GetNumber("peak_dbfs", 0), -120);
+  EXPECT_FALSE(files.array_value[0].GetBool("selected", true));
+  EXPECT_EQ(files.array_value[2].GetString("category", ""), "B");
+  EXPECT_EQ(files.array_value[4].GetString("compatible_state", ""), "needs_conversion");
+  EXPECT_EQ(files.array_value[5].GetString("category", ""), "Sub");
+}
+
+TEST_F(SoundLibraryTest, TheRequestChoosesItsFolder) {
+  WriteToneWav(audio_ / "main.wav", 0.1, 0.5);
+  fs::path other = folder_ / "Other";
+  WriteToneWav(other / "other.wav", 0.1, 0.5);
+  JsonValue settings = ProfileSettings();
+  settings["profiles"].PushBack(
+      Json({{"id", "second"}, {"name", "Second"}, {"audio_dir", Text(other)}}));
+  settings["profiles"].PushBack(
+      Json({{"id", "gone"}, {"name", "Gone"}, {"audio_dir", Text(folder_ / "Missing")}}));
+  ASSERT_TRUE(StartProgram(settings));
+
+  auto listed = [&](const JsonValue& body) {
+    testing::ApiReply reply = Post("/api/mixer/files", body);
+    EXPECT_EQ(reply.status, 200) << reply.http.body;
+    return Names(*reply.json.Find("files"), "name");
+  };
+  using List = std::vector<std::string>;
+  EXPECT_EQ(listed(JsonValue::MakeObject()), List{"main.wav"});
+  EXPECT_EQ(listed(Json({{"profile_id", ""}})), List{"main.wav"});
+  EXPECT_EQ(listed(Json({{"profile_id", "second"}})), List{"other.wav"});
+  EXPECT_EQ(listed(Json({{"dir", Text(other)}, {"profile_id", "main"}})), List{"other.wav"})
+      << "dir wins over profile_id";
+  EXPECT_EQ(listed(Json({{"profile_id", "gone"}})), List{});
+
+  testing::ApiReply unknown = Post("/api/mixer/files", Json({{"profile_id", "Second"}}));
+  EXPECT_EQ(unknown.status, 404);
+  EXPECT_EQ(unknown.code(), "invalid_profile");
+  testing::ApiReply missing = Post("/api/mixer/files", Json({{"profile_id", "gone"}}));
+  EXPECT_EQ(missing.json.Find("categories")->array_value.size(), 0u);
+}
+
+TEST_F(SoundLibraryTest, FoldersListAndCreateSubFoldersOnly) {
+  for (const char* name : {"Drums/Kicks", "drums", "_originals/kept", "Sub/_Originals"}) {
+    fs::create_directories(audio_ / name);
+  }
+  fs::create_symlink(outside_, audio_ / "escape");
+  ASSERT_TRUE(StartProgram());
+
+  testing::ApiReply folders = Post("/api/mixer/folders", JsonValue::MakeObject());
+  ASSERT_EQ(folders.status, 200) << folders.http.body;
+  EXPECT_EQ(Names(*folders.json.Find("folders"), "relative_path"),
+            (std::vector<std::string>{"", "Drums", "Drums/Kicks", "Sub"}));
+  EXPECT_EQ(folders.json.Find("folders")->array_value[0].GetString("label", ""),
+            "Audio folder root");
+
+  testing::ApiReply created = Post("/api/mixer/folders/create", Json({{"folder_name", "Loops"}}));
+  ASSERT_EQ(created.status, 200) << created.http.body;
+  EXPECT_EQ(created.json.GetString("relative_path", ""), "Loops");
+  EXPECT_TRUE(fs::is_directory(audio_ / "Loops"));
+  for (const auto& [name, code] : std::vector<std::pair<JsonValue, std::string>>{
+           {"Loops", "folder_exists"},
+           {"_ORIGINALS", "folder_name_invalid"},
+           {"a/b", "folder_name_invalid"},
+           {"..", "folder_name_invalid"},
+           {"con", "reserved_folder_name"},
+           {"Trailing ", "folder_name_invalid"},
+           {JsonValue(3.0), "folder_name_required"},
+       }) {
+    EXPECT_EQ(Post("/api/mixer/folders/create", Json({{"folder_name", name}})).code(), code)
+        << name.Serialize(0);
+  }
+  EXPECT_FALSE(fs::exists(audio_.parent_path() / "b"));
+}
+
+TEST_F(SoundLibraryTest, MoveAndRenameCarryTheSelectedClipsAlong) {
+  WriteToneWav(audio_ / "clip.wav", 0.1, 0.5);
+  WriteToneWav(audio_ / "panic.wav", 0.1, 0.5);
+  fs::create_directories(audio_ / "Sub");
+  ASSERT_TRUE(StartProgram(ProfileSettings(Text(audio_ / "clip.wav"), Text(audio_ / "panic.wav"))));
+
+  testing::ApiReply moved = Post(
+      "/api/mixer/files/move",
+      Json({{"path", " " + Text(audio_ / "clip.wav") + " "}, {"destination_relative_dir", "Sub"}}));
+  ASSERT_EQ(moved.status, 200) << moved.http.body;
+  EXPECT_EQ(moved.json.GetString("new_path", ""), Text(audio_ / "Sub/clip.wav"));
+  EXPECT_EQ(moved.json.GetString("old_relative_path", ""), "clip.wav");
+  EXPECT_EQ(moved.json.GetString("new_relative_path", ""), "Sub/clip.wav");
+  EXPECT_TRUE(moved.json.GetBool("ptt_path_updated", false));
+  EXPECT_FALSE(moved.json.GetBool("panic_path_updated", true));
+  EXPECT_EQ(session_->SavedSettings().GetString("file_path", ""), Text(audio_ / "Sub/clip.wav"));
+
+  EXPECT_EQ(Post("/api/mixer/files/move", Json({{"path", Text(audio_ / "Sub/clip.wav")},
+                                                {"destination_relative_dir", "Sub"}}))
+                .code(),
+            "same_destination");
+
+  testing::ApiReply renamed =
+      Post("/api/mixer/files/rename",
+           Json({{"path", Text(audio_ / "panic.wav")}, {"new_filename", "alarm"}}));
+  ASSERT_EQ(renamed.status, 200) << renamed.http.body;
+  EXPECT_EQ(renamed.json.GetString("new_filename", ""), "alarm.wav");
+  EXPECT_TRUE(renamed.json.GetBool("panic_path_updated", false));
+  EXPECT_EQ(session_->SavedSettings().GetString("panic_file_path", ""), Text(audio_ / "alarm.wav"));
+  // Letter case names another file here.
+  testing::ApiReply recased =
+      Post("/api/mixer/files/rename",
+           Json({{"path", Text(audio_ / "alarm.wav")}, {"new_filename", "ALARM.wav"}}));
+  ASSERT_EQ(recased.status, 200) << recased.http.body;
+  EXPECT_TRUE(fs::exists(audio_ / "ALARM.wav"));
+
+  testing::ApiReply deleted =
+      Post("/api/mixer/files/delete", Json({{"path", Text(audio_ / "Sub/clip.wav")}}));
+  ASSERT_EQ(deleted.status, 200) << deleted.http.body;
+  EXPECT_TRUE(deleted.json.GetBool("selection_cleared", false));
+  EXPECT_EQ(session_->SavedSettings().GetString("file_path", "?"), "");
+}
+
+TEST_F(SoundLibraryTest, AFailedSettingsSaveMovesTheFileBack) {
+  WriteToneWav(audio_ / "clip.wav", 0.1, 0.5);
+  fs::create_directories(audio_ / "Sub");
+  ASSERT_TRUE(StartProgram(ProfileSettings(Text(audio_ / "clip.wav"))));
+  std::string before = testing::ReadFile(session_->data_folder() / "settings.json");
+  {
+    testing::ReadOnlyFolder frozen(session_->data_folder());
+    testing::ApiReply moved =
+        Post("/api/mixer/files/move",
+             Json({{"path", Text(audio_ / "clip.wav")}, {"destination_relative_dir", "Sub"}}));
+    EXPECT_EQ(moved.status, 500) << moved.http.body;
+    EXPECT_EQ(moved.code(), "settings_save_failed");
+    testing::ApiReply renamed =
+        Post("/api/mixer/files/rename",
+             Json({{"path", Text(audio_ / "clip.wav")}, {"new_filename", "other"}}));
+    EXPECT_EQ(renamed.code(), "settings_save_failed");
+  }
+  EXPECT_TRUE(fs::exists(audio_ / "clip.wav"));
+  EXPECT_FALSE(fs::exists(audio_ / "Sub/clip.wav"));
+  EXPECT_FALSE(fs::exists(audio_ / "other.wav"));
+  EXPECT_EQ(testing::ReadFile(session_->data_folder() / "settings.json"), before);
+}
+
+TEST_F(SoundLibraryTest, NamesAreCheckedByTheRoutesThatTakeThem) {
+  WriteToneWav(audio_ / "a.wav", 0.1, 0.5);
+  WriteToneWav(audio_ / "taken.wav", 0.1, 0.5);
+  ASSERT_TRUE(StartProgram());
+  for (const auto& [name, code] : std::vector<std::pair<std::string, std::string>>{
+           {"CON", "reserved_filename"},
+           {"lpt1.wav", "reserved_filename"},
+           {"b.", "filename_invalid"},
+           {"b ", "filename_invalid"},
+           {"a:b", "filename_invalid"},
+           {"..\\b", "filename_invalid"},
+           {"b.mp3", "extension_invalid"},
+           {"taken", "destination_exists"},
+           {"A.wav", ""},
+       }) {
+    testing::ApiReply reply =
+        Post("/api/mixer/files/rename",
+             Json({{"path", Text(audio_ / "a.wav")}, {"new_filename", name}}));
+    EXPECT_EQ(reply.code(), code) << name << ": " << reply.http.body;
+  }
+}
+
+// Each way out of the profile's folder, through each route that takes a path.
+TEST_F(SoundLibraryTest, PathsOutsideTheFolderAreRefusedAndLeaveTheFileAlone) {
+  WriteToneWav(outside_ / "victim.wav", 0.1, 0.5);
+  WriteToneWav(folder_ / "SOUNDS/victim.wav", 0.1, 0.5);
+  // On this system a name may hold "\": this file lies beside the folder, not in it.
+  fs::path backslashed = Text(audio_) + "\\..\\Outside\\victim.wav";
+  WriteToneWav(backslashed, 0.1, 0.5);
+  WriteToneWav(audio_ / "_originals/kept.wav", 0.1, 0.5);
+  WriteToneWav(audio_ / "mine.wav", 0.1, 0.5);
+  fs::create_symlink(outside_, audio_ / "link");
+  fs::create_directories(audio_ / "Sub");
+  std::vector<fs::path> guarded = {outside_ / "victim.wav", folder_ / "SOUNDS/victim.wav",
+                                   backslashed, audio_ / "_originals/kept.wav"};
+  std::vector<std::string> contents;
+  for (const fs::path& file : guarded) contents.push_back(testing::ReadFile(file));
+  ASSERT_TRUE(StartProgram());
+
+  struct Way {
+    std::string name;
+    std::string path;
+    bool lexical;  // refused before the disk is asked
+  };
+  const std::vector<Way> ways = {
+      {"parent", Text(audio_) + "/../Outside/victim.wav", true},
+      {"absolute", Text(outside_ / "victim.wav"), true},
+      {"sibling in other case", Text(folder_ / "SOUNDS/victim.wav"), true},
+      {"backslash", backslashed.string(), true},
+      {"linked folder", Text(audio_ / "link/victim.wav"), false},
+  };
+  struct Route {
+    std::string route;
+    std::function<JsonValue(const std::string&)> body;
+    std::string outside_code;
+    std::string originals_code;  // empty: the route may use "_originals"
+  };
+  const std::vector<Route> routes = {
+      {"/api/mixer/files/delete",
+       [](const std::string& p) {
+         return Json({{"path", p}});
+       },
+       "path_outside_root", ""},
+      {"/api/mixer/files/move",
+       [](const std::string& p) {
+         return Json({{"path", p}, {"destination_relative_dir", "Sub"}});
+       },
+       "path_outside_root", "originals_folder_forbidden"},
+      {"/api/mixer/files/rename",
+       [](const std::string& p) {
+         return Json({{"path", p}, {"new_filename", "renamed"}});
+       },
+       "path_outside_root", "originals_folder_forbidden"},
+  };
+  for (const Route& route : routes) {
+    for (const Way& way : ways) {
+      testing::ApiReply reply = Post(route.route, route.body(way.path));
+      EXPECT_EQ(reply.code(), route.outside_code)
+          << route.route << " " << way.name << ": " << reply.http.body;
+    }
+    if (!route.originals_code.empty()) {
+      EXPECT_EQ(Post(route.route, route.body(Text(audio_ / "_originals/kept.wav"))).code(),
+                route.originals_code)
+          << route.route;
+    }
+    for (size_t i = 0; i < guarded.size(); ++i) {
+      EXPECT_TRUE(testing::ReadFile(guarded[i]) == contents[i]) << route.route << " " << guarded[i];
+    }
+  }
+
+  for (const auto& [destination, code] : std::vector<std::pair<std::string, std::string>>{
+           {"..\\Outside", "destination_invalid"},
+           {"../Outside", "destination_invalid"},
+           {"C:\\Outside", "destination_invalid"},
+           {"\\Outside", "destination_invalid"},
+           {Text(outside_), "destination_invalid"},
+           {"_originals", "originals_folder_forbidden"},
+           {"link", "path_outside_root"},
+           {"Missing", "destination_not_found"},
+       }) {
+    testing::ApiReply reply = Post(
+        "/api/mixer/files/move",
+        Json({{"path", Text(audio_ / "mine.wav")}, {"destination_relative_dir", destination}}));
+    EXPECT_EQ(reply.code(), code) << destination << ": " << reply.http.body;
+  }
+  EXPECT_TRUE(fs::exists(audio_ / "mine.wav"));
+  EXPECT_FALSE(fs::exists(outside_ / "mine.wav"));
+}
+
+}  // namespace
+}  // namespace zennic
