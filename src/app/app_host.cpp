@@ -27,6 +27,29 @@ AppHost::~AppHost() { Shutdown(); }
 
 bool AppHost::Initialize(std::string* error) {
   if (initialized_) return true;
+  std::string message;
+  bool started = false;
+  try {
+    started = StartServices(&message);
+  } catch (const std::exception& failure) {
+    message = std::string("Ruzerad failed to initialize: ") + failure.what();
+  } catch (...) {
+    message.clear();
+  }
+  if (!started) {
+    if (message.empty()) message = "Ruzerad failed to initialize.";
+    try {
+      Shutdown();
+      if (!paths_.logs_folder.empty()) WriteLogLine(paths_.logs_folder, kLogTag, "Start-up failed: " + message);
+    } catch (...) {
+      // The message still reaches the user.
+    }
+  }
+  if (error) *error = message;
+  return started;
+}
+
+bool AppHost::StartServices(std::string* error) {
 
   std::filesystem::path executable_folder =
       AbsoluteNormalPath(CurrentExecutablePath().parent_path());

@@ -32,7 +32,8 @@ class AppHost {
   AppHost(const AppHost&) = delete;
   AppHost& operator=(const AppHost&) = delete;
 
-  // True when start-up completed (or had already); false with an English message otherwise.
+  // True when start-up completed (or had already); false with an English message otherwise,
+  // which is logged too. Never throws: what a step throws ends start-up with its message.
   bool Initialize(std::string* error);
   // Runs until the program is asked to end; returns the exit code.
   int Run();
@@ -46,6 +47,8 @@ class AppHost {
  private:
   static constexpr uint16_t kDefaultHttpPort = 5000;
 
+  // The start-up steps in their order; tears down what it built when one fails.
+  bool StartServices(std::string* error);
   // The route monitor's view of the program, taken fresh on the monitor's thread.
   AudioRouteMonitorContext RouteMonitorContext() const;
   // Offers to restore the defaults that an earlier run left changed.

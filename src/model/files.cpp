@@ -21,17 +21,30 @@ bool Fail(std::string* error, std::string message) {
 
 bool ReadTextFile(const std::filesystem::path& path, std::string* output, std::string* error) {
   if (output == nullptr) return Fail(error, "ReadText output buffer is null");
+  // A folder opens as a stream too, and reports a length that is no file's.
+  std::error_code status_error;
+  std::filesystem::file_status status = std::filesystem::status(path, status_error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    return Fail(error, "Not a regular file: " + path.string());
+  }
+  std::error_code size_error;
+  if (std::filesystem::file_size(path, size_error) > kMaxTextFileBytes && !size_error) {
+    return Fail(error, "File is too large to read: " + path.string());
+  }
   std::ifstream file(path, std::ios::binary);
   if (!file.is_open()) return Fail(error, "Unable to open file for reading: " + path.string());
-  file.seekg(0, std::ios::end);
-  std::streamoff size = file.tellg();
-  file.seekg(0, std::ios::beg);
-  if (size < 0) return Fail(error, "Failed while reading file: " + path.string());
-  output->assign(static_cast<size_t>(size), '\0');
-  if (size > 0) file.read(output->data(), size);
-  if (!file.good() && !file.eof()) return Fail(error, "Failed while reading file: " + path.string());
-  // A file that shrank while it was read keeps only what was there.
-  output->resize(static_cast<size_t>(file.gcount() < size ? file.gcount() : size));
+  // Read as it comes rather than sized by the length the file claims.
+  std::string text;
+  char chunk[65536];
+  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
+    size_t count = static_cast<size_t>(file.gcount());
+    if (text.size() + count > kMaxTextFileBytes) {
+      return Fail(error, "File is too large to read: " + path.string());
+    }
+    text.append(chunk, count);
+  }
+  if (file.bad()) return Fail(error, "Failed while reading file: " + path.string());
+  *output = std::move(text);
   return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -10,7 +11,12 @@ namespace zennic {
 // Whole-file reading and writing. Each returns false with an English sentence in `error`
 // (when given) on failure.
 
-// Reads the bytes unchanged: no newline or encoding conversion, a byte-order mark stays.
+// No text file of the program is anywhere near this large; a larger one is damaged, and
+// reading it whole could take all the memory there is.
+inline constexpr size_t kMaxTextFileBytes = 64 << 20;
+
+// Reads the bytes unchanged: no newline or encoding conversion, a byte-order mark stays. Only a
+// regular file of at most kMaxTextFileBytes is read.
 bool ReadTextFile(const std::filesystem::path& path, std::string* output, std::string* error);
 // Writes through a work file beside the target, published over it (see PublishWorkFile), so a
 // reader sees either the whole old file or the whole new one.

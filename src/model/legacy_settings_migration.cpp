@@ -79,16 +79,23 @@ bool MigrateLegacySettings(const std::vector<std::filesystem::path>& candidates,
 
   std::string text;
   if (!ReadTextFile(*older_file, &text, error)) return false;
+  // Such a failure stops every start, so it names the file the user has to move or mend.
+  auto fail_naming_file = [&](const std::string& message) {
+    if (error) *error = message + " (" + older_file->string() + ")";
+    return false;
+  };
   JsonValue document;
   std::string parse_error;
   if (!JsonValue::Parse(text, &document, &parse_error)) {
-    if (error) *error = "Failed to parse legacy settings JSON: " + parse_error;
-    return false;
+    return fail_naming_file("Failed to parse legacy settings JSON: " + parse_error);
   }
   MixerSettings settings;
-  if (!MigrateLegacySettingsJson(document, &settings, error)) return false;
+  std::string step_error;
+  if (!MigrateLegacySettingsJson(document, &settings, &step_error)) return fail_naming_file(step_error);
   std::filesystem::path backup;
-  if (!BackupLegacySettingsFile(*older_file, paths, &backup, error)) return false;
+  if (!BackupLegacySettingsFile(*older_file, paths, &backup, &step_error)) {
+    return fail_naming_file(step_error);
+  }
   if (!WriteTextFileAtomic(paths.settings_file, MixerSettingsToJson(settings).Serialize(2),
                            error)) {
     return false;

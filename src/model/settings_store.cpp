@@ -9,11 +9,18 @@
 #include "model/mixer_settings_json.h"
 #include "model/paths.h"
 #include "model/text.h"
+#include "platform/file_sync.h"
 
 namespace zennic {
 namespace {
 
 constexpr char kLogTag[] = "SettingsStore";
+
+// Settings name folders by their UTF-8 text, but a folder's name need not be UTF-8 here (a home
+// folder named in another encoding): its bytes are stored as they are and name the same folder.
+std::filesystem::path FolderOfSetting(const std::string& text) {
+  return IsValidUtf8(text) ? Utf8ToPath(text) : std::filesystem::path(text);
+}
 
 // Versions 0 and 1, and a missing or non-numeric version, are the first, flat format.
 bool IsFirstFormat(const JsonValue& document) {
@@ -35,6 +42,11 @@ bool SettingsStore::Load(SettingsLoadResult* result, std::string* error) {
     return false;
   }
   try {
+    std::filesystem::path sounds = DefaultAudioDirectory();
+    if (!IsValidUtf8(sounds.string())) {
+      Log("The default Sounds folder's name is not UTF-8 text, so the web client shows it only "
+          "approximately: " + sounds.string());
+    }
     if (std::filesystem::exists(paths_.settings_file)) return LoadFromDisk(result, error);
     if (!MigrateLegacySettings(legacy_candidates_, paths_, result, error)) return false;
     PointDefaultProfilesAtDefaultFolder(&result->settings);
@@ -113,39 +125,63 @@ bool SettingsStore::LoadFirstFormatInPlace(const JsonValue& document, SettingsLo
 }
 
 bool SettingsStore::RecoverWithDefaults(const std::string& message, SettingsLoadResult* result) {
-  MixerSettings defaults = MakeDefaultMixerSettings();
-  PointDefaultProfilesAtDefaultFolder(&defaults);
-  *result = SettingsLoadResult{defaults, false, false, {}, {}};
-
-  std::filesystem::path backup = CorruptBackupPath(paths_.settings_file);
-  std::error_code status_error;
-  bool absent = std::filesystem::symlink_status(paths_.settings_file, status_error).type() ==
-                std::filesystem::file_type::not_found;
-  bool copied_aside = false;
-  if (!absent) {
-    std::string bytes;
-    std::string copy_error;
-    if (ReadTextFile(paths_.settings_file, &bytes, &copy_error) &&
-        WriteTextFileAtomic(backup, bytes, &copy_error)) {
-      result->backup_path = backup.string();
-      copied_aside = true;
-    } else {
-      Log("Failed to back up corrupted settings: " + copy_error);
+  // Start-up falls back on this, so nothing in it may throw: a step that fails is logged and
+  // the program runs on the defaults in memory.
+  try {
+    MixerSettings defaults = MakeDefaultMixerSettings();
+    PointDefaultProfilesAtDefaultFolder(&defaults);
+    *result = SettingsLoadResult{defaults, false, false, {}, {}};
+    bool place_free = SetDamagedFileAside(result);
+    std::string layout_error;
+    if (!EnsureSoundsLayout(defaults, &layout_error)) {
+      Log("Failed to create default Sounds layout: " + layout_error);
     }
-  }
-  std::string layout_error;
-  if (!EnsureSoundsLayout(defaults, &layout_error)) {
-    Log("Failed to create default Sounds layout: " + layout_error);
-  }
-  // A file that could not be copied aside may still hold the user's only settings.
-  if (absent || copied_aside) {
-    std::string save_error;
-    if (!Save(defaults, &save_error)) Log("Failed to rewrite fresh default settings: " + save_error);
-  } else {
-    Log("Left settings.json in place because it could not be copied aside; running on defaults "
-        "until the next save");
+    // A file that could not be set aside may still hold the user's only settings.
+    if (place_free) {
+      std::string save_error;
+      if (!Save(defaults, &save_error)) Log("Failed to rewrite fresh default settings: " + save_error);
+    } else {
+      Log("Left settings.json in place because it could not be set aside; running on defaults "
+          "until the next save");
+    }
+  } catch (const std::exception& failure) {
+    Log(std::string("Settings recovery stopped short: ") + failure.what());
+  } catch (...) {
+    Log("Settings recovery stopped short");
   }
   Log(message);
+  return true;
+}
+
+bool SettingsStore::SetDamagedFileAside(SettingsLoadResult* result) const {
+  std::filesystem::path backup = CorruptBackupPath(paths_.settings_file);
+  std::error_code status_error;
+  if (std::filesystem::symlink_status(paths_.settings_file, status_error).type() ==
+      std::filesystem::file_type::not_found) {
+    return true;
+  }
+  std::string bytes;
+  std::string read_error;
+  if (ReadTextFile(paths_.settings_file, &bytes, &read_error)) {
+    std::string write_error;
+    if (!WriteTextFileAtomic(backup, bytes, &write_error)) {
+      Log("Failed to back up corrupted settings: " + write_error);
+      return false;
+    }
+    result->backup_path = backup.string();
+    return true;
+  }
+  // What cannot be read as a file (a folder, a file too large to read) is moved aside whole.
+  std::error_code ignored;
+  if (!std::filesystem::is_directory(std::filesystem::symlink_status(backup, ignored))) {
+    std::filesystem::remove(backup, ignored);
+  }
+  if (int code = MoveFileReplacing(paths_.settings_file, backup); code != 0) {
+    Log("Failed to back up corrupted settings: " + read_error + "; moving it aside failed: " +
+        SystemErrorText(code));
+    return false;
+  }
+  result->backup_path = backup.string();
   return true;
 }
 
@@ -171,7 +207,7 @@ std::filesystem::path SettingsStore::CorruptBackupPath(const std::filesystem::pa
 
 std::filesystem::path SettingsStore::DefaultAudioDirectory() const {
   if (!default_audio_dir_.empty()) return AbsoluteNormalPath(default_audio_dir_);
-  return AbsoluteNormalPath(Utf8ToPath(DefaultAudioDirUtf8()));
+  return AbsoluteNormalPath(DefaultSoundsDirectory());
 }
 
 void SettingsStore::PointDefaultProfilesAtDefaultFolder(MixerSettings* settings) const {
@@ -179,7 +215,7 @@ void SettingsStore::PointDefaultProfilesAtDefaultFolder(MixerSettings* settings)
   std::filesystem::path sounds = AbsoluteNormalPath(DefaultSoundsDirectory());
   for (Profile& profile : settings->profiles) {
     if (profile.audio_dir.empty() ||
-        AbsoluteNormalPath(Utf8ToPath(profile.audio_dir)) == sounds) {
+        AbsoluteNormalPath(FolderOfSetting(profile.audio_dir)) == sounds) {
       profile.audio_dir = WideToUtf8(target);
     }
   }
@@ -188,7 +224,7 @@ void SettingsStore::PointDefaultProfilesAtDefaultFolder(MixerSettings* settings)
 bool SettingsStore::EnsureSoundsLayout(const MixerSettings& settings, std::string* error) const {
   std::filesystem::path folder = DefaultAudioDirectory();
   for (const Profile& profile : settings.profiles) {
-    if (AbsoluteNormalPath(Utf8ToPath(profile.audio_dir)) == folder) {
+    if (AbsoluteNormalPath(FolderOfSetting(profile.audio_dir)) == folder) {
       return EnsureAudioFolderLayout(folder, error);
     }
   }

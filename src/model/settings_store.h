@@ -40,6 +40,9 @@ class SettingsStore {
   bool LoadFirstFormatInPlace(const JsonValue& document, SettingsLoadResult* result,
                               std::string* error);
   bool RecoverWithDefaults(const std::string& message, SettingsLoadResult* result);
+  // Copies the damaged file to settings.json.corrupted, or moves it there when it cannot be
+  // read; true when settings.json may be written afresh.
+  bool SetDamagedFileAside(SettingsLoadResult* result) const;
   static std::filesystem::path CorruptBackupPath(const std::filesystem::path& settings_file);
   std::filesystem::path DefaultAudioDirectory() const;
   void PointDefaultProfilesAtDefaultFolder(MixerSettings* settings) const;

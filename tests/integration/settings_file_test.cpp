@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <functional>
+
 #include "model/json_value.h"
 #include "support/program_process.h"
 #include "support/temp_folder.h"
@@ -121,9 +123,53 @@ TEST_F(SettingsFile, AnOlderFileThatCannotBeMigratedStopsStartUpWithItsReason) {
   ProgramProcess program(options_, folder_ / "out");
   ASSERT_TRUE(program.Start());
   EXPECT_EQ(program.WaitForExit(10s), 1);
-  EXPECT_NE(program.Stderr().find("Legacy settings JSON root is not an object"), std::string::npos)
-      << program.Stderr();
+  std::string reason = "Legacy settings JSON root is not an object (" +
+                       (work / "data/mixer_settings.json").string() + ")";
+  EXPECT_NE(program.Stderr().find(reason), std::string::npos) << program.Stderr();
+  EXPECT_NE(testing::ReadFile(Root() / "logs/app.log").find("[AppHost] Start-up failed: " + reason),
+            std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(SettingsPath()));
+}
+
+TEST_F(SettingsFile, ASettingsFileThatCannotBeReadAsOneIsSetAsideWhole) {
+  struct Case {
+    std::string name;
+    std::function<void(const std::filesystem::path&)> make;
+    std::string reason;
+  };
+  for (const Case& c : std::vector<Case>{
+           // A folder reports a length that is no file's; reading by it ended in an abort.
+           {"folder", [](const std::filesystem::path& file) { std::filesystem::create_directories(file / "inside"); },
+            "Not a regular file: "},
+           // Read whole, it took 3 GB of memory and as much disk for its copy.
+           {"sparse", [](const std::filesystem::path& file) {
+              testing::WriteFile(file, "");
+              std::filesystem::resize_file(file, 3ull << 30);
+            },
+            "File is too large to read: "},
+       }) {
+    std::filesystem::remove_all(Root());
+    c.make(SettingsPath());
+    RunOnce(c.name);
+    EXPECT_EQ(Settings().GetNumber("version", 0), 3) << c.reason;
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(Root() / "settings.json.corrupted")))
+        << c.reason;
+    EXPECT_NE(testing::ReadFile(Root() / "logs/app.log")
+                  .find("[SettingsStore] Recovered from unreadable settings.json: " + c.reason +
+                        SettingsPath().string()),
+              std::string::npos)
+        << c.reason;
+  }
+}
+
+TEST_F(SettingsFile, AHomeFolderWhoseNameIsNotUtf8StillStarts) {
+  std::filesystem::path home = folder_ / "home\xFF";
+  options_.set_environment["HOME"] = home.string();
+  RunOnce();
+  EXPECT_TRUE(std::filesystem::is_directory(home / "Documents/Ruzerad/Sounds/Music"));
+  EXPECT_NE(testing::ReadFile(Root() / "logs/app.log")
+                .find("The default Sounds folder's name is not UTF-8 text"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 #include "support/temp_folder.h"
@@ -61,6 +62,10 @@ bool ProgramProcess::Start() {
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
 
+  // Emptied before the child starts, so a wait for its output never finds an earlier run's.
+  for (const std::filesystem::path* file : {&stdout_file_, &stderr_file_}) {
+    std::ofstream(*file, std::ios::trunc);
+  }
   pid_ = ::fork();
   if (pid_ < 0) return false;
   if (pid_ == 0) {

@@ -40,6 +40,16 @@ TEST(Files, ReadFailuresNameTheProblem) {
   std::string text;
   EXPECT_FALSE(ReadTextFile(folder / "missing.txt", &text, &error));
   EXPECT_EQ(error, "Unable to open file for reading: " + (folder / "missing.txt").string());
+
+  // Neither is sized by the length it claims: a folder reports one, a sparse file costs none.
+  std::filesystem::create_directory(folder / "folder.json");
+  EXPECT_FALSE(ReadTextFile(folder / "folder.json", &text, &error));
+  EXPECT_EQ(error, "Not a regular file: " + (folder / "folder.json").string());
+  std::filesystem::path sparse = folder / "sparse.json";
+  testing::WriteFile(sparse, "");
+  std::filesystem::resize_file(sparse, 3ull << 30);
+  EXPECT_FALSE(ReadTextFile(sparse, &text, &error));
+  EXPECT_EQ(error, "File is too large to read: " + sparse.string());
 }
 
 // The names in a folder, so a test can see that no work file was left behind.

@@ -101,10 +101,12 @@ TEST_F(LegacyMigration, AnOlderFileThatIsNoSettingsObjectFailsWithoutTraces) {
   std::string error;
   testing::WriteFile(older, "[1]");
   EXPECT_FALSE(MigrateLegacySettings({older}, paths_, &result, &error));
-  EXPECT_EQ(error, "Legacy settings JSON root is not an object");
+  // Such a failure stops every start, so it names the file to move or mend.
+  EXPECT_EQ(error, "Legacy settings JSON root is not an object (" + older.string() + ")");
   testing::WriteFile(older, "{\"mic_name\":");
   EXPECT_FALSE(MigrateLegacySettings({older}, paths_, &result, &error));
   EXPECT_EQ(error.rfind("Failed to parse legacy settings JSON: ", 0), 0u) << error;
+  EXPECT_NE(error.find(older.string()), std::string::npos) << error;
   EXPECT_FALSE(std::filesystem::exists(paths_.migration_folder));
   EXPECT_FALSE(std::filesystem::exists(paths_.settings_file));
 

@@ -86,21 +86,31 @@ TEST_F(SettingsStoreTest, ValidJsonThatIsNoObjectIsRecoveredNotRefused) {
             std::string::npos);
 }
 
-TEST_F(SettingsStoreTest, AFileThatCannotBeReadIsLeftInPlace) {
+TEST_F(SettingsStoreTest, WhatCannotBeReadAsAFileIsMovedAsideWhole) {
   // A link to itself exists but cannot be read, also for root.
   std::filesystem::create_symlink("settings.json", paths_.settings_file);
   SettingsLoadResult result = Load();
   EXPECT_EQ(result.settings, MakeDefaultMixerSettings());
   EXPECT_FALSE(result.loaded_from_disk);
+  EXPECT_EQ(result.backup_path, Corrupted().string());
+  EXPECT_TRUE(std::filesystem::is_symlink(Corrupted()));
+  EXPECT_EQ(SavedJson().GetNumber("version", 0), 3) << "defaults written in its place";
+  EXPECT_NE(Log().find("[SettingsStore] Recovered from "), std::string::npos) << Log();
+}
+
+TEST_F(SettingsStoreTest, WhatCannotBeSetAsideIsLeftInPlace) {
+  std::filesystem::create_directories(paths_.settings_file / "inside");
+  testing::WriteFile(Corrupted() / "earlier", "a folder set aside before, not empty");
+  SettingsLoadResult result = Load();
+  EXPECT_EQ(result.settings, MakeDefaultMixerSettings());
   EXPECT_EQ(result.backup_path, "");
-  EXPECT_TRUE(std::filesystem::is_symlink(paths_.settings_file)) << "not overwritten";
-  EXPECT_FALSE(std::filesystem::exists(Corrupted()));
+  EXPECT_TRUE(std::filesystem::is_directory(paths_.settings_file / "inside")) << "not overwritten";
   std::string log = Log();
-  EXPECT_NE(log.find("Failed to back up corrupted settings: "), std::string::npos) << log;
-  EXPECT_NE(log.find("Left settings.json in place because it could not be copied aside"),
-            std::string::npos)
+  EXPECT_NE(log.find("Failed to back up corrupted settings: Not a regular file: "), std::string::npos) << log;
+  EXPECT_NE(log.find("Left settings.json in place because it could not be set aside"), std::string::npos)
       << log;
-  EXPECT_NE(log.find("Recovered from "), std::string::npos) << log;
+  EXPECT_NE(log.find("Recovered from unreadable settings.json: Not a regular file: "), std::string::npos)
+      << log;
 }
 
 TEST_F(SettingsStoreTest, ADamagedFileStaysWhenItsCopyCannotBeWritten) {
