@@ -54,6 +54,7 @@ bool OpenFolderInExplorer(const std::string& folder, std::string* error) {
 HttpApi::HttpApi(HttpApiConfig config) : config_(std::move(config)) {
   RegisterDeviceListRoute();
   RegisterSoundLibraryRoutes();
+  RegisterUpdateCheckRoute();
 }
 
 uint16_t HttpApi::ServerPort() const {

@@ -149,6 +149,9 @@ class HttpApi : public HttpRequestHandler {
   HttpResponse HandleFilesMove(const JsonValue& body);
   HttpResponse HandleFilesRename(const JsonValue& body);
 
+  void RegisterUpdateCheckRoute();
+  HttpResponse HandleUpdateCheck();
+
   HttpApiConfig config_;
   // Exact paths; each family of routes adds its own.
   std::map<std::string, RouteHandler, std::less<>> routes_;

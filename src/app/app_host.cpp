@@ -20,6 +20,7 @@ constexpr char kSingleInstanceName[] = "Local\\RuzeradNativeSingleInstance";
 constexpr char kLogTag[] = "AppHost";
 constexpr char kSessionCookieName[] = "zennic_session";
 constexpr char kBindAddress[] = "127.0.0.1";
+constexpr char kProgramVersion[] = "1.0.4";
 
 }  // namespace
 
@@ -111,6 +112,10 @@ bool AppHost::StartServices(std::string* error) {
                  "Windows audio route monitoring could not start: " + no_route_monitor);
   }
 
+  // No fetch function: the service fetches over HTTPS itself, only when the web client asks.
+  update_service_ = std::make_unique<UpdateService>(
+      UpdateServiceOptions{kProgramVersion, kUpdateManifestUrl, nullptr});
+
   if (!StartWebServer(error)) {
     Shutdown();
     return false;
@@ -141,6 +146,7 @@ bool AppHost::StartWebServer(std::string* error) {
   api_config.windows_audio_manager = windows_audio_manager_.get();
   api_config.sound_inbox_service = sound_inbox_service_.get();
   api_config.server_port = [this] { return effective_http_port_.load(); };
+  api_config.update_service = update_service_.get();
   http_api_ = std::make_unique<HttpApi>(std::move(api_config));
 
   // The settings keep the port within 1024 to 65535.
@@ -249,6 +255,7 @@ void AppHost::Shutdown() {
   web_assets_.reset();
   help_module_.reset();
   localization_.reset();
+  update_service_.reset();
   // The engine lets go of the cable before the defaults it was using are put back.
   if (mixer_engine_) mixer_engine_->Shutdown();
   mixer_engine_.reset();

@@ -19,6 +19,7 @@
 #include "sound_files/analyzer_service.h"
 #include "sound_files/converter_service.h"
 #include "sound_files/sound_inbox_service.h"
+#include "update/update_service.h"
 #include "windows_audio/windows_audio_manager.h"
 
 namespace zennic {
@@ -71,6 +72,7 @@ class AppHost {
   std::unique_ptr<MixerEngine> mixer_engine_;
   std::unique_ptr<WindowsAudioManager> windows_audio_manager_;
   std::unique_ptr<Localization> localization_;
+  std::unique_ptr<UpdateService> update_service_;
   std::unique_ptr<SoundInboxService> sound_inbox_service_;
   std::unique_ptr<HelpModule> help_module_;
   std::unique_ptr<EmbeddedWebAssets> web_assets_;
