@@ -64,6 +64,18 @@ std::optional<HttpResponse> RequireExistingAudioRoot(const fs::path& root) {
   return std::nullopt;
 }
 
+std::optional<HttpResponse> RefuseTakenPath(const fs::path& path, const std::string& what,
+                                            const HttpResponse& taken) {
+  std::error_code code;
+  fs::file_status status = fs::symlink_status(path, code);
+  if (code && code != std::errc::no_such_file_or_directory) {
+    return HttpApi::ErrorResponse(409, "path_unavailable",
+                                  what + " could not be checked: " + code.message());
+  }
+  if (fs::exists(status)) return taken;
+  return std::nullopt;
+}
+
 std::optional<HttpResponse> CheckFileToEdit(const fs::path& root, const fs::path& path,
                                             const std::string& originals_message,
                                             bool require_sound_extension) {

@@ -43,6 +43,11 @@ bool IsExistingFolder(const std::filesystem::path& folder);
 // when no profile has a folder, 409 "path_unavailable" when it is not an existing folder.
 std::optional<HttpResponse> RequireExistingAudioRoot(const std::filesystem::path& root);
 
+// Nothing when nothing is at `path`; else `taken`, or 409 "path_unavailable" ("<what> could not
+// be checked: ...") when that cannot be told.
+std::optional<HttpResponse> RefuseTakenPath(const std::filesystem::path& path,
+                                            const std::string& what, const HttpResponse& taken);
+
 // The checks of a file that a route is about to edit, in their fixed order: inside the root,
 // not under "_originals" (refused with `originals_message`), present, a regular file, a sound
 // file's extension (when `require_sound_extension`), and inside the root once resolved.

@@ -27,19 +27,6 @@ bool LeavesTheRoot(const std::string& relative_folder) {
          PathTextHasParentComponent(relative_folder, PathStyle::kWindows);
 }
 
-// Nothing, or 409 "path_unavailable" ("<what> could not be checked: ...") or `taken`.
-std::optional<HttpResponse> RefuseExistingTarget(const fs::path& target, const std::string& what,
-                                                 const HttpResponse& taken) {
-  std::error_code code;
-  fs::file_status status = fs::symlink_status(target, code);
-  if (code && code != std::errc::no_such_file_or_directory) {
-    return HttpApi::ErrorResponse(409, "path_unavailable",
-                                  what + " could not be checked: " + code.message());
-  }
-  if (fs::exists(status)) return taken;
-  return std::nullopt;
-}
-
 bool PathIsTaken(const fs::path& path) {
   std::error_code code;
   return fs::exists(fs::symlink_status(path, code));
@@ -187,7 +174,7 @@ HttpResponse HttpApi::HandleFilesMove(const JsonValue& body) {
   HttpResponse taken = ErrorResponse(409, "destination_exists",
                                      "Destination folder already contains a file with this name");
   if (std::optional<HttpResponse> refusal =
-          RefuseExistingTarget(moved.target, "Destination folder", taken)) {
+          RefuseTakenPath(moved.target, "Destination folder", taken)) {
     return *refusal;
   }
   HttpResponse move_failed;
@@ -231,7 +218,7 @@ HttpResponse HttpApi::HandleFilesRename(const JsonValue& body) {
   HttpResponse taken = ErrorResponse(409, "destination_exists",
                                      "A file with that name already exists in this folder");
   if (std::optional<HttpResponse> refusal =
-          RefuseExistingTarget(moved.target, "Destination file", taken)) {
+          RefuseTakenPath(moved.target, "Destination file", taken)) {
     return *refusal;
   }
   HttpResponse rename_failed;

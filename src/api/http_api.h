@@ -148,6 +148,17 @@ class HttpApi : public HttpRequestHandler {
   HttpResponse HandleFilesDelete(const JsonValue& body);
   HttpResponse HandleFilesMove(const JsonValue& body);
   HttpResponse HandleFilesRename(const JsonValue& body);
+  HttpResponse HandleFilesNormalize(const JsonValue& body);
+  HttpResponse HandleFilesMerge(const JsonValue& body);
+  HttpResponse HandleFilesVolumeHealth(const JsonValue& body);
+  HttpResponse HandleTrimSource(const JsonValue& body);
+  HttpResponse HandleTrimExport(const JsonValue& body);
+  // One input of a merge, checked in a fixed order; on a refusal `reply` holds the answer, whose
+  // message begins with `label`.
+  static bool ValidateMergeInputs(const JsonValue& body, const std::filesystem::path& root,
+                                  HttpResponse* reply, const std::string& key,
+                                  const std::string& label, std::filesystem::path* path,
+                                  uint64_t* size);
 
   void RegisterUpdateCheckRoute();
   HttpResponse HandleUpdateCheck();

@@ -15,6 +15,11 @@ void HttpApi::RegisterSoundLibraryRoutes() {
   add("/api/mixer/files/delete", &HttpApi::HandleFilesDelete);
   add("/api/mixer/files/move", &HttpApi::HandleFilesMove);
   add("/api/mixer/files/rename", &HttpApi::HandleFilesRename);
+  add("/api/mixer/files/normalize", &HttpApi::HandleFilesNormalize);
+  add("/api/mixer/files/merge", &HttpApi::HandleFilesMerge);
+  add("/api/mixer/files/volume-health", &HttpApi::HandleFilesVolumeHealth);
+  add("/api/mixer/trim/source", &HttpApi::HandleTrimSource);
+  add("/api/mixer/trim/export", &HttpApi::HandleTrimExport);
 }
 
 }  // namespace zennic

@@ -31,8 +31,9 @@ void MakeTone(const fs::path& path, int rate, int channels, std::vector<std::str
   std::string expression = "0.5*sin(2*PI*1000*t)";
   for (int c = 1; c < channels; ++c) expression += "|0.5*sin(2*PI*1000*t)";
   std::vector<std::string> arguments = {
-      "ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-      "aevalsrc=" + expression + ":s=" + std::to_string(rate) + ":d=1"};
+      "ffmpeg", "-hide_banner", "-loglevel",
+      "error",  "-y",           "-f",
+      "lavfi",  "-i",           "aevalsrc=" + expression + ":s=" + std::to_string(rate) + ":d=1"};
   arguments.insert(arguments.end(), options.begin(), options.end());
   arguments.push_back(path.string());
   std::string output;
@@ -184,7 +185,8 @@ TEST_F(SoundInboxProgram, DownloadsOfEachFormatBecomeClipsOfTheActiveProfile) {
   EXPECT_TRUE(fs::exists(inbox_ / "broken.mp3"));
   EXPECT_NE(program->Stderr().find("[SoundInboxService] "), std::string::npos)
       << "the reason is logged";
-  EXPECT_EQ(Clips(), (std::vector<std::string>{"Airhorn (1).wav", "Beep.wav", "Voice_ hello_.wav"}));
+  EXPECT_EQ(Clips(),
+            (std::vector<std::string>{"Airhorn (1).wav", "Beep.wav", "Voice_ hello_.wav"}));
   Stop(*program);
 }
 

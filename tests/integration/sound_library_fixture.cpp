@@ -38,6 +38,21 @@ void RunFfmpeg(const std::vector<std::string>& arguments) {
   ASSERT_EQ(RunCommand(command, &output), 0) << output;
 }
 
+std::string Base64Encode(const std::string& bytes) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string text;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t group = static_cast<uint8_t>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 2]);
+    for (size_t k = 0; k < 4; ++k) {
+      text += i + k <= bytes.size() ? kAlphabet[(group >> (18 - 6 * k)) & 63] : '=';
+    }
+  }
+  return text;
+}
+
 double PeakOf(const std::filesystem::path& file) {
   DecodedAudioData decoded;
   if (!DecodeAudioFile(file, &decoded, nullptr)) return -1;

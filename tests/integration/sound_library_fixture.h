@@ -22,6 +22,7 @@ void WriteToneWav(const std::filesystem::path& file, double seconds, double peak
                   int channels = 2);
 // Runs ffmpeg quietly with the arguments; fails the test when it fails.
 void RunFfmpeg(const std::vector<std::string>& arguments);
+std::string Base64Encode(const std::string& bytes);
 // The largest sample magnitude of a decoded file; -1 when it cannot be decoded.
 double PeakOf(const std::filesystem::path& file);
 

@@ -260,6 +260,31 @@ TEST_F(SoundLibraryTest, PathsOutsideTheFolderAreRefusedAndLeaveTheFileAlone) {
          return Json({{"path", p}, {"new_filename", "renamed"}});
        },
        "path_outside_root", "originals_folder_forbidden"},
+      {"/api/mixer/files/normalize",
+       [](const std::string& p) {
+         return Json({{"path", p}});
+       },
+       "path_outside_root", "originals_folder_forbidden"},
+      {"/api/mixer/files/merge",
+       [&](const std::string& p) {
+         return Json({{"first_path", Text(audio_ / "mine.wav")}, {"second_path", p}});
+       },
+       "path_outside_root", "originals_folder_forbidden"},
+      {"/api/mixer/files/volume-health",
+       [](const std::string& p) {
+         return Json({{"path", p}});
+       },
+       "path_outside_root", "originals_folder_forbidden"},
+      {"/api/mixer/trim/source",
+       [](const std::string& p) {
+         return Json({{"path", p}});
+       },
+       "path_invalid", "originals_folder_forbidden"},
+      {"/api/mixer/trim/export",
+       [](const std::string& p) {
+         return Json({{"wav_base64", "UklGRg=="}, {"source_path", p}});
+       },
+       "path_invalid", "originals_folder_forbidden"},
   };
   for (const Route& route : routes) {
     for (const Way& way : ways) {

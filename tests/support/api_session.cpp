@@ -22,7 +22,10 @@ ApiSession::~ApiSession() {
 
 bool ApiSession::Start() {
   std::filesystem::create_directories(folder_ / "output");
-  program_ = std::make_unique<ProgramProcess>(IsolatedProgramOptions(folder_), folder_ / "output");
+  std::filesystem::create_directories(temp_folder());
+  ProgramProcess::Options options = IsolatedProgramOptions(folder_);
+  options.set_environment["TMPDIR"] = temp_folder().string();
+  program_ = std::make_unique<ProgramProcess>(options, folder_ / "output");
   if (!program_->Start() || !program_->WaitForStderr("Ruzerad started", 10s)) return false;
   HttpReply page = HttpTestClient(port_).Send("GET", "/");
   std::string set_cookie = page.headers["Set-Cookie"];
@@ -41,6 +44,12 @@ ApiReply ApiSession::Post(const std::string& route, const JsonValue& body) const
   reply.status = reply.http.status;
   if (!JsonValue::Parse(reply.http.body, &reply.json, nullptr)) reply.json = JsonValue();
   return reply;
+}
+
+long ApiSession::PeakMemoryKiB() const {
+  std::string status = ReadFile("/proc/" + std::to_string(program_->pid()) + "/status");
+  size_t field = status.find("VmHWM:");
+  return field == std::string::npos ? -1 : std::stol(status.substr(field + 6));
 }
 
 JsonValue ApiSession::SavedSettings() const {

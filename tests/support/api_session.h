@@ -38,7 +38,10 @@ class ApiSession {
   // The settings as the program saved them.
   JsonValue SavedSettings() const;
   const std::filesystem::path& data_folder() const { return data_folder_; }
-  ProgramProcess& program() { return *program_; }
+  // The program's own temporary folder.
+  std::filesystem::path temp_folder() const { return folder_ / "tmp"; }
+  // The program's peak resident memory so far.
+  long PeakMemoryKiB() const;
 
  private:
   std::filesystem::path folder_;

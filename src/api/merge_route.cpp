@@ -1,0 +1,181 @@
+// Two clips joined into one new WAV file, with an optional gap of silence between them.
+
+#include <cmath>
+
+#include "api/audio_folder_rules.h"
+#include "api/http_api.h"
+#include "api/new_sound_file.h"
+#include "model/paths.h"
+#include "model/profile_service.h"
+#include "model/runtime_state.h"
+#include "model/text.h"
+#include "server/json_envelope.h"
+#include "sound_files/analyzer_service.h"
+#include "sound_files/audio_decoding.h"
+
+namespace zennic {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr uint64_t kMaxInputBytes = 128ull << 20;
+constexpr uint64_t kMaxFrames = 600ull * kEngineSampleRate;
+constexpr char kTooLarge[] = "Selected files are too large to merge safely";
+
+HttpResponse TooLarge() { return HttpApi::ErrorResponse(413, "merge_too_large", kTooLarge); }
+
+// The length a file's header declares, in frames at the mixer's rate; nothing when the header
+// does not say. Read before decoding: a long file of few bytes would otherwise be decoded whole.
+std::optional<uint64_t> DeclaredEngineFrames(const fs::path& path) {
+  AudioFormatInfo format;
+  if (!AnalyzeAudioFile(path, &format, nullptr) || format.sample_rate == 0 ||
+      format.frame_count == 0) {
+    return std::nullopt;
+  }
+  unsigned __int128 frames =
+      (static_cast<unsigned __int128>(format.frame_count) * kEngineSampleRate +
+       format.sample_rate / 2) /
+      format.sample_rate;
+  return frames > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(frames);
+}
+
+// Whether the lengths fit one merged clip; a gap that rounds below zero never fits.
+bool FitsOneClip(uint64_t first, int64_t gap, uint64_t second) {
+  const uint64_t gap_frames = static_cast<uint64_t>(gap);
+  return first <= kMaxFrames && second <= kMaxFrames && gap_frames <= kMaxFrames &&
+         first + gap_frames + second <= kMaxFrames;
+}
+
+// Nothing, or the refusal of a gap other than 0, 0.5, 1 or 2 seconds.
+std::optional<HttpResponse> ReadGap(const JsonValue& body, double* gap) {
+  const JsonValue* value = body.Find("gap_seconds");
+  *gap = 0;
+  if (value == nullptr) return std::nullopt;
+  if (value->type == JsonValue::Type::Number) {
+    for (double allowed : {0.0, 0.5, 1.0, 2.0}) {
+      if (std::fabs(value->number_value - allowed) <= 0.0001) {
+        *gap = value->number_value;
+        return std::nullopt;
+      }
+    }
+  }
+  return HttpApi::ErrorResponse(400, "invalid_gap", "gap_seconds must be 0, 0.5, 1, or 2");
+}
+
+fs::path MakeMergedOutputName(const fs::path& first, const fs::path& second) {
+  return MakeUniqueFilePath(first.parent_path() / (WideToUtf8(first.stem()) + "_plus_" +
+                                                   WideToUtf8(second.stem()) + ".wav"));
+}
+
+}  // namespace
+
+bool HttpApi::ValidateMergeInputs(const JsonValue& body, const fs::path& root, HttpResponse* reply,
+                                  const std::string& key, const std::string& label, fs::path* path,
+                                  uint64_t* size) {
+  const auto refuse = [reply](int status, const std::string& code, const std::string& message) {
+    *reply = ErrorResponse(status, code, message);
+    return false;
+  };
+  const JsonValue* value = body.Find(key);
+  std::string text = value != nullptr && value->type == JsonValue::Type::String
+                         ? Trim(value->string_value)
+                         : std::string();
+  if (text.empty()) return refuse(400, "path_invalid", label + " is required");
+  *path = AbsoluteNormalPath(Utf8ToPath(text));
+  if (!IsInsideAudioRoot(*path, root)) {
+    return refuse(403, "path_outside_root", label + " is outside the active profile audio folder");
+  }
+  if (IsUnderOriginalsFolder(root, *path)) {
+    return refuse(403, "originals_folder_forbidden", "Merge cannot use _originals folders");
+  }
+  std::error_code code;
+  fs::file_status status = fs::status(*path, code);
+  if (code && code != std::errc::no_such_file_or_directory) {
+    return refuse(409, "path_unavailable", label + " could not be checked: " + code.message());
+  }
+  if (!fs::exists(status)) return refuse(404, "file_not_found", label + " does not exist");
+  if (!fs::is_regular_file(status)) return refuse(400, "path_invalid", label + " is not a file");
+  if (!IsSupportedAudioExtension(*path)) {
+    return refuse(409, "file_unsupported", label + " is not playable in the current build");
+  }
+  std::string reason;
+  if (!ResolvePathInsideActiveRoot(*path, root, &reason)) {
+    return refuse(403, "path_outside_root", reason);
+  }
+  uintmax_t bytes = fs::file_size(*path, code);
+  if (code) {
+    return refuse(409, "path_unavailable", label + " size could not be checked: " + code.message());
+  }
+  *size = bytes;
+  return true;
+}
+
+HttpResponse HttpApi::HandleFilesMerge(const JsonValue& body) {
+  fs::path root = ProfileService::ActiveAudioDirectory(config_.runtime_state->GetSettings());
+  if (std::optional<HttpResponse> refusal = RequireExistingAudioRoot(root)) return *refusal;
+  fs::path first;
+  fs::path second;
+  uint64_t first_size = 0;
+  uint64_t second_size = 0;
+  HttpResponse refused;
+  if (!ValidateMergeInputs(body, root, &refused, "first_path", "first_path", &first, &first_size) ||
+      !ValidateMergeInputs(body, root, &refused, "second_path", "second_path", &second,
+                           &second_size)) {
+    return refused;
+  }
+  if (first_size > kMaxInputBytes || second_size > kMaxInputBytes ||
+      first_size + second_size > kMaxInputBytes) {
+    return TooLarge();
+  }
+  double gap_seconds = 0;
+  if (std::optional<HttpResponse> refusal = ReadGap(body, &gap_seconds)) return *refusal;
+  const int64_t gap = std::llround(gap_seconds * kEngineSampleRate);
+  fs::path output;
+  if (std::optional<HttpResponse> refusal = ChooseOutputPath(
+          body, first.parent_path(), [&] { return MakeMergedOutputName(first, second); },
+          &output)) {
+    return *refusal;
+  }
+  if (!IsInsideAudioRoot(output, root) || IsUnderOriginalsFolder(root, output)) {
+    return ErrorResponse(403, "path_outside_root",
+                         "Merged output is outside the active profile audio folder");
+  }
+  HttpResponse taken =
+      ErrorResponse(409, "destination_exists", "An output file with that name already exists");
+  if (std::optional<HttpResponse> refusal = RefuseTakenPath(output, "Merged output file", taken)) {
+    return *refusal;
+  }
+  if (!FitsOneClip(DeclaredEngineFrames(first).value_or(0), gap,
+                   DeclaredEngineFrames(second).value_or(0))) {
+    return TooLarge();
+  }
+
+  std::vector<float> merged;
+  std::vector<float> tail;
+  std::string error;
+  if (!DecodeToEngineFormat(first, &merged, &error) ||
+      !DecodeToEngineFormat(second, &tail, &error)) {
+    return ErrorResponse(409, "file_decode_failed", error);
+  }
+  if (!FitsOneClip(merged.size() / 2, gap, tail.size() / 2)) return TooLarge();
+  const uint64_t total_frames = merged.size() / 2 + static_cast<uint64_t>(gap) + tail.size() / 2;
+  merged.reserve(total_frames * 2);
+  merged.resize(merged.size() + static_cast<size_t>(gap) * 2, 0.0f);
+  merged.insert(merged.end(), tail.begin(), tail.end());
+  tail = std::vector<float>();
+  std::vector<int16_t> pcm = FloatToPcm16(merged);
+  merged = std::vector<float>();
+
+  JsonValue reply = JsonValue::MakeObject();
+  if (std::optional<HttpResponse> refusal =
+          WriteNewClip(root, output, pcm, taken, "merge_failed",
+                       "Merged WAV file could not be written", &reply)) {
+    return *refusal;
+  }
+  reply["first_path"] = WideToUtf8(first);
+  reply["second_path"] = WideToUtf8(second);
+  reply["gap_seconds"] = gap_seconds;
+  reply["duration_seconds"] = static_cast<double>(total_frames) / kEngineSampleRate;
+  return MakeJsonResponse(reply);
+}
+
+}  // namespace zennic

@@ -1,0 +1,109 @@
+#include "api/new_sound_file.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "api/audio_folder_rules.h"
+#include "api/file_name_validation.h"
+#include "api/http_api.h"
+#include "model/files.h"
+#include "model/paths.h"
+#include "model/text.h"
+#include "sound_files/audio_decoding.h"
+#include "sound_files/sample_conversion.h"
+#include "sound_files/wav_file.h"
+
+namespace zennic {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr char kNoSamples[] = "Selected file did not contain decodable audio samples";
+
+bool Fail(std::string* error, const std::string& message) {
+  if (error) *error = message;
+  return false;
+}
+
+}  // namespace
+
+std::vector<int16_t> FloatToPcm16(const std::vector<float>& samples) {
+  std::vector<int16_t> pcm(samples.size());
+  for (size_t i = 0; i < samples.size(); ++i) {
+    if (!std::isfinite(samples[i])) continue;
+    double value = std::clamp(static_cast<double>(samples[i]), -1.0, 1.0);
+    double scaled = std::nearbyint(value < 0 ? value * 32768.0 : value * 32767.0);
+    pcm[i] = static_cast<int16_t>(std::clamp(scaled, -32768.0, 32767.0));
+  }
+  return pcm;
+}
+
+bool DecodeToEngineFormat(const fs::path& path, std::vector<float>* stereo, std::string* error) {
+  DecodedAudioData decoded;
+  std::string message;
+  if (!DecodeAudioFile(path, &decoded, &message)) {
+    return Fail(error, message.empty() ? "Selected file could not be decoded" : message);
+  }
+  if (decoded.channels < 1 || decoded.sample_rate < 1 || decoded.samples.empty()) {
+    return Fail(error, kNoSamples);
+  }
+  stereo->clear();
+  StreamToStereo(decoded.samples, decoded.channels, static_cast<int>(decoded.sample_rate),
+                 kEngineSampleRate, [stereo](const float* block, size_t frames) {
+                   stereo->insert(stereo->end(), block, block + frames * 2);
+                 });
+  if (stereo->empty()) return Fail(error, kNoSamples);
+  return true;
+}
+
+std::optional<HttpResponse> ChooseOutputPath(const JsonValue& body, const fs::path& folder,
+                                             const std::function<fs::path()>& default_output,
+                                             fs::path* output) {
+  const auto refuse = &HttpApi::ErrorResponse;
+  const JsonValue* name = body.Find("output_filename");
+  if (name != nullptr && name->type != JsonValue::Type::String) {
+    return refuse(400, "filename_invalid", "output_filename must be a string");
+  }
+  if (name == nullptr || Trim(name->string_value).empty()) {
+    *output = default_output();
+    if (output->empty()) {
+      return refuse(409, "destination_exists", "An output file with that name already exists");
+    }
+    return std::nullopt;
+  }
+  fs::path accepted;
+  std::string code;
+  std::string message;
+  if (!ValidateOutputFilename(name->string_value, &accepted, &code, &message)) {
+    return refuse(400, code.empty() ? "filename_invalid" : code, message);
+  }
+  *output = AbsoluteNormalPath(folder / accepted);
+  return std::nullopt;
+}
+
+std::optional<HttpResponse> WriteNewClip(const fs::path& root, const fs::path& output,
+                                         const std::vector<int16_t>& samples,
+                                         const HttpResponse& taken, const std::string& failure_code,
+                                         const std::string& failure_message, JsonValue* reply) {
+  std::string error;
+  fs::path work;
+  bool written = CreateExclusiveWorkFile(output, &work, &error);
+  if (written && !WriteWavFile(work, kEngineSampleRate, 2, samples, &error)) {
+    std::error_code ignored;
+    fs::remove(work, ignored);
+    written = false;
+  }
+  if (written && !PublishWorkFile(work, output, /*replace_existing=*/false, &error)) {
+    std::error_code code;
+    if (fs::exists(fs::symlink_status(output, code))) return taken;
+    written = false;
+  }
+  if (!written) {
+    return HttpApi::ErrorResponse(500, failure_code, error.empty() ? failure_message : error);
+  }
+  (*reply)["new_path"] = WideToUtf8(output);
+  (*reply)["relative_path"] = RelativeUtf8Path(root, output);
+  (*reply)["new_filename"] = WideToUtf8(output.filename());
+  return std::nullopt;
+}
+
+}  // namespace zennic

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/json_value.h"
+#include "server/http_message.h"
+
+namespace zennic {
+
+// What the merge, normalise and trim-export routes share: the mixer's 48,000 Hz stereo form,
+// the output name a request asks for, and a new WAV file that never replaces another one.
+
+inline constexpr int kEngineSampleRate = 48000;
+
+// Each sample clamped to full scale and rounded to the nearest step (ties to even); a sample
+// that is not a finite number becomes silence. No dither: a level the user chose stays exact.
+std::vector<int16_t> FloatToPcm16(const std::vector<float>& samples);
+
+// The whole file as interleaved 48,000 Hz stereo floats. False with an English sentence when it
+// cannot be decoded or holds no samples.
+bool DecodeToEngineFormat(const std::filesystem::path& path, std::vector<float>* stereo,
+                          std::string* error);
+
+// The output a request names in "output_filename" inside `folder`, or `default_output` when it
+// names none (absent, or blank). Nothing, or the refusal: 400 for a name that is not a string
+// or not a valid output name, 409 "destination_exists" when no default name is free.
+std::optional<HttpResponse> ChooseOutputPath(
+    const JsonValue& body, const std::filesystem::path& folder,
+    const std::function<std::filesystem::path()>& default_output, std::filesystem::path* output);
+
+// Writes the clip to a work file beside `output` and publishes it only where nothing is; no work
+// file is left behind. Nothing, with "new_path", "relative_path" and "new_filename" set in
+// `reply`; or the refusal: `taken` when another file got there first, else 500 with
+// `failure_code` and the writer's sentence (or `failure_message`).
+std::optional<HttpResponse> WriteNewClip(const std::filesystem::path& root,
+                                         const std::filesystem::path& output,
+                                         const std::vector<int16_t>& samples,
+                                         const HttpResponse& taken, const std::string& failure_code,
+                                         const std::string& failure_message, JsonValue* reply);
+
+}  // namespace zennic
