@@ -26,11 +26,13 @@ void LinearResampler::Produce(uint64_t count, double step, float* out) {
     }
   }
   phase_ += static_cast<double>(count) * step;
-  auto consumed = static_cast<uint64_t>(std::floor(phase_));
-  if (consumed > 0) {
-    uint64_t dropped = std::min(consumed, pending);
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(2 * dropped));
-    phase_ -= static_cast<double>(consumed);
+  // When one output frame spans several source frames the next position can lie beyond the
+  // pending frames: the phase then keeps the distance, and the frames in between are skipped
+  // as they arrive, so the next buffer starts exactly one step after the last frame used.
+  uint64_t passed = std::min(static_cast<uint64_t>(std::floor(phase_)), pending);
+  if (passed > 0) {
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(2 * passed));
+    phase_ -= static_cast<double>(passed);
   }
 }
 

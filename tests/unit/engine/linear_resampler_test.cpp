@@ -90,6 +90,59 @@ TEST(LinearResampler, TheCaptureSideLosesNoFrameToRoundingBetweenPackets) {
   ExpectEvenSteps(down, 2.0);
 }
 
+// Where one output frame spans two or more source frames (slow render endpoints, fast
+// capture endpoints), a minute of device-sized buffers must still land every output frame
+// exactly one step after the one before, across every seam.
+TEST(LinearResampler, AMinuteOfBuffersAtExtremeRatesLosesAndRepeatsNoFrame) {
+  struct Case {
+    bool render;
+    uint32_t rate;
+  };
+  for (Case test : {Case{true, 8000}, Case{true, 16000}, Case{true, 22050}, Case{false, 176400},
+                    Case{false, 192000}}) {
+    SCOPED_TRACE(::testing::Message() << (test.render ? "render " : "capture ") << test.rate);
+    const uint32_t source_rate = test.render ? LinearResampler::kEngineRate : test.rate;
+    const uint32_t output_rate = test.render ? test.rate : LinearResampler::kEngineRate;
+    // Buffers of a device period, half of one, and a few odd sizes, in turn.
+    const uint64_t sizes[] = {test.rate / 100, test.rate / 200, 7, test.rate / 100 + 13, 1};
+    LinearResampler resampler;
+    SampleFifo fifo(96000, 2);
+    std::vector<float> out;
+    uint64_t fed = 0;
+    uint64_t produced = 0;
+    for (uint64_t buffer = 0; produced < 60ull * output_rate; ++buffer) {
+      uint64_t size = sizes[buffer % std::size(sizes)];
+      out.clear();
+      if (test.render) {
+        if (fifo.Size() < 4 * size * source_rate / output_rate + 4) {
+          auto ramp = Ramp(fed, 4800);
+          fifo.Write(ramp.data(), 4800);
+          fed += 4800;
+        }
+        resampler.Pull(&fifo, test.rate, size, &out);
+      } else {
+        auto ramp = Ramp(fed, size);
+        resampler.Push(ramp.data(), size, test.rate, &out);
+        fed += size;
+      }
+      for (size_t i = 0; i < out.size() / 2; ++i, ++produced) {
+        // The source position of this output frame, in whole and fractional frames.
+        uint64_t whole = produced * source_rate / output_rate;
+        double fraction =
+            static_cast<double>(produced * source_rate % output_rate) / output_rate;
+        if (whole % kRampLength == kRampLength - 1) continue;  // between the ramp's end and start
+        double expected = static_cast<double>(whole % kRampLength) + fraction;
+        ASSERT_NEAR(out[2 * i], expected, 0.01) << "output frame " << produced;
+      }
+    }
+    // Nothing gained or lost over the minute: the next output frame lies exactly where the
+    // output so far says it must.
+    uint64_t passed = fed - resampler.pending_frames() - (test.render ? fifo.Size() : 0);
+    EXPECT_NEAR(static_cast<double>(passed) + resampler.phase(),
+                static_cast<double>(produced) * source_rate / output_rate, 0.001);
+  }
+}
+
 TEST(LinearResampler, ASineSurvivesResamplingWithoutClicksAtBufferEdges) {
   SampleFifo fifo(96000, 2);
   std::vector<float> tone;
