@@ -28,6 +28,18 @@ const MixerDeviceInfo* FindByIndex(const std::vector<MixerDeviceInfo>& devices,
   return nullptr;
 }
 
+// Indices shift when devices come and go: the stored index of the last start still means the
+// user's device only while no name is saved or the device there has the saved name.
+const MixerDeviceInfo* FindByStoredIndex(const std::vector<MixerDeviceInfo>& devices,
+                                         std::optional<int32_t> index,
+                                         const std::string& saved_name) {
+  const MixerDeviceInfo* device = FindByIndex(devices, index);
+  if (device == nullptr || Trim(saved_name).empty() || DeviceNamesMatch(saved_name, device->name)) {
+    return device;
+  }
+  return nullptr;
+}
+
 // The game records from the cable: the cable's own endpoints would feed the mix back into itself.
 bool IsRefusedMicrophone(const MixerDeviceInfo& device) {
   return HasCableInputNamePrefix(device.name) || HasCableOutputNamePrefix(device.name);
@@ -91,7 +103,7 @@ MixerSelectedDevice SelectMicrophone(const std::vector<MixerDeviceInfo>& inputs,
                                      std::optional<int32_t> stored_index,
                                      const std::string& saved_name) {
   for (const MixerDeviceInfo* candidate :
-       {FindByIndex(inputs, requested_index), FindByIndex(inputs, stored_index),
+       {FindByIndex(inputs, requested_index), FindByStoredIndex(inputs, stored_index, saved_name),
         FindMixerDeviceByName(inputs, saved_name)}) {
     if (candidate != nullptr && !IsRefusedMicrophone(*candidate)) return Selected(*candidate);
   }
@@ -113,7 +125,8 @@ MixerSelectedDevice SelectOutputDevice(const std::vector<MixerDeviceInfo>& outpu
                                        const std::string& saved_name, bool prefer_cable,
                                        OutputRole role, int32_t excluded_index) {
   for (const MixerDeviceInfo* candidate :
-       {FindByIndex(outputs, requested_index), FindByIndex(outputs, stored_index),
+       {FindByIndex(outputs, requested_index),
+        FindByStoredIndex(outputs, stored_index, saved_name),
         FindMixerDeviceByName(outputs, saved_name)}) {
     if (candidate != nullptr) return Selected(*candidate);
   }

@@ -52,8 +52,9 @@ bool DeviceNamesMatch(const std::string& a, const std::string& b);
 std::string DeviceSubstitutionNote(const std::string& kind, const std::string& saved_name,
                                    const std::string& chosen_name);
 
-// A microphone by request, by the stored index, by the saved name, by a name that says so, or
-// the first input; never one of the cable's own endpoints.
+// A microphone by request, by the stored index (while its device has the saved name), by the
+// saved name, by a name that says so, or the first input; never one of the cable's own
+// endpoints.
 MixerSelectedDevice SelectMicrophone(const std::vector<MixerDeviceInfo>& inputs,
                                      std::optional<int32_t> requested_index,
                                      std::optional<int32_t> stored_index,

@@ -79,10 +79,12 @@ TEST(MixerDeviceChoice, TheCablesOwnEndpointsAreNeverTheMicrophone) {
 
 TEST(MixerDeviceChoice, RequestBeatsStoredIndexBeatsSavedNameBeatsAName) {
   MixerDeviceList devices = Devices({"Line In", "Headset Mic", "Webcam"}, {kCable, kSpeakers});
-  RuntimeSnapshot snapshot = Saved("webcam", "", "");
-  EXPECT_EQ(ChooseMixerDevices(devices, snapshot, {}).microphone.name, "Webcam");
+  RuntimeSnapshot snapshot = Saved("", "", "");
   snapshot.mic_index = 0;
   EXPECT_EQ(ChooseMixerDevices(devices, snapshot, {}).microphone.name, "Line In");
+  // A stored index whose device is not the one saved by name has shifted: the name wins.
+  snapshot.settings.mic_name = "webcam";
+  EXPECT_EQ(ChooseMixerDevices(devices, snapshot, {}).microphone.name, "Webcam");
   MixerDeviceSelection request;
   request.microphone_index = 1;
   EXPECT_EQ(ChooseMixerDevices(devices, snapshot, request).microphone.name, "Headset Mic");

@@ -32,7 +32,21 @@ KeyBinding Catalogued(const std::string& id) {
   return FindKeyCatalogEntry(id, kKeySourceDefault).value_or(KeyBinding());
 }
 
-class MixerEngineTest : public testing::MixerEngineFixture {};
+class MixerEngineTest : public testing::MixerEngineFixture {
+ protected:
+  // The fake microphone, cable and headphones at these indices, their names saved to the file.
+  void ExpectDevicesInUse(int32_t mic, int32_t out, int32_t monitor) {
+    RuntimeSnapshot snapshot = state_.GetSnapshot();
+    EXPECT_EQ(snapshot.mic_index, mic);
+    EXPECT_EQ(snapshot.out_index, out);
+    EXPECT_EQ(snapshot.monitor_index, monitor);
+    JsonValue saved;
+    ASSERT_TRUE(JsonValue::Parse(testing::ReadFile(paths_.settings_file), &saved, nullptr));
+    EXPECT_EQ(saved.GetString("mic_name", ""), kFakeMicrophone);
+    EXPECT_EQ(saved.GetString("out_name", ""), kFakeCable);
+    EXPECT_EQ(saved.GetString("monitor_name", ""), kFakeHeadphones);
+  }
+};
 
 TEST_F(MixerEngineTest, AStartChoosesAndSavesTheDevicesAndAStopEndsEveryThread) {
   Edit([](MixerSettings& settings) { settings.monitor_name = "Old Headphones"; });
@@ -41,17 +55,8 @@ TEST_F(MixerEngineTest, AStartChoosesAndSavesTheDevicesAndAStopEndsEveryThread) 
   EXPECT_EQ(notes, (std::vector<std::string>{"Saved monitor device Old Headphones was "
                                              "unavailable. Using " +
                                              kFakeHeadphones + " instead."}));
-  RuntimeSnapshot running = state_.GetSnapshot();
-  EXPECT_TRUE(running.mixer_running);
-  EXPECT_EQ(running.mic_index, 0);
-  EXPECT_EQ(running.out_index, 0);
-  EXPECT_EQ(running.monitor_index, 1);
-  // Saved to the file, not only in memory.
-  JsonValue saved;
-  ASSERT_TRUE(JsonValue::Parse(testing::ReadFile(paths_.settings_file), &saved, nullptr));
-  EXPECT_EQ(saved.GetString("mic_name", ""), kFakeMicrophone);
-  EXPECT_EQ(saved.GetString("out_name", ""), kFakeCable);
-  EXPECT_EQ(saved.GetString("monitor_name", ""), kFakeHeadphones);
+  EXPECT_TRUE(state_.GetSnapshot().mixer_running);
+  ExpectDevicesInUse(0, 0, 1);
 
   ASSERT_TRUE(Eventually([&] { return cable_.Frames() > 4800 && headphones_.Frames() > 4800; }));
   std::string error = "old";
@@ -66,6 +71,34 @@ TEST_F(MixerEngineTest, AStartChoosesAndSavesTheDevicesAndAStopEndsEveryThread) 
   ASSERT_TRUE(Start());
   ASSERT_TRUE(Start());
   EXPECT_TRUE(state_.GetSnapshot().mixer_running);
+}
+
+TEST_F(MixerEngineTest, WhenDevicesComeAndGoTheSavedNamesWinOverShiftedIndices) {
+  ASSERT_TRUE(Start());
+  EXPECT_TRUE(engine_->Stop(nullptr));
+  // The cable comes back after the headphones, a webcam before the microphone: every stored
+  // index now points at another device.
+  world_.RemoveEndpoint(cable_id_);
+  world_.RemoveEndpoint(microphone_id_);
+  world_.AddEndpoint(AudioFlow::kCapture, "Webcam Microphone (Fake)");
+  microphone_id_ = world_.AddEndpoint(AudioFlow::kCapture, kFakeMicrophone);
+  SetMicrophoneValue(0.125f);
+  cable_id_ = world_.AddEndpoint(AudioFlow::kRender, kFakeCable);
+  FakeStreamSettings cable;
+  cable.render_sink = cable_.Sink();
+  world_.SetStreamSettings(cable_id_, cable);
+
+  std::vector<std::string> notes;
+  ASSERT_TRUE(Start(&notes));
+  EXPECT_TRUE(notes.empty());
+  ExpectDevicesInUse(1, 1, 0);
+  EXPECT_TRUE(Eventually([&] { return cable_.CountLeft(0.125f) > 960; }));
+
+  // An index the caller asks for is still the caller's choice.
+  MixerDeviceSelection request;
+  request.output_index = 0;
+  ASSERT_TRUE(Start(&notes, request));
+  EXPECT_EQ(state_.GetSettings().out_name, kFakeHeadphones);
 }
 
 TEST_F(MixerEngineTest, WithoutAnOutputNothingStartsAndTheSettingsStay) {
