@@ -71,9 +71,10 @@ void BM_VoiceKeyPressAndRelease(benchmark::State& state) {
     return;
   }
   KeyBinding key = FindKeyCatalogEntry("key_k", kKeySourceDefault).value();
+  KeyInjector injector;
   std::string error;
   for (auto _ : state) {
-    if (!KeyInjector::KeyDown(key, &error) || !KeyInjector::KeyUp(key, &error)) {
+    if (!injector.KeyDown(key, &error) || !injector.KeyUp(key, &error)) {
       state.SkipWithError(error.c_str());
       break;
     }

@@ -14,6 +14,7 @@ constexpr char kTargetVoice[] = "voice";
 constexpr char kTargetPanic[] = "panic";
 constexpr uint32_t kDefaultTimeoutMs = 10000;
 constexpr uint32_t kMaximumTimeoutMs = 30000;
+constexpr size_t kKeptCaptures = 64;
 
 constexpr char kMissingRuntimeState[] = "KeyBindingService dependencies are not configured";
 constexpr char kNullResult[] = "Key capture result pointer is null";
@@ -137,13 +138,12 @@ bool KeyBindingService::PressGameVoiceKey(bool skip, std::string* error) {
   }
   MixerSettings settings = runtime_state_->GetSettings();
   if (!settings.hold_voice_key || skip) return true;
-  if (!KeyInjector::KeyDown(settings.voice_chat_key, error)) return false;
-
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(voice_key_mutex_);
+  if (!injector_.KeyDown(settings.voice_chat_key, error)) return false;
   // A second press with another key configured would forget the first key while it is still
   // down; let go of it rather than leave it stuck.
   if (voice_key_pressed_ && !KeyBindingsMatch(pressed_voice_binding_, settings.voice_chat_key)) {
-    KeyInjector::KeyUp(pressed_voice_binding_, nullptr);
+    injector_.KeyUp(pressed_voice_binding_, nullptr);
   }
   voice_key_pressed_ = true;
   pressed_voice_binding_ = settings.voice_chat_key;
@@ -151,10 +151,10 @@ bool KeyBindingService::PressGameVoiceKey(bool skip, std::string* error) {
 }
 
 bool KeyBindingService::ReleaseGameVoiceKey(std::string* error) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard lock(voice_key_mutex_);
   if (!voice_key_pressed_) return true;
   // The remembered key, not the configured one: the settings may have changed meanwhile.
-  if (!KeyInjector::KeyUp(pressed_voice_binding_, error)) return false;
+  if (!injector_.KeyUp(pressed_voice_binding_, error)) return false;
   voice_key_pressed_ = false;
   pressed_voice_binding_ = KeyBinding();
   return true;
@@ -208,7 +208,13 @@ bool KeyBindingService::BeginKeyCapture(const std::string& target, int32_t timeo
 
   *out = BuildKeyCaptureResult(record);
   waiting_capture_id_ = record.capture_id;
+  capture_order_.push_back(record.capture_id);
   captures_[record.capture_id] = std::move(record);
+  // The waiting capture is the newest, so it is never the one forgotten.
+  if (capture_order_.size() > kKeptCaptures) {
+    captures_.erase(capture_order_.front());
+    capture_order_.pop_front();
+  }
   return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/key_injector.h"
 #include "engine/raw_input_window.h"
 #include "model/key_binding.h"
 
@@ -74,6 +76,7 @@ class KeyBindingService {
   // and remembers the binding pressed, so the release lets go of that very key.
   bool PressGameVoiceKey(bool skip, std::string* error);
   // Releases the remembered key; after a failure it stays remembered and a retry tries again.
+  // A capture being saved meanwhile does not hold it up.
   bool ReleaseGameVoiceKey(std::string* error);
 
   // Waits for the next key press and stores it as the target's key.
@@ -122,12 +125,19 @@ class KeyBindingService {
 
   mutable std::mutex mutex_;
   std::map<std::string, KeyCaptureRecord> captures_;
+  // Capture ids, oldest first: any local client may start captures, so only the newest are kept.
+  std::deque<std::string> capture_order_;
   std::string waiting_capture_id_;
   uint64_t capture_counter_ = 1;
   bool started_ = false;
+  KeyEventHandler key_event_handler_;
+
+  // The voice-chat key: presses and releases take turns under their own mutex, apart from
+  // captures, whose saves may take as long as the disk does.
+  std::mutex voice_key_mutex_;
+  KeyInjector injector_;
   bool voice_key_pressed_ = false;
   KeyBinding pressed_voice_binding_;
-  KeyEventHandler key_event_handler_;
 };
 
 }  // namespace zennic

@@ -34,39 +34,15 @@ std::optional<XSyntheticInput> BuildInput(const KeyBinding& binding, std::string
   return std::nullopt;
 }
 
-// One connection per call: injection happens a few times per clip, and a fresh connection
-// survives an X server that went away in between.
-bool Inject(const KeyBinding& binding, bool press, std::string* error) {
-  const std::string failure = press ? "SendInput failed for key down" : "SendInput failed for key up";
-  std::string reason;
-  std::optional<XSyntheticInput> input = BuildInput(binding, &reason);
-  std::unique_ptr<XDisplayConnection> connection;
-  if (input) connection = XDisplayConnection::Open(&reason);
-  if (connection) {
-    int event_base = 0, error_base = 0, major = 0, minor = 0;
-    if (!XTestQueryExtension(connection->display(), &event_base, &error_base, &major, &minor)) {
-      reason = "the X server has no XTEST extension";
-      connection.reset();
-    }
-  }
-  if (!connection) {
-    if (error != nullptr) *error = failure + ": " + reason;
-    return false;
-  }
-  Bool is_press = press ? True : False;
-  if (input->is_button) {
-    XTestFakeButtonEvent(connection->display(), input->code, is_press, CurrentTime);
-  } else {
-    XTestFakeKeyEvent(connection->display(), input->code, is_press, CurrentTime);
-  }
-  if (!connection->Sync()) {
-    if (error != nullptr) *error = failure;
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
+
+struct KeyInjector::Connection {
+  std::unique_ptr<XDisplayConnection> display;
+};
+
+KeyInjector::KeyInjector() : connection_(std::make_unique<Connection>()) {}
+
+KeyInjector::~KeyInjector() = default;
 
 bool KeyInjector::KeyDown(const KeyBinding& binding, std::string* error) {
   return Inject(binding, true, error);
@@ -74,6 +50,46 @@ bool KeyInjector::KeyDown(const KeyBinding& binding, std::string* error) {
 
 bool KeyInjector::KeyUp(const KeyBinding& binding, std::string* error) {
   return Inject(binding, false, error);
+}
+
+bool KeyInjector::Inject(const KeyBinding& binding, bool press, std::string* error) {
+  const std::string failure = press ? "SendInput failed for key down" : "SendInput failed for key up";
+  std::string reason;
+  std::optional<XSyntheticInput> input = BuildInput(binding, &reason);
+  if (!input) {
+    if (error != nullptr) *error = failure + ": " + reason;
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  std::unique_ptr<XDisplayConnection>& display = connection_->display;
+  // A connection that went down with its server is replaced; a fresh one that fails at once
+  // is not tried again until the next call.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    bool fresh = false;
+    if (display != nullptr && display->lost()) display.reset();
+    if (display == nullptr) {
+      display = XDisplayConnection::Open(&reason);
+      int event_base = 0, error_base = 0, major = 0, minor = 0;
+      if (display != nullptr && !XTestQueryExtension(display->display(), &event_base,
+                                                     &error_base, &major, &minor)) {
+        reason = "the X server has no XTEST extension";
+        display.reset();
+      }
+      if (display == nullptr) break;
+      fresh = true;
+    }
+    Bool is_press = press ? True : False;
+    if (input->is_button) {
+      XTestFakeButtonEvent(display->display(), input->code, is_press, CurrentTime);
+    } else {
+      XTestFakeKeyEvent(display->display(), input->code, is_press, CurrentTime);
+    }
+    if (display->Sync()) return true;
+    reason.clear();
+    if (fresh || !display->lost()) break;
+  }
+  if (error != nullptr) *error = reason.empty() ? failure : failure + ": " + reason;
+  return false;
 }
 
 }  // namespace zennic

@@ -67,6 +67,13 @@ bool MixerEngine::Initialize(std::string* error) {
       return false;
     }
     stop_.exchange(false);
+    voice_key_thread_stop_.exchange(false);
+    try {
+      voice_key_thread_ = std::thread(&MixerEngine::VoiceKeyThreadMain, this);
+    } catch (const std::exception& failure) {
+      SetError(error, std::string("Failed to start audio threads: ") + failure.what());
+      return false;
+    }
     initialized_ = true;
   }
   // Outside the engine's mutex: a key event being handled holds the gate and may wait for it.
@@ -90,7 +97,6 @@ bool MixerEngine::Start(const MixerDeviceSelection& selection, std::vector<std::
   runtime_state_->SetMixerRunning(false);
   StopClip(nullptr);
   StopWorkers();
-  runtime_state_->SetVoiceKeyActive(false);
   if (!StartWorkers(selection, notes, error)) return false;
   runtime_state_->SetMixerRunning(true);
   return true;
@@ -200,10 +206,11 @@ void MixerEngine::StopWorkers() {
 
 bool MixerEngine::Stop(std::string* error) {
   std::lock_guard lifecycle(lifecycle_mutex_);
+  // The voice-key-active flag goes with the key: a release that failed keeps it set until a
+  // retry lets go of the key.
   if (runtime_state_ != nullptr) runtime_state_->SetMixerRunning(false);
   StopClip(nullptr);
   StopWorkers();
-  if (runtime_state_ != nullptr) runtime_state_->SetVoiceKeyActive(false);
   if (error != nullptr) error->clear();
   return true;
 }
@@ -222,13 +229,21 @@ void MixerEngine::Shutdown() {
   runtime_state_->SetMixerRunning(false);
   StopClip(nullptr);
   StopWorkers();
-  runtime_state_->SetVoiceKeyActive(false);
+  StopVoiceKeyThread();
   key_bindings_->SetKeyEventHandler({});
+  // A last try; the key-binding service tries once more when it goes.
   key_bindings_->ReleaseGameVoiceKey(nullptr);
+  release_owed_.exchange(false);
   runtime_state_->SetMixerRunning(false);
   runtime_state_->SetVoiceKeyActive(false);
   std::lock_guard lock(mutex_);
   initialized_ = false;
+}
+
+void MixerEngine::StopVoiceKeyThread() {
+  voice_key_thread_stop_.exchange(true);
+  voice_key_wake_.release();
+  if (voice_key_thread_.joinable()) voice_key_thread_.join();
 }
 
 bool MixerEngine::SetMonitorEnabled(bool enabled, std::string* error) {

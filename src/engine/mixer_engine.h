@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <semaphore>
 #include <string>
 #include <thread>
 #include <vector>
@@ -111,7 +112,8 @@ class MixerEngine {
   struct ClipState {
     ClipPlayhead playhead;
     uint32_t trigger = kTriggerNone;
-    LoadedAudioFile clip;
+    // Shared with the loader's kept clip; let go of outside mutex_.
+    std::shared_ptr<const LoadedAudioFile> clip;
     bool has_clip = false;
     // Which start the clip came from, so that a stop meant for one clip never ends the next.
     uint64_t serial = 0;
@@ -137,9 +139,16 @@ class MixerEngine {
   bool StartWorkers(const MixerDeviceSelection& selection, std::vector<std::string>* notes,
                     std::string* error);
   void StopWorkers();
-  // Stops the clip of start `serial`, or any clip when none is given.
+  // Stops the clip of start `serial`, or any clip when none is given. A release of the
+  // voice-chat key that fails is owed: the key stays "held" until the voice-key thread's retry
+  // lets go of it.
   bool StopClipOf(std::optional<uint64_t> serial, std::string* error);
   void ClearClipLocked();
+  // Takes over what the audio threads must not wait for: the stop of a clip that played out,
+  // and retries of an owed release, however long the display takes.
+  void VoiceKeyThreadMain();
+  void RetryOwedRelease();
+  void StopVoiceKeyThread();
 
   void MixerThreadMain();
   void CaptureThreadMain(MixerSelectedDevice device, std::shared_ptr<WorkerStartup> startup);
@@ -177,6 +186,12 @@ class MixerEngine {
   std::thread monitor_render_thread_;
   std::atomic<bool> stop_{false};
   ClipState clip_;
+  std::thread voice_key_thread_;
+  std::counting_semaphore<> voice_key_wake_{0};
+  std::atomic<bool> voice_key_thread_stop_{false};
+  // The start serial of a clip that played out, marked by the mixer thread; 0 for none.
+  std::atomic<uint64_t> ended_clip_serial_{0};
+  std::atomic<bool> release_owed_{false};
   uint64_t clip_serial_counter_ = 0;
   // Clip starts (from the key press to the clip's publication) and stops (from clearing the
   // clip to releasing the key) take turns under it, so that no stop lets go of a key that a

@@ -23,6 +23,7 @@ constexpr auto kIdlePause = std::chrono::milliseconds(5);
 constexpr auto kMaxLag = std::chrono::milliseconds(25);
 constexpr uint64_t kVoiceTestFrames = 240000;
 constexpr auto kVoiceTestTimeout = std::chrono::seconds(8);
+constexpr auto kReleaseRetryPause = std::chrono::milliseconds(100);
 
 void SetError(std::string* error, const std::string& message) {
   if (error != nullptr) *error = message;
@@ -56,11 +57,11 @@ void MixerEngine::MixerThreadMain() {
 
     const auto gain_sfx = static_cast<float>(settings.sfx_volume);
     const auto gain_mic = static_cast<float>(settings.mic_volume);
-    std::optional<uint64_t> ended_serial;
+    uint64_t ended_serial = 0;
     {
       std::lock_guard lock(mutex_);
       static const std::vector<float> kNoClip;
-      if (MixBlock(microphone.data(), clip_.has_clip ? clip_.clip.samples : kNoClip,
+      if (MixBlock(microphone.data(), clip_.has_clip ? clip_.clip->samples : kNoClip,
                    &clip_.playhead, gain_mic, gain_sfx, kTickFrames, mix.data(),
                    monitor.data())) {
         clip_.has_clip = false;
@@ -69,8 +70,12 @@ void MixerEngine::MixerThreadMain() {
     }
     mix_fifo_.Write(mix.data(), kTickFrames);
     monitor_fifo_.Write(monitor.data(), kTickFrames);
-    // Only the clip that ended: one started meanwhile plays on.
-    if (ended_serial) StopClipOf(ended_serial, nullptr);
+    // The stop, with its key release, is the voice-key thread's: the display may keep it
+    // waiting. Only the clip that ended stops; one started meanwhile plays on.
+    if (ended_serial != 0) {
+      ended_clip_serial_.store(ended_serial);
+      voice_key_wake_.release();
+    }
 
     deadline += kTickPeriod;
     std::this_thread::sleep_until(deadline);
@@ -102,30 +107,35 @@ bool MixerEngine::PlayClip(const std::string& path, uint32_t trigger, bool force
   std::filesystem::path root =
       profiles_ != nullptr ? ProfileService::ActiveAudioDirectory(snapshot.settings)
                            : std::filesystem::path();
-  LoadedAudioFile loaded;
-  if (!clip_loader_.Load(root, path, &loaded, error)) return false;
+  std::shared_ptr<const LoadedAudioFile> loaded;
+  if (!clip_loader_.LoadShared(root, path, &loaded, error)) return false;
 
   // Starts and stops take turns, so a stop never falls between this start's key press and its
   // clip, and the key pressed here is the one the next stop lets go of.
   std::lock_guard start(clip_start_mutex_);
   {
     std::lock_guard lock(mutex_);
-    // A clip already playing is left alone; so is a run that ended while the clip loaded.
+    // A clip already playing is left alone.
     if (clip_.playhead.playing) return true;
-    if (!runtime_state_->GetSnapshot().mixer_running) {
-      SetError(error, "Mixer is not running");
-      return false;
-    }
+  }
+  // So is a run that ended while the clip loaded.
+  if (!runtime_state_->GetSnapshot().mixer_running) {
+    SetError(error, "Mixer is not running");
+    return false;
   }
   // The key goes down before the clip can be heard, so the game never misses its start and a
   // clip ending at once still finds the key to let go of.
   if (!key_bindings_->PressGameVoiceKey(!force && trigger_is_voice_key, error)) return false;
-  std::lock_guard lock(mutex_);
-  clip_.playhead = {true, snapshot.settings.loop, 0};
-  clip_.trigger = trigger;
-  clip_.clip = std::move(loaded);
-  clip_.has_clip = true;
-  clip_.serial = ++clip_serial_counter_;
+  {
+    std::lock_guard lock(mutex_);
+    clip_.playhead = {true, snapshot.settings.loop, 0};
+    clip_.trigger = trigger;
+    std::swap(clip_.clip, loaded);  // the previous clip goes outside the lock
+    clip_.has_clip = true;
+    clip_.serial = ++clip_serial_counter_;
+  }
+  // The key is this clip's now; no older release is owed any more.
+  release_owed_.exchange(false);
   runtime_state_->SetVoiceKeyActive(true);
   if (error != nullptr) error->clear();
   return true;
@@ -158,16 +168,54 @@ bool MixerEngine::StopClipOf(std::optional<uint64_t> serial, std::string* error)
   if (runtime_state_ == nullptr || key_bindings_ == nullptr) return true;
   // Taken in turn with starts: a clip started meanwhile keeps its key and its flag.
   std::lock_guard start(clip_start_mutex_);
+  const bool voice_key_active = runtime_state_->GetSnapshot().ptt_active;
+  std::shared_ptr<const LoadedAudioFile> finished;
   bool release_needed = false;
   {
     std::lock_guard lock(mutex_);
     if (serial && *serial != clip_.serial) return true;  // that clip is long gone
-    release_needed = clip_.playhead.playing || runtime_state_->GetSnapshot().ptt_active;
+    release_needed = clip_.playhead.playing || voice_key_active || release_owed_.load();
     ClearClipLocked();
+    finished = std::move(clip_.clip);
   }
+  if (release_needed && !key_bindings_->ReleaseGameVoiceKey(error)) {
+    // The game would go on transmitting: the key stays "held" and is tried again.
+    release_owed_.exchange(true);
+    voice_key_wake_.release();
+    return false;
+  }
+  release_owed_.exchange(false);
   runtime_state_->SetVoiceKeyActive(false);
-  if (!release_needed) return true;
-  return key_bindings_->ReleaseGameVoiceKey(error);
+  return true;
+}
+
+void MixerEngine::RetryOwedRelease() {
+  std::lock_guard start(clip_start_mutex_);
+  if (!release_owed_.load()) return;
+  {
+    std::lock_guard lock(mutex_);
+    // A clip playing now holds the key for itself, and its own stop lets go of it.
+    if (clip_.playhead.playing) {
+      release_owed_.exchange(false);
+      return;
+    }
+  }
+  if (!key_bindings_->ReleaseGameVoiceKey(nullptr)) return;
+  release_owed_.exchange(false);
+  runtime_state_->SetVoiceKeyActive(false);
+}
+
+void MixerEngine::VoiceKeyThreadMain() {
+  while (!voice_key_thread_stop_.load()) {
+    if (release_owed_.load()) {
+      voice_key_wake_.try_acquire_for(kReleaseRetryPause);
+    } else {
+      voice_key_wake_.acquire();
+    }
+    if (voice_key_thread_stop_.load()) return;
+    if (uint64_t ended = ended_clip_serial_.exchange(0); ended != 0) StopClipOf(ended, nullptr);
+    RetryOwedRelease();
+  }
 }
 
 void MixerEngine::OnRawKeyEvent(const RawKeyEvent& event) {

@@ -7,7 +7,7 @@ namespace {
 
 // Xlib reports a refused request to one process-wide handler on the thread that reads the
 // reply; each connection is used by one thread at a time, so a per-thread count tells the
-// connection's owner about its own requests.
+// thread that syncs about the requests it sent.
 thread_local unsigned long refused_requests = 0;
 
 int CountRefusedRequest(Display*, XErrorEvent*) {
@@ -44,8 +44,7 @@ std::unique_ptr<XDisplayConnection> XDisplayConnection::Open(std::string* reason
   return std::unique_ptr<XDisplayConnection>(new XDisplayConnection(display));
 }
 
-XDisplayConnection::XDisplayConnection(Display* display)
-    : display_(display), refused_requests_seen_(refused_requests) {
+XDisplayConnection::XDisplayConnection(Display* display) : display_(display) {
   XSetIOErrorExitHandler(display_, &XDisplayConnection::OnConnectionLost, this);
 }
 
@@ -57,10 +56,10 @@ void XDisplayConnection::OnConnectionLost(Display*, void* self) {
 
 bool XDisplayConnection::Sync() {
   if (lost()) return false;
+  // Refusals of what was queued arrive while this thread waits here.
+  const unsigned long refused_before = refused_requests;
   XSync(display_, False);
-  bool refused = refused_requests != refused_requests_seen_;
-  refused_requests_seen_ = refused_requests;
-  return !refused && !lost();
+  return refused_requests == refused_before && !lost();
 }
 
 }  // namespace zennic

@@ -24,7 +24,7 @@ class XDisplayConnection {
   bool lost() const { return lost_.load(); }
 
   // Sends what is queued and waits until the server has handled it. False when the server
-  // refused a request of this thread since the last Sync, or the connection is lost.
+  // refused a request sent since the last Sync, or the connection is lost.
   bool Sync();
 
  private:
@@ -33,7 +33,6 @@ class XDisplayConnection {
 
   Display* display_;
   std::atomic<bool> lost_{false};
-  unsigned long refused_requests_seen_;
 };
 
 }  // namespace zennic

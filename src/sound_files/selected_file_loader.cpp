@@ -1,6 +1,7 @@
 #include "sound_files/selected_file_loader.h"
 
 #include <system_error>
+#include <utility>
 
 #include "model/files.h"
 #include "model/paths.h"
@@ -23,6 +24,16 @@ SelectedFileLoader::SelectedFileLoader(AnalyzerService* analyzer) : analyzer_(an
 bool SelectedFileLoader::Load(const fs::path& root, const std::string& path,
                               LoadedAudioFile* out, std::string* error) {
   if (out == nullptr) return Fail(error, "LoadedAudioFile output pointer is null");
+  std::shared_ptr<const LoadedAudioFile> shared;
+  if (!LoadShared(root, path, &shared, error)) return false;
+  *out = *shared;
+  return true;
+}
+
+bool SelectedFileLoader::LoadShared(const fs::path& root, const std::string& path,
+                                    std::shared_ptr<const LoadedAudioFile>* out,
+                                    std::string* error) {
+  if (out == nullptr) return Fail(error, "LoadedAudioFile output pointer is null");
   if (analyzer_ == nullptr) return Fail(error, "AnalyzerService is not configured");
   if (path.empty()) return Fail(error, "No file has been selected");
   try {
@@ -37,7 +48,8 @@ bool SelectedFileLoader::Load(const fs::path& root, const std::string& path,
 }
 
 bool SelectedFileLoader::LoadFile(const fs::path& root, const std::string& path,
-                                  LoadedAudioFile* out, std::string* error) {
+                                  std::shared_ptr<const LoadedAudioFile>* out,
+                                  std::string* error) {
   const fs::path file = AbsoluteNormalPath(Utf8ToPath(path));
   std::error_code code;
   if (!fs::exists(file, code)) {
@@ -52,7 +64,7 @@ bool SelectedFileLoader::LoadFile(const fs::path& root, const std::string& path,
     std::lock_guard<std::mutex> lock(mutex_);
     if (cached_ && cached_->path == file_text && cached_->size_bytes == size &&
         cached_->modified_ticks == ticks) {
-      *out = *cached_;
+      *out = cached_;
       return true;
     }
   }
@@ -71,24 +83,28 @@ bool SelectedFileLoader::LoadFile(const fs::path& root, const std::string& path,
     return Fail(error, message.empty() ? "Selected file could not be decoded" : message);
   }
 
-  LoadedAudioFile clip;
-  clip.path = file_text;
-  clip.size_bytes = size;
-  clip.modified_ticks = ticks;
-  clip.sample_rate = decoded.sample_rate;
-  clip.channels = static_cast<uint32_t>(decoded.channels);
-  clip.duration_ms = metadata.duration_ms;
-  clip.samples = std::move(decoded.samples);
-  clip.metadata = std::move(metadata);
-  std::lock_guard<std::mutex> lock(mutex_);
-  cached_ = std::move(clip);
-  *out = *cached_;
+  auto clip = std::make_shared<LoadedAudioFile>();
+  clip->path = file_text;
+  clip->size_bytes = size;
+  clip->modified_ticks = ticks;
+  clip->sample_rate = decoded.sample_rate;
+  clip->channels = static_cast<uint32_t>(decoded.channels);
+  clip->duration_ms = metadata.duration_ms;
+  clip->samples = std::move(decoded.samples);
+  clip->metadata = std::move(metadata);
+  *out = clip;
+  std::shared_ptr<const LoadedAudioFile> replaced;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    replaced = std::exchange(cached_, std::move(clip));
+  }
   return true;
 }
 
 void SelectedFileLoader::Clear() {
+  std::shared_ptr<const LoadedAudioFile> dropped;
   std::lock_guard<std::mutex> lock(mutex_);
-  cached_.reset();
+  dropped = std::move(cached_);
 }
 
 }  // namespace zennic

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,17 +36,20 @@ class SelectedFileLoader {
   // On failure `out` is left incomplete and `error` says why.
   bool Load(const std::filesystem::path& root, const std::string& path, LoadedAudioFile* out,
             std::string* error);
+  // The same, sharing the kept clip instead of copying its samples.
+  bool LoadShared(const std::filesystem::path& root, const std::string& path,
+            std::shared_ptr<const LoadedAudioFile>* out, std::string* error);
   // Drops the kept clip.
   void Clear();
 
  private:
   // Steps that may throw; `Load` turns what they raise into its messages.
-  bool LoadFile(const std::filesystem::path& root, const std::string& path, LoadedAudioFile* out,
-                std::string* error);
+  bool LoadFile(const std::filesystem::path& root, const std::string& path,
+                std::shared_ptr<const LoadedAudioFile>* out, std::string* error);
 
   AnalyzerService* analyzer_;
   std::mutex mutex_;  // guards cached_
-  std::optional<LoadedAudioFile> cached_;
+  std::shared_ptr<const LoadedAudioFile> cached_;
 };
 
 }  // namespace zennic

@@ -20,6 +20,7 @@ class KeyInjectorTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(client_.connected()); }
   testing::SecondXClient client_;
+  KeyInjector injector_;
 };
 
 TEST_F(KeyInjectorTest, KeysArePressedAndReleasedByScanCodeWithTheirExtendedFlag) {
@@ -31,9 +32,9 @@ TEST_F(KeyInjectorTest, KeysArePressedAndReleasedByScanCodeWithTheirExtendedFlag
                  Case{"right_ctrl", 105}, Case{"right_shift", 62}, Case{"numpad_enter", 104},
                  Case{"f24", 202}}) {
     std::string error;
-    ASSERT_TRUE(KeyInjector::KeyDown(Catalogued(c.id), &error)) << c.id << ": " << error;
+    ASSERT_TRUE(injector_.KeyDown(Catalogued(c.id), &error)) << c.id << ": " << error;
     EXPECT_TRUE(client_.IsKeyDown(c.x_keycode)) << c.id;
-    ASSERT_TRUE(KeyInjector::KeyUp(Catalogued(c.id), &error)) << c.id << ": " << error;
+    ASSERT_TRUE(injector_.KeyUp(Catalogued(c.id), &error)) << c.id << ": " << error;
     EXPECT_FALSE(client_.IsAnyKeyDown()) << c.id;
   }
 }
@@ -45,10 +46,10 @@ TEST_F(KeyInjectorTest, MouseButtonBindingsArePressedAsButtonsNeverAsKeys) {
   };
   for (Case c : {Case{"mouse_middle", 2}, Case{"mouse_x1", 8}, Case{"mouse_x2", 9}}) {
     std::string error;
-    ASSERT_TRUE(KeyInjector::KeyDown(Catalogued(c.id), &error)) << c.id << ": " << error;
+    ASSERT_TRUE(injector_.KeyDown(Catalogued(c.id), &error)) << c.id << ": " << error;
     EXPECT_TRUE(client_.IsButtonDown(c.x_button)) << c.id;
     EXPECT_FALSE(client_.IsAnyKeyDown()) << c.id;
-    ASSERT_TRUE(KeyInjector::KeyUp(Catalogued(c.id), &error)) << c.id << ": " << error;
+    ASSERT_TRUE(injector_.KeyUp(Catalogued(c.id), &error)) << c.id << ": " << error;
     EXPECT_FALSE(client_.IsButtonDown(c.x_button)) << c.id;
   }
 }
@@ -57,9 +58,9 @@ TEST_F(KeyInjectorTest, AScanCodeWithoutAKeyIsRefusedAndPressesNothing) {
   KeyBinding binding = Catalogued("key_k");
   binding.scan_code = 0x7F;
   std::string error;
-  EXPECT_FALSE(KeyInjector::KeyDown(binding, &error));
+  EXPECT_FALSE(injector_.KeyDown(binding, &error));
   EXPECT_EQ(error, "SendInput failed for key down: scan code 0x7F has no key on this keyboard");
-  EXPECT_FALSE(KeyInjector::KeyUp(binding, &error));
+  EXPECT_FALSE(injector_.KeyUp(binding, &error));
   EXPECT_EQ(error.rfind("SendInput failed for key up: ", 0), 0u) << error;
   EXPECT_FALSE(client_.IsAnyKeyDown());
 }

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "unit/engine/mixer_engine_fixture.h"
+#include "unit/engine/private_x_display.h"
 #include "unit/engine/second_x_client.h"
 
 namespace zennic {
@@ -130,6 +131,39 @@ TEST_F(MixerEngineVoiceKeyTest, AClipThatEndsWhileTheKeyIsStillGoingDownLeavesIt
   start.join();
   // The flag clears just before the key is let go of.
   EXPECT_TRUE(Eventually([&] { return !ClipPlaying() && !KeyDown(); }, 1s));
+}
+
+TEST_F(MixerEngineVoiceKeyTest, AClipEndingWhileTheDisplayIsHeldLeavesTheMixRunning) {
+  MakeClip("short.wav", 4800, 8192);
+  std::string error;
+  ASSERT_TRUE(engine_->StartPtt(true, &error)) << error;
+  // Held only once the clip is heard: the cable's observer asks the display at that moment.
+  ASSERT_TRUE(Eventually([&] { return ClipStartsHeard() == 1; }));
+  testing::SecondXClient busy_display;
+  ASSERT_TRUE(busy_display.connected());
+  busy_display.HoldServer(true);
+  size_t voice_before = cable_.CountLeft(0.125f);
+  std::this_thread::sleep_for(500ms);
+  size_t voice_during = cable_.CountLeft(0.125f) - voice_before;
+  bool held_meanwhile = ClipPlaying();
+  busy_display.HoldServer(false);
+  // The clip ended within the first 100 ms; the voice went on for most of the rest.
+  EXPECT_GT(voice_during, 9600u);
+  EXPECT_TRUE(held_meanwhile) << "the key could not go up, so it counts as held";
+  EXPECT_TRUE(Eventually([&] { return !ClipPlaying() && !KeyDown(); }));
+}
+
+TEST_F(MixerEngineVoiceKeyTest, AReleaseLostWithTheDisplayIsRetriedUntilItComesBack) {
+  testing::PrivateXDisplay display;
+  testing::ScopedDisplayVariable private_display(display.name().c_str());
+  MakeClip("short.wav", 4800, 8192);
+  std::string error;
+  ASSERT_TRUE(engine_->StartPtt(true, &error)) << error;
+  display.Stop();
+  std::this_thread::sleep_for(400ms);
+  EXPECT_TRUE(ClipPlaying()) << "the clip has played out, but its key is still down";
+  ASSERT_TRUE(display.Restart());
+  EXPECT_TRUE(Eventually([&] { return !ClipPlaying(); }));
 }
 
 TEST_F(MixerEngineVoiceKeyTest, StartsAndStopsRacingEachOtherEndWithTheKeyUp) {
