@@ -137,8 +137,9 @@ TEST_F(MixerEngineVoiceKeyTest, AClipEndingWhileTheDisplayIsHeldLeavesTheMixRunn
   MakeClip("short.wav", 4800, 8192);
   std::string error;
   ASSERT_TRUE(engine_->StartPtt(true, &error)) << error;
-  // Held only once the clip is heard: the cable's observer asks the display at that moment.
+  // The cable's observer asks the display whenever clip audio resumes: it must not wait too.
   ASSERT_TRUE(Eventually([&] { return ClipStartsHeard() == 1; }));
+  cable_.Observe(nullptr);
   testing::SecondXClient busy_display;
   ASSERT_TRUE(busy_display.connected());
   busy_display.HoldServer(true);
