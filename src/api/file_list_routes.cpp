@@ -59,10 +59,17 @@ std::vector<std::string> CategoriesOf(const fs::path& root) {
   return SortedWithoutCaseDuplicates(std::move(names));
 }
 
+// A listed clip and its path relative to the root.
+struct FoundFile {
+  fs::path path;
+  std::string relative_path;
+};
+
 // The sound files below the root; "_originals" folders are not entered, linked folders are not
 // followed, and a linked file counts only when it resolves inside the root.
-std::vector<fs::path> CollectSoundFiles(const fs::path& root) {
-  std::vector<fs::path> files;
+std::vector<FoundFile> CollectSoundFiles(const fs::path& root) {
+  std::vector<FoundFile> files;
+  const fs::path normal_root = AbsoluteNormalPath(root);
   fs::recursive_directory_iterator walk(root, fs::directory_options::skip_permission_denied);
   for (auto entry = fs::begin(walk); entry != fs::end(walk); ++entry) {
     if (IsPlainFolder(*entry)) {
@@ -71,11 +78,16 @@ std::vector<fs::path> CollectSoundFiles(const fs::path& root) {
     }
     std::error_code code;
     if (!entry->is_regular_file(code) || !IsSupportedAudioExtension(entry->path())) continue;
-    if (entry->is_symlink(code) &&
-        !HttpApi::ResolvePathInsideActiveRoot(entry->path(), root, nullptr)) {
-      continue;
+    fs::path path = AbsoluteNormalPath(entry->path());
+    if (!entry->is_symlink(code)) {
+      // No link lies between the root and a file the walk reached, so the text form is the
+      // resolved one, without asking the file system per folder.
+      std::string relative = WideToUtf8(path.lexically_relative(normal_root));
+      files.push_back({std::move(path), std::move(relative)});
+    } else if (HttpApi::ResolvePathInsideActiveRoot(path, root, nullptr)) {
+      std::string relative = RelativeUtf8Path(root, path);
+      files.push_back({std::move(path), std::move(relative)});
     }
-    files.push_back(AbsoluteNormalPath(entry->path()));
   }
   return files;
 }
@@ -99,9 +111,9 @@ JsonValue HttpApi::BuildFileListJson(const fs::path& root, const std::string& se
     fs::path path;
   };
   std::vector<Keyed> files;
-  for (fs::path& path : CollectSoundFiles(root)) {
-    std::string relative = RelativeUtf8Path(root, path);
-    files.push_back({ToLower(relative), std::move(relative), std::move(path)});
+  for (FoundFile& found : CollectSoundFiles(root)) {
+    files.push_back(
+        {ToLower(found.relative_path), std::move(found.relative_path), std::move(found.path)});
   }
   std::sort(files.begin(), files.end(),
             [](const Keyed& a, const Keyed& b) { return a.sort_key < b.sort_key; });
