@@ -12,6 +12,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing::ApiReply;
 using testing::Json;
 using testing::SoundLibraryTest;
 using testing::WriteToneWav;
@@ -42,7 +43,7 @@ TEST_F(SoundLibraryTest, MergeJoinsTwoClipsWithTheGapBetween) {
                          {"second_path", Text(audio_ / "outro.wav")},
                          {"gap_seconds", 0.5}});
 
-  testing::ApiReply merged = Post("/api/mixer/files/merge", body);
+  ApiReply merged = Post("/api/mixer/files/merge", body);
   ASSERT_EQ(merged.status, 200) << merged.http.body;
   EXPECT_EQ(merged.json.GetString("new_filename", ""), "intro_plus_outro.wav");
   EXPECT_EQ(merged.json.GetString("relative_path", ""), "intro_plus_outro.wav");
@@ -78,16 +79,16 @@ TEST_F(SoundLibraryTest, AMergeTooLongForItsFewBytesIsRefusedBeforeDecoding) {
                       "libvorbis", "-q:a", "-1", Text(audio_ / "long.ogg")});
   WriteToneWav(audio_ / "short.wav", 1.0, 0.5);
   ASSERT_TRUE(StartProgram());
-  long peak_before = session_->PeakMemoryKiB();
+  long peak_before = PeakMemoryKiB();
 
   auto started = std::chrono::steady_clock::now();
-  testing::ApiReply refused =
+  ApiReply refused =
       Post("/api/mixer/files/merge", Json({{"first_path", Text(audio_ / "short.wav")},
                                            {"second_path", Text(audio_ / "long.ogg")}}));
   auto elapsed = std::chrono::steady_clock::now() - started;
   EXPECT_EQ(refused.status, 413) << refused.http.body;
   EXPECT_EQ(refused.code(), "merge_too_large");
-  long growth = session_->PeakMemoryKiB() - peak_before;
+  long growth = PeakMemoryKiB() - peak_before;
   EXPECT_LT(growth, 64 * 1024) << "KiB";
   std::cout << "refused in "
             << std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()
@@ -99,9 +100,8 @@ TEST_F(SoundLibraryTest, NormalizeBringsThePeakToTheTarget) {
   WriteToneWav(audio_ / "silence.wav", 0.5, 0.0);
   ASSERT_TRUE(StartProgram());
 
-  testing::ApiReply louder =
-      Post("/api/mixer/files/normalize",
-           Json({{"path", Text(audio_ / "song.wav")}, {"target_peak_dbfs", -3.0}}));
+  ApiReply louder = Post("/api/mixer/files/normalize",
+                         Json({{"path", Text(audio_ / "song.wav")}, {"target_peak_dbfs", -3.0}}));
   ASSERT_EQ(louder.status, 200) << louder.http.body;
   EXPECT_EQ(louder.json.GetString("new_filename", ""), "song_normalized.wav");
   EXPECT_NEAR(louder.json.GetNumber("peak_before_dbfs", 0), -6.0206, 0.05);
@@ -144,8 +144,8 @@ TEST_F(SoundLibraryTest, VolumeHealthJudgesEachFileInOrder) {
   paths.PushBack("   ");
   paths.PushBack(Text(audio_ / "deleted.wav"));
 
-  testing::ApiReply reply = Post("/api/mixer/files/volume-health",
-                                 Json({{"path", Text(audio_ / "ok.wav")}, {"paths", paths}}));
+  ApiReply reply = Post("/api/mixer/files/volume-health",
+                        Json({{"path", Text(audio_ / "ok.wav")}, {"paths", paths}}));
   ASSERT_EQ(reply.status, 200) << reply.http.body;
   const std::vector<JsonValue>& verdicts = reply.json.Find("files")->array_value;
   ASSERT_EQ(verdicts.size(), 3u);
@@ -158,7 +158,7 @@ TEST_F(SoundLibraryTest, VolumeHealthJudgesEachFileInOrder) {
   EXPECT_EQ(verdicts[0].Find("error_code"), nullptr);
 
   // The list shows a verdict once it has been made, without decoding anything itself.
-  testing::ApiReply listed = Post("/api/mixer/files", JsonValue::MakeObject());
+  ApiReply listed = Post("/api/mixer/files", JsonValue::MakeObject());
   EXPECT_EQ(listed.json.Find("files")->array_value[0].Find("volume_health")->GetString("state", ""),
             "volume_ok");
 
@@ -174,8 +174,7 @@ TEST_F(SoundLibraryTest, TrimSourceSendsTheFileAsItIs) {
   testing::WriteFile(audio_ / "notes.txt", "text");
   ASSERT_TRUE(StartProgram());
 
-  testing::ApiReply bytes =
-      Post("/api/mixer/trim/source", Json({{"path", Text(audio_ / "song.mp3")}}));
+  ApiReply bytes = Post("/api/mixer/trim/source", Json({{"path", Text(audio_ / "song.mp3")}}));
   ASSERT_EQ(bytes.status, 200);
   EXPECT_EQ(bytes.http.headers["Content-Type"], "application/octet-stream");
   EXPECT_TRUE(bytes.http.body == testing::ReadFile(audio_ / "song.mp3"));
@@ -191,7 +190,7 @@ TEST_F(SoundLibraryTest, TrimExportSavesANewClipBesideTheSource) {
       Json({{"wav_base64", testing::Base64Encode(testing::ReadFile(folder_ / "upload.wav"))},
             {"source_path", Text(audio_ / "song.wav")}});
 
-  testing::ApiReply first = Post("/api/mixer/trim/export", body);
+  ApiReply first = Post("/api/mixer/trim/export", body);
   ASSERT_EQ(first.status, 200) << first.http.body;
   EXPECT_EQ(first.json.GetString("new_path", ""), Text(audio_ / "song_trimmed.wav"));
   WavFormatInfo format = FormatOf(audio_ / "song_trimmed.wav");
@@ -212,7 +211,7 @@ TEST_F(SoundLibraryTest, TrimExportSavesANewClipBesideTheSource) {
     refused[key] = value;
     EXPECT_EQ(Post("/api/mixer/trim/export", refused).code(), code) << key;
   }
-  EXPECT_EQ(Leftovers(session_->temp_folder()), std::vector<std::string>());
+  EXPECT_EQ(Leftovers(temp_folder_), std::vector<std::string>());
   EXPECT_EQ(Leftovers(audio_), std::vector<std::string>());
 }
 
@@ -233,14 +232,14 @@ TEST_F(SoundLibraryTest, TwoExportsToOneNameLeaveOneWholeFile) {
     fs::remove(audio_ / "take.wav");
     auto first = std::async(std::launch::async, export_one, uploads[0]);
     auto second = std::async(std::launch::async, export_one, uploads[1]);
-    testing::ApiReply replies[2] = {first.get(), second.get()};
+    ApiReply replies[2] = {first.get(), second.get()};
     int winner = replies[0].status == 200 ? 0 : 1;
     EXPECT_EQ(replies[winner].status, 200) << replies[winner].http.body;
     EXPECT_EQ(replies[1 - winner].status, 409) << replies[1 - winner].http.body;
     EXPECT_EQ(replies[1 - winner].code(), "destination_exists");
     EXPECT_TRUE(testing::ReadFile(audio_ / "take.wav") == uploads[winner]) << "round " << round;
   }
-  EXPECT_EQ(Leftovers(session_->temp_folder()), std::vector<std::string>());
+  EXPECT_EQ(Leftovers(temp_folder_), std::vector<std::string>());
   EXPECT_EQ(Leftovers(audio_), std::vector<std::string>());
 }
 

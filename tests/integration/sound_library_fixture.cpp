@@ -1,5 +1,7 @@
 #include "sound_library_fixture.h"
 
+#include <signal.h>
+
 #include <cmath>
 #include <numbers>
 
@@ -61,9 +63,21 @@ double PeakOf(const std::filesystem::path& file) {
   return peak;
 }
 
-SoundLibraryTest::SoundLibraryTest() : audio_(folder_ / "Sounds"), outside_(folder_ / "Outside") {
-  std::filesystem::create_directories(audio_);
-  std::filesystem::create_directories(outside_);
+SoundLibraryTest::SoundLibraryTest()
+    : audio_(folder_ / "Sounds"),
+      outside_(folder_ / "Outside"),
+      data_folder_(folder_ / "program/data/Ruzerad"),
+      temp_folder_(folder_ / "program/tmp") {
+  for (const auto& folder : {audio_, outside_, temp_folder_, folder_ / "program/output"}) {
+    std::filesystem::create_directories(folder);
+  }
+}
+
+SoundLibraryTest::~SoundLibraryTest() {
+  if (program_ && program_->Running()) {
+    program_->Signal(SIGTERM);
+    program_->WaitForExit(std::chrono::seconds(10));
+  }
 }
 
 JsonValue SoundLibraryTest::ProfileSettings(const std::string& file_path,
@@ -77,12 +91,40 @@ JsonValue SoundLibraryTest::ProfileSettings(const std::string& file_path,
 }
 
 bool SoundLibraryTest::StartProgram(const JsonValue& settings) {
-  session_ = std::make_unique<ApiSession>(folder_ / "program", settings);
-  return session_->Start();
+  port_ = FindFreeLoopbackPort();
+  JsonValue file = settings;
+  file["version"] = 3.0;
+  file["server_port"] = static_cast<double>(port_);
+  WriteFile(data_folder_ / "settings.json", file.Serialize(2));
+  ProgramProcess::Options options = IsolatedProgramOptions(folder_ / "program");
+  options.set_environment["TMPDIR"] = temp_folder_.string();
+  program_ = std::make_unique<ProgramProcess>(options, folder_ / "program/output");
+  if (!program_->Start() || !program_->WaitForStderr("Ruzerad started", std::chrono::seconds(10))) {
+    return false;
+  }
+  HttpReply page = HttpTestClient(port_).Send("GET", "/");
+  cookie_ = page.headers["Set-Cookie"].substr(0, page.headers["Set-Cookie"].find(';'));
+  return page.status == 200 && !cookie_.empty();
 }
 
 ApiReply SoundLibraryTest::Post(const std::string& route, const JsonValue& body) const {
-  return session_->Post(route, body);
+  ApiReply reply;
+  reply.http = HttpTestClient(port_).Send("POST", route, {{"Cookie", cookie_}}, body.Serialize(0));
+  reply.status = reply.http.status;
+  if (!JsonValue::Parse(reply.http.body, &reply.json, nullptr)) reply.json = JsonValue();
+  return reply;
+}
+
+JsonValue SoundLibraryTest::SavedSettings() const {
+  JsonValue settings;
+  JsonValue::Parse(ReadFile(data_folder_ / "settings.json"), &settings, nullptr);
+  return settings;
+}
+
+long SoundLibraryTest::PeakMemoryKiB() const {
+  std::string status = ReadFile("/proc/" + std::to_string(program_->pid()) + "/status");
+  size_t field = status.find("VmHWM:");
+  return field == std::string::npos ? -1 : std::stol(status.substr(field + 6));
 }
 
 }  // namespace zennic::testing
