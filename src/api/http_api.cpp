@@ -55,6 +55,10 @@ HttpApi::HttpApi(HttpApiConfig config) : config_(std::move(config)) {
   RegisterDeviceListRoute();
   RegisterSoundLibraryRoutes();
   RegisterUpdateCheckRoute();
+  RegisterSettingsRoutes();
+  RegisterProfileRoutes();
+  RegisterSoundInboxRoutes();
+  RegisterSoundLinkRoute();
 }
 
 uint16_t HttpApi::ServerPort() const {

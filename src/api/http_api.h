@@ -163,6 +163,29 @@ class HttpApi : public HttpRequestHandler {
   void RegisterUpdateCheckRoute();
   HttpResponse HandleUpdateCheck();
 
+  // What the user configures and keeps: settings, profiles, the Sound Inbox and sound links.
+  // Every change is one update of the runtime state, saved to settings.json.
+  void RegisterSettingsRoutes();
+  HttpResponse HandleSettingsLoad();
+  HttpResponse HandleSettingsReset();
+  void RegisterProfileRoutes();
+  std::optional<HttpResponse> RefuseWithoutProfileService() const;
+  HttpResponse HandleProfilesUpsert(const JsonValue& body);
+  HttpResponse HandleProfilesDelete(const JsonValue& body);
+  HttpResponse HandleProfilesSelect(const JsonValue& body);
+  void RegisterSoundInboxRoutes();
+  // The service's record, or without a service one made from the settings.
+  JsonValue SoundInboxStatusJson(const MixerSettings& settings) const;
+  // Saves the inbox's flag and folder, wakes the worker and puts "settings" and "sound_inbox"
+  // into `reply`; the refusal when the save failed.
+  std::optional<HttpResponse> StoreSoundInboxSettings(bool enabled, const std::string& folder,
+                                                      JsonValue* reply);
+  HttpResponse HandleSoundInboxConfigure(const JsonValue& body);
+  HttpResponse HandleSoundInboxUseDefault(const JsonValue& body);
+  HttpResponse HandleSoundInboxStatus();
+  void RegisterSoundLinkRoute();
+  HttpResponse HandleSoundLinksSave(const JsonValue& body);
+
   HttpApiConfig config_;
   // Exact paths; each family of routes adds its own.
   std::map<std::string, RouteHandler, std::less<>> routes_;
