@@ -5,6 +5,7 @@
 #include "api/audio_folder_rules.h"
 #include "api/file_name_validation.h"
 #include "api/http_api.h"
+#include "api/path_style.h"
 #include "model/paths.h"
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
@@ -19,12 +20,11 @@ namespace {
 
 constexpr char kRootLabel[] = "Audio folder root";
 
-// The first folder of a relative path when the file lies in a sub-folder, else empty.
+// The first folder of a relative path when the file lies in a sub-folder, else empty. Taken
+// from the text as it is, so a name that is not UTF-8 lists like any other.
 std::string FileCategoryOf(const std::string& relative_path) {
-  fs::path relative = Utf8ToPath(relative_path);
-  auto component = relative.begin();
-  if (component == relative.end() || std::next(component) == relative.end()) return "";
-  return WideToUtf8(*component);
+  PathText split = SplitPathText(relative_path, kNativePathStyle);
+  return split.names.size() >= 2 ? split.names.front() : "";
 }
 
 // Sorted by their lower-cased bytes (a shorter name first on a common start); of names equal
