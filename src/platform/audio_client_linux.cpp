@@ -19,6 +19,10 @@ AudioMixFormat MixFormatOf(const pa_sample_spec& spec) {
   format.sample_rate = spec.rate;
   format.sub_format = AudioMixFormat::SubFormat::kPcm;
   switch (spec.format) {
+    case PA_SAMPLE_U8:
+      // Reported as it is: no shared-mode stream of ours takes it.
+      format.bits_per_sample = format.valid_bits_per_sample = 8;
+      break;
     case PA_SAMPLE_S16LE:
       format.bits_per_sample = format.valid_bits_per_sample = 16;
       break;

@@ -76,6 +76,18 @@ std::string PrivateAudioServer::LoadModule(const std::string& arguments) const {
   return Pactl("load-module " + arguments);
 }
 
+void PrivateAudioServer::AddCable(const std::string& sink, const std::string& source,
+                                  const std::string& input_name, const std::string& output_name,
+                                  const std::string& sink_options) const {
+  int status = 0;
+  std::string output = RunCommand(
+      Quoted(RequiredEnvironment("ZENNIC_VIRTUAL_AUDIO")) + " add-cable " +
+          Quoted(folder_.path().string()) + " " + Quoted(sink) + " " + Quoted(source) + " " +
+          Quoted(input_name) + " " + Quoted(output_name) + " " + sink_options + " 2>&1",
+      &status);
+  EXPECT_EQ(status, 0) << "add-cable " << input_name << ": " << output;
+}
+
 void PrivateAudioServer::UnloadModuleWith(const std::string& text) const {
   std::istringstream modules(Pactl("list short modules"));
   for (std::string line; std::getline(modules, line);) {
