@@ -5,7 +5,7 @@
 #include "engine/mixer_engine.h"
 #include "model/runtime_state.h"
 #include "model/text.h"
-#include "platform/folder_opener.h"
+#include "platform/default_handler.h"
 #include "server/json_envelope.h"
 #include "server/session_cookie.h"
 
@@ -59,6 +59,8 @@ HttpApi::HttpApi(HttpApiConfig config) : config_(std::move(config)) {
   RegisterProfileRoutes();
   RegisterSoundInboxRoutes();
   RegisterSoundLinkRoute();
+  RegisterNativePickerRoutes();
+  RegisterOpenFolderRoute();
 }
 
 uint16_t HttpApi::ServerPort() const {

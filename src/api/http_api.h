@@ -186,6 +186,26 @@ class HttpApi : public HttpRequestHandler {
   void RegisterSoundLinkRoute();
   HttpResponse HandleSoundLinksSave(const JsonValue& body);
 
+  // The desktop's choosers, on a dialog thread of their own that the request waits for; the
+  // configured picker functions stand in for them when set. True once the dialog ran to an end.
+  void RegisterNativePickerRoutes();
+  bool RunFolderPicker(const std::filesystem::path& initial_folder, std::filesystem::path* chosen,
+                       bool* cancelled, std::string* error);
+  bool RunAudioFilePicker(const std::filesystem::path& initial_folder,
+                          std::filesystem::path* chosen, bool* cancelled, std::string* error);
+  HttpResponse HandleBrowseFolder(const JsonValue& body);
+  HttpResponse HandleBrowsePanicFile();
+  // A chosen panic sound that needs converting becomes a WAV beside it.
+  HttpResponse PreparePanicSound(const std::filesystem::path& root,
+                                 const std::filesystem::path& file);
+  static JsonValue BuildPickerResultJson(const std::filesystem::path& root,
+                                         const std::filesystem::path& file, bool prepared);
+
+  void RegisterOpenFolderRoute();
+  HttpResponse HandleOpenFolder(const JsonValue& body);
+  // With the configured folder opener, else the file manager.
+  bool OpenFolder(const std::string& folder, std::string* error);
+
   HttpApiConfig config_;
   // Exact paths; each family of routes adds its own.
   std::map<std::string, RouteHandler, std::less<>> routes_;

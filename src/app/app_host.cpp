@@ -6,8 +6,8 @@
 #include "core/app_log.h"
 #include "model/files.h"
 #include "model/paths.h"
+#include "platform/desktop_display.h"
 #include "platform/executable_path.h"
-#include "platform/termination_signals.h"
 #include "server/embedded_asset_table.h"
 #include "windows_audio/endpoint_rules.h"
 
@@ -76,6 +76,8 @@ bool AppHost::StartServices(std::string* error) {
     Shutdown();
     return false;
   }
+  // Before any thread starts: the desktop toolkit takes the process locale and X handlers.
+  ChooseShell();
 
   key_binding_service_ = std::make_unique<KeyBindingService>(runtime_state_.get());
   if (!key_binding_service_->Initialize(error)) {
@@ -121,7 +123,17 @@ bool AppHost::StartServices(std::string* error) {
     return false;
   }
 
+  if (!CreateTray(error)) {
+    Shutdown();
+    return false;
+  }
+  ShowStartupNotification();
+  if (http_server_->used_fallback_port()) {
+    ShowPortWarning(static_cast<uint16_t>(runtime_state_->GetSettings().server_port),
+                    effective_http_port_);
+  }
   RecoverWindowsAudioAtStartup();
+  ShowFirstRunWelcome();
   sound_inbox_service_->Start();
 
   WriteLogLine(paths_.logs_folder, kLogTag, "Ruzerad started; data folder " + paths_.root.string());
@@ -160,36 +172,14 @@ bool AppHost::StartWebServer(std::string* error) {
   if (!http_server_->Start(error)) return false;
   effective_http_port_ = http_server_->effective_port();
   WriteLogLine(paths_.logs_folder, kLogTag, "Web client listening at " + BuildLocalUrl());
-  if (http_server_->used_fallback_port()) ReportPortFallback(requested, effective_http_port_);
   return true;
 }
 
-void AppHost::ReportPortFallback(uint16_t requested, uint16_t effective) {
-  std::string language = runtime_state_->GetSettings().ui_language;
-  Localization::Parameters ports = {{"requested_port", std::to_string(requested)},
-                                    {"effective_port", std::to_string(effective)}};
-  std::string title = localization_->Translate(language, "native.port_warning.title", {},
-                                               "Ruzerad Port Warning");
-  std::string message = localization_->Translate(
-      language, "native.port_warning.balloon_message", ports,
-      "Configured port {{requested_port}} was unavailable. Running on "
-      "127.0.0.1:{{effective_port}}.");
-  std::string line = title + ": " + message + " " + BuildLocalUrl();
-  WriteLogLine(paths_.logs_folder, kLogTag, line);
-  std::printf("%s\n", line.c_str());
-  std::fflush(stdout);
-}
-
-std::string AppHost::BuildLocalUrl() const {
-  uint16_t port = effective_http_port_ == 0 ? kDefaultHttpPort : effective_http_port_.load();
-  return "http://127.0.0.1:" + std::to_string(port);
-}
-
 int AppHost::Run() {
-  if (!initialized_) return 1;
-  WaitForTerminationRequest();
+  if (!initialized_ || !tray_) return 1;
+  int exit_code = tray_->RunMessageLoop();
   WriteLogLine(paths_.logs_folder, kLogTag, "Exit requested");
-  return 0;
+  return exit_code;
 }
 
 AudioRouteMonitorContext AppHost::RouteMonitorContext() const {
@@ -207,46 +197,15 @@ AudioRouteMonitorContext AppHost::RouteMonitorContext() const {
   return context;
 }
 
-void AppHost::RecoverWindowsAudioAtStartup() {
-  if (!windows_audio_manager_ || !windows_audio_manager_->HasActiveSession()) return;
-  WindowsAudioStatus status;
-  windows_audio_manager_->GetStatus(&status);
-  auto known = [](const std::string& name) { return name.empty() ? std::string("Unknown") : name; };
-  // Any answer but yes keeps the backup active: the restore at exit applies it later.
-  if (!AskToRestoreWindowsAudio(known(status.current_session_output_name),
-                                known(status.current_session_input_name))) {
-    return;
-  }
-  AudioRestoreResult result;
-  std::string error;
-  if (!windows_audio_manager_->RestoreSession(&result, &error) && !error.empty()) {
-    WriteLogLine(paths_.logs_folder, kLogTag, "Startup Windows audio recovery failed: " + error);
-  }
-}
-
-bool AppHost::AskToRestoreWindowsAudio(const std::string& output_name,
-                                       const std::string& input_name) {
-  WriteLogLine(paths_.logs_folder, kLogTag,
-               "Ruzerad did not restore your audio settings last time; restoring the saved "
-               "defaults (Output: " +
-                   output_name + ", Input: " + input_name + ")");
-  return true;
-}
-
-void AppHost::RestoreWindowsAudio() {
-  if (!windows_audio_manager_) return;
-  AudioRestoreResult result;
-  std::string error;
-  if (!windows_audio_manager_->RestoreSession(&result, &error) && !error.empty()) {
-    WriteLogLine(paths_.logs_folder, kLogTag, "Windows audio restore failed: " + error);
-  }
-}
-
 void AppHost::Shutdown() {
   if (shutting_down_) return;
   shutting_down_ = true;
   if (initialized_) WriteLogLine(paths_.logs_folder, kLogTag, "Shutting down");
   if (windows_audio_manager_) windows_audio_manager_->StopRouteMonitoring();
+  if (tray_) tray_->Destroy();
+  tray_.reset();
+  // Answers the pickers still open, so the server's connection threads can end.
+  CloseDesktopDisplay();
   if (http_server_) http_server_->Stop();
   http_server_.reset();
   http_api_.reset();

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "api/http_api.h"
+#include "app/tray_host.h"
 #include "core/app_paths.h"
 #include "core/localization.h"
 #include "core/single_instance_guard.h"
@@ -45,8 +46,28 @@ class AppHost {
   // The web client's address on the port the server really listens on; no trailing slash.
   std::string BuildLocalUrl() const;
 
+  // A native text in the language in force, else English, else `fallback`, with its
+  // placeholders filled. The language is looked up at every call, so a change applies at once.
+  std::string Localize(const std::string& key, const std::string& fallback,
+                       const Localization::Parameters& parameters = {}) const;
+
  private:
   static constexpr uint16_t kDefaultHttpPort = 5000;
+  static constexpr char kProgramVersion[] = "1.0.4";
+
+  // The desktop shell when a display can be opened, else the console shell.
+  void ChooseShell();
+  // The icon and its menu, wired to the tray commands.
+  bool CreateTray(std::string* error);
+  void OpenInBrowser(const std::string& address);
+  void CopyUrlAndNotify();
+  void OpenSetupGuide();
+  void ShowAbout();
+  void ShowStartupNotification();
+  // The configured port was taken: a notification and a box name the address really used.
+  void ShowPortWarning(uint16_t requested, uint16_t effective);
+  // Until the user ticks its box or saves a setting, the welcome window names the address.
+  void ShowFirstRunWelcome();
 
   // The start-up steps in their order; tears down what it built when one fails.
   bool StartServices(std::string* error);
@@ -54,14 +75,11 @@ class AppHost {
   AudioRouteMonitorContext RouteMonitorContext() const;
   // Offers to restore the defaults that an earlier run left changed.
   void RecoverWindowsAudioAtStartup();
-  // The start-up question. Without a dialog the answer is the safe one: restore.
-  bool AskToRestoreWindowsAudio(const std::string& output_name, const std::string& input_name);
-  // On exit and at shutdown: puts back the defaults of a session still recorded.
+  // On Exit, at the session's end and at shutdown: stops the engine and puts back the defaults
+  // of a session still recorded.
   void RestoreWindowsAudio();
 
   bool StartWebServer(std::string* error);
-  // Until the tray can show it: the log and standard output name the address really used.
-  void ReportPortFallback(uint16_t requested, uint16_t effective);
 
   SingleInstanceGuard single_instance_guard_;
   std::unique_ptr<RuntimeState> runtime_state_;
@@ -78,6 +96,7 @@ class AppHost {
   std::unique_ptr<EmbeddedWebAssets> web_assets_;
   std::unique_ptr<HttpApi> http_api_;
   std::unique_ptr<LocalHttpServer> http_server_;
+  std::unique_ptr<TrayHost> tray_;
   AppPaths paths_;
   std::atomic<uint16_t> effective_http_port_{kDefaultHttpPort};
   bool initialized_ = false;

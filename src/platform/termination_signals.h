@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 namespace zennic {
 
 enum class TerminationRequest {
@@ -14,5 +16,14 @@ void PrepareTerminationSignals();
 
 // Waits until the program is asked to end.
 TerminationRequest WaitForTerminationRequest();
+
+// For loops that wait on descriptors: one that turns readable while a termination request is
+// pending (the request stays pending until taken), or -1 when none can be made. The caller
+// closes it.
+int OpenTerminationRequestDescriptor();
+
+// Takes the pending request from a descriptor of OpenTerminationRequestDescriptor; nothing
+// when none is pending.
+std::optional<TerminationRequest> TakeTerminationRequest(int descriptor);
 
 }  // namespace zennic

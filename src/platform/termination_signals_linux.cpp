@@ -1,6 +1,8 @@
 #include "platform/termination_signals.h"
 
 #include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 namespace zennic {
 namespace {
@@ -28,6 +30,19 @@ TerminationRequest WaitForTerminationRequest() {
   while (sigwait(&set, &signal_number) != 0) {
   }
   return signal_number == SIGHUP ? TerminationRequest::SessionEnd : TerminationRequest::Exit;
+}
+
+int OpenTerminationRequestDescriptor() {
+  sigset_t set = TerminationSignals();
+  return ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+}
+
+std::optional<TerminationRequest> TakeTerminationRequest(int descriptor) {
+  signalfd_siginfo info{};
+  if (::read(descriptor, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) {
+    return std::nullopt;
+  }
+  return info.ssi_signo == SIGHUP ? TerminationRequest::SessionEnd : TerminationRequest::Exit;
 }
 
 }  // namespace zennic

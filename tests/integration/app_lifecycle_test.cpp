@@ -76,7 +76,7 @@ TEST(AppLifecycle, WithoutAHomeTheDataFolderSitsBesideTheExecutable) {
 
   ProgramProcess::Options options;
   options.executable = folder / "bin/ruzerad";
-  options.unset_environment = {"HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"};
+  options.unset_environment = {"HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "DISPLAY"};
   // Without a home, the default Sounds folder falls back to the working folder.
   options.working_folder = folder.path();
   ProgramProcess program(options, folder / "out");

@@ -36,7 +36,6 @@ std::string RunUntilStartedAndExit(ProgramProcess::Options options, const TempFo
 TEST(Hotkeys, WithoutADisplayTheProgramRunsAndLogsWhyOnce) {
   TempFolder folder;
   ProgramProcess::Options options = testing::IsolatedProgramOptions(folder.path());
-  options.unset_environment.push_back("DISPLAY");
   std::string log = RunUntilStartedAndExit(options, folder);
   EXPECT_EQ(CountOf(log, std::string(kNoHotkeys) + "no X display is set (DISPLAY is empty)"), 1u)
       << log;
@@ -54,9 +53,10 @@ TEST(Hotkeys, AnUnreachableDisplayIsNamedInTheLog) {
 }
 
 TEST(Hotkeys, WithTheTestDisplayHotkeysAreOn) {
-  testing::RequiredEnvironment("DISPLAY");
   TempFolder folder;
-  std::string log = RunUntilStartedAndExit(testing::IsolatedProgramOptions(folder.path()), folder);
+  ProgramProcess::Options options = testing::IsolatedProgramOptions(folder.path());
+  testing::ShowOnTestDisplay(&options, folder.path());
+  std::string log = RunUntilStartedAndExit(options, folder);
   EXPECT_EQ(CountOf(log, kNoHotkeys), 0u) << log;
 }
 

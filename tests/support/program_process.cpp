@@ -9,7 +9,9 @@
 #include <fstream>
 #include <thread>
 
+#include "support/http_test_client.h"
 #include "support/temp_folder.h"
+#include "support/test_environment.h"
 
 extern char** environ;
 
@@ -22,9 +24,22 @@ ProgramProcess::Options IsolatedProgramOptions(const std::filesystem::path& fold
   options.set_environment["XDG_DATA_HOME"] = (folder / "data").string();
   options.set_environment["XDG_RUNTIME_DIR"] = (folder / "run").string();
   options.set_environment["HOME"] = (folder / "home").string();
-  options.unset_environment = {"XDG_CONFIG_HOME"};
+  options.unset_environment = {"XDG_CONFIG_HOME", "DISPLAY", "WAYLAND_DISPLAY"};
   std::filesystem::create_directories(folder / "run");
   return options;
+}
+
+void ShowOnTestDisplay(ProgramProcess::Options* options, const std::filesystem::path& folder) {
+  options->set_environment["DISPLAY"] = RequiredEnvironment("DISPLAY");
+  options->set_environment["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + (folder / "no-bus").string();
+  std::filesystem::path data = folder / "data/Ruzerad";
+  std::filesystem::create_directories(data);
+  WriteFile(data / "first_run_welcome_suppressed.flag", "1");
+  // A port of its own, so no port-warning box waits either.
+  if (!std::filesystem::exists(data / "settings.json")) {
+    WriteFile(data / "settings.json",
+              "{\"version\": 3, \"server_port\": " + std::to_string(FindFreeLoopbackPort()) + "}");
+  }
 }
 
 ProgramProcess::ProgramProcess(Options options, const std::filesystem::path& output_folder)

@@ -59,7 +59,13 @@ class ProgramProcess {
 };
 
 // Options that give the program a private data folder ("data"), runtime folder ("run") and
-// home ("home") under `folder`, so instances of different tests never meet.
+// home ("home") under `folder`, so instances of different tests never meet. Without a display,
+// so the program runs in its console shell.
 ProgramProcess::Options IsolatedProgramOptions(const std::filesystem::path& folder);
+
+// Puts the program of `options` (isolated under `folder`) on the test display, where it runs
+// its desktop shell with no session bus, and no welcome window or port warning waiting for a
+// click (settings.json, when the test has written none yet, names a free port).
+void ShowOnTestDisplay(ProgramProcess::Options* options, const std::filesystem::path& folder);
 
 }  // namespace zennic::testing
