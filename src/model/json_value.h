@@ -42,6 +42,10 @@ class JsonValue {
 
   static JsonValue MakeObject() { return JsonValue(Type::Object); }
   static JsonValue MakeArray() { return JsonValue(Type::Array); }
+  // A text, or null when it is empty: replies give an absent text as null.
+  static JsonValue StringOrNull(const std::string& text) {
+    return text.empty() ? JsonValue() : JsonValue(text);
+  }
 
   // Turns a value of another kind into an empty object first; inserts a Null for a new key.
   JsonValue& operator[](const std::string& key);

@@ -35,6 +35,9 @@ struct MediaAudioType {
   uint32_t samples_per_second = 0;
   uint32_t channels = 0;
   uint32_t bits_per_sample = 0;  // 0 when the type declares none
+  // The channels' speakers as a WAV channel mask, in whose bit order the samples come; 0 when
+  // the stream does not say.
+  uint32_t channel_mask = 0;
 };
 
 enum class MediaReadStatus {
@@ -62,7 +65,8 @@ class MediaSourceReader {
   bool GetCurrentType(MediaAudioType* type);
   // The whole file's duration in 100-nanosecond units; false when it is unknown.
   bool GetDuration(uint64_t* duration);
-  // Replaces `data` with the next block of decoded, interleaved samples.
+  // Replaces `data` with the next block of decoded, interleaved samples. Damaged packets are
+  // skipped; a file that cannot be read further is a failure, not the end of the stream.
   MediaReadStatus ReadSample(std::vector<uint8_t>* data);
 
  private:

@@ -34,6 +34,14 @@ struct ResamplerFreer {
   void operator()(SwrContext* context) const { swr_free(&context); }
 };
 
+// The speakers of a layout as a WAV channel mask, whose bits the first eighteen of FFmpeg's
+// own match; 0 for a layout without named speakers or with others.
+uint32_t WavChannelMask(const AVChannelLayout& layout) {
+  constexpr uint64_t kWavSpeakers = (uint64_t{1} << 18) - 1;
+  if (layout.order != AV_CHANNEL_ORDER_NATIVE || (layout.u.mask & ~kWavSpeakers) != 0) return 0;
+  return static_cast<uint32_t>(layout.u.mask);
+}
+
 AVChannelLayout UsableLayout(const AVChannelLayout& layout) {
   AVChannelLayout result{};
   if (layout.order == AV_CHANNEL_ORDER_UNSPEC) {
@@ -67,6 +75,7 @@ struct MediaSourceReader::Impl {
 
   AVSampleFormat output_format = AV_SAMPLE_FMT_NONE;
   AVChannelLayout output_layout{};
+  uint32_t output_mask = 0;
   int output_rate = 0;
   // What the resampler was set up for; a frame that differs sets it up again.
   AVSampleFormat input_format = AV_SAMPLE_FMT_NONE;
@@ -171,6 +180,7 @@ bool MediaSourceReader::GetNativeType(MediaAudioType* type) {
   type->channels = static_cast<uint32_t>(std::max(stream->codecpar->ch_layout.nb_channels, 0));
   type->bits_per_sample =
       static_cast<uint32_t>(std::max(stream->codecpar->bits_per_coded_sample, 0));
+  type->channel_mask = WavChannelMask(stream->codecpar->ch_layout);
   return true;
 }
 
@@ -188,6 +198,7 @@ bool MediaSourceReader::SetOutputType(MediaSampleFormat format) {
   if (codec->sample_rate < 1 || codec->ch_layout.nb_channels < 1) return false;
   av_channel_layout_uninit(&impl.output_layout);
   impl.output_layout = UsableLayout(codec->ch_layout);
+  impl.output_mask = WavChannelMask(codec->ch_layout);
   impl.output_rate = codec->sample_rate;
   impl.output_format = format == MediaSampleFormat::Float32 ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S16;
   impl.codec = std::move(codec);
@@ -208,6 +219,7 @@ bool MediaSourceReader::GetCurrentType(MediaAudioType* type) {
   type->samples_per_second = static_cast<uint32_t>(impl.output_rate);
   type->channels = static_cast<uint32_t>(impl.output_layout.nb_channels);
   type->bits_per_sample = static_cast<uint32_t>(impl.BytesPerSample() * 8);
+  type->channel_mask = impl.output_mask;
   return true;
 }
 
@@ -247,7 +259,9 @@ MediaReadStatus MediaSourceReader::ReadSample(std::vector<uint8_t>* data) {
 
     const int read = av_read_frame(impl.format.get(), impl.packet.get());
     if (read < 0) {
-      // The end of the file, or a cut-off file: decode what was read.
+      // The end of the file, or a cut-off or damaged one: decode what was read. A file that
+      // cannot be read further ends nothing; it fails.
+      if (read != AVERROR_EOF && read != AVERROR_INVALIDDATA) return MediaReadStatus::Failed;
       impl.flushing = true;
       if (avcodec_send_packet(impl.codec.get(), nullptr) < 0) return MediaReadStatus::Failed;
       continue;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <tuple>
 #include <unordered_set>
 
 #include "model/paths.h"
@@ -59,8 +60,10 @@ void SortAndCount(AnalyzeResult* result) {
     std::string key = ToLower(file.relative_path.empty() ? file.name : file.relative_path);
     keyed.emplace_back(std::move(key), std::move(file));
   }
-  std::sort(keyed.begin(), keyed.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
+  // The path breaks ties, so names that differ only in case keep one order.
+  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+    return std::tie(a.first, a.second.path) < std::tie(b.first, b.second.path);
+  });
   result->files.clear();
   result->summary = AnalyzeSummary();
   for (auto& [key, file] : keyed) {
@@ -87,6 +90,24 @@ JsonValue StringArray(const std::vector<std::string>& texts) {
 
 }  // namespace
 
+std::vector<TargetFormatIssue> FindTargetFormatIssues(const AnalyzerFileMetadata& format) {
+  const AnalyzerTargetFormat& target = format.target;
+  std::vector<TargetFormatIssue> issues;
+  if (format.container != target.container) {
+    issues.push_back({"container_not_wav", "Container must be WAV"});
+  }
+  if (format.sample_rate != target.sample_rate) {
+    issues.push_back({"sample_rate_not_48000", "Sample rate must be 48000 Hz"});
+  }
+  if (format.channels != target.channels) {
+    issues.push_back({"channel_count_not_stereo", "Channel count must be stereo"});
+  }
+  if (format.bits_per_sample != target.bits_per_sample || format.codec != target.codec) {
+    issues.push_back({"codec_not_pcm16", "Codec must be 16-bit PCM"});
+  }
+  return issues;
+}
+
 bool IsSupportedAudioExtension(const fs::path& path) {
   static const std::unordered_set<std::string> kExtensions = {
       ".wav", ".mp3", ".ogg", ".flac", ".aac", ".adts", ".m4a", ".wma", ".asf"};
@@ -107,7 +128,8 @@ AnalyzerService::AnalyzerService(AnalyzerServiceOptions options) {
 AnalyzerService::FileStamp AnalyzerService::StampFile(const fs::path& path) {
   FileStamp stamp;
   stamp.path = AbsoluteNormalPath(path);
-  stamp.key = ToLower(stamp.path.string());
+  // Exact, as the file system compares names here: "Horn.wav" and "horn.wav" are two files.
+  stamp.key = stamp.path.string();
   const uintmax_t size = fs::file_size(stamp.path, stamp.size_error);
   stamp.size_readable = !stamp.size_error;
   stamp.size = stamp.size_readable ? size : UINT64_MAX;
@@ -235,19 +257,10 @@ bool AnalyzerService::ReadFileMetadata(const fs::path& root, const fs::path& pat
   }
   out->convertible = true;
   out->compatibility_state = "compatible";
-  const AnalyzerTargetFormat& target = out->target;
-  const auto require = [out](bool met, const char* code, const char* message) {
-    if (met) return;
+  for (const TargetFormatIssue& issue : FindTargetFormatIssues(*out)) {
     out->compatibility_state = "needs_conversion";
-    AddIssue(out, code, message);
-  };
-  require(out->container == target.container, "container_not_wav", "Container must be WAV");
-  require(out->sample_rate == target.sample_rate, "sample_rate_not_48000",
-          "Sample rate must be 48000 Hz");
-  require(out->channels == target.channels, "channel_count_not_stereo",
-          "Channel count must be stereo");
-  require(out->bits_per_sample == target.bits_per_sample && out->codec == target.codec,
-          "codec_not_pcm16", "Codec must be 16-bit PCM");
+    AddIssue(out, issue.code, issue.message);
+  }
   out->playable_now = out->compatibility_state == "compatible";
   return true;
 }

@@ -103,7 +103,7 @@ class AnalyzerService {
   // A file as the caches see it.
   struct FileStamp {
     std::filesystem::path path;  // absolute, lexically normalised
-    std::string key;             // the path's UTF-8 form, ASCII lower-cased
+    std::string key;             // the path's UTF-8 form
     bool size_readable = false;
     uint64_t size = UINT64_MAX;
     std::error_code size_error;
@@ -172,6 +172,14 @@ class AnalyzerService {
   Cache<AnalyzerFileMetadata> metadata_cache_;
   Cache<AnalyzerVolumeHealth> volume_health_cache_;
 };
+
+// What keeps a format from being the target format, as issue codes and messages in the order
+// the analysis reports them; empty for the target format itself.
+struct TargetFormatIssue {
+  const char* code;
+  const char* message;
+};
+std::vector<TargetFormatIssue> FindTargetFormatIssues(const AnalyzerFileMetadata& format);
 
 // The one test of whether a file is a sound file, by its extension.
 bool IsSupportedAudioExtension(const std::filesystem::path& path);

@@ -22,8 +22,9 @@ bool Fail(std::string* error, const std::string& message) {
 double StereoPeakOf(const DecodedAudioData& decoded, uint64_t* frames) {
   double peak = 0.0;
   *frames = 0;
-  StreamToStereo(decoded.samples, decoded.channels, static_cast<int>(decoded.sample_rate),
-                 kMixerSampleRate, [&](const float* stereo, size_t count) {
+  StreamToStereo(decoded.samples, decoded.channels, decoded.channel_mask,
+                 static_cast<int>(decoded.sample_rate), kMixerSampleRate,
+                 [&](const float* stereo, size_t count) {
                    *frames += count;
                    for (size_t i = 0; i < count * 2; ++i) {
                      if (std::isfinite(stereo[i])) {

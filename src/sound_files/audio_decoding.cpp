@@ -8,6 +8,7 @@
 #include "sound_files/media_foundation_decoding.h"
 #include "sound_files/mp3_decoding.h"
 #include "sound_files/ogg_vorbis_decoding.h"
+#include "sound_files/sample_conversion.h"
 #include "sound_files/wav_file.h"
 
 namespace zennic {
@@ -16,8 +17,27 @@ namespace {
 // Decoded floats per byte of file beyond which a declared length is not trusted for reserving.
 constexpr uint64_t kMaxReservedSamplesPerByte = 64;
 
+constexpr uint32_t kMinSampleRate = 1000;
+constexpr uint32_t kMaxSampleRate = 768000;
+
 bool Fail(std::string* error, const std::string& message) {
   if (error != nullptr) *error = message;
+  return false;
+}
+
+// Why a recognised file cannot be decoded although its codec can: its header declares a rate
+// or channel count no sound has. False when there is nothing to object to.
+bool FindFormatProblem(const AudioFormatInfo& format, std::string* code, std::string* message) {
+  if (format.sample_rate < kMinSampleRate || format.sample_rate > kMaxSampleRate) {
+    *code = "sample_rate_unsupported";
+    *message = "Sample rate must be between 1000 and 768000 Hz";
+    return true;
+  }
+  if (format.channels < 1) {
+    *code = "channel_count_unsupported";
+    *message = "File declares no audio channels";
+    return true;
+  }
   return false;
 }
 
@@ -30,6 +50,7 @@ void CopyWavFormat(const WavFormatInfo& wav, AudioFormatInfo* out) {
   out->channels = wav.channels;
   out->bits_per_sample = wav.bits_per_sample;
   out->frame_count = wav.frame_count;
+  out->channel_mask = wav.channel_mask;
 }
 
 bool DecodeWav(const std::filesystem::path& path, DecodedAudioData* out, std::string* error) {
@@ -114,6 +135,24 @@ std::string CodecNameForMediaFoundationExtension(const std::string& extension) {
   return "Unknown";
 }
 
+uint32_t StandardChannelMask(int channels) {
+  using namespace speaker;
+  constexpr uint32_t kFront = kFrontLeft | kFrontRight;
+  constexpr uint32_t kBack = kBackLeft | kBackRight;
+  constexpr uint32_t kSide = kSideLeft | kSideRight;
+  switch (channels) {
+    case 1: return kFrontCenter;
+    case 2: return kFront;
+    case 3: return kFront | kFrontCenter;
+    case 4: return kFront | kBack;
+    case 5: return kFront | kFrontCenter | kBack;
+    case 6: return kFront | kFrontCenter | kLowFrequency | kBack;
+    case 7: return kFront | kFrontCenter | kLowFrequency | kBackCenter | kSide;
+    case 8: return kFront | kFrontCenter | kLowFrequency | kBack | kSide;
+    default: return 0;
+  }
+}
+
 void ReserveDecodedSamples(std::vector<float>* samples, uint64_t declared_samples,
                            uint64_t file_size) {
   // An unknown size (an error gives all bits set) reserves nothing.
@@ -148,7 +187,10 @@ bool DecodeAudioFile(const std::filesystem::path& path, DecodedAudioData* out, s
   *out = DecodedAudioData();
   const DecoderRoute* route = FindRoute(path);
   if (route == nullptr) return Fail(error, "Decoder support for this format has not been linked");
-  const bool decoded = route->decode(path, out, error);
+  std::string code;
+  std::string message;
+  bool decoded = route->decode(path, out, error);
+  if (decoded && FindFormatProblem(*out, &code, &message)) decoded = Fail(error, message);
   if (!decoded) *out = DecodedAudioData();
   return decoded;
 }
@@ -166,7 +208,11 @@ bool AnalyzeAudioFile(const std::filesystem::path& path, AudioFormatInfo* out, s
     return true;
   }
   const bool probed = route->probe(path, out, error);
-  if (!probed) *out = AudioFormatInfo();
+  if (!probed) {
+    *out = AudioFormatInfo();
+  } else if (out->decodable && FindFormatProblem(*out, &out->issue_code, &out->issue_message)) {
+    out->decodable = false;
+  }
   return probed;
 }
 

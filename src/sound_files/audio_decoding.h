@@ -17,6 +17,9 @@ struct AudioFormatInfo {
   int32_t channels = 0;
   uint32_t bits_per_sample = 0;  // 0 for MP3 and Ogg Vorbis
   uint64_t frame_count = 0;      // frames per channel
+  // The channels' speakers as a WAV channel mask, the samples in the order of its bits; 0 when
+  // the file does not say.
+  uint32_t channel_mask = 0;
   std::string issue_code;
   std::string issue_message;
 };
@@ -28,10 +31,18 @@ struct DecodedAudioData : AudioFormatInfo {
 };
 
 // Both choose their route by the file's extension. A failed call leaves a default record.
+// Sample rates outside 1,000 to 768,000 Hz and files without channels are not decodable: a
+// damaged header must not make a tiny file stand for hours of audio.
 bool DecodeAudioFile(const std::filesystem::path& path, DecodedAudioData* out, std::string* error);
 // False only when the file cannot be read or opened at all; a file that was read but cannot be
 // decoded gives true with `decodable` false and an issue.
 bool AnalyzeAudioFile(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error);
+
+// The most samples a decoded or converted sound may hold (1 GiB of floats, 46 minutes of
+// 48 kHz stereo): no clip is that long, and a small damaged or hostile file can claim any
+// length. Decoders fail with kAudioTooLong rather than go beyond it.
+constexpr uint64_t kMaxAudioSamples = uint64_t{1} << 28;
+inline constexpr char kAudioTooLong[] = "Audio file is too long to decode";
 
 // The extension of the file name with its dot, ASCII letters lower-cased; empty when the name
 // has none (a name whose only dot is its first character has none). A ":" ends the name.
@@ -44,6 +55,10 @@ std::string CodecNameForMediaFoundationExtension(const std::string& extension);
 // expansion of the file's size: a header can lie, and the array grows while decoding anyway.
 void ReserveDecodedSamples(std::vector<float>* samples, uint64_t declared_samples,
                            uint64_t file_size);
+
+// The speakers FLAC and Vorbis assign to 1 to 8 channels (after Vorbis' own order is brought
+// into the mask's); 0 beyond.
+uint32_t StandardChannelMask(int channels);
 
 bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>* out,
                    std::string* error);

@@ -17,6 +17,7 @@ namespace {
 constexpr uint32_t kTargetSampleRate = 48000;
 constexpr int32_t kTargetChannels = 2;
 constexpr char kTargetExists[] = "Conversion target exists and overwrite is disabled";
+constexpr char kTargetChanged[] = "Conversion target was written by another conversion meanwhile";
 
 bool Fail(std::string* error, const std::string& message) {
   if (error != nullptr) *error = message;
@@ -36,6 +37,24 @@ int MoveFileAllowingCopy(const fs::path& from, const fs::path& to) {
     return code ? code.value() : EIO;
   }
   return 0;
+}
+
+// What a path held, to tell whether another conversion wrote it meanwhile.
+struct PathState {
+  bool exists = false;
+  uintmax_t size = 0;
+  fs::file_time_type written{};
+  bool operator==(const PathState&) const = default;
+};
+
+PathState ReadPathState(const fs::path& path) {
+  PathState state;
+  std::error_code code;
+  state.size = fs::file_size(path, code);
+  if (code) return PathState();
+  state.exists = true;
+  state.written = fs::last_write_time(path, code);
+  return state;
 }
 
 }  // namespace
@@ -96,34 +115,60 @@ bool ConverterService::ConvertFile(const fs::path& root, const fs::path& source,
     return true;
   }
 
+  const fs::path target = ConvertTargetPath(source);
+  const PathState target_before = ReadPathState(target);
   DecodedAudioData decoded;
   if (!DecodeAudioFile(source, &decoded, &error)) {
     item->message = error.empty() ? "Audio file could not be decoded" : error;
     return false;
   }
-  std::vector<int16_t> samples =
-      ToStereoPcm16(decoded.samples, decoded.channels, static_cast<int>(decoded.sample_rate),
-                    static_cast<int>(kTargetSampleRate));
+  // A sound that decodes to nothing never takes the place of its source.
+  if (decoded.samples.empty()) {
+    item->message = "Audio file did not contain decodable samples";
+    return false;
+  }
+  const auto rate = static_cast<int>(decoded.sample_rate);
+  const uint64_t frames = ResampledFrameCount(
+      decoded.samples.size() / static_cast<size_t>(decoded.channels), rate, kTargetSampleRate);
+  if (frames * kTargetChannels > kMaxAudioSamples) {
+    item->message = "WAV output is too large";
+    return false;
+  }
+  std::vector<int16_t> samples = ToStereoPcm16(decoded.samples, decoded.channels,
+                                               decoded.channel_mask, rate, kTargetSampleRate);
   decoded = DecodedAudioData();
-  const fs::path target = ConvertTargetPath(source);
-  const fs::path temp = ConvertTempPath(target);
-  if (!WriteWavFile(temp, kTargetSampleRate, kTargetChannels, samples, &error)) {
+  fs::path work;
+  if (!CreateExclusiveWorkFile(target, &work, &error)) {
+    item->message = error;
+    return false;
+  }
+  if (!WriteWavFile(work, kTargetSampleRate, kTargetChannels, samples, &error)) {
+    RemoveFileIfPresent(work, nullptr);
     item->message = error.empty() ? "Converted WAV file could not be written" : error;
     return false;
   }
-  if (!ValidateConvertedWav(temp, &error)) {
-    RemoveFileIfPresent(temp, nullptr);
+  if (!ValidateConvertedWav(work, &error)) {
+    RemoveFileIfPresent(work, nullptr);
     item->message = error.empty() ? "Converted WAV file failed validation" : error;
     return false;
   }
   fs::path backup;
-  if (!FinalizeConvertedFile(root, source, target, temp, keep_originals, overwrite_existing,
-                             &backup, &error)) {
-    RemoveFileIfPresent(temp, nullptr);
-    item->code =
-        error.find("target exists") != std::string::npos ? "target_exists" : "conversion_failed";
-    item->message = error;
-    return false;
+  {
+    std::lock_guard<std::mutex> lock(publish_mutex_);
+    if (ReadPathState(target) != target_before) {
+      RemoveFileIfPresent(work, nullptr);
+      item->code = "target_exists";
+      item->message = kTargetChanged;
+      return false;
+    }
+    if (!FinalizeConvertedFile(root, source, target, work, keep_originals, overwrite_existing,
+                               &backup, &error)) {
+      RemoveFileIfPresent(work, nullptr);
+      item->code = error.find("target exists") != std::string::npos ? "target_exists"
+                                                                    : "conversion_failed";
+      item->message = error;
+      return false;
+    }
   }
   item->status = "converted";
   item->code.clear();
@@ -136,10 +181,6 @@ bool ConverterService::ConvertFile(const fs::path& root, const fs::path& source,
 fs::path ConvertTargetPath(const fs::path& source) {
   if (LowerCaseExtension(source) == ".wav") return source;
   return source.parent_path() / (source.stem().string() + ".wav");
-}
-
-fs::path ConvertTempPath(const fs::path& target) {
-  return target.parent_path() / (target.filename().string() + ".tmp");
 }
 
 fs::path BuildOriginalsBackupPath(const fs::path& root, const fs::path& source) {
@@ -165,11 +206,11 @@ bool RemoveFileIfPresent(const fs::path& path, std::string* error) {
 
 bool MoveConvertedFile(const fs::path& temp, const fs::path& target, bool replace_existing,
                        std::string* error) {
-  const int moved =
-      replace_existing ? MoveFileReplacing(temp, target) : MoveFileWithoutReplacing(temp, target);
-  if (moved == 0) return true;
-  if (moved == EEXIST && !replace_existing) return Fail(error, kTargetExists);
-  return Fail(error, "Failed to finalize converted file: " + SystemErrorText(moved));
+  std::string reason;
+  int code = 0;
+  if (PublishWorkFile(temp, target, replace_existing, &reason, &code)) return true;
+  if (code == EEXIST && !replace_existing) return Fail(error, kTargetExists);
+  return Fail(error, "Failed to finalize converted file: " + reason);
 }
 
 bool ReplaceWithConverted(const fs::path& target, const fs::path& temp, const fs::path* backup,
@@ -186,14 +227,13 @@ bool ReplaceWithConverted(const fs::path& target, const fs::path& temp, const fs
     }
     if (code) return Fail(error, failure + code.message());
   }
-  int result = SyncFileToDisk(temp);
-  if (result == 0) result = MoveFileReplacing(temp, target);
-  if (result != 0) {
+  std::string reason;
+  if (!PublishWorkFile(temp, target, /*replace_existing=*/true, &reason)) {
     if (backup != nullptr) {
       std::error_code ignored;
       fs::remove(*backup, ignored);
     }
-    return Fail(error, failure + SystemErrorText(result));
+    return Fail(error, failure + reason);
   }
   return true;
 }
@@ -234,13 +274,8 @@ bool FinalizeConvertedFile(const fs::path& root, const fs::path& source, const f
 
   if (fs::exists(target) && !overwrite_existing) return Fail(error, kTargetExists);
   if (!fs::exists(temp)) return Fail(error, "Converted temporary file is missing");
-  // The source is about to go: the converted file must be on the disk first.
-  if (!keep_originals) {
-    const int synced = SyncFileToDisk(temp);
-    if (synced != 0)
-      return Fail(error, "Failed to finalize converted file: " + SystemErrorText(synced));
-  }
-  // The move replaces an existing target in one step; nothing is deleted beforehand.
+  // The move replaces an existing target in one step, the converted file on the disk before
+  // the source goes; nothing is deleted beforehand.
   if (!MoveConvertedFile(temp, target, overwrite_existing, error)) return false;
   if (!keep_originals) {
     std::error_code code;
@@ -272,16 +307,13 @@ JsonValue BuildConvertResultJson(const ConvertResult& result) {
   summary["skipped"] = static_cast<double>(result.skipped);
   summary["failed"] = static_cast<double>(result.failed);
   JsonValue items = JsonValue::MakeArray();
-  const auto text_or_null = [](const std::string& text) {
-    return text.empty() ? JsonValue() : JsonValue(text);
-  };
   for (const ConvertItemResult& item : result.results) {
     JsonValue entry = JsonValue::MakeObject();
     entry["source_path"] = item.source_path;
     entry["target_path"] = item.target_path;
-    entry["backup_path"] = text_or_null(item.backup_path);
+    entry["backup_path"] = JsonValue::StringOrNull(item.backup_path);
     entry["status"] = item.status;
-    entry["code"] = text_or_null(item.code);
+    entry["code"] = JsonValue::StringOrNull(item.code);
     entry["message"] = item.message;
     items.PushBack(entry);
   }

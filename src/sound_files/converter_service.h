@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,7 @@ struct ConvertResult {
 
 // Converts sound files into the one format the mixer plays, 48,000 Hz stereo 16-bit PCM WAV,
 // next to the source, then keeps the source under "_originals", or deletes it. Holds no state
-// of its own between calls.
+// of its own between calls; conversions may run at once, each through its own work file.
 class ConverterService {
  public:
   explicit ConverterService(AnalyzerService* analyzer);
@@ -40,7 +41,8 @@ class ConverterService {
   bool Convert(const std::filesystem::path& root, const std::vector<std::filesystem::path>& paths,
                bool keep_originals, bool overwrite_existing, ConvertResult* result,
                std::string* error);
-  // True for "converted" and "skipped".
+  // True for "converted" and "skipped". Overwriting replaces only what the target held when
+  // the conversion began, never a file another conversion wrote meanwhile.
   bool ConvertFile(const std::filesystem::path& root, const std::filesystem::path& source,
                    bool keep_originals, bool overwrite_existing, ConvertItemResult* item);
   // Turns a downloaded sound into a ready clip in `destination` (the active profile's audio
@@ -54,19 +56,20 @@ class ConverterService {
 
  private:
   AnalyzerService* analyzer_;
+  // Taken while a finished file is put in place, so that checking a target and replacing it
+  // are one step for every conversion of this service.
+  std::mutex publish_mutex_;
 };
 
 // A WAV source is converted in place; any other becomes "<stem>.wav" beside it.
 std::filesystem::path ConvertTargetPath(const std::filesystem::path& source);
-// "<target name>.tmp" in the target's folder.
-std::filesystem::path ConvertTempPath(const std::filesystem::path& target);
 // The source's place under "<root>/_originals", mirroring its path below the root, made
 // unique; empty when every name is taken.
 std::filesystem::path BuildOriginalsBackupPath(const std::filesystem::path& root,
                                                const std::filesystem::path& source);
 
-// Moves the checked temporary file into place and keeps or deletes the source. Nothing is
-// deleted before its replacement is in place, so a failed step loses no file.
+// Publishes the checked work file (see PublishWorkFile) and keeps or deletes the source.
+// Nothing is deleted before its replacement is in place, so a failed step loses no file.
 bool FinalizeConvertedFile(const std::filesystem::path& root, const std::filesystem::path& source,
                            const std::filesystem::path& target, const std::filesystem::path& temp,
                            bool keep_originals, bool overwrite_existing,
@@ -75,12 +78,12 @@ bool FinalizeConvertedFile(const std::filesystem::path& root, const std::filesys
 bool ValidateConvertedWav(const std::filesystem::path& path, std::string* error);
 // A path that does not exist counts as removed.
 bool RemoveFileIfPresent(const std::filesystem::path& path, std::string* error);
-// Moves in one step; without `replace_existing` an existing target is left alone and the move
-// fails.
+// Publishes in one step; without `replace_existing` an existing target is left alone and the
+// move fails.
 bool MoveConvertedFile(const std::filesystem::path& temp, const std::filesystem::path& target,
                        bool replace_existing, std::string* error);
-// Swaps the temporary file into the target's place in one step, written through to the disk;
-// with a backup path the old file is kept there.
+// Swaps the work file into the target's place in one step, written through to the disk; with
+// a backup path the old file is kept there.
 bool ReplaceWithConverted(const std::filesystem::path& target, const std::filesystem::path& temp,
                           const std::filesystem::path* backup, std::string* error);
 

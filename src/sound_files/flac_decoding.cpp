@@ -11,6 +11,7 @@ namespace zennic {
 namespace {
 
 constexpr char kOpenFailure[] = "FLAC decoder could not open the file";
+constexpr char kReadFailure[] = "FLAC decoder could not read the whole file";
 
 struct DecoderDeleter {
   void operator()(FLAC__StreamDecoder* decoder) const { FLAC__stream_decoder_delete(decoder); }
@@ -24,6 +25,7 @@ bool Fail(std::string* error) {
 // What the callbacks fill: the stream information, and the samples when decoding.
 struct FlacSession {
   bool has_stream_info = false;
+  bool too_long = false;
   uint32_t sample_rate = 0;
   uint32_t channels = 0;
   uint32_t bits_per_sample = 0;
@@ -34,16 +36,22 @@ struct FlacSession {
 FLAC__StreamDecoderWriteStatus OnFrame(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
                                        const FLAC__int32* const buffer[], void* client) {
   auto* session = static_cast<FlacSession*>(client);
-  // A frame that disagrees with the stream's layout cannot be interleaved with the rest.
-  if (session->samples == nullptr || frame->header.channels != session->channels ||
+  if (session->samples == nullptr) return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+  // A damaged frame that disagrees with the stream's layout cannot be interleaved with the
+  // rest; it is skipped like any other damaged frame.
+  if (frame->header.channels != session->channels ||
       frame->header.bits_per_sample != session->bits_per_sample) {
-    return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
   }
   const float scale = std::ldexp(1.0f, -static_cast<int>(session->bits_per_sample - 1));
   const uint32_t channels = session->channels;
   const uint32_t block = frame->header.blocksize;
   std::vector<float>& samples = *session->samples;
   const size_t start = samples.size();
+  if (start + static_cast<uint64_t>(block) * channels > kMaxAudioSamples) {
+    session->too_long = true;
+    return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+  }
   samples.resize(start + static_cast<size_t>(block) * channels);
   float* out = samples.data() + start;
   for (uint32_t c = 0; c < channels; ++c) {
@@ -94,7 +102,8 @@ std::unique_ptr<FLAC__StreamDecoder, DecoderDeleter> OpenFlac(const std::filesys
                                                        OnError, session);
   if (init != FLAC__STREAM_DECODER_INIT_STATUS_OK) return nullptr;
   if (!FLAC__stream_decoder_process_until_end_of_metadata(decoder.get()) ||
-      !session->has_stream_info || session->sample_rate < 1 || session->channels < 1) {
+      !session->has_stream_info || session->sample_rate < 1 || session->channels < 1 ||
+      session->bits_per_sample < 4 || session->bits_per_sample > 32) {
     return nullptr;
   }
   out->probed = true;
@@ -105,6 +114,7 @@ std::unique_ptr<FLAC__StreamDecoder, DecoderDeleter> OpenFlac(const std::filesys
   out->channels = static_cast<int32_t>(session->channels);
   out->bits_per_sample = session->bits_per_sample;
   out->frame_count = session->total_frames;
+  out->channel_mask = StandardChannelMask(out->channels);
   return decoder;
 }
 
@@ -123,10 +133,19 @@ bool DecodeFlacFile(const std::filesystem::path& path, DecodedAudioData* out, st
   ReserveDecodedSamples(&out->samples, session.total_frames * session.channels,
                         std::filesystem::file_size(path, size_error));
   session.samples = &out->samples;
-  // Decoded to the end whatever the header declares: a stream may not declare its length,
-  // and what was decoded before a fatal error stays.
+  // Decoded to the end whatever the header declares: a stream may not declare its length, and
+  // damaged frames are skipped. Only a read that fails is a failure, not the end of the file.
   FLAC__stream_decoder_process_until_end_of_stream(decoder.get());
+  const FLAC__StreamDecoderState state = FLAC__stream_decoder_get_state(decoder.get());
   FLAC__stream_decoder_finish(decoder.get());
+  if (session.too_long) {
+    if (error != nullptr) *error = kAudioTooLong;
+    return false;
+  }
+  if (state != FLAC__STREAM_DECODER_END_OF_STREAM) {
+    if (error != nullptr) *error = kReadFailure;
+    return false;
+  }
   out->frame_count = out->samples.size() / session.channels;
   return true;
 }

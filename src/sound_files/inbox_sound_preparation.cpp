@@ -1,5 +1,6 @@
 #include "sound_files/inbox_sound_preparation.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <system_error>
@@ -20,8 +21,6 @@ namespace {
 
 constexpr uint32_t kPreparedSampleRate = 48000;
 constexpr int32_t kPreparedChannels = 2;
-// Work files end in ".tmp", which the inbox itself and every sound listing pass over.
-constexpr char kTempSuffix[] = ".zennic-inbox.tmp";
 constexpr char kTooLong[] = "Inbox audio file is too long to prepare safely";
 
 // Sets both outputs; always false.
@@ -50,27 +49,9 @@ bool IsForbiddenNameByte(unsigned char byte) {
   }
 }
 
-// A free name for a work file beside `target`; empty when every name is taken.
-fs::path TempPathBeside(const fs::path& target) {
-  return MakeUniqueFilePath(target.parent_path() / (target.filename().string() + kTempSuffix));
-}
-
 void RemoveQuietly(const fs::path& path) {
   std::error_code ignored;
   fs::remove(path, ignored);
-}
-
-// Publishes a finished work file under `target`, durably, without ever replacing what is there.
-// Returns 0 or the system error number; the work file is gone either way.
-int PublishWithoutReplacing(const fs::path& temp, const fs::path& target) {
-  int result = SyncFileToDisk(temp);
-  if (result == 0) result = MoveFileWithoutReplacing(temp, target);
-  if (result != 0) {
-    RemoveQuietly(temp);
-    return result;
-  }
-  SyncFolderToDisk(target.parent_path());
-  return 0;
 }
 
 }  // namespace
@@ -96,15 +77,20 @@ bool CopyImportedOriginal(const fs::path& source, const fs::path& backup, std::s
   std::error_code code;
   if (fs::exists(backup, code)) return fail(EEXIST);
   // Copied under a work name first: a copy cut short must not pass for the original.
-  const fs::path temp = TempPathBeside(backup);
-  if (temp.empty()) return fail(EEXIST);
-  fs::copy_file(source, temp, fs::copy_options::none, code);
+  fs::path work;
+  std::string reason;
+  if (!CreateExclusiveWorkFile(backup, &work, &reason)) {
+    if (error != nullptr) *error = "Failed to copy imported original: " + reason;
+    return false;
+  }
+  fs::copy_file(source, work, fs::copy_options::overwrite_existing, code);
   if (code) {
-    RemoveQuietly(temp);
+    RemoveQuietly(work);
     return fail(code.value());
   }
-  const int published = PublishWithoutReplacing(temp, backup);
-  return published == 0 || fail(published);
+  int published = 0;
+  return PublishWorkFile(work, backup, /*replace_existing=*/false, nullptr, &published) ||
+         fail(published);
 }
 
 bool ConverterService::PrepareInboxSound(const fs::path& destination, const fs::path& source,
@@ -162,17 +148,27 @@ bool ConverterService::PrepareInboxSound(const fs::path& destination, const fs::
                   "Inbox audio decoder returned invalid audio format");
   }
   const uint64_t frames = decoded.samples.size() / static_cast<uint64_t>(decoded.channels);
+  // A sound that decodes to nothing would become a clip of silence alone.
+  if (frames == 0) {
+    return Refuse(code, message, "decode_failed", "Audio file did not contain decodable samples");
+  }
   const double duration = static_cast<double>(frames) / decoded.sample_rate;
   if (max_seconds > 0 && duration > max_seconds) {
     return Refuse(code, message, "sound_inbox_too_large", kTooLong);
   }
-
-  std::vector<int16_t> samples =
-      ToStereoPcm16(decoded.samples, decoded.channels, static_cast<int>(decoded.sample_rate),
-                    static_cast<int>(kPreparedSampleRate));
-  decoded.samples = std::vector<float>();
   const double silence = silence_seconds > 0 ? silence_seconds : 0.0;
-  const auto silence_frames = static_cast<uint64_t>(silence * kPreparedSampleRate + 0.5);
+  const auto silence_frames = static_cast<uint64_t>(
+      std::min(silence * kPreparedSampleRate + 0.5, static_cast<double>(kMaxAudioSamples)));
+  const auto rate = static_cast<int>(decoded.sample_rate);
+  if ((ResampledFrameCount(frames, rate, kPreparedSampleRate) + silence_frames) *
+          kPreparedChannels >
+      kMaxAudioSamples) {
+    return Refuse(code, message, "write_failed", "WAV output is too large");
+  }
+
+  std::vector<int16_t> samples = ToStereoPcm16(decoded.samples, decoded.channels,
+                                               decoded.channel_mask, rate, kPreparedSampleRate);
+  decoded.samples = std::vector<float>();
   samples.resize(samples.size() + silence_frames * kPreparedChannels, 0);
 
   const fs::path target = MakeUniqueFilePath(folder / (SanitizeInboxStem(source_path) + ".wav"));
@@ -190,22 +186,21 @@ bool ConverterService::PrepareInboxSound(const fs::path& destination, const fs::
     return Refuse(code, message, "backup_failed", error);
   }
 
-  const fs::path temp = TempPathBeside(target);
-  if (temp.empty() ||
-      !WriteWavFile(temp, kPreparedSampleRate, kPreparedChannels, samples, &error)) {
-    if (!temp.empty()) RemoveQuietly(temp);
+  fs::path work;
+  if (!CreateExclusiveWorkFile(target, &work, &error) ||
+      !WriteWavFile(work, kPreparedSampleRate, kPreparedChannels, samples, &error)) {
+    if (!work.empty()) RemoveQuietly(work);
     return Refuse(code, message, "write_failed",
                   error.empty() ? "Prepared inbox WAV could not be written" : error);
   }
-  if (!ValidateConvertedWav(temp, &error)) {
-    RemoveQuietly(temp);
+  if (!ValidateConvertedWav(work, &error)) {
+    RemoveQuietly(work);
     return Refuse(code, message, "write_failed",
                   error.empty() ? "Prepared inbox WAV failed validation" : error);
   }
   // Never over a file that appeared under the chosen name meanwhile.
-  if (const int published = PublishWithoutReplacing(temp, target); published != 0) {
-    return Refuse(code, message, "write_failed",
-                  "Failed to finalize prepared inbox WAV: " + SystemErrorText(published));
+  if (!PublishWorkFile(work, target, /*replace_existing=*/false, &error)) {
+    return Refuse(code, message, "write_failed", "Failed to finalize prepared inbox WAV: " + error);
   }
 
   result->prepared_path = WideToUtf8(AbsoluteNormalPath(target));

@@ -15,14 +15,17 @@ std::string UnavailableMessage(const MediaFoundationStatus& status) {
   return status.message.empty() ? kMediaFeaturePackMessage : status.message;
 }
 
-void AppendSamples(const std::vector<uint8_t>& block, MediaSampleFormat format,
+// False when the block would take the sound beyond the most samples a decode may hold.
+bool AppendSamples(const std::vector<uint8_t>& block, MediaSampleFormat format,
                    std::vector<float>* samples) {
+  const size_t sample_bytes = format == MediaSampleFormat::Float32 ? sizeof(float) : sizeof(int16_t);
+  if (samples->size() + block.size() / sample_bytes > kMaxAudioSamples) return false;
   if (format == MediaSampleFormat::Float32) {
     const size_t count = block.size() / sizeof(float);
     const size_t start = samples->size();
     samples->resize(start + count);
     std::memcpy(samples->data() + start, block.data(), count * sizeof(float));
-    return;
+    return true;
   }
   const size_t count = block.size() / sizeof(int16_t);
   samples->reserve(samples->size() + count);
@@ -31,6 +34,7 @@ void AppendSamples(const std::vector<uint8_t>& block, MediaSampleFormat format,
     std::memcpy(&value, block.data() + i * sizeof value, sizeof value);
     samples->push_back(value * (1.0f / 32768.0f));
   }
+  return true;
 }
 
 }  // namespace
@@ -61,6 +65,7 @@ void FillFormatFromMediaType(const std::filesystem::path& path, const MediaAudio
   out->container = ContainerNameForExtension(extension);
   out->codec = CodecNameForMediaFoundationExtension(extension);
   out->frame_count = static_cast<uint64_t>(out->sample_rate) * duration_100ns / 10000000u;
+  out->channel_mask = type.channel_mask;
 }
 
 bool DecodeWithMediaFoundation(const std::filesystem::path& path, DecodedAudioData* out,
@@ -98,7 +103,7 @@ bool DecodeWithMediaFoundation(const std::filesystem::path& path, DecodedAudioDa
       return Fail(error, "Media Foundation failed while decoding audio samples");
     }
     if (read == MediaReadStatus::EndOfStream) break;
-    AppendSamples(block, format, &out->samples);
+    if (!AppendSamples(block, format, &out->samples)) return Fail(error, kAudioTooLong);
   }
   // The decoded length replaces the container's estimate.
   out->frame_count = out->channels < 1 ? 0 : out->samples.size() / out->channels;

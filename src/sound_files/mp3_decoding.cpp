@@ -80,9 +80,19 @@ bool DecodeMp3File(const std::filesystem::path& path, DecodedAudioData* out, std
     size_t bytes = 0;
     const int status =
         mpg123_read(handle.get(), chunk.data(), chunk.size() * sizeof(float), &bytes);
+    if (samples.size() + bytes / sizeof(float) > kMaxAudioSamples) {
+      if (error != nullptr) *error = kAudioTooLong;
+      return false;
+    }
     samples.insert(samples.end(), chunk.begin(), chunk.begin() + bytes / sizeof(float));
-    // A frame that cannot be decoded ends the stream; what was read before it stays.
-    if (status != MPG123_OK) break;
+    if (status == MPG123_OK) continue;
+    // A read that fails is no end of the stream; a frame that cannot be decoded ends it, and
+    // what was read before it stays.
+    if (status == MPG123_ERR && mpg123_errcode(handle.get()) == MPG123_ERR_READER) {
+      if (error != nullptr) *error = "MP3 decoder could not read the whole file";
+      return false;
+    }
+    break;
   }
   out->frame_count = samples.size() / static_cast<size_t>(out->channels);
   samples.resize(out->frame_count * static_cast<size_t>(out->channels));

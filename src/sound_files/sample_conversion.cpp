@@ -1,6 +1,7 @@
 #include "sound_files/sample_conversion.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -25,10 +26,7 @@ class LinearResampler {
         copying_(source_rate < 1 || target_rate < 1 || source_rate == target_rate),
         source_rate_(source_rate),
         target_rate_(target_rate) {
-    out_frames_ = copying_ ? in_frames_
-                           : (static_cast<uint64_t>(target_rate) * in_frames_ +
-                              static_cast<uint64_t>(source_rate) / 2) /
-                                 static_cast<uint64_t>(source_rate);
+    out_frames_ = ResampledFrameCount(in_frames_, source_rate, target_rate);
   }
 
   uint64_t output_frames() const { return in_frames_ == 0 ? 0 : out_frames_; }
@@ -72,21 +70,75 @@ class LinearResampler {
   uint64_t out_frames_ = 0;
 };
 
-void MixFramesToStereo(const float* in, size_t frames, size_t width, float* out) {
-  for (size_t f = 0; f < frames; ++f, in += width, out += 2) {
-    if (width == 1) {
-      out[0] = in[0];
-      out[1] = in[0];
-      continue;
+// How the channels of a frame reach the two sides.
+class StereoFold {
+ public:
+  StereoFold(size_t width, uint32_t channel_mask) : width_(width) {
+    constexpr float kSurround = 0.7071f;
+    struct Position {
+      uint32_t speaker;
+      float left;
+      float right;
+    };
+    static constexpr Position kPositions[] = {
+        {speaker::kFrontLeft, 1, 0},          {speaker::kFrontRight, 0, 1},
+        {speaker::kFrontCenter, kSurround, kSurround},
+        {speaker::kLowFrequency, 0, 0},       {speaker::kBackLeft, kSurround, 0},
+        {speaker::kBackRight, 0, kSurround},  {speaker::kBackCenter, 0.5f, 0.5f},
+        {speaker::kSideLeft, kSurround, 0},   {speaker::kSideRight, 0, kSurround},
+    };
+    uint32_t known = 0;
+    for (const Position& position : kPositions) known |= position.speaker;
+    if (width < 3 || (channel_mask & ~known) != 0 ||
+        static_cast<size_t>(std::popcount(channel_mask)) != width) {
+      return;
     }
-    float left = in[0];
-    float right = in[1];
-    for (size_t k = 2; k < width; k += 2) left += in[k] * kSideGain;
-    for (size_t k = 3; k < width; k += 2) right += in[k] * kSideGain;
-    out[0] = left;
-    out[1] = right;
+    float left_sum = 0;
+    float right_sum = 0;
+    for (const Position& position : kPositions) {
+      if ((channel_mask & position.speaker) == 0) continue;
+      left_.push_back(position.left);
+      right_.push_back(position.right);
+      left_sum += position.left;
+      right_sum += position.right;
+    }
+    // Full-scale input on every channel must not exceed full scale on either side.
+    const float scale = 1.0f / std::max(left_sum, right_sum);
+    for (float& gain : left_) gain *= scale;
+    for (float& gain : right_) gain *= scale;
   }
-}
+
+  void Apply(const float* in, size_t frames, float* out) const {
+    for (size_t f = 0; f < frames; ++f, in += width_, out += 2) {
+      if (width_ == 1) {
+        out[0] = in[0];
+        out[1] = in[0];
+        continue;
+      }
+      float left = 0;
+      float right = 0;
+      if (!left_.empty()) {
+        for (size_t k = 0; k < width_; ++k) {
+          left += in[k] * left_[k];
+          right += in[k] * right_[k];
+        }
+      } else {
+        left = in[0];
+        right = in[1];
+        for (size_t k = 2; k < width_; k += 2) left += in[k] * kSideGain;
+        for (size_t k = 3; k < width_; k += 2) right += in[k] * kSideGain;
+      }
+      out[0] = left;
+      out[1] = right;
+    }
+  }
+
+ private:
+  size_t width_;
+  // Each channel's gain to each side; empty for the rule of layouts without a known order.
+  std::vector<float> left_;
+  std::vector<float> right_;
+};
 
 // One step of the dither's linear congruential generator, or several composed into one.
 struct LcgStep {
@@ -188,11 +240,18 @@ std::vector<float> ResampleLinear(const std::vector<float>& samples, int channel
   return out;
 }
 
-std::vector<float> MixToStereo(const std::vector<float>& samples, int channels) {
+uint64_t ResampledFrameCount(uint64_t frames, int source_rate, int target_rate) {
+  if (source_rate < 1 || target_rate < 1 || source_rate == target_rate) return frames;
+  const auto source = static_cast<uint64_t>(source_rate);
+  return (static_cast<uint64_t>(target_rate) * frames + source / 2) / source;
+}
+
+std::vector<float> MixToStereo(const std::vector<float>& samples, int channels,
+                               uint32_t channel_mask) {
   if (channels < 1) return {};
   const size_t frames = samples.size() / static_cast<size_t>(channels);
   std::vector<float> out(frames * 2);
-  MixFramesToStereo(samples.data(), frames, static_cast<size_t>(channels), out.data());
+  StereoFold(static_cast<size_t>(channels), channel_mask).Apply(samples.data(), frames, out.data());
   return out;
 }
 
@@ -202,12 +261,13 @@ std::vector<int16_t> FloatToPcm16Dithered(const std::vector<float>& samples) {
   return out;
 }
 
-void StreamToStereo(const std::vector<float>& samples, int channels, int source_rate,
-                    int target_rate,
+void StreamToStereo(const std::vector<float>& samples, int channels, uint32_t channel_mask,
+                    int source_rate, int target_rate,
                     const std::function<void(const float* stereo, size_t frames)>& consume) {
   if (channels < 1) return;
   const size_t width = static_cast<size_t>(channels);
   const LinearResampler resampler(samples, channels, source_rate, target_rate);
+  const StereoFold fold(width, channel_mask);
   std::vector<float> block(kBlockFrames * width);
   std::vector<float> stereo(width == 2 ? 0 : kBlockFrames * 2);
   const uint64_t total = resampler.output_frames();
@@ -217,20 +277,20 @@ void StreamToStereo(const std::vector<float>& samples, int channels, int source_
     if (width == 2) {
       consume(block.data(), count);
     } else {
-      MixFramesToStereo(block.data(), count, width, stereo.data());
+      fold.Apply(block.data(), count, stereo.data());
       consume(stereo.data(), count);
     }
   }
 }
 
-std::vector<int16_t> ToStereoPcm16(const std::vector<float>& samples, int channels, int source_rate,
-                                   int target_rate) {
+std::vector<int16_t> ToStereoPcm16(const std::vector<float>& samples, int channels,
+                                   uint32_t channel_mask, int source_rate, int target_rate) {
   if (channels < 1) return {};
   const LinearResampler resampler(samples, channels, source_rate, target_rate);
   std::vector<int16_t> out(resampler.output_frames() * 2);
   Pcm16Ditherer ditherer;
   int16_t* next = out.data();
-  StreamToStereo(samples, channels, source_rate, target_rate,
+  StreamToStereo(samples, channels, channel_mask, source_rate, target_rate,
                  [&](const float* stereo, size_t frames) {
                    ditherer.Convert(stereo, frames * 2, next);
                    next += frames * 2;

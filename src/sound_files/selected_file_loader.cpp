@@ -82,6 +82,16 @@ bool SelectedFileLoader::LoadFile(const fs::path& root, const std::string& path,
   if (!DecodeWavFile(file, &decoded, &message)) {
     return Fail(error, message.empty() ? "Selected file could not be decoded" : message);
   }
+  // The mixer plays samples as they are: what was decoded must itself be the target format,
+  // whatever the analysis said of the file before.
+  AnalyzerFileMetadata decoded_format;
+  decoded_format.container = "WAV";
+  decoded_format.codec = decoded.codec;
+  decoded_format.sample_rate = static_cast<int32_t>(decoded.sample_rate);
+  decoded_format.channels = decoded.channels;
+  decoded_format.bits_per_sample = static_cast<int32_t>(decoded.bits_per_sample);
+  const std::vector<TargetFormatIssue> issues = FindTargetFormatIssues(decoded_format);
+  if (!issues.empty()) return Fail(error, issues.front().message);
 
   auto clip = std::make_shared<LoadedAudioFile>();
   clip->path = file_text;

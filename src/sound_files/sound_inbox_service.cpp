@@ -31,10 +31,10 @@ JsonValue BuildSoundInboxStatusJson(const SoundInboxStatus& status) {
   json["watching"] = status.watching;
   json["folder_path"] = status.folder_path;
   json["phase"] = status.phase;
-  json["code"] = status.code;
+  json["code"] = JsonValue::StringOrNull(status.code);
   json["message"] = status.message;
-  json["last_source_path"] = status.last_source_path;
-  json["last_prepared_path"] = status.last_prepared_path;
+  json["last_source_path"] = JsonValue::StringOrNull(status.last_source_path);
+  json["last_prepared_path"] = JsonValue::StringOrNull(status.last_prepared_path);
   json["pending_count"] = static_cast<double>(status.pending_count);
   json["imported_count"] = static_cast<double>(status.imported_count);
   json["failed_count"] = static_cast<double>(status.failed_count);

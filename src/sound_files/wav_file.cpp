@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "model/files.h"
+#include "sound_files/audio_decoding.h"
 
 namespace zennic {
 namespace {
@@ -108,7 +109,10 @@ bool ParseWavFmtChunk(const std::vector<uint8_t>& fmt, WavFormatInfo* out, std::
   out->sample_rate = ReadLe32(&fmt[4]);
   out->block_align = ReadLe16(&fmt[12]);
   out->bits_per_sample = ReadLe16(&fmt[14]);
-  if (out->format_tag == 0xFFFE && fmt.size() >= 40) out->format_tag = ReadLe16(&fmt[24]);
+  if (out->format_tag == 0xFFFE && fmt.size() >= 40) {
+    out->channel_mask = ReadLe32(&fmt[20]);
+    out->format_tag = ReadLe16(&fmt[24]);
+  }
   out->parsed = true;
   out->decodable = IsDecodableFormat(out->format_tag, out->bits_per_sample);
   if (out->format_tag == 1) {
@@ -183,15 +187,22 @@ bool DecodeWavFile(const std::filesystem::path& path, DecodedWavData* out, std::
   out->samples.clear();
   if (!ReadWavFormatInfo(path, out, error)) return false;
   if (!out->decodable) return Fail(error, "WAV codec is not supported for decoding");
-  if (out->channels < 1 || out->frame_count == 0) return true;
-
+  if (out->channels < 1) return true;
   UniqueFile file(std::fopen(path.c_str(), "rb"));
   if (!file) return Fail(error, "Failed to reopen WAV file for decoding");
-  // A declared size beyond the file is refused before anything is sized from it.
   const uint64_t file_size = OpenFileSize(file.get());
+  if (out->frame_count == 0) {
+    const bool data_follows = out->data_size == 0 && out->data_offset < file_size &&
+                              file_size - out->data_offset >= out->block_align;
+    return !data_follows || Fail(error, "WAV data chunk is empty, but data follows it");
+  }
+  // A declared size beyond the file is refused before anything is sized from it.
   if (out->data_offset > file_size || out->data_size > file_size - out->data_offset ||
       ::fseeko(file.get(), static_cast<off_t>(out->data_offset), SEEK_SET) != 0) {
     return Fail(error, "Unexpected end of WAV data chunk");
+  }
+  if (static_cast<uint64_t>(out->channels) * out->frame_count > kMaxAudioSamples) {
+    return Fail(error, kAudioTooLong);
   }
 
   const size_t bytes_per_sample = out->bits_per_sample / 8;

@@ -20,6 +20,7 @@ struct WavFormatInfo {
   uint64_t data_offset = 0;  // file offset of the data chunk's first byte
   uint64_t data_size = 0;    // as the data chunk's header declares it
   uint64_t frame_count = 0;  // data_size / block_align
+  uint32_t channel_mask = 0;  // the extensible form's speakers; 0 when the file names none
 };
 
 struct DecodedWavData : WavFormatInfo {
@@ -29,6 +30,8 @@ struct DecodedWavData : WavFormatInfo {
 bool ReadWavFormatInfo(const std::filesystem::path& path, WavFormatInfo* out, std::string* error);
 bool ParseWavFmtChunk(const std::vector<uint8_t>& fmt, WavFormatInfo* out, std::string* error);
 // PCM 8/16/24/32 and float 32/64 to floats; integers scaled by 1/2^(bits-1), nothing clamped.
+// An empty data chunk followed by more data is a failure, not silence: the audio is there, the
+// header only fails to count it.
 bool DecodeWavFile(const std::filesystem::path& path, DecodedWavData* out, std::string* error);
 // A canonical 16-bit PCM WAV with the 44-byte header, written to `path` itself; callers that
 // need an atomic result write to a temporary name and move it.

@@ -233,6 +233,25 @@ TEST(AnalyzerService, CachedAnalysisLastsWhileSizeAndWriteTimeStay) {
   EXPECT_EQ(Analyze(analyzer, folder.path(), file).compatibility_state, "needs_conversion");
 }
 
+TEST(AnalyzerService, NamesThatDifferInCaseAreTwoFilesListedInOneOrder) {
+  TempFolder folder;
+  // Same size and write time: only the exact name tells them apart.
+  WriteSilentWav(folder / "horn.wav", 44100, 2, 100);
+  WriteSilentWav(folder / "Horn.wav", 48000, 2, 100);
+  fs::last_write_time(folder / "horn.wav", fs::last_write_time(folder / "Horn.wav"));
+  AnalyzerService analyzer(AnalyzerServiceOptions{});
+  EXPECT_EQ(Analyze(analyzer, folder.path(), folder / "Horn.wav").sample_rate, 48000);
+  EXPECT_EQ(Analyze(analyzer, folder.path(), folder / "horn.wav").sample_rate, 44100);
+
+  for (int round = 0; round < 20; ++round) {
+    AnalyzeResult result;
+    ASSERT_TRUE(analyzer.AnalyzeFolder(folder.path(), "", &result, nullptr));
+    ASSERT_EQ(result.files.size(), 2u);
+    EXPECT_EQ(result.files[0].name, "Horn.wav");
+    EXPECT_EQ(result.files[1].name, "horn.wav");
+  }
+}
+
 TEST(AnalyzerService, TheFolderCheckRunsEvenWhenTheAnswerIsCached) {
   TempFolder folder;
   fs::create_directories(folder / "library" / "sub");

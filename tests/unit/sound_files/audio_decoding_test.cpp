@@ -184,6 +184,10 @@ TEST(AudioDecoding, CutOffFilesDecodeWhatTheyHold) {
     std::vector<std::string> options = c.options;
     if (std::string(c.container) == "M4A")
       options.insert(options.end(), {"-movflags", "+faststart"});
+    // Pages of a tenth of a second, as music bit rates fill them: a page cut in two is lost
+    // whole, its checksum unproven.
+    if (std::string(c.container) == "Ogg")
+      options.insert(options.end(), {"-page_duration", "100000"});
     testing::MakeToneFile(path, {.seconds = 3.0}, options);
     testing::TruncateFile(path, 0.5);
     DecodedAudioData data;

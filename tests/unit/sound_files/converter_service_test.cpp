@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <latch>
 #include <limits>
 #include <numbers>
+#include <thread>
 
 #include "sound_files/analyzer_service.h"
 #include "sound_files/audio_decoding.h"
@@ -65,12 +67,33 @@ double InterpolationGain(double frequency, int rate) {
   return std::pow(std::sin(x) / x, 2);
 }
 
+// Which of the two test tones, 440 or 1000 Hz, a sound file carries.
+int ToneOf(const fs::path& path) {
+  DecodedAudioData data;
+  std::string error;
+  EXPECT_TRUE(DecodeAudioFile(path, &data, &error)) << path << ": " << error;
+  if (data.channels < 1) return 0;
+  const int rate = static_cast<int>(data.sample_rate);
+  const double low = testing::FitTone(data.samples, data.channels, 0, rate, 440).amplitude;
+  const double high = testing::FitTone(data.samples, data.channels, 0, rate, 1000).amplitude;
+  return low > high ? 440 : 1000;
+}
+
+// The names of a folder's files that are work files left behind.
+std::vector<std::string> WorkFilesIn(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.path().extension() == ".tmp") names.push_back(entry.path().string());
+  }
+  return names;
+}
+
 TEST_F(Converter, EveryFormatBecomesTheSameToneAtFortyEightKilohertzStereo) {
   struct Case {
     const char* file;
     testing::ToneSpec tone;
     std::vector<std::string> options;
-    // Each side's level relative to the tone's: the stereo mix adds further channels at 0.707.
+    // Each side's level relative to the tone's: a known layout folds down without gain.
     double left_gain;
     double right_gain;
     double level_tolerance;
@@ -82,7 +105,7 @@ TEST_F(Converter, EveryFormatBecomesTheSameToneAtFortyEightKilohertzStereo) {
       {"s24.wav",
        {.sample_rate = 22050, .channels = 3, .amplitude = 0.4},
        {"-c:a", "pcm_s24le"},
-       1.707,
+       1,
        1,
        0.002,
        0},
@@ -92,8 +115,8 @@ TEST_F(Converter, EveryFormatBecomesTheSameToneAtFortyEightKilohertzStereo) {
       {"six.wav",
        {.sample_rate = 48000, .channels = 6, .amplitude = 0.2},
        {"-c:a", "pcm_s16le"},
-       1 + 2 * 0.707,
-       1 + 2 * 0.707,
+       1,
+       1,
        0.002,
        0},
       {"cbr.mp3", {}, {"-c:a", "libmp3lame", "-b:a", "192k"}, 1, 1, 0.02, 0},
@@ -134,7 +157,7 @@ TEST_F(Converter, EveryFormatBecomesTheSameToneAtFortyEightKilohertzStereo) {
     EXPECT_EQ(item.target_path, target.string());
     EXPECT_EQ(item.backup_path, (Root() / "_originals" / "in" / c.file).string());
     EXPECT_TRUE(ReadFile(item.backup_path) == original);
-    EXPECT_FALSE(fs::exists(fs::path(item.target_path + ".tmp")));
+    EXPECT_EQ(WorkFilesIn(source.parent_path()), std::vector<std::string>{});
 
     const DecodedWavData out = ReadConverted(target);
     EXPECT_NEAR(static_cast<double>(out.frame_count), c.tone.seconds * 48000,
@@ -147,6 +170,115 @@ TEST_F(Converter, EveryFormatBecomesTheSameToneAtFortyEightKilohertzStereo) {
       EXPECT_LT(fit.residual_rms, c.level_tolerance + 0.01);
     }
   }
+}
+
+TEST_F(Converter, ACentreOnlySurroundClipIsHeardEquallyOnBothSides) {
+  const fs::path source = Root() / "dialogue.m4a";
+  testing::MakeToneFile(source, {.sample_rate = 48000, .channels = 6, .only_channel = 2},
+                        {"-c:a", "aac", "-b:a", "384k"});
+  ASSERT_EQ(ConvertOne(source).status, "converted");
+  const DecodedWavData out = ReadConverted(Root() / "dialogue.wav");
+  const testing::ToneFit left = testing::FitTone(out.samples, 2, 0, 48000, 1000.0);
+  const testing::ToneFit right = testing::FitTone(out.samples, 2, 1, 48000, 1000.0);
+  // The centre at 0.707 on each side, scaled by 1 / (1 + 0.707 + 0.707) against clipping.
+  EXPECT_NEAR(left.amplitude, 0.5 * 0.7071 / 2.4142, 0.005);
+  EXPECT_NEAR(left.amplitude, right.amplitude, 0.001);
+}
+
+TEST_F(Converter, ConversionsToOneTargetAtOnceEachKeepTheirOwnAudio) {
+  const fs::path masters = Root() / "masters";
+  fs::create_directories(masters);
+  const std::string names[2] = {"song.mp3", "song.flac"};
+  const int tones[2] = {440, 1000};
+  testing::MakeToneFile(masters / names[0], {.frequency = 440}, {"-c:a", "libmp3lame"});
+  testing::MakeToneFile(masters / names[1], {.frequency = 1000}, {"-c:a", "flac"});
+  struct Options {
+    bool keep_originals;
+    bool overwrite_existing;
+  };
+  const Options options[] = {{true, false}, {false, false}, {true, true}};
+  for (int round = 0; round < 20; ++round) {
+    const Options& option = options[round % 3];
+    const fs::path folder = Root() / ("round" + std::to_string(round));
+    SCOPED_TRACE(folder.filename().string());
+    fs::create_directories(folder);
+    for (const std::string& name : names) fs::copy_file(masters / name, folder / name);
+
+    ConvertItemResult items[2];
+    std::latch start(2);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 2; ++i) {
+      threads.emplace_back([&, i] {
+        start.arrive_and_wait();
+        converter_.ConvertFile(Root(), folder / names[i], option.keep_originals,
+                               option.overwrite_existing, &items[i]);
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+
+    int converted = 0;
+    for (int i = 0; i < 2; ++i) {
+      SCOPED_TRACE(names[i]);
+      const bool done = items[i].status == "converted";
+      converted += done;
+      if (done && !option.overwrite_existing) {
+        EXPECT_EQ(ToneOf(items[i].target_path), tones[i]) << "the result names its own audio";
+      }
+      if (!done) {
+        EXPECT_EQ(items[i].code, "target_exists") << items[i].message;
+      }
+      // The source's audio is still somewhere: in place, among the originals, or converted.
+      const fs::path kept = Root() / "_originals" / folder.filename() / names[i];
+      const bool survives = fs::exists(folder / names[i]) || fs::exists(kept) ||
+                            (done && ToneOf(folder / "song.wav") == tones[i]);
+      EXPECT_TRUE(survives);
+    }
+    EXPECT_GE(converted, 1);
+    if (!option.overwrite_existing) {
+      EXPECT_EQ(converted, 1) << "one target, so one of the two is refused";
+    }
+    EXPECT_EQ(WorkFilesIn(folder), std::vector<std::string>{});
+  }
+}
+
+TEST_F(Converter, DamagedFilesFailWithTheirReasonAndLoseNothing) {
+  const std::string audio(88200, '\x10');
+  testing::MakeToneFile(Root() / "comment.ogg", {.seconds = 0.5}, {"-c:a", "libvorbis"});
+  testing::DamageOggVorbisComment(Root() / "comment.ogg");
+  struct Case {
+    const char* name;
+    std::string bytes;  // empty: made above
+    const char* code;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"empty-data.wav",
+       testing::RiffWave({{"fmt ", testing::FmtBody(1, 1, 44100, 16, 2)}, {"data", audio, 0}}),
+       "conversion_failed", "WAV data chunk is empty, but data follows it"},
+      {"no-channels.wav",
+       testing::RiffWave({{"fmt ", testing::FmtBody(1, 0, 44100, 16, 2)}, {"data", audio}}),
+       "channel_count_unsupported", "File declares no audio channels"},
+      {"one-hertz.wav",
+       testing::RiffWave({{"fmt ", testing::FmtBody(1, 1, 1, 16, 2)}, {"data", audio}}),
+       "sample_rate_unsupported", "Sample rate must be between 1000 and 768000 Hz"},
+      {"eight-hertz.wav",
+       testing::RiffWave({{"fmt ", testing::FmtBody(1, 2, 8, 16, 4)}, {"data", audio}}),
+       "sample_rate_unsupported", "Sample rate must be between 1000 and 768000 Hz"},
+      {"comment.ogg", "", "codec_ogg_opus_unsupported",
+       "Only Ogg Vorbis is supported in the current build"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!c.bytes.empty()) testing::WriteFile(Root() / c.name, c.bytes);
+    const std::string before = ReadFile(Root() / c.name);
+    const ConvertItemResult item = ConvertOne(Root() / c.name, /*keep_originals=*/false);
+    EXPECT_EQ(item.status, "failed");
+    EXPECT_EQ(item.code, c.code);
+    EXPECT_EQ(item.message, c.message);
+    EXPECT_TRUE(ReadFile(Root() / c.name) == before) << "the source is kept as it was";
+  }
+  EXPECT_FALSE(fs::exists(Root() / "comment.wav"));
+  EXPECT_EQ(WorkFilesIn(Root()), std::vector<std::string>{});
 }
 
 TEST_F(Converter, CompatibleFilesAreSkippedUntouched) {
@@ -175,7 +307,7 @@ TEST_F(Converter, AnExistingTargetIsKeptUnlessOverwritingIsAllowed) {
   EXPECT_EQ(item.message, "Conversion target exists and overwrite is disabled");
   EXPECT_EQ(ReadFile(Root() / "song.wav"), "an older song.wav");
   EXPECT_TRUE(ReadFile(Root() / "song.mp3") == mp3);
-  EXPECT_FALSE(fs::exists(Root() / "song.wav.tmp"));
+  EXPECT_EQ(WorkFilesIn(Root()), std::vector<std::string>{});
 
   item = ConvertOne(Root() / "song.mp3", /*keep_originals=*/true, /*overwrite_existing=*/true);
   EXPECT_EQ(item.status, "converted") << item.message;
@@ -259,7 +391,8 @@ TEST_F(Converter, AFailingStepHalfWayThroughLosesNoFile) {
   EXPECT_EQ(result.results[0].status, "converted");
   EXPECT_TRUE(fs::exists(Root() / "_originals" / "first" / "a.mp3"));
 
-  EXPECT_EQ(result.results[1].message, "Failed to open WAV output path");
+  EXPECT_EQ(result.results[1].message.rfind("Unable to open temp file for writing: ", 0), 0u)
+      << result.results[1].message;
   EXPECT_TRUE(ReadFile(Root() / "second" / "b.mp3") == b);
   EXPECT_FALSE(fs::exists(Root() / "second" / "b.wav"));
 
@@ -268,7 +401,7 @@ TEST_F(Converter, AFailingStepHalfWayThroughLosesNoFile) {
             0u)
       << result.results[2].message;
   EXPECT_TRUE(ReadFile(Root() / "third" / "c.wav") == c);
-  EXPECT_FALSE(fs::exists(Root() / "third" / "c.wav.tmp"));
+  EXPECT_EQ(WorkFilesIn(Root() / "third"), std::vector<std::string>{});
 
   // The converted file is in place and the source still beside it.
   EXPECT_EQ(result.results[3].message.rfind("Failed to move original file to backup: ", 0), 0u)
@@ -357,11 +490,10 @@ TEST_F(Converter, ResultJsonUsesNullForEmptyCodesAndBackups) {
   EXPECT_EQ(second.GetString("target_path", "missing"), "");
 }
 
-TEST(ConverterPaths, TargetsAndTemporaryFilesSitBesideTheSource) {
+TEST(ConverterPaths, TargetsSitBesideTheSource) {
   EXPECT_EQ(ConvertTargetPath("/m/Song.MP3"), fs::path("/m/Song.wav"));
   EXPECT_EQ(ConvertTargetPath("/m/clip.WAV"), fs::path("/m/clip.WAV"));
   EXPECT_EQ(ConvertTargetPath("/m/archive.tar.ogg"), fs::path("/m/archive.tar.wav"));
-  EXPECT_EQ(ConvertTempPath("/m/clip.wav"), fs::path("/m/clip.wav.tmp"));
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 
+#include "sound_files/audio_decoding.h"
+
 namespace zennic {
 namespace {
 
@@ -47,6 +49,47 @@ TEST(SampleConversion, MixingFoldsExtraChannelsIntoTheSides) {
   // No clamping: the mix may exceed full scale.
   EXPECT_GT(MixToStereo({1, 1, 1}, 3)[0], 1.0f);
   EXPECT_TRUE(MixToStereo({1, 2}, 0).empty());
+}
+
+TEST(SampleConversion, KnownLayoutsFoldDownWithTheCentreInTheMiddleAndNeverClip) {
+  using namespace speaker;
+  constexpr uint32_t kFront = kFrontLeft | kFrontRight;
+  constexpr uint32_t kFiveOne = kFront | kFrontCenter | kLowFrequency | kBackLeft | kBackRight;
+  constexpr uint32_t kSevenOne = kFiveOne | kSideLeft | kSideRight;
+  struct Case {
+    uint32_t mask;
+    std::vector<float> frame;
+    float left;
+    float right;
+  };
+  const float surround = 0.7071f / (1 + 2 * 0.7071f);
+  const std::vector<Case> cases = {
+      // The centre alone is heard equally on both sides.
+      {kFiveOne, {0, 0, 1, 0, 0, 0}, surround, surround},
+      {kFront | kFrontCenter, {0, 0, 1}, 0.7071f / 1.7071f, 0.7071f / 1.7071f},
+      // The LFE is left out; each surround stays on its own side.
+      {kFiveOne, {0, 0, 0, 1, 0, 0}, 0, 0},
+      {kFiveOne, {0, 0, 0, 0, 1, 0}, surround, 0},
+      {kFront | kBackLeft | kBackRight, {1, 0, 0, 1}, 1 / 1.7071f, 0.7071f / 1.7071f},
+      // Every channel at full scale reaches full scale, no more.
+      {kFiveOne, std::vector<float>(6, 1.0f), 1, 1},
+      {kSevenOne, std::vector<float>(8, -1.0f), -1, -1},
+      {kFront | kFrontCenter | kLowFrequency | kBackCenter | kSideLeft | kSideRight,
+       std::vector<float>(7, 1.0f), 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "mask " << c.mask << " channel " << c.frame.size());
+    const std::vector<float> stereo =
+        MixToStereo(c.frame, static_cast<int>(c.frame.size()), c.mask);
+    ASSERT_EQ(stereo.size(), 2u);
+    EXPECT_NEAR(stereo[0], c.left, 1e-5);
+    EXPECT_NEAR(stereo[1], c.right, 1e-5);
+  }
+  // A mask that does not name every channel, or names other speakers, keeps the plain rule.
+  for (uint32_t unknown : {kFiveOne & ~kLowFrequency, kFiveOne | 0x40000u, 0u}) {
+    const std::vector<float> six = MixToStereo({1, 2, 3, 4, 5, 6}, 6, unknown);
+    EXPECT_FLOAT_EQ(six[0], 1 + 0.707f * 3 + 0.707f * 5) << unknown;
+  }
 }
 
 // The dither written out plainly, one sample after another, as the reference for the fast one.
@@ -121,6 +164,7 @@ TEST(SampleConversion, StreamingGivesExactlyTheWholeArrayResult) {
   for (int channels : {1, 2, 3, 6}) {
     for (auto [source, target] :
          {std::pair{44100, 48000}, {48000, 48000}, {96000, 48000}, {0, 48000}, {8000, 48000}}) {
+      const uint32_t mask = channels == 6 ? StandardChannelMask(6) : 0;
       SCOPED_TRACE(std::to_string(channels) + " channels from " + std::to_string(source));
       // Long enough for several blocks and a partial one, with a trailing partial frame.
       std::vector<float> samples(static_cast<size_t>(channels) * 10007 + channels / 2);
@@ -128,14 +172,16 @@ TEST(SampleConversion, StreamingGivesExactlyTheWholeArrayResult) {
         samples[i] = std::sin(static_cast<float>(i) * 0.01f) * (i % 7 == 0 ? 1.5f : 0.7f);
       }
       const std::vector<int16_t> whole = FloatToPcm16Dithered(
-          MixToStereo(ResampleLinear(samples, channels, source, target), channels));
+          MixToStereo(ResampleLinear(samples, channels, source, target), channels, mask));
+      EXPECT_EQ(ResampledFrameCount(samples.size() / channels, source, target) * 2, whole.size());
 
-      const std::vector<int16_t> streamed = ToStereoPcm16(samples, channels, source, target);
+      const std::vector<int16_t> streamed =
+          ToStereoPcm16(samples, channels, mask, source, target);
       EXPECT_TRUE(streamed == whole);
     }
   }
   bool called = false;
-  StreamToStereo({1, 2}, 0, 44100, 48000, [&](const float*, size_t) { called = true; });
+  StreamToStereo({1, 2}, 0, 0, 44100, 48000, [&](const float*, size_t) { called = true; });
   EXPECT_FALSE(called);
 }
 

@@ -109,6 +109,19 @@ TEST_F(ClipLoader, RefusalsNameTheirReasonAndKeepThePreviousClip) {
   EXPECT_FLOAT_EQ(Load(kept).samples[0], 0.25f) << "no refusal drops the kept clip";
 }
 
+TEST_F(ClipLoader, DecodedSamplesOfAnotherFormatAreNeverHandedOut) {
+  const fs::path path = folder_ / "clip.wav";
+  WriteClip(path, 8192);
+  Load(path);
+  loader_.Clear();
+  // The analysis stays cached as compatible; the file now holds 44.1 kHz samples.
+  const fs::file_time_type written = fs::last_write_time(path);
+  std::string error;
+  ASSERT_TRUE(WriteWavFile(path, 44100, 2, std::vector<int16_t>(4800 * 2), &error)) << error;
+  fs::last_write_time(path, written);
+  EXPECT_EQ(LoadError(path.string()), "Sample rate must be 48000 Hz");
+}
+
 TEST_F(ClipLoader, AFileThatNeedsConversionLoadsOnceConverted) {
   testing::MakeToneFile(folder_ / "horn.mp3", {.sample_rate = 44100, .channels = 1},
                         {"-c:a", "libmp3lame"});

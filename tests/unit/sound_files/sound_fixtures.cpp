@@ -16,7 +16,11 @@ void MakeToneFile(const std::filesystem::path& path, const ToneSpec& tone,
   std::ostringstream expression;
   for (int c = 0; c < tone.channels; ++c) {
     if (c > 0) expression << "|";
-    expression << tone.amplitude << "*sin(2*PI*" << tone.frequency << "*t)";
+    if (tone.only_channel >= 0 && c != tone.only_channel) {
+      expression << "0";
+    } else {
+      expression << tone.amplitude << "*sin(2*PI*" << tone.frequency << "*t)";
+    }
   }
   expression << ":s=" << tone.sample_rate << ":d=" << tone.seconds;
   std::vector<std::string> arguments = {"ffmpeg", "-hide_banner", "-loglevel",
@@ -52,43 +56,6 @@ ToneFit FitTone(const std::vector<float>& samples, int channels, int channel, in
     residual += difference * difference;
   }
   return {std::hypot(a, b), std::sqrt(residual / count)};
-}
-
-std::string Le16(uint16_t value) {
-  return {static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)};
-}
-
-std::string Le32(uint32_t value) {
-  return Le16(static_cast<uint16_t>(value & 0xFFFF)) + Le16(static_cast<uint16_t>(value >> 16));
-}
-
-std::string FmtBody(uint16_t format_tag, uint16_t channels, uint32_t sample_rate, uint16_t bits,
-                    uint16_t block_align) {
-  return Le16(format_tag) + Le16(channels) + Le32(sample_rate) + Le32(sample_rate * block_align) +
-         Le16(block_align) + Le16(bits);
-}
-
-std::string RiffWave(const std::vector<RiffChunk>& chunks) {
-  std::string body = "WAVE";
-  for (const RiffChunk& chunk : chunks) {
-    const uint32_t size = chunk.declared_size != UINT32_MAX
-                              ? chunk.declared_size
-                              : static_cast<uint32_t>(chunk.body.size());
-    body += chunk.id + Le32(size) + chunk.body;
-    if (chunk.body.size() % 2 == 1) body += '\0';
-  }
-  return "RIFF" + Le32(static_cast<uint32_t>(body.size())) + body;
-}
-
-std::string FloatBytes(const std::vector<float>& samples) {
-  std::string bytes(samples.size() * sizeof(float), '\0');
-  std::memcpy(bytes.data(), samples.data(), bytes.size());
-  return bytes;
-}
-
-void TruncateFile(const std::filesystem::path& path, double fraction) {
-  const auto size = std::filesystem::file_size(path);
-  std::filesystem::resize_file(path, static_cast<uintmax_t>(size * fraction));
 }
 
 }  // namespace zennic::testing

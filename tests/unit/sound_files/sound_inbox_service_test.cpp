@@ -440,8 +440,8 @@ TEST(SoundInboxStatusJson, HasTheTwelveFields) {
   status.pending_count = 2;
   status.revision = 7;
   EXPECT_EQ(BuildSoundInboxStatusJson(status).Serialize(0),
-            R"({"code":"","enabled":true,"failed_count":0,"folder_path":"","imported_count":0,)"
-            R"("last_prepared_path":"","last_source_path":"","message":"","pending_count":2,)"
+            R"({"code":null,"enabled":true,"failed_count":0,"folder_path":"","imported_count":0,)"
+            R"("last_prepared_path":null,"last_source_path":null,"message":"","pending_count":2,)"
             R"("phase":"disabled","revision":7,"watching":false})");
 }
 
