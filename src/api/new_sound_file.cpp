@@ -47,8 +47,9 @@ bool DecodeToEngineFormat(const fs::path& path, std::vector<float>* stereo, std:
     return Fail(error, kNoSamples);
   }
   stereo->clear();
-  StreamToStereo(decoded.samples, decoded.channels, static_cast<int>(decoded.sample_rate),
-                 kEngineSampleRate, [stereo](const float* block, size_t frames) {
+  StreamToStereo(decoded.samples, decoded.channels, decoded.channel_mask,
+                 static_cast<int>(decoded.sample_rate), kEngineSampleRate,
+                 [stereo](const float* block, size_t frames) {
                    stereo->insert(stereo->end(), block, block + frames * 2);
                  });
   if (stereo->empty()) return Fail(error, kNoSamples);
