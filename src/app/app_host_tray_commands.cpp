@@ -62,13 +62,13 @@ void AppHost::OpenSetupGuide() { OpenInBrowser(BuildLocalUrl() + "/guide"); }
 
 void AppHost::CopyUrlAndNotify() {
   std::string url = BuildLocalUrl();
-  // The confirmation only when the copy worked; a failed copy still shows the address.
+  // The confirmation only when the copy worked; a failed copy still shows the address. The
+  // catalogues have no text for the failure, so it stays in English.
   std::string message =
       tray_->CopyTextToClipboard(url)
           ? Localize("native.tray.copy_url_balloon", "Copied {{url}} to the clipboard.",
                      {{"url", url}})
-          : Localize("native.tray.copy_url_failed_balloon",
-                     "Could not copy {{url}} to the clipboard.", {{"url", url}});
+          : "Could not copy " + url + " to the clipboard.";
   tray_->ShowNotification(Localize("native.tray.startup_balloon_title", "Ruzerad"), message);
 }
 

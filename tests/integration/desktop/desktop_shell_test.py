@@ -122,18 +122,46 @@ class TrayMenu(DesktopTest):
 
 
 class NativeTexts(DesktopTest):
-    def test_german_menu_and_notifications(self):
+    def labels_of(self, code):
+        texts = catalogue(code)
+        return [texts["native.tray." + key] for key in ("open_ui", "copy_url", "setup_guide", "about", "exit")]
+
+    def test_the_menu_and_notifications_follow_the_language_without_a_restart(self):
         german = catalogue("de")
         program = self.program()
         program.write_settings({"server_port": free_port(), "ui_language": "de"})
         program.start().wait_for_log("Ruzerad started")
-        expected = [german["native.tray." + key] for key in ("open_ui", "copy_url", "setup_guide", "about", "exit")]
-        eventually(lambda: self.desktop.labels() == expected, what=f"the German labels {expected}")
+        eventually(lambda: self.desktop.labels() == self.labels_of("de"), what="the German labels")
         self.desktop.click(german["native.tray.copy_url"])
         url = f"http://127.0.0.1:{program.port()}"
         copied = german["native.tray.copy_url_balloon"].replace("{{url}}", url)
         eventually(lambda: (german["native.tray.startup_balloon_title"], copied) in self.desktop.notifications(),
                    what="the German copy notification")
+
+        # A reset takes the language of the system, English here.
+        self.assertEqual(program.api("settings/reset")[0], 200)
+        eventually(lambda: self.desktop.labels() == self.labels_of("en"), what="the English labels")
+        self.desktop.click("Copy URL")
+        eventually(lambda: ("Ruzerad", f"Copied {url} to the clipboard.") in self.desktop.notifications(),
+                   what="the English copy notification")
+
+    def test_a_comma_decimal_locale_never_reaches_the_files_or_the_replies(self):
+        program = self.program(lang="de_DE.UTF-8")
+        program.write_settings({"server_port": free_port(), "mic_volume": 0.75})
+        program.start().wait_for_log("Ruzerad started")
+        # Any saved change writes the whole settings file anew.
+        status, reply = program.api("sound-links/save", {"links": [{"name": "Sounds", "url": "https://example.com"}]})
+        self.assertEqual(status, 200, reply)
+        with open(os.path.join(program.data, "settings.json"), encoding="utf-8") as file:
+            saved = file.read()
+        self.assertIn('"mic_volume": 0.75', saved)
+        self.assertEqual(program.stop(), 0)
+
+        program.start().wait_for_log("Ruzerad started")
+        answers = [program.api(route)[1] for route in ("settings/load", "sound-inbox/status")]
+        self.assertEqual(answers[0]["settings"]["mic_volume"], 0.75)
+        for answer in answers:
+            self.assertNotRegex(json.dumps(answer), r"\d,\d", "a number written with a decimal comma")
 
     def test_a_taken_port_is_named_in_a_notification_and_a_box(self):
         with socket.socket() as taken:
