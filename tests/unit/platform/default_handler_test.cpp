@@ -44,7 +44,8 @@ class DefaultHandler : public ::testing::Test {
   std::string Noted(const char* name) const { return (folder_ / name).string(); }
 
   std::string Arguments() {
-    EXPECT_TRUE(testing::Eventually([&] { return std::filesystem::exists(folder_ / "args"); }));
+    EXPECT_TRUE(testing::Eventually([&] { return std::filesystem::exists(folder_ / "args"); },
+                                    std::chrono::seconds(20)));
     return testing::ReadFile(folder_ / "args");
   }
 
