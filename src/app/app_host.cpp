@@ -98,7 +98,8 @@ bool AppHost::StartServices(std::string* error) {
 
   // From here on every raw key event reaches the engine; it plays nothing until started.
   mixer_engine_ = std::make_unique<MixerEngine>(runtime_state_.get(), key_binding_service_.get(),
-                                                analyzer_.get(), profile_service_.get());
+                                                analyzer_.get(), profile_service_.get(),
+                                                paths_.logs_folder);
   if (!mixer_engine_->Initialize(error)) {
     Shutdown();
     return false;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <system_error>
 
+#include "core/app_log.h"
 #include "engine/key_binding_service.h"
 #include "model/runtime_state.h"
 
@@ -37,19 +38,27 @@ void MixerEngine::WorkerStartup::ReportFailure(const std::string& label,
   changed.notify_all();
 }
 
-MixerEngine::MixerEngine(RuntimeState* runtime_state, KeyBindingService* key_bindings,
-                         AnalyzerService* analyzer, ProfileService* profiles)
-    : MixerEngine(runtime_state, key_bindings, analyzer, profiles, ConnectAudioSystem) {}
+void MixerEngine::WorkerStartup::NotePriority(const std::string& granted) {
+  std::lock_guard lock(mutex);
+  if (priority.empty()) priority = granted;
+}
 
 MixerEngine::MixerEngine(RuntimeState* runtime_state, KeyBindingService* key_bindings,
                          AnalyzerService* analyzer, ProfileService* profiles,
-                         AudioSystemFactory audio_systems)
+                         std::filesystem::path logs_folder)
+    : MixerEngine(runtime_state, key_bindings, analyzer, profiles, ConnectAudioSystem,
+                  std::move(logs_folder)) {}
+
+MixerEngine::MixerEngine(RuntimeState* runtime_state, KeyBindingService* key_bindings,
+                         AnalyzerService* analyzer, ProfileService* profiles,
+                         AudioSystemFactory audio_systems, std::filesystem::path logs_folder)
     : runtime_state_(runtime_state),
       key_bindings_(key_bindings),
       analyzer_(analyzer),
       profiles_(profiles),
       clip_loader_(analyzer),
       audio_systems_(std::move(audio_systems)),
+      logs_folder_(std::move(logs_folder)),
       key_event_gate_(std::make_shared<KeyEventGate>()),
       microphone_fifo_(kFifoFrames, 2),
       mix_fifo_(kFifoFrames, 2),
@@ -141,6 +150,7 @@ bool MixerEngine::StartWorkers(const MixerDeviceSelection& selection,
   microphone_fifo_.Clear();
   mix_fifo_.Clear();
   monitor_fifo_.Clear();
+  runtime_state_->ClearAudioDeviceFailures();
   stop_.exchange(false);
 
   int32_t device_threads = 1 + (choice.microphone.usable ? 1 : 0) + (choice.monitor.usable ? 1 : 0);
@@ -163,6 +173,7 @@ bool MixerEngine::StartWorkers(const MixerDeviceSelection& selection,
   }
 
   std::string failure;
+  std::string priority;
   {
     std::unique_lock lock(startup->mutex);
     bool settled = startup->changed.wait_for(lock, kWorkerStartupTimeout, [&startup] {
@@ -173,6 +184,7 @@ bool MixerEngine::StartWorkers(const MixerDeviceSelection& selection,
     } else if (!settled) {
       failure = "Audio worker initialization timed out";
     }
+    priority = startup->priority;
   }
   if (!failure.empty()) {
     stop_.exchange(true);
@@ -180,7 +192,17 @@ bool MixerEngine::StartWorkers(const MixerDeviceSelection& selection,
     SetError(error, failure);
     return false;
   }
+  Log("Audio threads run at " + priority);
   return true;
+}
+
+void MixerEngine::ReportDeviceFailure(const std::string& message) {
+  runtime_state_->AddAudioDeviceFailure(message);
+  Log(message);
+}
+
+void MixerEngine::Log(const std::string& message) const {
+  if (!logs_folder_.empty()) WriteLogLine(logs_folder_, "MixerEngine", message);
 }
 
 void MixerEngine::StopWorkers() {
@@ -211,6 +233,7 @@ bool MixerEngine::Stop(std::string* error) {
   if (runtime_state_ != nullptr) runtime_state_->SetMixerRunning(false);
   StopClip(nullptr);
   StopWorkers();
+  if (runtime_state_ != nullptr) runtime_state_->ClearAudioDeviceFailures();
   if (error != nullptr) error->clear();
   return true;
 }

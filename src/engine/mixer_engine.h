@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -43,12 +44,15 @@ class MixerEngine {
   static constexpr uint32_t kTriggerPushToTalk = 1;
   static constexpr uint32_t kTriggerPanic = 2;
 
+  // `logs_folder` (may be empty) receives the lines about devices that stop mid-run and the
+  // priority the audio threads got.
   MixerEngine(RuntimeState* runtime_state, KeyBindingService* key_bindings,
-              AnalyzerService* analyzer, ProfileService* profiles);
+              AnalyzerService* analyzer, ProfileService* profiles,
+              std::filesystem::path logs_folder = {});
   // The same on another audio system.
   MixerEngine(RuntimeState* runtime_state, KeyBindingService* key_bindings,
               AnalyzerService* analyzer, ProfileService* profiles,
-              AudioSystemFactory audio_systems);
+              AudioSystemFactory audio_systems, std::filesystem::path logs_folder = {});
   // Shuts down first: every thread has ended before the members go.
   ~MixerEngine();
   MixerEngine(const MixerEngine&) = delete;
@@ -93,12 +97,15 @@ class MixerEngine {
     void ReportReady();
     // Keeps only the first failure: "<label> failed to initialize[: <message>]".
     void ReportFailure(const std::string& label, const std::string& message);
+    // What scheduling the threads got, for the log; the first report is kept.
+    void NotePriority(const std::string& granted);
 
     std::mutex mutex;
     std::condition_variable changed;
     int32_t pending;
     bool failed = false;
     std::string error;
+    std::string priority;
   };
 
   // Key events arrive on the raw-input thread, which outlives the engine; the handler reaches
@@ -162,6 +169,10 @@ class MixerEngine {
                               AudioMixFormat* mix_format, EndpointFormat* format,
                               std::string* error);
   static void SleepHalfDevicePeriod(AudioClient* client);
+  // A device that stopped mid-run: for the status and the log. Called by that device's own
+  // thread, whose real-time work is over.
+  void ReportDeviceFailure(const std::string& message);
+  void Log(const std::string& message) const;
 
   RuntimeState* runtime_state_;
   KeyBindingService* key_bindings_;
@@ -170,6 +181,7 @@ class MixerEngine {
   SelectedFileLoader clip_loader_;
   VoiceEffectProcessor voice_effect_;  // the mixer thread's alone
   AudioSystemFactory audio_systems_;
+  std::filesystem::path logs_folder_;
   std::shared_ptr<KeyEventGate> key_event_gate_;
 
   mutable std::mutex mutex_;

@@ -11,6 +11,7 @@
 #include "engine/linear_resampler.h"
 #include "engine/mixer_engine.h"
 #include "model/runtime_state.h"
+#include "platform/audio_thread_priority.h"
 
 namespace zennic {
 namespace {
@@ -102,6 +103,7 @@ void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
     startup->ReportFailure(kCaptureLabel, FormatHresult("Failed to start capture client", result));
     return;
   }
+  startup->NotePriority(RaiseAudioThreadPriority());
   startup->ReportReady();
 
   const EndpointFormat& format = stream.format;
@@ -109,10 +111,16 @@ void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
   std::vector<float> samples;
   std::vector<float> stereo;
   std::vector<float> converted;
+  bool failure_reported = false;
   while (!stop_.load()) {
     uint32_t packet_frames = 0;
     // A failing call (the device went away) only ends this pass; the thread tries again.
     AudioResult next = capture->GetNextPacketSize(&packet_frames);
+    if (AudioFailed(next) && !failure_reported) {
+      failure_reported = true;
+      ReportDeviceFailure(std::string(kCaptureLabel) + " stopped delivering audio: " +
+                          FormatHresult("Failed to read the next capture packet", next));
+    }
     while (AudioSucceeded(next) && packet_frames > 0) {
       uint8_t* data = nullptr;
       uint32_t frames = 0;
@@ -166,6 +174,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     startup->ReportFailure(label, FormatHresult("Failed to start render client", result));
     return;
   }
+  startup->NotePriority(RaiseAudioThreadPriority());
   startup->ReportReady();
 
   SampleFifo* source = mode == 0 ? &mix_fifo_ : &monitor_fifo_;
@@ -175,15 +184,25 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
   while (!stop_.load()) {
     uint32_t padding = 0;
     // A failing call here means the device is gone: this output ends, the others go on.
-    if (AudioFailed(stream.client->GetCurrentPadding(&padding))) break;
+    result = stream.client->GetCurrentPadding(&padding);
+    if (AudioFailed(result)) {
+      ReportDeviceFailure(std::string(label) + " stopped playing: " +
+                          FormatHresult("Failed to read the render buffer padding", result));
+      break;
+    }
     uint32_t room = buffer_frames > padding ? buffer_frames - padding : 0;
     if (room == 0) {
       SleepHalfDevicePeriod(stream.client.get());
       continue;
     }
     data = nullptr;
-    if (AudioFailed(render->GetBuffer(room, &data)) || data == nullptr) break;
-    if (mode == 1 && !runtime_state_->GetSettings().monitor_enabled) {
+    result = render->GetBuffer(room, &data);
+    if (AudioFailed(result) || data == nullptr) {
+      ReportDeviceFailure(std::string(label) + " stopped playing: " +
+                          FormatHresult("Failed to get the render buffer", result));
+      break;
+    }
+    if (mode == 1 && !runtime_state_->GetAudioSettingsView().monitor_enabled) {
       // Turned on again, the monitor starts from the clip as it is then, not from old frames.
       resampler.Reset();
       backlog.Reset();

@@ -10,6 +10,7 @@
 #include "engine/mixer_engine.h"
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
+#include "platform/audio_thread_priority.h"
 
 namespace zennic {
 namespace {
@@ -38,15 +39,17 @@ void MixerEngine::MixerThreadMain() {
   BacklogLimiter backlog(kBacklogSlackFrames, kBacklogMarginFrames, kMixerBacklogWindowReads);
   Clock::time_point deadline = Clock::now();
   if (stop_.load()) return;
+  // The device threads report what they were granted; this one fares the same.
+  RaiseAudioThreadPriority();
 
   do {
-    RuntimeSnapshot snapshot = runtime_state_->GetSnapshot();
-    if (!snapshot.mixer_running) {
+    // Read without a lock and without a copy: a settings save in progress never holds a tick up.
+    const AudioSettingsView settings = runtime_state_->GetAudioSettingsView();
+    if (!settings.mixer_running) {
       std::this_thread::sleep_for(kIdlePause);
       deadline = Clock::now();
       continue;
     }
-    const MixerSettings& settings = snapshot.settings;
 
     // The capture side may have run ahead (start-up, clock drift, a late tick): keep the voice
     // close to the player rather than let the delay build up.

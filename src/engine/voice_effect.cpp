@@ -98,23 +98,6 @@ void DesignSections(std::array<BiquadSection, VoiceEffectProcessor::kSectionCoun
 
 }  // namespace
 
-uint32_t VoiceEffectPresetIndex(const MixerSettings& settings) {
-  if (!settings.voice_effects_enabled) return 0;
-  std::string preset = NormalizeVoiceEffectPreset(settings.voice_effect_preset);
-  const char* const names[] = {"off", "clean", "warm", "bright", "deep", "radio", "custom"};
-  for (uint32_t index = 1; index < std::size(names); ++index) {
-    if (preset == names[index]) return index;
-  }
-  return 0;
-}
-
-uint32_t VoiceEffectStrengthIndex(const std::string& strength) {
-  std::string name = NormalizeVoiceEffectStrength(strength);
-  if (name == "low") return 0;
-  if (name == "high") return 2;
-  return 1;
-}
-
 BiquadSection SetBiquadCoefficients(double b0, double b1, double b2, double a0, double a1,
                                     double a2) {
   BiquadSection section;
@@ -256,11 +239,15 @@ float ProcessVoiceEffectSample(VoiceEffectProcessor* processor, float sample, in
 
 void ApplyVoiceEffect(VoiceEffectProcessor* processor, float* samples, uint32_t frame_count,
                       const MixerSettings& settings) {
+  ApplyVoiceEffect(processor, samples, frame_count, MakeAudioSettingsView(settings, false));
+}
+
+void ApplyVoiceEffect(VoiceEffectProcessor* processor, float* samples, uint32_t frame_count,
+                      const AudioSettingsView& view) {
   if (processor == nullptr || samples == nullptr || frame_count == 0) return;
-  uint32_t preset = VoiceEffectPresetIndex(settings);
-  uint32_t strength = VoiceEffectStrengthIndex(settings.voice_effect_strength);
-  ConfigureVoiceEffect(processor, preset, strength, settings.voice_effect_custom_values);
-  if (preset == 0) return;
+  ConfigureVoiceEffect(processor, view.voice_effect_preset, view.voice_effect_strength,
+                       view.voice_effect_custom_values);
+  if (view.voice_effect_preset == 0) return;
   for (uint32_t frame = 0; frame < frame_count; ++frame) {
     samples[2 * frame] = ProcessVoiceEffectSample(processor, samples[2 * frame], 0);
     samples[2 * frame + 1] = ProcessVoiceEffectSample(processor, samples[2 * frame + 1], 1);

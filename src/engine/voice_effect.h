@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "model/audio_settings_view.h"
 #include "model/mixer_settings.h"
 
 namespace zennic {
@@ -43,16 +44,13 @@ struct VoiceEffectProcessor {
   std::array<double, 2> envelope{};
 };
 
-// 0 when the effect is off; else 1 clean, 2 warm, 3 bright, 4 deep, 5 radio, 6 custom, and 0
-// for a name it does not know.
-uint32_t VoiceEffectPresetIndex(const MixerSettings& settings);
-// 0 low ("subtle"), 2 high ("strong"), 1 for anything else.
-uint32_t VoiceEffectStrengthIndex(const std::string& strength);
-
 // Processes a block of interleaved stereo samples in place. With the effect off the samples
 // stay exactly as they are.
 void ApplyVoiceEffect(VoiceEffectProcessor* processor, float* samples, uint32_t frame_count,
                       const MixerSettings& settings);
+// The same from the audio threads' view of the settings, which costs no copy.
+void ApplyVoiceEffect(VoiceEffectProcessor* processor, float* samples, uint32_t frame_count,
+                      const AudioSettingsView& view);
 // Redesigns the chain and restarts its state when something changed; otherwise does nothing.
 void ConfigureVoiceEffect(VoiceEffectProcessor* processor, uint32_t preset_index,
                           uint32_t strength_index, const VoiceEffectCustomValues& values);

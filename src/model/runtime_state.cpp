@@ -7,12 +7,17 @@ namespace zennic {
 RuntimeState::RuntimeState(SettingsStore store) : store_(std::move(store)) {}
 
 bool RuntimeState::LoadSettings(std::string* error) {
-  std::lock_guard lock(mutex_);
-  if (settings_loaded_) return true;
+  std::lock_guard change(change_mutex_);
+  {
+    std::lock_guard lock(mutex_);
+    if (settings_loaded_) return true;
+  }
   SettingsLoadResult result;
   if (!store_.Load(&result, error)) return false;
-  load_result_ = std::move(result);
+  std::lock_guard lock(mutex_);
+  std::swap(load_result_, result);
   settings_loaded_ = true;
+  PublishAudioViewLocked();
   return true;
 }
 
@@ -28,43 +33,54 @@ SettingsLoadResult RuntimeState::GetSettingsLoadResult() const {
 
 RuntimeSnapshot RuntimeState::GetSnapshot() const {
   std::lock_guard lock(mutex_);
-  return RuntimeSnapshot{load_result_.settings, mixer_running_, ptt_active_,   mic_index_,
-                         out_index_,            monitor_index_, session_token_};
+  return RuntimeSnapshot{load_result_.settings, mixer_running_,  ptt_active_,
+                         mic_index_,            out_index_,      monitor_index_,
+                         session_token_,        audio_device_failures_};
 }
+
+AudioSettingsView RuntimeState::GetAudioSettingsView() const { return audio_view_.Read(); }
 
 bool RuntimeState::MutateSettings(const std::function<void(MixerSettings&)>& editor,
                                   bool persist, std::string* error) {
-  std::lock_guard lock(mutex_);
-  MixerSettings copy = load_result_.settings;
+  std::lock_guard change(change_mutex_);
+  MixerSettings copy = GetSettings();
   editor(copy);
   NormalizeMixerSettings(&copy);
-  return CommitLocked(std::move(copy), persist, error);
+  return Commit(std::move(copy), persist, error);
 }
 
 bool RuntimeState::ReplaceSettings(const MixerSettings& settings, bool persist,
                                    std::string* error) {
   MixerSettings copy = settings;
   NormalizeMixerSettings(&copy);
-  std::lock_guard lock(mutex_);
-  return CommitLocked(std::move(copy), persist, error);
+  std::lock_guard change(change_mutex_);
+  return Commit(std::move(copy), persist, error);
 }
 
-bool RuntimeState::CommitLocked(MixerSettings settings, bool persist, std::string* error) {
+bool RuntimeState::Commit(MixerSettings settings, bool persist, std::string* error) {
   if (persist && !store_.Save(settings, error)) return false;
-  load_result_.settings = std::move(settings);
-  load_result_.loaded_from_disk = load_result_.loaded_from_disk || persist;
-  return true;
+  {
+    std::lock_guard lock(mutex_);
+    std::swap(load_result_.settings, settings);
+    load_result_.loaded_from_disk = load_result_.loaded_from_disk || persist;
+    PublishAudioViewLocked();
+  }
+  return true;  // the settings put out of force are freed here, outside the mutex
 }
 
 bool RuntimeState::ResetSettings(std::string* error) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard change(change_mutex_);
   if (!store_.Reset(error)) return false;
-  load_result_ = SettingsLoadResult{MakeDefaultMixerSettings(), false, false, {}, {}};
+  SettingsLoadResult defaults{MakeDefaultMixerSettings(), false, false, {}, {}};
+  std::lock_guard lock(mutex_);
+  std::swap(load_result_, defaults);
   mic_index_.reset();
   out_index_.reset();
   monitor_index_.reset();
   mixer_running_ = false;
   ptt_active_ = false;
+  audio_device_failures_.clear();
+  PublishAudioViewLocked();
   return true;
 }
 
@@ -79,6 +95,21 @@ void RuntimeState::SetDeviceIndices(std::optional<int32_t> mic, std::optional<in
 void RuntimeState::SetMixerRunning(bool running) {
   std::lock_guard lock(mutex_);
   mixer_running_ = running;
+  PublishAudioViewLocked();
+}
+
+void RuntimeState::AddAudioDeviceFailure(const std::string& message) {
+  std::lock_guard lock(mutex_);
+  audio_device_failures_.push_back(message);
+}
+
+void RuntimeState::ClearAudioDeviceFailures() {
+  std::lock_guard lock(mutex_);
+  audio_device_failures_.clear();
+}
+
+void RuntimeState::PublishAudioViewLocked() {
+  audio_view_.Publish(MakeAudioSettingsView(load_result_.settings, mixer_running_));
 }
 
 void RuntimeState::SetVoiceKeyActive(bool active) {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/audio_thread_priority.h"
+
 namespace zennic {
 namespace {
 
@@ -81,6 +83,9 @@ bool SampleSpecOf(const AudioMixFormat& format, pa_sample_spec* spec) {
 void OnStreamState(pa_stream*, void* userdata) {
   PulseConnection::SignalLoop(static_cast<pa_threaded_mainloop*>(userdata));
 }
+
+// The loop carries a stream's audio to and from the server, so it is an audio thread too.
+void RaiseLoopPriority(pa_mainloop_api*, void*) { RaiseAudioThreadPriority(); }
 
 // One object serves as the client and as whichever service its flow has. All state is guarded
 // by the connection's loop lock.
@@ -162,6 +167,8 @@ class PulseAudioClient final : public AudioClient,
     }
 
     stream_ = stream;
+    pa_mainloop_api_once(pa_threaded_mainloop_get_api(connection_->loop()), RaiseLoopPriority,
+                         nullptr);
     frame_bytes_ = static_cast<uint32_t>(pa_frame_size(&spec));
     const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_);
     uint32_t granted_bytes =

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -210,6 +211,78 @@ TEST_F(MixerEngineAudioTest, DevicesThatVanishMidRunEndOnlyTheirOwnPartAndTheNex
                                              "Using Speakers (Virtual) instead."}));
   EXPECT_NEAR(ToneLevel(Record("speakers.monitor", 1.0), kMicrophoneTone), 0.25, 0.025);
   engine_.Stop(nullptr);
+}
+
+TEST_F(MixerEngineAudioTest, SettingsSavedAllTheWhileLeaveNoGapOnTheCable) {
+  // A clip that says where it is: a 1 kHz tone on the left, its own position as a rising level
+  // on the right. A gap on the cable is silence after which the clip goes on where it stopped;
+  // a recorder that drops data shows silence too, but the clip has moved on behind it.
+  constexpr int kClipFrames = 3 * 48000;
+  std::vector<int16_t> marked;
+  for (int i = 0; i < kClipFrames; ++i) {
+    marked.push_back(static_cast<int16_t>(
+        std::lround(16384 * std::sin(2 * std::numbers::pi * kClipTone * i / 48000))));
+    marked.push_back(static_cast<int16_t>(std::lround(32767 * (0.1 + 0.8 * i / kClipFrames))));
+  }
+  std::filesystem::path clip = data_.path() / "sounds" / "marked.wav";
+  std::string error;
+  ASSERT_TRUE(WriteWavFile(clip, 48000, 2, marked, &error)) << error;
+  // Thousands of profiles make each save long, as a slow disk would.
+  ASSERT_TRUE(state_.MutateSettings(
+      [&clip](MixerSettings& settings) {
+        for (int i = 0; i < 4000; ++i) {
+          std::string id = "profile-" + std::to_string(i);
+          settings.profiles.push_back({id, "Profile " + std::to_string(i), "/nowhere/" + id});
+        }
+        settings.file_path = clip.string();
+        settings.loop = true;
+        settings.mic_volume = 0.0;
+        settings.sfx_volume = 1.0;
+      },
+      true, &error))
+      << error;
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(engine_.StartPtt(true, &error)) << error;
+
+  std::atomic<bool> recording{true};
+  int saves = 0;
+  std::thread saver([&] {
+    while (recording) {
+      state_.MutateSettings([&](MixerSettings& s) { s.ui_language = saves % 2 ? "de" : "en"; },
+                            true, nullptr);
+      ++saves;
+    }
+  });
+  std::vector<float> cable = Record("cable_output", 3.0);
+  recording = false;
+  saver.join();
+  engine_.Stop(nullptr);
+  EXPECT_GT(saves, 5);
+
+  // Silent stretches in 1 ms windows (a cycle of the tone), once the recorder's own start and
+  // the clip's way to the cable are over.
+  auto silent = [&cable](size_t window) {
+    float peak = 0;
+    for (size_t i = 48 * window; i < 48 * (window + 1); ++i) peak = std::max(peak, std::abs(cable[2 * i]));
+    return peak < 0.1f;
+  };
+  auto position = [&cable](size_t frame) {
+    return (static_cast<double>(cable[2 * frame + 1]) - 0.1) / 0.8 * kClipFrames;
+  };
+  std::vector<std::string> gaps;
+  const size_t windows = cable.size() / 96;
+  for (size_t window = 100; window + 1 < windows; ++window) {
+    if (!silent(window)) continue;
+    size_t end = window;
+    while (end + 1 < windows && silent(end)) ++end;
+    double moved = std::fmod(position(48 * end) - position(48 * window - 1) + kClipFrames,
+                             static_cast<double>(kClipFrames));
+    if (moved < 24.0 * static_cast<double>(end - window)) {
+      gaps.push_back(std::to_string(end - window) + " ms at " + std::to_string(window) + " ms");
+    }
+    window = end;
+  }
+  EXPECT_EQ(gaps, std::vector<std::string>()) << "over " << saves << " saves";
 }
 
 TEST_F(MixerEngineAudioTest, ADeviceWith24BitsInA32BitContainerPlaysAtTheRightLevel) {

@@ -106,7 +106,7 @@ class MixerEngineFixture : public ::testing::Test {
       settings.hold_voice_key = false;
     });
     engine_ = std::make_unique<MixerEngine>(&state_, &key_bindings_, &analyzer_, &profiles_,
-                                            world_.Factory());
+                                            world_.Factory(), paths_.logs_folder);
   }
 
   void TearDown() override {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <thread>
@@ -261,8 +262,17 @@ TEST_F(MixerEngineTest, ARemovedDeviceEndsItsThreadAndTheNextStartTakesAnother) 
   ASSERT_TRUE(Eventually([&] { return cable_.Frames() > cable_frames + 4800; }));
   EXPECT_EQ(headphones_.Frames(), monitor_frames);
   EXPECT_GT(cable_.CountLeft(0.0f), 0u);
+  // Still running, but the status and the log say what stopped.
+  std::vector<std::string> failures = state_.GetSnapshot().audio_device_failures;
+  ASSERT_EQ(failures.size(), 2u);
+  std::sort(failures.begin(), failures.end());
+  EXPECT_EQ(failures[0].rfind("Microphone input device stopped delivering audio: ", 0), 0u);
+  EXPECT_EQ(failures[1].rfind("Monitor output device stopped playing: ", 0), 0u);
+  std::string log = testing::ReadFile(paths_.logs_folder / "app.log");
+  EXPECT_NE(log.find("[MixerEngine] " + failures[1]), std::string::npos) << log;
 
   EXPECT_TRUE(engine_->Stop(nullptr));
+  EXPECT_TRUE(state_.GetSnapshot().audio_device_failures.empty());
   std::vector<std::string> notes;
   ASSERT_TRUE(Start(&notes));
   EXPECT_EQ(notes, (std::vector<std::string>{

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
+#include <thread>
+
 #include "core/app_paths.h"
 #include "model/json_value.h"
 #include "support/isolated_user.h"
@@ -132,6 +136,66 @@ TEST_F(RuntimeStateTest, ResetDeletesTheFileAndClearsTheRunButKeepsTheSession) {
   EXPECT_EQ(snapshot.session_token, "0123456789abcdef0123456789abcdef");
   EXPECT_EQ(state_.GetSessionToken(), "0123456789abcdef0123456789abcdef");
   EXPECT_TRUE(state_.ResetSettings(nullptr)) << "an absent file counts as deleted";
+}
+
+TEST_F(RuntimeStateTest, ReadersDoNotWaitForAChangeUnderWay) {
+  ASSERT_TRUE(state_.LoadSettings(nullptr));
+  // An editor stands for a save that takes as long as the disk does.
+  std::promise<void> read;
+  std::future<void> read_done = read.get_future();
+  bool read_meanwhile = false;
+  std::thread reader([&] {
+    state_.GetSettings();
+    state_.GetSnapshot();
+    state_.GetAudioSettingsView();
+    read.set_value();
+  });
+  ASSERT_TRUE(state_.MutateSettings(
+      [&](MixerSettings& s) {
+        read_meanwhile = read_done.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        s.mic_volume = 0.5;
+      },
+      true, nullptr));
+  reader.join();
+  EXPECT_TRUE(read_meanwhile);
+  EXPECT_EQ(state_.GetAudioSettingsView().mic_volume, 0.5);
+}
+
+TEST_F(RuntimeStateTest, TheAudioViewFollowsEveryChangeAndIsNeverSeenHalfWritten) {
+  ASSERT_TRUE(state_.LoadSettings(nullptr));
+  state_.SetMixerRunning(true);
+  ASSERT_TRUE(state_.MutateSettings(
+      [](MixerSettings& s) {
+        s.monitor_enabled = false;
+        s.voice_effects_enabled = true;
+        s.voice_effect_preset = " Radio";
+        s.voice_effect_strength = "strong";
+      },
+      false, nullptr));
+  AudioSettingsView view = state_.GetAudioSettingsView();
+  EXPECT_TRUE(view.mixer_running);
+  EXPECT_FALSE(view.monitor_enabled);
+  EXPECT_EQ(view.voice_effect_preset, 5u);
+  EXPECT_EQ(view.voice_effect_strength, 2u);
+
+  // Writers put volumes in force that always match each other; a torn read would not.
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 0; i < 2000; ++i) {
+      double volume = i % 2 == 0 ? 0.5 : 1.5;
+      state_.MutateSettings(
+          [volume](MixerSettings& s) { s.mic_volume = s.sfx_volume = volume; }, false, nullptr);
+    }
+    done = true;
+  });
+  while (!done) {
+    AudioSettingsView seen = state_.GetAudioSettingsView();
+    if (seen.mic_volume != seen.sfx_volume) {
+      ADD_FAILURE() << "a view half written: " << seen.mic_volume << " " << seen.sfx_volume;
+      break;
+    }
+  }
+  writer.join();
 }
 
 TEST_F(RuntimeStateTest, SnapshotsCarryTheFlagsAndIndicesAsSet) {
