@@ -51,8 +51,10 @@ bool PrivateXDisplay::Restart() {
 bool PrivateXDisplay::StartOn(int number) {
   ProgramProcess::Options options;
   options.executable = "/usr/bin/Xvfb";
-  options.arguments = {":" + std::to_string(number), "-nolisten", "tcp", "-screen", "0",
-                       "640x480x24"};
+  // -noreset: a server that resets whenever its last client leaves refuses connections
+  // meanwhile, and every check of whether it answers is such a client.
+  options.arguments = {":" + std::to_string(number), "-nolisten", "tcp", "-noreset",
+                       "-screen", "0", "640x480x24"};
   server_ = std::make_unique<ProgramProcess>(options, folder_.path());
   number_ = number;
   if (!server_->Start()) return false;
