@@ -15,7 +15,7 @@ HttpResponse HttpApi::HandleDevices() {
   bool enumerated = false;
   std::string error;
   if (!EnumerateDevices(&devices, &enumerated, &error)) {
-    return MakeJsonErrorResponse(500, "device_enumeration_failed", error, JsonValue::MakeObject());
+    return ApiRefusal(500, "device_enumeration_failed", error);
   }
   // The cable's own endpoints are the game's voice, never the user's microphone.
   std::erase_if(devices.inputs,

@@ -21,6 +21,11 @@ HttpResponse Refusal(int status, const std::string& code, const std::string& mes
 
 }  // namespace
 
+HttpResponse ApiRefusal(int status, const std::string& code, const std::string& message,
+                        const char* fallback) {
+  return Refusal(status, code, message.empty() ? std::string(fallback) : message);
+}
+
 HttpResponse AudioSetupRequiredResponse(const std::string& message) {
   JsonValue body = JsonValue::MakeObject();
   body["ok"] = false;
@@ -52,7 +57,13 @@ bool OpenFolderInExplorer(const std::string& folder, std::string* error) {
 }
 
 HttpApi::HttpApi(HttpApiConfig config) : config_(std::move(config)) {
+  RegisterAudioManagementRoutes();
   RegisterDeviceListRoute();
+  RegisterKeyCaptureRoutes();
+  RegisterMixerControlRoutes();
+  RegisterMixerStartStopRoutes();
+  RegisterStatusRoute();
+  RegisterVoiceTestRoutes();
   RegisterSoundLibraryRoutes();
   RegisterUpdateCheckRoute();
   RegisterSettingsRoutes();

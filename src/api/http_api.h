@@ -28,6 +28,7 @@ class RuntimeState;
 class SoundInboxService;
 class UpdateService;
 class WindowsAudioManager;
+struct AudioRestoreResult;
 struct MixerDeviceList;
 struct MixerSettings;
 
@@ -63,6 +64,9 @@ struct HttpApiConfig {
   DeviceEnumerationFunction device_enumeration;
 };
 
+// An error reply with empty details; `fallback` stands in for a lower layer's empty text.
+HttpResponse ApiRefusal(int status, const std::string& code, const std::string& message,
+                        const char* fallback = "");
 // 409 "audio_setup_required" with "setup_required": true, for the web client's setup prompt.
 HttpResponse AudioSetupRequiredResponse(const std::string& message);
 JsonValue BuildStringArrayJson(const std::vector<std::string>& texts);
@@ -125,9 +129,56 @@ class HttpApi : public HttpRequestHandler {
   HttpResponse Dispatch(const std::string& path, const JsonValue& body);
 
   // Each family of routes enters its paths into the table.
+  void RegisterAudioManagementRoutes();
   void RegisterDeviceListRoute();
+  void RegisterKeyCaptureRoutes();
+  void RegisterMixerControlRoutes();
+  void RegisterMixerStartStopRoutes();
+  void RegisterStatusRoute();
+  void RegisterVoiceTestRoutes();
 
+  HttpResponse HandleStatus();
   HttpResponse HandleDevices();
+  HttpResponse HandleStart(const JsonValue& body);
+  HttpResponse HandleStop();
+  HttpResponse HandleMonitorEnable(const JsonValue& body);
+  HttpResponse HandleAudioStatus();
+  HttpResponse HandleAudioRestoreSession();
+  HttpResponse HandleAudioRestoreLastKnownGood();
+  HttpResponse HandleAudioRestoreMySound();
+  HttpResponse HandleAudioOpenBackupFolder();
+  HttpResponse HandleSet(const JsonValue& body);
+  HttpResponse HandlePttStart();
+  HttpResponse HandlePttStop();
+  HttpResponse HandleVoiceTestRecord(const JsonValue& body);
+  HttpResponse HandleVoiceTestLatest();
+  HttpResponse HandleVoiceTestClear();
+  HttpResponse HandleKeyCaptureStart(const JsonValue& body);
+  HttpResponse HandleKeyCaptureStatus(const JsonValue& body);
+
+  // The web client's one view of the mixer; refreshes the route warning on the way.
+  JsonValue BuildStatusJson();
+  JsonValue BuildAlertsJson() const;
+  // "none", the analyser's verdict on the selected clip, or "unknown".
+  std::string SelectedClipState(const MixerSettings& settings) const;
+  static JsonValue DeviceIndexJson(std::optional<int32_t> index);
+
+  // The start's refusals that the Windows audio manager decides; the caller holds audio_mutex_.
+  std::optional<HttpResponse> RefuseUnsafeStart(const MixerSettings& settings);
+  using BackupRestore = bool (WindowsAudioManager::*)(AudioRestoreResult*, std::string*);
+  // Restore-session and restore-last-known-good: one restore of the manager's backup, with the
+  // route's sentence for a failure without a text.
+  HttpResponse RunBackupRestore(BackupRestore restore, const char* failure);
+  // Stops a running engine before a restore. When `stopped` is given (Restore My Sound), the
+  // flags are cleared also without an engine, and it tells whether the mixer counted as running.
+  std::optional<HttpResponse> StopMixerForRestore(bool* stopped);
+
+  // Applies a partial settings object: keys of the wrong type are ignored, invalid key bindings
+  // dropped; the result is normalised. False only for a null target or a body that is no
+  // object. "audio_dir" counts only when `allow_audio_dir` is set.
+  bool ApplySettingsJson(MixerSettings* settings, const JsonValue& body,
+                         bool allow_audio_dir) const;
+  void ApplyAudioDir(MixerSettings* settings, const std::string& audio_dir) const;
 
   // With the configured enumeration function, else the engine's; `enumerated` is false when
   // neither exists (the lists are then empty).

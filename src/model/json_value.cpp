@@ -517,6 +517,15 @@ int32_t JsonNumberToInt32(double number) {
   return static_cast<int32_t>(number);
 }
 
+std::optional<int32_t> JsonMemberInt32(const JsonValue& object, const std::string& key) {
+  const JsonValue* member = object.Find(key);
+  if (member == nullptr || member->type != JsonValue::Type::Number ||
+      std::isnan(member->number_value)) {
+    return std::nullopt;
+  }
+  return JsonNumberToInt32(member->number_value);
+}
+
 int64_t JsonNumberToInt64(double number) {
   // 2^63: the first double above INT64_MAX, which itself has no exact double.
   constexpr double kBeyondHighest = 9223372036854775808.0;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,6 +79,9 @@ bool operator==(const JsonValue& a, const JsonValue& b);
 // The one conversion of a JSON number to a 32-bit integer: truncated toward zero, saturated at
 // the type's bounds; NaN gives the lowest value.
 int32_t JsonNumberToInt32(double number);
+// The number member `key` through that conversion; none when it is absent, of another type or
+// NaN, which stands for no number at all.
+std::optional<int32_t> JsonMemberInt32(const JsonValue& object, const std::string& key);
 // The same for 64-bit integers; below zero (and NaN) the unsigned form gives 0.
 int64_t JsonNumberToInt64(double number);
 uint64_t JsonNumberToUint64(double number);

@@ -17,6 +17,13 @@
 
 namespace zennic {
 
+// Why a cable session cannot begin; the mixer start tells them apart by these texts.
+inline constexpr char kAudioSessionActiveMessage[] =
+    "Previous audio session is still active. Use Restore My Sound before starting again.";
+inline constexpr char kUnsafeAudioSnapshotMessage[] =
+    "Windows audio is still using a Ruzerad or VB-CABLE route. Use Restore My Sound before "
+    "starting again.";
+
 // Switches the system's default endpoints to the virtual cable for a mixer run and puts them
 // back, keeps audio_backup.json, watches endpoint changes and reports its state. Every
 // operation on the defaults or the backup file holds one recursive mutex, so operations may
@@ -34,6 +41,8 @@ class WindowsAudioManager {
   ~WindowsAudioManager();
   WindowsAudioManager(const WindowsAudioManager&) = delete;
   WindowsAudioManager& operator=(const WindowsAudioManager&) = delete;
+
+  const std::filesystem::path& backup_path() const { return backup_path_; }
 
   // The backend's own answers, for the rest of the program; no lock.
   bool EnumerateEndpoints(AudioFlow flow, std::vector<AudioEndpointInfo>* endpoints,

@@ -19,9 +19,7 @@ bool WindowsAudioManager::BeginCableSession(const std::string& monitor_output_na
   AudioBackup backup;
   if (!LoadBackupOrFresh(&backup, error)) return false;
   if (backup.session_active) {
-    return Fail(error,
-                "Previous audio session is still active. Use Restore My Sound before starting "
-                "again.");
+    return Fail(error, kAudioSessionActiveMessage);
   }
 
   AudioDefaultsSnapshot snapshot;
@@ -35,9 +33,7 @@ bool WindowsAudioManager::BeginCableSession(const std::string& monitor_output_na
     }
   }
   if (!IsSafeNormalPcSnapshot(snapshot.endpoints)) {
-    return Fail(error,
-                "Windows audio is still using a Ruzerad or VB-CABLE route. Use Restore My Sound "
-                "before starting again.");
+    return Fail(error, kUnsafeAudioSnapshotMessage);
   }
 
   AudioEndpointInfo cable;

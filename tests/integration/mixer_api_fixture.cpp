@@ -2,13 +2,35 @@
 
 #include <signal.h>
 
+#include <cmath>
+#include <numbers>
 #include <regex>
 
 #include "support/http_test_client.h"
+#include "support/run_command.h"
 
 namespace zennic::testing {
 
 using namespace std::chrono_literals;
+
+std::string DecodeBase64(const std::string& text) {
+  static const std::string kAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string bytes;
+  uint32_t group = 0;
+  int bits = 0;
+  for (char c : text) {
+    size_t value = kAlphabet.find(c);
+    if (value == std::string::npos) continue;  // padding
+    group = group << 6 | static_cast<uint32_t>(value);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      bytes += static_cast<char>(group >> bits & 0xFF);
+    }
+  }
+  return bytes;
+}
 
 void MixerApiFixture::WriteSettings(const JsonValue& members) {
   if (port_ == 0) port_ = FindFreeLoopbackPort();
@@ -42,6 +64,47 @@ JsonValue MixerApiFixture::VerifiedPairSettings() const {
   settings["verified_game_voice_input_id"] = EndpointId(AudioFlow::kCapture, "CABLE Output");
   settings["verified_game_voice_input_name"] = "CABLE Output";
   return settings;
+}
+
+void MixerApiFixture::MakeTone(const std::filesystem::path& path, int frequency, double seconds) {
+  std::filesystem::create_directories(path.parent_path());
+  std::string tone = "0.5*sin(2*PI*" + std::to_string(frequency) + "*t)";
+  std::string output;
+  ASSERT_EQ(RunCommand({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                        "aevalsrc=" + tone + "|" + tone + ":s=48000:d=" + std::to_string(seconds),
+                        path.string()},
+                       &output),
+            0)
+      << output;
+}
+
+std::vector<float> MixerApiFixture::RecordSource(const std::string& source, double seconds) const {
+  std::filesystem::path file = folder_ / ("recording-" + source + ".raw");
+  std::string output;
+  RunCommand({"timeout", std::to_string(seconds), "parec", "--device=" + source, "--raw",
+              "--format=s16le", "--rate=48000", "--channels=1", "--latency-msec=20",
+              file.string()},
+             &output);
+  std::string bytes = ReadFile(file);
+  std::vector<float> samples(bytes.size() / 2);
+  for (size_t i = 0; i < samples.size(); ++i) {
+    int16_t sample = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) |
+                                          static_cast<uint8_t>(bytes[2 * i + 1]) << 8);
+    samples[i] = sample / 32768.0f;
+  }
+  return samples;
+}
+
+double MixerApiFixture::ToneAmplitude(const std::vector<float>& samples, double frequency) {
+  if (samples.empty()) return 0.0;
+  double real = 0.0;
+  double imaginary = 0.0;
+  for (size_t i = 0; i < samples.size(); ++i) {
+    double phase = 2.0 * std::numbers::pi * frequency * static_cast<double>(i) / 48000.0;
+    real += samples[i] * std::cos(phase);
+    imaginary += samples[i] * std::sin(phase);
+  }
+  return 2.0 * std::hypot(real, imaginary) / static_cast<double>(samples.size());
 }
 
 void MixerApiFixture::StartProgram() {

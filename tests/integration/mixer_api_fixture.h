@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "model/json_value.h"
 #include "platform/audio_system.h"
@@ -12,6 +13,9 @@
 #include "support/temp_folder.h"
 
 namespace zennic::testing {
+
+// Standard Base64 with padding, as the API sends bytes; an invalid text gives what it can.
+std::string DecodeBase64(const std::string& text);
 
 // The built program on a private audio server of the test's own, reached over HTTP the way
 // the web client reaches it: with the page's session cookie.
@@ -32,6 +36,14 @@ class MixerApiFixture : public ::testing::Test {
   JsonValue VerifiedPairSettings() const;
   // The id the audio system gives the endpoint of that name.
   std::string EndpointId(AudioFlow flow, const std::string& name) const;
+
+  // A 48 kHz stereo tone of `frequency` Hz at half of full scale, made by ffmpeg in the format
+  // the file name says.
+  static void MakeTone(const std::filesystem::path& path, int frequency, double seconds);
+  // What the source carries over `seconds`, as 48 kHz mono samples.
+  std::vector<float> RecordSource(const std::string& source, double seconds) const;
+  // The amplitude of the frequency in the samples (1 is full scale).
+  static double ToneAmplitude(const std::vector<float>& samples, double frequency);
 
   void StartProgram();
   Reply Post(const std::string& path, const std::string& body = "") const;

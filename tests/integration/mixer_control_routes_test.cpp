@@ -3,17 +3,71 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "integration/mixer_api_fixture.h"
+#include "support/eventually.h"
+#include "support/http_test_client.h"
 
 namespace zennic {
 namespace {
 
-using MixerControlRoutes = testing::MixerApiFixture;
+using namespace std::chrono_literals;
+
+constexpr double kMicrophoneHz = 440.0;  // the virtual microphone's tone
+constexpr int kClipHz = 1000;
+
+class MixerControlRoutes : public testing::MixerApiFixture {
+ protected:
+  std::filesystem::path Sounds() const { return folder_ / "sounds"; }
+
+  // The verified cable, a profile whose folder holds a looping 48 kHz clip, which is selected;
+  // the voice-chat key stays alone (this test does not own the shared display).
+  JsonValue ClipSettings() {
+    MakeTone(Sounds() / "tone.wav", kClipHz, 2.0);
+    JsonValue settings = VerifiedPairSettings();
+    settings["hold_voice_key"] = false;
+    settings["loop"] = true;
+    JsonValue profile = JsonValue::MakeObject();
+    profile["id"] = "default";
+    profile["name"] = "Default";
+    profile["audio_dir"] = Sounds().string();
+    settings["profiles"].PushBack(profile);
+    settings["selected_profile_id"] = "default";
+    settings["file_path"] = (Sounds() / "tone.wav").string();
+    return settings;
+  }
+
+  JsonValue Status() { return Post("/api/mixer/status").body["mixer"]; }
+
+  static std::string Code(const Reply& reply) { return reply.body.GetString("code", ""); }
+};
 
 std::vector<std::string> Names(const JsonValue& devices) {
   std::vector<std::string> names;
   for (const JsonValue& device : devices.array_value) names.push_back(device.GetString("name", ""));
   return names;
+}
+
+TEST_F(MixerControlRoutes, AFreshStartHasNothingChosenAndReportsTheBoundPort) {
+  testing::OccupiedLoopbackPort taken;
+  for (bool fallback : {false, true}) {
+    JsonValue settings = JsonValue::MakeObject();
+    if (fallback) settings["server_port"] = static_cast<double>(taken.port());
+    WriteSettings(settings);
+    StartProgram();
+    JsonValue status = Status();
+    EXPECT_EQ(status["server_port"].number_value, port_) << "fallback " << fallback;
+    EXPECT_FALSE(status["has_file"].bool_value);
+    EXPECT_EQ(status["file_compatible_state"].string_value, "none");
+    EXPECT_EQ(status["mic_device"].type, JsonValue::Type::Null);
+    EXPECT_EQ(status["panic_trigger_key"].type, JsonValue::Type::Null);
+    EXPECT_EQ(status["engine_sample_rate"].number_value, 48000);
+    EXPECT_FALSE(status["running"].bool_value);
+    EXPECT_EQ(status["alerts"].array_value.size(), 0u);
+    StopProgram();
+    std::filesystem::remove(SettingsFile());
+  }
 }
 
 TEST_F(MixerControlRoutes, DevicesOfferNoCableEndpointAsMicrophone) {
@@ -24,6 +78,191 @@ TEST_F(MixerControlRoutes, DevicesOfferNoCableEndpointAsMicrophone) {
   std::vector<std::string> outputs = Names(devices.body["outputs"]);
   EXPECT_NE(std::find(outputs.begin(), outputs.end(), "CABLE Input"), outputs.end());
   EXPECT_TRUE(devices.body.GetBool("vb_cable_detected", false));
+  StopProgram();
+}
+
+TEST_F(MixerControlRoutes, SetChangesTheSettingsInMemoryOnly) {
+  WriteSettings(ClipSettings());
+  std::string on_disk = testing::ReadFile(SettingsFile());
+  StartProgram();
+
+  Reply set = Post("/api/mixer/set", R"({"loop": false, "mic_volume": "0.5", "sfx_volume": 0.25,
+                                         "server_port": 1e999})");
+  ASSERT_EQ(set.status, 200) << set.raw;
+  EXPECT_FALSE(set.body["mixer"]["loop"].bool_value);
+  EXPECT_EQ(set.body["mixer"]["mic_volume"].number_value, 1.0) << "a string is no volume";
+  EXPECT_EQ(set.body["mixer"]["sfx_volume"].number_value, 0.25);
+  EXPECT_EQ(set.body["mixer"]["server_port"].number_value, port_) << "the bound port stays";
+  EXPECT_EQ(set.body["selected_file"]["compatibility_state"].string_value, "unknown");
+
+  Reply cable = Post("/api/mixer/set", R"({"mic_name": "cable output", "loop": true})");
+  EXPECT_EQ(cable.status, 400);
+  EXPECT_EQ(Code(cable), "microphone_invalid_cable_output");
+  EXPECT_FALSE(Status()["loop"].bool_value) << "a refused set changes nothing";
+
+  // The same cable, written differently, keeps the verified pair: the start still finds it.
+  ASSERT_EQ(Post("/api/mixer/set", R"({"out_name": " cable   INPUT"})").status, 200);
+  EXPECT_EQ(testing::ReadFile(SettingsFile()), on_disk);
+  Reply started = Post("/api/mixer/start");
+  ASSERT_EQ(started.status, 200) << started.raw;
+  EXPECT_EQ(started.body["settings"]["server_port"].number_value, 5000)
+      << "an infinite port is out of range, never an arbitrary one";
+  ASSERT_EQ(Post("/api/mixer/stop").status, 200);
+
+  // Another output drops the pair, and the start asks for the setup check again.
+  ASSERT_EQ(Post("/api/mixer/set", R"j({"out_name": "Speakers (Virtual)"})j").status, 200);
+  Reply refused = Post("/api/mixer/start");
+  EXPECT_EQ(refused.status, 409);
+  EXPECT_EQ(Code(refused), "audio_setup_required");
+  StopProgram();
+}
+
+TEST_F(MixerControlRoutes, StartRunsOnTheVerifiedCableAndStopPutsTheDefaultsBack) {
+  WriteSettings(ClipSettings());
+  StartProgram();
+  Reply started = Post("/api/mixer/start");
+  ASSERT_EQ(started.status, 200) << started.raw;
+  EXPECT_TRUE(started.body["running"].bool_value);
+  EXPECT_EQ(started.body["mic_index"].type, JsonValue::Type::Number);
+  EXPECT_EQ(audio_.DefaultSource(), "cable_output");
+  EXPECT_EQ(audio_.DefaultSink(), "headphones") << "the monitor is the default output";
+
+  Reply again = Post("/api/mixer/start", R"({"out_device": 0})");
+  EXPECT_EQ(again.status, 200);
+  EXPECT_TRUE(again.body["already_running"].bool_value);
+  EXPECT_EQ(audio_.DefaultSource(), "cable_output");
+
+  std::vector<float> voice = RecordSource("cable_output", 1.5);
+  EXPECT_GT(ToneAmplitude(voice, kMicrophoneHz), 0.01) << "the microphone reaches the game";
+  EXPECT_LT(ToneAmplitude(voice, kClipHz), 0.005);
+
+  ASSERT_EQ(Post("/api/mixer/ptt/start").status, 200);
+  EXPECT_TRUE(Status()["ptt_active"].bool_value);
+  std::vector<float> mix = RecordSource("cable_output", 1.5);
+  std::vector<float> monitor = RecordSource("headphones.monitor", 1.5);
+  EXPECT_GT(ToneAmplitude(mix, kClipHz), 0.1) << "the clip reaches the game";
+  EXPECT_GT(ToneAmplitude(mix, kMicrophoneHz), 0.01) << "beside the voice";
+  EXPECT_GT(ToneAmplitude(monitor, kClipHz), 0.1) << "and the user hears it";
+  EXPECT_TRUE(Status()["ptt_active"].bool_value) << "a looping clip plays on";
+
+  ASSERT_EQ(Post("/api/mixer/ptt/stop").status, 200);
+  EXPECT_FALSE(Status()["ptt_active"].bool_value);
+  EXPECT_LT(ToneAmplitude(RecordSource("cable_output", 1.0), kClipHz), 0.005);
+
+  Reply stopped = Post("/api/mixer/stop");
+  ASSERT_EQ(stopped.status, 200) << stopped.raw;
+  EXPECT_FALSE(stopped.body["running"].bool_value);
+  EXPECT_EQ(audio_.DefaultSource(), "test_microphone");
+  EXPECT_EQ(audio_.DefaultSink(), "speakers");
+  StopProgram();
+}
+
+TEST_F(MixerControlRoutes, StartRefusesWithoutConsentOnACableMicrophoneAndWithoutTheCable) {
+  JsonValue settings = ClipSettings();
+  settings["mic_name"] = "CABLE Output";
+  WriteSettings(settings);
+  StartProgram();
+  Reply microphone = Post("/api/mixer/start");
+  EXPECT_EQ(microphone.status, 400);
+  EXPECT_EQ(Code(microphone), "microphone_invalid_cable_output");
+  ASSERT_EQ(Post("/api/mixer/set", R"j({"mic_name": "Microphone (Virtual)",
+                                       "audio_management_consent_granted": false})j")
+                .status,
+            200);
+  Reply consent = Post("/api/mixer/start");
+  EXPECT_EQ(consent.status, 409);
+  EXPECT_EQ(Code(consent), "audio_setup_required");
+  EXPECT_TRUE(consent.body["setup_required"].bool_value);
+
+  ASSERT_EQ(Post("/api/mixer/set", R"({"audio_management_consent_granted": true})").status, 200);
+  audio_.UnloadModuleWith("source_name=cable_output");
+  Reply gone = Post("/api/mixer/start");
+  EXPECT_EQ(gone.status, 409) << gone.raw;
+  EXPECT_EQ(Code(gone), "audio_setup_required");
+  EXPECT_FALSE(Status()["running"].bool_value);
+  EXPECT_EQ(audio_.DefaultSource(), "test_microphone") << "no refusal touches the defaults";
+  StopProgram();
+}
+
+TEST_F(MixerControlRoutes, AStopWhoseRestoreFailsStillStopsTheMixer) {
+  WriteSettings(ClipSettings());
+  StartProgram();
+  ASSERT_EQ(Post("/api/mixer/start").status, 200);
+  testing::WriteFile(DataFolder() / "audio_backup.json", "{ damaged");
+  Reply stopped = Post("/api/mixer/stop");
+  EXPECT_EQ(stopped.status, 500);
+  EXPECT_EQ(Code(stopped), "audio_restore_failed");
+  EXPECT_FALSE(Status()["running"].bool_value);
+  StopProgram();
+}
+
+TEST_F(MixerControlRoutes, PushToTalkRefusesWhatCannotPlay) {
+  MakeTone(Sounds() / "tone.mp3", kClipHz, 1.0);
+  JsonValue settings = ClipSettings();
+  settings["file_path"] = "";
+  WriteSettings(settings);
+  StartProgram();
+  auto select = [&](const std::filesystem::path& clip) {
+    JsonValue body = JsonValue::MakeObject();
+    body["file_path"] = clip.string();
+    ASSERT_EQ(Post("/api/mixer/set", body.Serialize(0)).status, 200);
+  };
+
+  Reply none = Post("/api/mixer/ptt/start");
+  EXPECT_EQ(std::make_pair(none.status, Code(none)), std::make_pair(400, std::string("file_not_selected")));
+  select(Sounds() / "missing.wav");
+  Reply missing = Post("/api/mixer/ptt/start");
+  EXPECT_EQ(std::make_pair(missing.status, Code(missing)), std::make_pair(404, std::string("file_not_found")));
+  select(Sounds() / "tone.mp3");
+  Reply mp3 = Post("/api/mixer/ptt/start");
+  EXPECT_EQ(std::make_pair(mp3.status, Code(mp3)),
+            std::make_pair(409, std::string("file_requires_conversion")));
+  EXPECT_EQ(mp3.body["details"]["path"].string_value, (Sounds() / "tone.mp3").string());
+  EXPECT_FALSE(mp3.body["details"]["issues"].array_value.empty());
+  select(Sounds() / "tone.wav");
+  Reply stopped = Post("/api/mixer/ptt/start");
+  EXPECT_EQ(std::make_pair(stopped.status, Code(stopped)),
+            std::make_pair(409, std::string("mixer_not_running")));
+  EXPECT_FALSE(Status()["ptt_active"].bool_value);
+  StopProgram();
+}
+
+TEST_F(MixerControlRoutes, TheVoiceTestRecordsFiveSecondsOfTheRunningMicrophone) {
+  WriteSettings(ClipSettings());
+  StartProgram();
+  for (const char* body : {R"({"duration_seconds": 10})", R"({"duration_seconds": "5"})", "{}"}) {
+    Reply refused = Post("/api/mixer/voice-test/record", body);
+    EXPECT_EQ(refused.status, 400) << body;
+    EXPECT_EQ(Code(refused), "invalid_voice_test_duration");
+  }
+  EXPECT_EQ(Post("/api/mixer/voice-test/latest").status, 404);
+  EXPECT_EQ(Code(Post("/api/mixer/voice-test/record", R"({"duration_seconds": 5})")),
+            "voice_test_record_failed")
+      << "the mixer is not running";
+
+  ASSERT_EQ(Post("/api/mixer/start").status, 200);
+  Reply recorded = Post("/api/mixer/voice-test/record", R"({"duration_seconds": 5.00005})");
+  ASSERT_EQ(recorded.status, 200) << recorded.raw.substr(0, 300);
+  JsonValue& test = recorded.body["test"];
+  EXPECT_EQ(test["size_bytes"].number_value, 960044);
+  EXPECT_EQ(test["sample_rate"].number_value, 48000);
+  EXPECT_EQ(test["channels"].number_value, 2);
+  EXPECT_EQ(test["duration_seconds"].number_value, 5.0);
+  std::string wav = testing::DecodeBase64(test["wav_base64"].string_value);
+  ASSERT_EQ(wav.size(), 960044u);
+  EXPECT_EQ(wav.substr(0, 4), "RIFF");
+  EXPECT_EQ(wav.substr(8, 8), "WAVEfmt ");
+  EXPECT_EQ(static_cast<uint8_t>(wav[22]), 2) << "stereo";
+  EXPECT_EQ(static_cast<uint8_t>(wav[24]) | static_cast<uint8_t>(wav[25]) << 8, 48000 & 0xFFFF);
+  EXPECT_EQ(static_cast<uint8_t>(wav[34]), 16) << "16-bit";
+
+  Reply latest = Post("/api/mixer/voice-test/latest");
+  ASSERT_EQ(latest.status, 200);
+  EXPECT_EQ(latest.body["test"]["wav_base64"].string_value, test["wav_base64"].string_value);
+  EXPECT_TRUE(Post("/api/mixer/voice-test/clear").body["cleared"].bool_value);
+  Reply cleared = Post("/api/mixer/voice-test/latest");
+  EXPECT_EQ(std::make_pair(cleared.status, Code(cleared)),
+            std::make_pair(404, std::string("voice_test_not_found")));
   StopProgram();
 }
 

@@ -74,7 +74,7 @@ TEST_F(WebServer, ATakenPortMovesTheServerAndTheProgramSaysWhere) {
   ASSERT_EQ(page.status, 200);
   std::string cookie = page.headers["Set-Cookie"].substr(0, page.headers["Set-Cookie"].find(';'));
   auto origin_answer = [&](uint16_t origin_port) {
-    return client.Send("POST", "/api/mixer/status",
+    return client.Send("POST", "/api/mixer/no-such-route",
                        {{"Origin", "http://127.0.0.1:" + std::to_string(origin_port)}, {"Cookie", cookie}})
         .body;
   };
@@ -95,7 +95,7 @@ TEST_F(WebServer, TheSessionLastsOneRun) {
   EXPECT_TRUE(std::regex_match(cookie, std::regex("zennic_session=[0-9a-f]{32}; Path=/; HttpOnly; SameSite=Strict")));
   EXPECT_EQ(client.Send("GET", "/guide").headers["Set-Cookie"], cookie);
   std::string pair = cookie.substr(0, cookie.find(';'));
-  EXPECT_NE(client.Send("POST", "/api/mixer/status", {{"Cookie", pair}}).body.find("route_not_found"),
+  EXPECT_NE(client.Send("POST", "/api/mixer/no-such-route", {{"Cookie", pair}}).body.find("route_not_found"),
             std::string::npos);
   Stop(*first);
 

@@ -327,6 +327,15 @@ TEST(JsonNumberToInt32, TruncatesTowardZeroAndSaturates) {
   EXPECT_EQ(JsonNumberToInt32(-2147483648.5), INT32_MIN);
   EXPECT_EQ(JsonNumberToInt32(-HUGE_VAL), INT32_MIN);
   EXPECT_EQ(JsonNumberToInt32(std::nan("")), INT32_MIN);
+
+  JsonValue body = JsonValue::MakeObject();
+  body["index"] = 2.9;
+  body["text"] = "2";
+  body["nan"] = std::nan("");
+  EXPECT_EQ(JsonMemberInt32(body, "index"), 2);
+  for (const char* absent : {"text", "nan", "missing"}) {
+    EXPECT_EQ(JsonMemberInt32(body, absent), std::nullopt) << absent;
+  }
 }
 
 TEST(JsonNumberToInt64, TruncatesTowardZeroAndSaturatesBothForms) {
