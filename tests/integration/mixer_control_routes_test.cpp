@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "integration/mixer_api_fixture.h"
 #include "support/eventually.h"
@@ -68,6 +70,46 @@ TEST_F(MixerControlRoutes, AFreshStartHasNothingChosenAndReportsTheBoundPort) {
     StopProgram();
     std::filesystem::remove(SettingsFile());
   }
+}
+
+TEST_F(MixerControlRoutes, StatusPollersLeaveThreadsAndMemoryAtTheirIdleLevel) {
+  WriteSettings(ClipSettings());
+  StartProgram();
+  auto poll = [&](std::chrono::seconds duration) {
+    std::atomic<int> failures{0};
+    std::atomic<long> answered{0};
+    std::vector<std::thread> pollers;
+    auto end = std::chrono::steady_clock::now() + duration;
+    for (int i = 0; i < 10; ++i) {
+      pollers.emplace_back([&] {
+        while (std::chrono::steady_clock::now() < end) {
+          if (Post("/api/mixer/status").status != 200) ++failures;
+          ++answered;
+        }
+      });
+    }
+    for (std::thread& poller : pollers) poller.join();
+    EXPECT_EQ(failures, 0);
+    return answered.load();
+  };
+  poll(3s);  // every cache and every arena the polling needs
+  long idle_threads = 0;
+  ASSERT_TRUE(testing::Eventually([&] {
+    idle_threads = program_->StatusField("Threads");
+    std::this_thread::sleep_for(500ms);
+    return program_->StatusField("Threads") == idle_threads;
+  }, 20s));
+  long idle_rss = program_->StatusField("VmRSS");
+
+  long answered = poll(60s);
+  EXPECT_GT(answered, 1000);
+  EXPECT_TRUE(testing::Eventually([&] { return program_->StatusField("Threads") <= idle_threads; }, 20s))
+      << program_->StatusField("Threads") << " threads against " << idle_threads << " idle";
+  EXPECT_TRUE(testing::Eventually([&] { return program_->StatusField("VmRSS") < idle_rss + 8192; }, 20s))
+      << "RSS " << program_->StatusField("VmRSS") << " KiB against " << idle_rss << " KiB idle";
+  std::printf("status polls in a minute: %ld; RSS %ld KiB idle, %ld KiB after\n", answered, idle_rss,
+              program_->StatusField("VmRSS"));
+  StopProgram();
 }
 
 TEST_F(MixerControlRoutes, DevicesOfferNoCableEndpointAsMicrophone) {

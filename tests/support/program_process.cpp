@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "support/http_test_client.h"
@@ -130,6 +131,19 @@ bool ProgramProcess::WaitForStderr(const std::string& text, std::chrono::millise
 
 bool ProgramProcess::WaitForStdout(const std::string& text, std::chrono::milliseconds timeout) {
   return WaitForText(stdout_file_, text, timeout);
+}
+
+long ProgramProcess::StatusField(const std::string& field) const {
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(field + ":", 0) != 0) continue;
+    std::istringstream value(line.substr(field.size() + 1));
+    long number = -1;
+    value >> number;
+    return number;
+  }
+  return -1;
 }
 
 void ProgramProcess::Signal(int signal_number) {

@@ -43,6 +43,9 @@ class ProgramProcess {
   bool WaitForStderr(const std::string& text, std::chrono::milliseconds timeout);
   bool WaitForStdout(const std::string& text, std::chrono::milliseconds timeout);
 
+  // A number field of the child's /proc status: "Threads", or "VmRSS" in KiB; -1 when absent.
+  long StatusField(const std::string& field) const;
+
   void Signal(int signal_number);
   // The exit code, or 128 + the signal number for a child ended by a signal; nothing on time-out.
   std::optional<int> WaitForExit(std::chrono::milliseconds timeout);
