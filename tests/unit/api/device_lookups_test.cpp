@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "model/runtime_state.h"
-
 namespace zennic {
 namespace {
 
@@ -37,17 +35,6 @@ TEST(DeviceLookups, AnIndexWinsAndANameMatchesWithoutCaseOrSpaces) {
   }
   EXPECT_EQ(FindDeviceByName(kInputs, "cable  output"), 3);
   EXPECT_EQ(FindDeviceByName(kInputs, " "), std::nullopt);
-}
-
-TEST(DeviceLookups, TheConsoleDefaultNamesTheFlowElseAnyPresentRole) {
-  std::vector<AudioRoleEndpoint> defaults = {
-      {AudioFlow::kRender, AudioRole::kConsole, "r1", "Speakers", true},
-      {AudioFlow::kCapture, AudioRole::kConsole, "c1", "Microphone", false},
-      {AudioFlow::kCapture, AudioRole::kCommunications, "c3", "Headset", true},
-  };
-  EXPECT_EQ(EndpointNameForRole(defaults, AudioFlow::kRender), "Speakers");
-  EXPECT_EQ(EndpointNameForRole(defaults, AudioFlow::kCapture), "Headset");
-  EXPECT_EQ(EndpointNameForRole({}, AudioFlow::kCapture), "");
 }
 
 MixerSettings VerifiedSettings() {
@@ -85,15 +72,6 @@ TEST(DeviceLookups, TheVerifiedPathNeedsConsentBothCableSidesAndTheSameOutput) {
     edit(settings);
     EXPECT_FALSE(IsVerifiedVoicePathUsable(settings)) << label;
   }
-
-  RuntimeSnapshot snapshot;
-  snapshot.settings = VerifiedSettings();
-  snapshot.mixer_running = true;
-  AudioRouteMonitorContext context = VoicePathStateOf(snapshot);
-  EXPECT_TRUE(context.mixer_running);
-  EXPECT_TRUE(context.cable_verified);
-  EXPECT_EQ(context.verified_cable_id, "in:cable");
-  EXPECT_EQ(context.verified_cable_name, "CABLE Output");
 }
 
 TEST(DeviceLookups, CableEndpointsCountOnlyWhileTheirIdAndNameBothStillFit) {
