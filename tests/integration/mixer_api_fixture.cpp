@@ -13,25 +13,6 @@ namespace zennic::testing {
 
 using namespace std::chrono_literals;
 
-std::string DecodeBase64(const std::string& text) {
-  static const std::string kAlphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string bytes;
-  uint32_t group = 0;
-  int bits = 0;
-  for (char c : text) {
-    size_t value = kAlphabet.find(c);
-    if (value == std::string::npos) continue;  // padding
-    group = group << 6 | static_cast<uint32_t>(value);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      bytes += static_cast<char>(group >> bits & 0xFF);
-    }
-  }
-  return bytes;
-}
-
 void MixerApiFixture::WriteSettings(const JsonValue& members) {
   if (port_ == 0) port_ = FindFreeLoopbackPort();
   JsonValue settings = members;

@@ -14,9 +14,6 @@
 
 namespace zennic::testing {
 
-// Standard Base64 with padding, as the API sends bytes; an invalid text gives what it can.
-std::string DecodeBase64(const std::string& text);
-
 // The built program on a private audio server of the test's own, reached over HTTP the way
 // the web client reaches it: with the page's session cookie.
 class MixerApiFixture : public ::testing::Test {

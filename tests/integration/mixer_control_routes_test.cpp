@@ -7,6 +7,7 @@
 #include <atomic>
 #include <thread>
 
+#include "api/base64_decode.h"
 #include "integration/mixer_api_fixture.h"
 #include "support/eventually.h"
 #include "support/http_test_client.h"
@@ -295,7 +296,8 @@ TEST_F(MixerControlRoutes, TheVoiceTestRecordsFiveSecondsOfTheRunningMicrophone)
   EXPECT_EQ(test["sample_rate"].number_value, 48000);
   EXPECT_EQ(test["channels"].number_value, 2);
   EXPECT_EQ(test["duration_seconds"].number_value, 5.0);
-  std::string wav = testing::DecodeBase64(test["wav_base64"].string_value);
+  std::string wav;
+  ASSERT_TRUE(Base64Decode(test["wav_base64"].string_value, &wav));
   ASSERT_EQ(wav.size(), 960044u);
   EXPECT_EQ(wav.substr(0, 4), "RIFF");
   EXPECT_EQ(wav.substr(8, 8), "WAVEfmt ");
