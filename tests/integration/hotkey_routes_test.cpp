@@ -17,7 +17,10 @@ using namespace std::chrono_literals;
 
 constexpr unsigned kXKeyK = 45;  // the default voice-chat key
 
-using HotkeyRoutes = testing::MixerApiFixture;
+class HotkeyRoutes : public testing::MixerApiFixture {
+ protected:
+  HotkeyRoutes() { testing::ShowOnTestDisplay(&options_, folder_.path()); }
+};
 
 TEST_F(HotkeyRoutes, AKeyPressedDuringACaptureBecomesTheBinding) {
   StartProgram();
@@ -37,7 +40,8 @@ TEST_F(HotkeyRoutes, AKeyPressedDuringACaptureBecomesTheBinding) {
         captured = Post("/api/mixer/keycapture/status", status_body).body;
         return captured.GetString("status", "") != "waiting";
       },
-      8s));
+      8s))
+      << program_->Stderr();
   EXPECT_EQ(captured["status"].string_value, "captured");
   EXPECT_EQ(captured["binding"]["vk"].number_value, 120) << captured.Serialize(2);
   EXPECT_EQ(Post("/api/mixer/status").body["mixer"]["ptt_trigger_key"]["vk"].number_value, 120);
@@ -77,7 +81,8 @@ TEST_F(HotkeyRoutes, SigtermDuringAClipRestoresTheDefaultsAndReleasesTheVoiceKey
   WriteSettings(settings);
   StartProgram();
   ASSERT_EQ(Post("/api/mixer/start").status, 200);
-  ASSERT_EQ(Post("/api/mixer/ptt/start").status, 200);
+  Reply ptt = Post("/api/mixer/ptt/start");
+  ASSERT_EQ(ptt.status, 200) << ptt.raw << program_->Stderr();
   EXPECT_TRUE(observer.IsKeyDown(kXKeyK)) << "the game's voice-chat key is held for the clip";
   ASSERT_EQ(audio_.DefaultSource(), "cable_output");
 
