@@ -1,5 +1,7 @@
 #include "api/device_lookups.h"
 
+#include <algorithm>
+
 #include "engine/mixer_device_choice.h"
 #include "model/runtime_state.h"
 #include "model/text.h"
@@ -30,6 +32,18 @@ std::optional<MixerDeviceInfo> FindDevice(const std::vector<MixerDeviceInfo>& de
   return named != nullptr ? std::optional<MixerDeviceInfo>(*named) : std::nullopt;
 }
 
+std::optional<int32_t> StoredDeviceIndex(const std::vector<MixerDeviceInfo>& devices,
+                                         std::optional<int32_t> stored, const std::string& name) {
+  if (stored) {
+    for (const MixerDeviceInfo& device : devices) {
+      if (device.index == *stored && (Trim(name).empty() || DeviceNamesMatch(name, device.name))) {
+        return stored;
+      }
+    }
+  }
+  return FindDeviceByName(devices, name);
+}
+
 std::optional<int32_t> FindDeviceByName(const std::vector<MixerDeviceInfo>& devices,
                                         const std::string& name) {
   const MixerDeviceInfo* named = FindMixerDeviceByName(devices, name);
@@ -56,11 +70,29 @@ bool HasCableRecordingDevice(const std::vector<MixerDeviceInfo>& devices,
   return FirstWithIdAndName(devices, endpoint_id, IsCableOutputDeviceName).has_value();
 }
 
-StoredCableDevices FindStoredCableDevices(const MixerDeviceList& devices,
-                                          const LastSelfTestOutcome& outcome) {
-  return {FirstWithIdAndName(devices.outputs, outcome.tested_playback_id, IsCableInputDeviceName),
-          FirstWithIdAndName(devices.inputs, outcome.matching_recording_id,
-                             IsCableOutputDeviceName)};
+CablePairDevices FindCablePairDevices(const MixerDeviceList& devices,
+                                      const std::string& playback_id,
+                                      const std::string& recording_id) {
+  return {FirstWithIdAndName(devices.outputs, playback_id, IsCableInputDeviceName),
+          FirstWithIdAndName(devices.inputs, recording_id, IsCableOutputDeviceName)};
+}
+
+bool RoleDefaultsPhysical(const std::vector<AudioRoleEndpoint>& defaults, AudioFlow flow) {
+  return std::all_of(kAudioRoleOrder.begin(), kAudioRoleOrder.end(), [&](AudioRole role) {
+    const AudioRoleEndpoint* endpoint = FindRoleEndpoint(defaults, flow, role);
+    return endpoint != nullptr && endpoint->present && !Trim(endpoint->name).empty() &&
+           !IsCableDeviceName(endpoint->name);
+  });
+}
+
+bool AudioRecoveryRequired(const WindowsAudioStatus* status,
+                           const std::vector<AudioRoleEndpoint>* defaults, bool mixer_running) {
+  if (status == nullptr || defaults == nullptr) return true;
+  if (status->session_active ? !mixer_running : status->current_default_input_is_cable) {
+    return true;
+  }
+  return !RoleDefaultsPhysical(*defaults, AudioFlow::kRender) ||
+         status->current_default_output_is_cable;
 }
 
 bool IsCableDeviceName(const std::string& name) {

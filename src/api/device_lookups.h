@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "api/last_self_test_outcome.h"
 #include "engine/mixer_device_info.h"
 #include "model/mixer_settings.h"
 #include "windows_audio/audio_policy_backend.h"
 #include "windows_audio/audio_route_monitor.h"
+#include "windows_audio/windows_audio_status.h"
 
 namespace zennic {
 
@@ -22,6 +22,11 @@ struct RuntimeSnapshot;
 // The device with `index` when one has it; otherwise the first whose name matches `name`.
 std::optional<MixerDeviceInfo> FindDevice(const std::vector<MixerDeviceInfo>& devices,
                                           std::optional<int32_t> index, const std::string& name);
+// A stored index while its device has the saved name (or none is saved), as the engine's device
+// choice keeps it; otherwise the first device with the saved name. Indices shift when devices
+// come and go, and a shifted one would stand for another device.
+std::optional<int32_t> StoredDeviceIndex(const std::vector<MixerDeviceInfo>& devices,
+                                         std::optional<int32_t> stored, const std::string& name);
 // The index of the first device whose name matches; none for a blank name.
 std::optional<int32_t> FindDeviceByName(const std::vector<MixerDeviceInfo>& devices,
                                         const std::string& name);
@@ -36,15 +41,22 @@ std::optional<AudioEndpointInfo> FindVerifiedCablePlayback(
 bool HasCableRecordingDevice(const std::vector<MixerDeviceInfo>& devices,
                              const std::string& endpoint_id);
 
-// The tested pair of the last setup check, as the current devices show it: the output with
-// the tested playback id and a CABLE Input name, the input with the matching recording id and
-// a CABLE Output name.
-struct StoredCableDevices {
+// A cable pair as the current devices show it: the output with the playback id and a CABLE
+// Input name, the input with the recording id and a CABLE Output name.
+struct CablePairDevices {
   std::optional<MixerDeviceInfo> playback;
   std::optional<MixerDeviceInfo> recording;
 };
-StoredCableDevices FindStoredCableDevices(const MixerDeviceList& devices,
-                                          const LastSelfTestOutcome& outcome);
+CablePairDevices FindCablePairDevices(const MixerDeviceList& devices,
+                                      const std::string& playback_id,
+                                      const std::string& recording_id);
+
+// Every role of the flow has a present default whose name is neither side of the cable nor blank.
+bool RoleDefaultsPhysical(const std::vector<AudioRoleEndpoint>& defaults, AudioFlow flow);
+// The defaults are not the user's own: an earlier run left the cable in place, or a session is
+// open that no running mixer explains. Either argument is null when it could not be read.
+bool AudioRecoveryRequired(const WindowsAudioStatus* status,
+                           const std::vector<AudioRoleEndpoint>* defaults, bool mixer_running);
 
 // Either side of the cable, by the Windows audio manager's prefixes.
 bool IsCableDeviceName(const std::string& name);

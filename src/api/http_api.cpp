@@ -72,6 +72,16 @@ HttpApi::HttpApi(HttpApiConfig config) : config_(std::move(config)) {
   RegisterSoundLinkRoute();
   RegisterNativePickerRoutes();
   RegisterOpenFolderRoute();
+  RegisterSetupCheckRoute();
+  RegisterSetupFixRoutes();
+  if (config_.game_voice_path_verifier == nullptr) {
+    owned_game_voice_path_verifier_ = CreateGameVoicePathVerifier();
+    config_.game_voice_path_verifier = owned_game_voice_path_verifier_.get();
+  }
+  if (config_.microphone_signal_verifier == nullptr) {
+    owned_microphone_signal_verifier_ = CreateMicrophoneSignalVerifier();
+    config_.microphone_signal_verifier = owned_microphone_signal_verifier_.get();
+  }
 }
 
 uint16_t HttpApi::ServerPort() const {

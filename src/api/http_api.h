@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 #include "platform/known_folders.h"
 #include "server/http_message.h"
 #include "server/http_request_handler.h"
+#include "windows_audio/setup_verifiers.h"
 
 namespace zennic {
 
@@ -31,6 +33,7 @@ class WindowsAudioManager;
 struct AudioRestoreResult;
 struct MixerDeviceList;
 struct MixerSettings;
+struct SelfTestClipCheck;
 
 // A native file or folder dialog: true once it ran to an end, chosen or cancelled.
 using PickerFunction =
@@ -62,6 +65,9 @@ struct HttpApiConfig {
   SoundInboxService* sound_inbox_service = nullptr;
   KnownFolderFunction known_folder;
   DeviceEnumerationFunction device_enumeration;
+  // The setup check's live tests; the API makes and owns the system's own for those not given.
+  GameVoicePathVerifier* game_voice_path_verifier = nullptr;
+  MicrophoneSignalVerifier* microphone_signal_verifier = nullptr;
 };
 
 // An error reply with empty details; `fallback` stands in for a lower layer's empty text.
@@ -256,8 +262,20 @@ class HttpApi : public HttpRequestHandler {
   HttpResponse HandleOpenFolder(const JsonValue& body);
   // With the configured folder opener, else the file manager.
   bool OpenFolder(const std::string& folder, std::string* error);
+  // The Full Setup Check and its two fixes; each holds audio_mutex_ for its whole run.
+  void RegisterSetupCheckRoute();
+  void RegisterSetupFixRoutes();
+  HttpResponse HandleAudioSelfTest(const JsonValue& body);
+  HttpResponse HandleAudioUseRecommendedCable();
+  HttpResponse HandleAudioFixWindowsInput();
+  // The clip at `path` as the check sees it: selected, present inside the active folder,
+  // playable and not silent.
+  SelfTestClipCheck CheckSelectedClipForSelfTest(const std::string& path,
+                                                 const std::filesystem::path& audio_root) const;
 
   HttpApiConfig config_;
+  std::unique_ptr<GameVoicePathVerifier> owned_game_voice_path_verifier_;
+  std::unique_ptr<MicrophoneSignalVerifier> owned_microphone_signal_verifier_;
   // Exact paths; each family of routes adds its own.
   std::map<std::string, RouteHandler, std::less<>> routes_;
   // Held for the whole run of every route that changes the audio set-up (mixer start and stop,

@@ -17,6 +17,20 @@ struct LastSelfTestOutcome {
   std::string recommended_playback_name;
   std::string recommended_recording_id;
   std::string recommended_recording_name;
+
+  void ForgetTestedPair() {
+    stored = false;
+    tested_playback_id.clear();
+    tested_playback_name.clear();
+    matching_recording_id.clear();
+    matching_recording_name.clear();
+  }
+  void ForgetRecommendation() {
+    recommended_playback_id.clear();
+    recommended_playback_name.clear();
+    recommended_recording_id.clear();
+    recommended_recording_name.clear();
+  }
 };
 
 }  // namespace zennic

@@ -10,21 +10,6 @@
 namespace zennic {
 namespace {
 
-// Indices shift when devices come and go. A stored index stands while its device has the saved
-// name (or none is saved), as the engine's device choice keeps it; otherwise the saved name
-// decides. Reporting the shifted index would show, and on the next save keep, another device.
-std::optional<int32_t> ReresolveIndex(const std::vector<MixerDeviceInfo>& devices,
-                                      std::optional<int32_t> stored, const std::string& name) {
-  if (stored) {
-    for (const MixerDeviceInfo& device : devices) {
-      if (device.index == *stored && (Trim(name).empty() || DeviceNamesMatch(name, device.name))) {
-        return stored;
-      }
-    }
-  }
-  return FindDeviceByName(devices, name);
-}
-
 JsonValue IndexJson(std::optional<int32_t> index) {
   return index ? JsonValue(static_cast<double>(*index)) : JsonValue();
 }
@@ -53,9 +38,10 @@ HttpResponse HttpApi::HandleSettingsLoad() {
   std::string listing_error;
   // Without a listing the stored indices are the best there is; the page still loads.
   if (EnumerateDevices(&devices, &enumerated, &listing_error) && enumerated) {
-    mic = cable_microphone ? std::nullopt : ReresolveIndex(devices.inputs, mic, settings.mic_name);
-    out = ReresolveIndex(devices.outputs, out, settings.out_name);
-    monitor = ReresolveIndex(devices.outputs, monitor, settings.monitor_name);
+    mic =
+        cable_microphone ? std::nullopt : StoredDeviceIndex(devices.inputs, mic, settings.mic_name);
+    out = StoredDeviceIndex(devices.outputs, out, settings.out_name);
+    monitor = StoredDeviceIndex(devices.outputs, monitor, settings.monitor_name);
     config_.runtime_state->SetDeviceIndices(mic, out, monitor);
   }
 

@@ -30,11 +30,11 @@ std::string ClassifyEndpointError(const std::string& technical_error) {
   std::string code = technical_error.substr(0, technical_error.find(' '));
   if (code.empty()) return "endpoint_unavailable";
   static const char* const kOpenFailures[] = {
-      "audio_client_activation_failed",   "audio_mix_format_failed",
-      "unsupported_audio_mix_format",     "shared_audio_client_initialization_failed",
-      "render_service_unavailable",       "capture_service_unavailable",
-      "render_buffer_size_failed",        "render_buffer_initialization_failed",
-      "capture_start_failed",             "render_start_failed"};
+      "audio_client_activation_failed", "audio_mix_format_failed",
+      "unsupported_audio_mix_format",   "shared_audio_client_initialization_failed",
+      "render_service_unavailable",     "capture_service_unavailable",
+      "render_buffer_size_failed",      "render_buffer_initialization_failed",
+      "capture_start_failed",           "render_start_failed"};
   for (const char* open_failure : kOpenFailures) {
     if (code == open_failure) return "endpoint_open_failed";
   }
@@ -76,7 +76,9 @@ bool PlayAndRecord(AudioClient* render_client, AudioRenderClient* render,
     if (!DrainCaptureToMono(capture, capture_format, recording, error)) return false;
     uint32_t padding = 0;
     AudioResult result = render_client->GetCurrentPadding(&padding);
-    if (AudioFailed(result)) return Fail(error, FormatHresult("render_padding_query_failed", result));
+    if (AudioFailed(result)) {
+      return Fail(error, FormatHresult("render_padding_query_failed", result));
+    }
     if (buffer_frames > padding) {
       uint32_t frames = buffer_frames - padding;
       uint8_t* data = nullptr;
@@ -87,7 +89,9 @@ bool PlayAndRecord(AudioClient* render_client, AudioRenderClient* render,
       }
       WriteTestSignal(data, frames, render_format, &next_frame, &stereo);
       result = render->ReleaseBuffer(frames, 0);
-      if (AudioFailed(result)) return Fail(error, FormatHresult("render_buffer_write_failed", result));
+      if (AudioFailed(result)) {
+        return Fail(error, FormatHresult("render_buffer_write_failed", result));
+      }
     }
     std::this_thread::sleep_for(kLoopbackPace);
   }
@@ -180,8 +184,8 @@ GameVoicePathCandidateDiagnostic TestVoicePathPair(const AudioSystemFactory& aud
                          &diagnostic.rms_dbfs, &diagnostic.technical_error);
   diagnostic.signal_detected = diagnostic.frequency_signature_detected = detected;
   if (detected) return diagnostic;
-  diagnostic.failure_code = diagnostic.opened ? "signal_not_detected"
-                                              : ClassifyEndpointError(diagnostic.technical_error);
+  diagnostic.failure_code =
+      diagnostic.opened ? "signal_not_detected" : ClassifyEndpointError(diagnostic.technical_error);
   diagnostic.failure_message = CandidateFailureMessage(diagnostic.failure_code);
   return diagnostic;
 }
@@ -204,8 +208,8 @@ class WasapiGameVoicePathVerifier final : public GameVoicePathVerifier {
 
 }  // namespace
 
-GameVoicePathVerificationResult SearchGameVoicePath(
-    const GameVoicePathVerificationRequest& request, const VoicePathPairTester& tester) {
+GameVoicePathVerificationResult SearchGameVoicePath(const GameVoicePathVerificationRequest& request,
+                                                    const VoicePathPairTester& tester) {
   GameVoicePathVerificationResult result;
   const MixerDeviceInfo& selected = request.selected_playback;
   result.selected_playback_id = selected.id;

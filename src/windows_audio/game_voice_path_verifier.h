@@ -14,8 +14,8 @@ using VoicePathPairTester = std::function<GameVoicePathCandidateDiagnostic(
 // The selected CABLE Input against every CABLE Output, in list order; when none carries the
 // signal, every other CABLE Input against every CABLE Output, and the first working pair is
 // suggested. Every tested pair is a candidate of the result.
-GameVoicePathVerificationResult SearchGameVoicePath(
-    const GameVoicePathVerificationRequest& request, const VoicePathPairTester& tester);
+GameVoicePathVerificationResult SearchGameVoicePath(const GameVoicePathVerificationRequest& request,
+                                                    const VoicePathPairTester& tester);
 
 // The user text of an overall failure code.
 std::string VoicePathFailureMessage(const std::string& failure_code);

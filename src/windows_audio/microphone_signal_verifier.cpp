@@ -43,7 +43,8 @@ class WasapiMicrophoneSignalVerifier final : public MicrophoneSignalVerifier {
     if (!CaptureMicrophoneSamples(audio_systems_, microphone,
                                   std::clamp(duration_ms, kShortestCaptureMs, kLongestCaptureMs),
                                   &samples, &sample_rate, &result.accessible, &error)) {
-      result.error_code = result.accessible ? "microphone_capture_failed" : "microphone_unavailable";
+      result.error_code =
+          result.accessible ? "microphone_capture_failed" : "microphone_unavailable";
       return result;
     }
     RecordingLevels levels = MeasureRecordingLevels(samples);
@@ -68,8 +69,8 @@ bool Fail(std::string* error, std::string text) {
 
 bool CaptureMicrophoneSamples(const AudioSystemFactory& audio_systems,
                               const MixerDeviceInfo& microphone, int duration_ms,
-                              std::vector<float>* samples, uint32_t* sample_rate,
-                              bool* accessible, std::string* error) {
+                              std::vector<float>* samples, uint32_t* sample_rate, bool* accessible,
+                              std::string* error) {
   if (samples == nullptr || sample_rate == nullptr || accessible == nullptr) {
     return Fail(error, "invalid_microphone_capture_parameters");
   }
@@ -78,7 +79,9 @@ bool CaptureMicrophoneSamples(const AudioSystemFactory& audio_systems,
   *accessible = false;
   AudioResult result = audio_result::kOk;
   std::unique_ptr<AudioEndpoint> endpoint = OpenEndpointById(audio_systems, microphone.id, &result);
-  if (endpoint == nullptr) return Fail(error, FormatHresult("microphone_endpoint_unavailable", result));
+  if (endpoint == nullptr) {
+    return Fail(error, FormatHresult("microphone_endpoint_unavailable", result));
+  }
   std::unique_ptr<AudioClient> client;
   EndpointFormat format;
   if (!OpenSharedAudioClient(endpoint.get(), &client, &format, error)) return false;
@@ -88,7 +91,9 @@ bool CaptureMicrophoneSamples(const AudioSystemFactory& audio_systems,
     return Fail(error, FormatHresult("microphone_capture_service_unavailable", result));
   }
   result = client->Start();
-  if (AudioFailed(result)) return Fail(error, FormatHresult("microphone_capture_start_failed", result));
+  if (AudioFailed(result)) {
+    return Fail(error, FormatHresult("microphone_capture_start_failed", result));
+  }
 
   *accessible = true;
   *sample_rate = format.sample_rate;

@@ -10,7 +10,7 @@ namespace zennic {
 // once the capture has started; false with the failure's code in `error`.
 bool CaptureMicrophoneSamples(const AudioSystemFactory& audio_systems,
                               const MixerDeviceInfo& microphone, int duration_ms,
-                              std::vector<float>* samples, uint32_t* sample_rate,
-                              bool* accessible, std::string* error);
+                              std::vector<float>* samples, uint32_t* sample_rate, bool* accessible,
+                              std::string* error);
 
 }  // namespace zennic

@@ -68,7 +68,8 @@ struct MicrophoneSignalVerificationResult {
 class GameVoicePathVerifier {
  public:
   virtual ~GameVoicePathVerifier() = default;
-  virtual GameVoicePathVerificationResult Verify(const GameVoicePathVerificationRequest& request) = 0;
+  virtual GameVoicePathVerificationResult Verify(
+      const GameVoicePathVerificationRequest& request) = 0;
 };
 
 class MicrophoneSignalVerifier {

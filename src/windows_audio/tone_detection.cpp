@@ -43,19 +43,17 @@ float TwoToneTestSignalValue(uint64_t frame, uint32_t sample_rate) {
     return 0.0f;
   }
   const auto fade = static_cast<float>(std::max<uint64_t>(rate * 5 / 1000, 1));
-  float envelope = std::min({static_cast<float>(offset) / fade,
-                             static_cast<float>(length - offset) / fade, 1.0f});
+  float envelope = std::min(
+      {static_cast<float>(offset) / fade, static_cast<float>(length - offset) / fade, 1.0f});
   auto sine = static_cast<float>(std::sin(2.0 * std::numbers::pi * frequency *
-                                          static_cast<double>(offset) /
-                                          static_cast<double>(rate)));
+                                          static_cast<double>(offset) / static_cast<double>(rate)));
   return sine * kTestToneAmplitude * envelope;
 }
 
 double MeasureToneBin(const std::vector<float>& samples, size_t start, size_t count,
                       int64_t sample_rate, double frequency_hz, double* rms) {
   if (rms != nullptr) *rms = 0.0;
-  if (start >= samples.size() || count == 0 || count > samples.size() - start ||
-      sample_rate < 1) {
+  if (start >= samples.size() || count == 0 || count > samples.size() - start || sample_rate < 1) {
     return 0.0;
   }
   double sine_sum = 0.0;
@@ -84,14 +82,12 @@ bool DetectTwoToneSequence(const std::vector<float>& samples, int64_t sample_rat
   const size_t step = std::max<size_t>(rate * 10 / 1000, 1);
   if (window > size) return false;
   for (size_t start = 0; start + window <= size; start += step) {
-    if (!ToneDominates(samples, start, window, sample_rate, kFirstTestToneHz,
-                       kSecondTestToneHz)) {
+    if (!ToneDominates(samples, start, window, sample_rate, kFirstTestToneHz, kSecondTestToneHz)) {
       continue;
     }
     const size_t end = std::min(start + rate * 420 / 1000, size);
     for (size_t later = start + rate * 120 / 1000; later + window <= end; later += step) {
-      if (ToneDominates(samples, later, window, sample_rate, kSecondTestToneHz,
-                        kFirstTestToneHz)) {
+      if (ToneDominates(samples, later, window, sample_rate, kSecondTestToneHz, kFirstTestToneHz)) {
         return true;
       }
     }

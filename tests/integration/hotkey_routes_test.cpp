@@ -72,12 +72,7 @@ TEST_F(HotkeyRoutes, SigtermDuringAClipRestoresTheDefaultsAndReleasesTheVoiceKey
   JsonValue settings = VerifiedPairSettings();
   settings["loop"] = true;
   settings["hold_voice_key"] = true;
-  JsonValue profile = JsonValue::MakeObject();
-  profile["id"] = "default";
-  profile["name"] = "Default";
-  profile["audio_dir"] = clip.parent_path().string();
-  settings["profiles"].PushBack(profile);
-  settings["file_path"] = clip.string();
+  SelectClipInProfile(&settings, clip);
   WriteSettings(settings);
   StartProgram();
   ASSERT_EQ(Post("/api/mixer/start").status, 200);

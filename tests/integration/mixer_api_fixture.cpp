@@ -47,6 +47,16 @@ JsonValue MixerApiFixture::VerifiedPairSettings() const {
   return settings;
 }
 
+void MixerApiFixture::SelectClipInProfile(JsonValue* settings, const std::filesystem::path& clip) {
+  JsonValue profile = JsonValue::MakeObject();
+  profile["id"] = "default";
+  profile["name"] = "Default";
+  profile["audio_dir"] = clip.parent_path().string();
+  (*settings)["profiles"].PushBack(profile);
+  (*settings)["selected_profile_id"] = "default";
+  (*settings)["file_path"] = clip.string();
+}
+
 void MixerApiFixture::MakeTone(const std::filesystem::path& path, int frequency, double seconds) {
   std::filesystem::create_directories(path.parent_path());
   std::string tone = "0.5*sin(2*PI*" + std::to_string(frequency) + "*t)";

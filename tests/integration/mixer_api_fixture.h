@@ -34,6 +34,8 @@ class MixerApiFixture : public ::testing::Test {
   // The id the audio system gives the endpoint of that name.
   std::string EndpointId(AudioFlow flow, const std::string& name) const;
 
+  // A "Default" profile on the clip's folder, selected, with the clip as the selected clip.
+  static void SelectClipInProfile(JsonValue* settings, const std::filesystem::path& clip);
   // A 48 kHz stereo tone of `frequency` Hz at half of full scale, made by ffmpeg in the format
   // the file name says.
   static void MakeTone(const std::filesystem::path& path, int frequency, double seconds);

@@ -31,13 +31,7 @@ class MixerControlRoutes : public testing::MixerApiFixture {
     JsonValue settings = VerifiedPairSettings();
     settings["hold_voice_key"] = false;
     settings["loop"] = true;
-    JsonValue profile = JsonValue::MakeObject();
-    profile["id"] = "default";
-    profile["name"] = "Default";
-    profile["audio_dir"] = Sounds().string();
-    settings["profiles"].PushBack(profile);
-    settings["selected_profile_id"] = "default";
-    settings["file_path"] = (Sounds() / "tone.wav").string();
+    SelectClipInProfile(&settings, Sounds() / "tone.wav");
     return settings;
   }
 

@@ -2,17 +2,18 @@
 // is played into it: the two tones are found in every stream format a cable may have, a format
 // no shared stream takes fails to open, and the microphone is heard or found silent.
 
+#include "windows_audio/setup_verifiers.h"
+
 #include <gtest/gtest.h>
 
 #include "engine/mixer_device_choice.h"
 #include "support/private_audio_server.h"
-#include "windows_audio/setup_verifiers.h"
 
 namespace zennic {
 namespace {
 
-constexpr double kTestSignalDbfs = -25.2;       // the tones' amplitude of 0.055
-constexpr double kTestMicrophoneDbfs = -6.0;    // its 440 Hz sine at 0.5
+constexpr double kTestSignalDbfs = -25.2;     // the tones' amplitude of 0.055
+constexpr double kTestMicrophoneDbfs = -6.0;  // its 440 Hz sine at 0.5
 
 class SetupVerifiersTest : public ::testing::Test {
  protected:
@@ -27,8 +28,8 @@ class SetupVerifiersTest : public ::testing::Test {
   // The playback device `input` tested against the recording device `output` alone.
   GameVoicePathVerificationResult VerifyCable(const std::string& input, const std::string& output) {
     MixerDeviceList devices = EnumerateMixerDevices(ConnectAudioSystem);
-    GameVoicePathVerificationRequest request{Device(devices.outputs, input), devices.outputs,
-                                             {Device(devices.inputs, output)}};
+    GameVoicePathVerificationRequest request{
+        Device(devices.outputs, input), devices.outputs, {Device(devices.inputs, output)}};
     return CreateGameVoicePathVerifier()->Verify(request);
   }
 

@@ -87,15 +87,12 @@ TEST(DeviceLookups, CableEndpointsCountOnlyWhileTheirIdAndNameBothStillFit) {
   EXPECT_TRUE(HasCableRecordingDevice(kInputs, "in:cable"));
   EXPECT_FALSE(HasCableRecordingDevice(kInputs, "in:usb"));
 
-  LastSelfTestOutcome outcome;
-  outcome.tested_playback_id = "out:cable";
-  outcome.matching_recording_id = "in:cable";
   MixerDeviceList devices{kInputs, {{0, "CABLE In 16 Ch", "out:cable"}}, true};
-  StoredCableDevices stored = FindStoredCableDevices(devices, outcome);
+  CablePairDevices stored = FindCablePairDevices(devices, "out:cable", "in:cable");
   ASSERT_TRUE(stored.playback && stored.recording);
   EXPECT_EQ(stored.recording->index, 3);
   devices.outputs[0].name = "Speakers";
-  EXPECT_FALSE(FindStoredCableDevices(devices, outcome).playback);
+  EXPECT_FALSE(FindCablePairDevices(devices, "out:cable", "in:cable").playback);
 
   EXPECT_TRUE(IsCableDeviceName("cable out 16 ch"));
   EXPECT_FALSE(IsCableDeviceName("My cable input"));
