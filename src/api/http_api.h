@@ -185,6 +185,8 @@ class HttpApi : public HttpRequestHandler {
   bool ApplySettingsJson(MixerSettings* settings, const JsonValue& body,
                          bool allow_audio_dir) const;
   void ApplyAudioDir(MixerSettings* settings, const std::string& audio_dir) const;
+  // 400 when the body names a side of the cable as the microphone: the game would hear itself.
+  static std::optional<HttpResponse> RefuseCableMicrophone(const JsonValue& body);
 
   // With the configured enumeration function, else the engine's; `enumerated` is false when
   // neither exists (the lists are then empty).
@@ -224,6 +226,7 @@ class HttpApi : public HttpRequestHandler {
   // Every change is one update of the runtime state, saved to settings.json.
   void RegisterSettingsRoutes();
   HttpResponse HandleSettingsLoad();
+  HttpResponse HandleSettingsSave(const JsonValue& body);
   HttpResponse HandleSettingsReset();
   void RegisterProfileRoutes();
   std::optional<HttpResponse> RefuseWithoutProfileService() const;

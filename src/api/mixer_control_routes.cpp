@@ -1,7 +1,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "api/device_lookups.h"
 #include "api/http_api.h"
 #include "engine/mixer_engine.h"
 #include "model/paths.h"
@@ -22,13 +21,7 @@ void HttpApi::RegisterMixerControlRoutes() {
 }
 
 HttpResponse HttpApi::HandleSet(const JsonValue& body) {
-  const JsonValue* mic_name = body.Find("mic_name");
-  if (mic_name != nullptr && mic_name->type == JsonValue::Type::String &&
-      IsCableDeviceName(mic_name->string_value)) {
-    return ApiRefusal(400, "microphone_invalid_cable_output",
-                   "CABLE Output / CABLE Out cannot be saved as Your microphone. Select a "
-                   "physical microphone.");
-  }
+  if (std::optional<HttpResponse> refusal = RefuseCableMicrophone(body)) return *refusal;
   std::string error;
   // In memory only: saving is the settings route's business.
   if (!config_.runtime_state->MutateSettings(

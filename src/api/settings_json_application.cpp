@@ -1,3 +1,4 @@
+#include "api/device_lookups.h"
 #include "api/http_api.h"
 #include "model/key_catalog.h"
 #include "model/mixer_settings_json.h"
@@ -147,6 +148,17 @@ void HttpApi::ApplyAudioDir(MixerSettings* settings, const std::string& audio_di
   Profile* active = ProfileService::FindProfile(*settings, settings->selected_profile_id);
   if (active == nullptr && !settings->profiles.empty()) active = &settings->profiles.front();
   if (active != nullptr) active->audio_dir = WideToUtf8(AbsoluteNormalPath(Utf8ToPath(audio_dir)));
+}
+
+std::optional<HttpResponse> HttpApi::RefuseCableMicrophone(const JsonValue& body) {
+  const JsonValue* mic_name = body.Find("mic_name");
+  if (mic_name == nullptr || mic_name->type != JsonValue::Type::String ||
+      !IsCableDeviceName(mic_name->string_value)) {
+    return std::nullopt;
+  }
+  return ApiRefusal(400, "microphone_invalid_cable_output",
+                    "CABLE Output / CABLE Out cannot be saved as Your microphone. Select a "
+                    "physical microphone.");
 }
 
 }  // namespace zennic

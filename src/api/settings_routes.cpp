@@ -1,24 +1,18 @@
 #include "api/device_lookups.h"
 #include "api/http_api.h"
-#include "engine/mixer_device_choice.h"
 #include "engine/mixer_engine.h"
 #include "model/mixer_settings_json.h"
+#include "model/profile_service.h"
 #include "model/runtime_state.h"
-#include "model/text.h"
 #include "server/json_envelope.h"
 
 namespace zennic {
-namespace {
-
-JsonValue IndexJson(std::optional<int32_t> index) {
-  return index ? JsonValue(static_cast<double>(*index)) : JsonValue();
-}
-
-}  // namespace
 
 void HttpApi::RegisterSettingsRoutes() {
   routes_.emplace("/api/mixer/settings/load",
                   [this](const JsonValue&) { return HandleSettingsLoad(); });
+  routes_.emplace("/api/mixer/settings/save",
+                  [this](const JsonValue& body) { return HandleSettingsSave(body); });
   routes_.emplace("/api/mixer/settings/reset",
                   [this](const JsonValue&) { return HandleSettingsReset(); });
 }
@@ -47,12 +41,33 @@ HttpResponse HttpApi::HandleSettingsLoad() {
 
   JsonValue reply = JsonValue::MakeObject();
   reply["settings"] = MixerSettingsToJson(settings);
-  reply["mic_index"] = IndexJson(mic);
-  reply["out_index"] = IndexJson(out);
-  reply["monitor_index"] = IndexJson(monitor);
+  reply["mic_index"] = DeviceIndexJson(mic);
+  reply["out_index"] = DeviceIndexJson(out);
+  reply["monitor_index"] = DeviceIndexJson(monitor);
   reply["loaded_from_disk"] = loaded_from_disk;
   reply["microphone_invalid_cable_output"] = cable_microphone;
   reply["setup_required"] = cable_microphone;
+  reply["effective_server_port"] = static_cast<double>(ServerPort());
+  return MakeJsonResponse(reply);
+}
+
+HttpResponse HttpApi::HandleSettingsSave(const JsonValue& body) {
+  if (std::optional<HttpResponse> refusal = RefuseCableMicrophone(body)) return *refusal;
+  // Applied inside the one update, so a change that lands between reading the settings and
+  // saving them (a profile, the inbox, the monitor switch) is not undone.
+  std::string error;
+  if (!config_.runtime_state->MutateSettings(
+          [&](MixerSettings& settings) {
+            ApplySettingsJson(&settings, body, true);
+            if (config_.profile_service != nullptr) {
+              ProfileService::ClearSelectionsOutsideActiveRoot(&settings, nullptr);
+            }
+          },
+          true, &error)) {
+    return ApiRefusal(500, "settings_save_failed", error, "Failed to save settings");
+  }
+  JsonValue reply = JsonValue::MakeObject();
+  reply["settings"] = MixerSettingsToJson(config_.runtime_state->GetSettings());
   reply["effective_server_port"] = static_cast<double>(ServerPort());
   return MakeJsonResponse(reply);
 }
@@ -64,8 +79,8 @@ HttpResponse HttpApi::HandleSettingsReset() {
     if (config_.runtime_state->GetSnapshot().mixer_running) {
       std::string error;
       if (!config_.mixer_engine->Stop(&error)) {
-        return ErrorResponse(500, "mixer_stop_failed",
-                             error.empty() ? "Mixer could not be stopped before reset" : error);
+        return ApiRefusal(500, "mixer_stop_failed", error,
+                          "Mixer could not be stopped before reset");
       }
     }
   } else {
@@ -74,8 +89,7 @@ HttpResponse HttpApi::HandleSettingsReset() {
   }
   std::string error;
   if (!config_.runtime_state->ResetSettings(&error)) {
-    return ErrorResponse(500, "settings_reset_failed",
-                         error.empty() ? "Failed to reset settings" : error);
+    return ApiRefusal(500, "settings_reset_failed", error, "Failed to reset settings");
   }
 
   MixerSettings defaults = config_.runtime_state->GetSettings();

@@ -76,8 +76,7 @@ std::optional<HttpResponse> HttpApi::StoreSoundInboxSettings(bool enabled,
             settings.sound_inbox_dir = folder;
           },
           true, &error)) {
-    return ErrorResponse(500, "settings_save_failed",
-                         error.empty() ? "Failed to save Sound Inbox settings" : error);
+    return ApiRefusal(500, "settings_save_failed", error, "Failed to save Sound Inbox settings");
   }
   if (config_.sound_inbox_service != nullptr) config_.sound_inbox_service->Wake();
   MixerSettings stored = config_.runtime_state->GetSettings();

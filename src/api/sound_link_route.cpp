@@ -89,8 +89,7 @@ HttpResponse HttpApi::HandleSoundLinksSave(const JsonValue& body) {
   std::string error;
   if (!config_.runtime_state->MutateSettings(
           [&saved](MixerSettings& settings) { settings.sound_links = saved; }, true, &error)) {
-    return ErrorResponse(500, "settings_save_failed",
-                         error.empty() ? "Failed to save sound links" : error);
+    return ApiRefusal(500, "settings_save_failed", error, "Failed to save sound links");
   }
   MixerSettings stored = config_.runtime_state->GetSettings();
   JsonValue reply = JsonValue::MakeObject();

@@ -10,6 +10,7 @@
 #include "model/json_value.h"
 #include "sound_files/wav_file.h"
 #include "support/http_test_client.h"
+#include "support/read_only_folder.h"
 
 namespace zennic {
 namespace {
@@ -127,6 +128,53 @@ TEST_F(SettingsRoutes, ACableMicrophoneNeedsSetupAndAFallbackPortIsReportedUntil
   EXPECT_EQ(reset.body["settings"].GetNumber("server_port", 0), 5000);
   EXPECT_FALSE(reset.body.GetBool("loaded_from_disk", true));
   EXPECT_FALSE(fs::exists(SettingsFile()));
+  StopProgram();
+}
+
+TEST_F(SettingsRoutes, ASaveThatNamesTheCableAsMicrophoneOrCannotBeWrittenChangesNothing) {
+  fs::path other = folder_ / "Other";
+  JsonValue settings = MainProfileSettings();
+  settings["mic_name"] = "Microphone (Virtual)";
+  Start(settings);
+  Reply saved = Post("/api/mixer/settings/save",
+                     R"({"sfx_volume": 0.25, "audio_dir": ")" + other.string() + R"("})");
+  ASSERT_EQ(saved.status, 200) << saved.raw;
+  EXPECT_EQ(saved.body.GetNumber("effective_server_port", 0), port_);
+  JsonValue stored = SavedSettings();
+  EXPECT_EQ(stored.GetNumber("sfx_volume", 0), 0.25);
+  EXPECT_EQ(stored["profiles"].array_value[0].GetString("audio_dir", ""), other.string());
+
+  std::string before = testing::ReadFile(SettingsFile());
+  for (const char* cable : {"CABLE Input (VB-Audio Virtual Cable)", "cable out 16 ch"}) {
+    Reply refused = PostJson("/api/mixer/settings/save", Parsed(std::string(R"({"mic_name": ")") +
+                                                                cable + R"(", "loop": true})"));
+    EXPECT_EQ(refused.status, 400) << cable;
+    EXPECT_EQ(Code(refused), "microphone_invalid_cable_output") << cable;
+  }
+  {
+    testing::ReadOnlyFolder unwritable(DataFolder());
+    Reply failed = Post("/api/mixer/settings/save", R"({"sfx_volume": 1.5})");
+    EXPECT_EQ(failed.status, 500);
+    EXPECT_EQ(Code(failed), "settings_save_failed");
+  }
+  EXPECT_EQ(testing::ReadFile(SettingsFile()), before);
+  JsonValue in_force = Post("/api/mixer/settings/load").body["settings"];
+  EXPECT_EQ(in_force.GetNumber("sfx_volume", 0), 0.25);
+  EXPECT_FALSE(in_force.GetBool("loop", true));
+  StopProgram();
+}
+
+TEST_F(SettingsRoutes, AResetStopsTheRunningMixerAndForgetsTheSettingsFile) {
+  Start(VerifiedPairSettings());
+  Reply started = Post("/api/mixer/start");
+  ASSERT_EQ(started.status, 200) << started.raw;
+  Reply reset = Post("/api/mixer/settings/reset");
+  ASSERT_EQ(reset.status, 200) << reset.raw;
+  EXPECT_EQ(reset.body.GetString("message", ""),
+            "Defaults restored. The default server port applies after restart.");
+  EXPECT_FALSE(Post("/api/mixer/status").body["mixer"]["running"].bool_value);
+  EXPECT_FALSE(fs::exists(SettingsFile()));
+  EXPECT_EQ(Post("/api/mixer/settings/load").body["settings"].GetString("out_name", "?"), "");
   StopProgram();
 }
 
