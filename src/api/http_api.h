@@ -212,6 +212,8 @@ class HttpApi : public HttpRequestHandler {
   HttpResponse HandleFilesVolumeHealth(const JsonValue& body);
   HttpResponse HandleTrimSource(const JsonValue& body);
   HttpResponse HandleTrimExport(const JsonValue& body);
+  HttpResponse HandleAnalyze(const JsonValue& body);
+  HttpResponse HandleConvert(const JsonValue& body);
   // One input of a merge, checked in a fixed order; on a refusal `reply` holds the answer, whose
   // message begins with `label`.
   static bool ValidateMergeInputs(const JsonValue& body, const std::filesystem::path& root,

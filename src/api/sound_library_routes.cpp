@@ -20,6 +20,8 @@ void HttpApi::RegisterSoundLibraryRoutes() {
   add("/api/mixer/files/volume-health", &HttpApi::HandleFilesVolumeHealth);
   add("/api/mixer/trim/source", &HttpApi::HandleTrimSource);
   add("/api/mixer/trim/export", &HttpApi::HandleTrimExport);
+  add("/api/mixer/analyze", &HttpApi::HandleAnalyze);
+  add("/api/mixer/convert", &HttpApi::HandleConvert);
 }
 
 }  // namespace zennic

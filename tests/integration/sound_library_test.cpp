@@ -1,8 +1,6 @@
 // The clip library over HTTP against the built program: listing, folders, and the routes that
 // delete, move and rename clips, with the paths that must never reach outside the profile.
 
-#include <unistd.h>
-
 #include "sound_library_fixture.h"
 #include "support/read_only_folder.h"
 
@@ -15,9 +13,12 @@ using testing::Json;
 using testing::SoundLibraryTest;
 using testing::WriteToneWav;
 
-std::vector<std::string> Names(const JsonValue& array, const std::string& key) {
+// Each element's member `key`, or each element itself when `key` is empty.
+std::vector<std::string> Names(const JsonValue& array, const std::string& key = "") {
   std::vector<std::string> names;
-  for (const JsonValue& element : array.array_value) names.push_back(element.GetString(key, ""));
+  for (const JsonValue& element : array.array_value) {
+    names.push_back(key.empty() ? element.string_value : element.GetString(key, ""));
+  }
   return names;
 }
 
@@ -37,11 +38,7 @@ TEST_F(SoundLibraryTest, FilesListTheFolderInOrderWithoutOriginals) {
   EXPECT_EQ(Names(files, "relative_path"),
             (std::vector<std::string>{"a.wav", "b.wav", "B/c.wav", "b_x.wav", "quiet.wav",
                                       "Sub/deep/d.wav"}));
-  std::vector<std::string> categories;
-  for (const JsonValue& name : reply.json.Find("categories")->array_value) {
-    categories.push_back(name.string_value);
-  }
-  EXPECT_EQ(categories, (std::vector<std::string>{"B", "Sub"}));
+  EXPECT_EQ(Names(*reply.json.Find("categories")), (std::vector<std::string>{"B", "Sub"}));
 
   const JsonValue& selected = files.array_value[1];
   EXPECT_EQ(selected.GetString("path", ""), Text(audio_ / "b.wav"));
@@ -314,6 +311,38 @@ TEST_F(SoundLibraryTest, PathsOutsideTheFolderAreRefusedAndLeaveTheFileAlone) {
   }
   EXPECT_TRUE(fs::exists(audio_ / "mine.wav"));
   EXPECT_FALSE(fs::exists(outside_ / "mine.wav"));
+}
+
+TEST_F(SoundLibraryTest, ConvertTurnsTheSelectedClipIntoAWavAndKeepsTheSource) {
+  WriteToneWav(folder_ / "tone.wav", 0.5, 0.5, 44100, 1);
+  testing::RunFfmpeg({"-i", Text(folder_ / "tone.wav"), Text(audio_ / "song.mp3")});
+  testing::RunFfmpeg({"-i", Text(folder_ / "tone.wav"), Text(outside_ / "victim.mp3")});
+  fs::create_symlink(outside_, audio_ / "link");
+  ASSERT_TRUE(StartProgram(ProfileSettings(Text(audio_ / "song.mp3"))));
+
+  ApiReply analyzed = Post("/api/mixer/analyze", JsonValue::MakeObject());
+  ASSERT_EQ(analyzed.status, 200) << analyzed.http.body;
+  EXPECT_EQ(analyzed.json.Find("alerts")->array_value.size(), 0u);
+  EXPECT_EQ(analyzed.json.Find("summary")->GetNumber("needs_conversion", 0), 1);
+
+  JsonValue paths = JsonValue::MakeArray();
+  paths.PushBack(Text(audio_ / "song.mp3"));
+  paths.PushBack(Text(audio_ / "link/victim.mp3"));
+  ApiReply converted = Post("/api/mixer/convert", Json({{"paths", paths}}));
+  ASSERT_EQ(converted.status, 200) << converted.http.body;
+  const std::vector<JsonValue>& items = converted.json.Find("results")->array_value;
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].GetString("status", ""), "converted");
+  EXPECT_EQ(items[0].GetString("target_path", ""), Text(audio_ / "song.wav"));
+  EXPECT_EQ(items[1].GetString("code", ""), "path_outside_root");
+  EXPECT_TRUE(fs::exists(audio_ / "_originals/song.mp3"));
+  EXPECT_FALSE(fs::exists(audio_ / "song.mp3"));
+  EXPECT_EQ(SavedSettings().GetString("file_path", ""), Text(audio_ / "song.wav"));
+  EXPECT_TRUE(fs::exists(outside_ / "victim.mp3"));
+  EXPECT_FALSE(fs::exists(outside_ / "victim.wav"));
+
+  EXPECT_EQ(Post("/api/mixer/convert", Json({{"paths", Text(audio_ / "song.wav")}})).code(),
+            "path_invalid");
 }
 
 }  // namespace
