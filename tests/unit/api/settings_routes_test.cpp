@@ -1,5 +1,5 @@
-// The settings and Sound Inbox routes in the states the built program cannot be brought into
-// here: bound on the default port, a device listing that fails, no Sound Inbox service.
+// The settings routes in the states the built program cannot be brought into here: bound on
+// the default port, and a device listing that fails.
 
 #include <gtest/gtest.h>
 
@@ -70,22 +70,6 @@ TEST_F(SettingsRoutesTest, AFailedDeviceListingLeavesTheStoredIndices) {
   EXPECT_EQ(body.GetNumber("mic_index", -1), 3);
   EXPECT_EQ(body.Find("out_index")->type, JsonValue::Type::Null);
   EXPECT_EQ(body.GetNumber("monitor_index", -1), 7);
-}
-
-TEST_F(SettingsRoutesTest, WithoutAnInboxServiceItsStatusComesFromTheSettings) {
-  ASSERT_TRUE(state_.MutateSettings(
-      [](MixerSettings& s) {
-        s.sound_inbox_enabled = true;
-        s.sound_inbox_dir = "/downloads";
-      },
-      false, nullptr));
-  auto [status, body] = Post("/api/mixer/sound-inbox/status");
-  ASSERT_EQ(status, 200);
-  const JsonValue& inbox = *body.Find("sound_inbox");
-  EXPECT_TRUE(inbox.GetBool("watching", false));
-  EXPECT_EQ(inbox.GetString("folder_path", ""), "/downloads");
-  EXPECT_EQ(inbox.GetString("phase", ""), "watching");
-  EXPECT_EQ(inbox.GetString("message", ""), "Watching folder");
 }
 
 }  // namespace
