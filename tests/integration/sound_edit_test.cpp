@@ -140,9 +140,9 @@ TEST_F(SoundLibraryTest, VolumeHealthJudgesEachFileInOrder) {
   WriteToneWav(audio_ / "quiet.wav", 0.2, 0.1);
   ASSERT_TRUE(StartProgram());
   JsonValue paths = JsonValue::MakeArray();
-  paths.PushBack(Text(audio_ / "quiet.wav"));
-  paths.PushBack("   ");
   paths.PushBack(Text(audio_ / "deleted.wav"));
+  paths.PushBack("   ");
+  paths.PushBack(Text(audio_ / "quiet.wav"));
 
   ApiReply reply = Post("/api/mixer/files/volume-health",
                         Json({{"path", Text(audio_ / "ok.wav")}, {"paths", paths}}));
@@ -151,10 +151,10 @@ TEST_F(SoundLibraryTest, VolumeHealthJudgesEachFileInOrder) {
   ASSERT_EQ(verdicts.size(), 3u);
   EXPECT_EQ(verdicts[0].GetString("state", ""), "volume_ok");
   EXPECT_NEAR(verdicts[0].GetNumber("peak_dbfs", 0), -6.02, 0.05);
-  EXPECT_EQ(verdicts[1].GetString("state", ""), "quiet");
-  EXPECT_EQ(verdicts[2].GetString("state", ""), "unknown");
-  EXPECT_EQ(verdicts[2].GetString("error_code", ""), "file_not_found");
-  EXPECT_EQ(verdicts[2].GetString("relative_path", ""), "deleted.wav");
+  EXPECT_EQ(verdicts[1].GetString("state", ""), "unknown");
+  EXPECT_EQ(verdicts[1].GetString("error_code", ""), "file_not_found");
+  EXPECT_EQ(verdicts[1].GetString("relative_path", ""), "deleted.wav");
+  EXPECT_EQ(verdicts[2].GetString("state", ""), "quiet");
   EXPECT_EQ(verdicts[0].Find("error_code"), nullptr);
 
   // The list shows a verdict once it has been made, without decoding anything itself.
