@@ -101,6 +101,9 @@ bool IsHidden(const std::string& relative) {
   return relative.empty() || relative.front() == '.' || relative.find("/.") != std::string::npos;
 }
 
+// The translators' glossary lives beside the catalogues but is read by the checker, never served.
+bool IsSourceOnly(const std::string& relative) { return relative.starts_with("i18n/glossary/"); }
+
 // The .js files directly inside `folder`, as paths relative to the web folder.
 std::vector<std::string> PiecesIn(const fs::path& root, const std::string& folder) {
   std::vector<std::string> pieces;
@@ -155,7 +158,9 @@ int main(int argc, char** argv) {
   bool unused = false;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     std::string relative = entry.path().lexically_relative(root).generic_string();
-    if (!entry.is_regular_file() || IsHidden(relative) || used.contains(relative)) continue;
+    if (!entry.is_regular_file() || IsHidden(relative) || IsSourceOnly(relative) || used.contains(relative)) {
+      continue;
+    }
     std::cerr << "zennic_embed_web: web/" << relative << " belongs to no row of the asset table\n";
     unused = true;
   }
