@@ -115,6 +115,27 @@ function browserTest(shared, name, body) {
   });
 }
 
+// Opens the main page and waits until its boot has run to the end (the status poll is running).
+async function openMainPage(shared, page) {
+  await page.goto(shared.program.url + "/");
+  await page.locator("#mixerApp").waitFor({ state: "visible" });
+  await page.waitForFunction(() => window.state.statusTimer !== 0);
+}
+
+// The requests the page sends to `pathname` from now on, as they are sent.
+function requestsTo(page, pathname) {
+  const seen = [];
+  page.on("request", (request) => {
+    if (new URL(request.url()).pathname === pathname) seen.push(request);
+  });
+  return seen;
+}
+
+// settings.json as the program last wrote it.
+function settingsOnDisk(shared) {
+  return JSON.parse(fs.readFileSync(path.join(shared.program.folder, "data/Ruzerad/settings.json"), "utf8"));
+}
+
 // Answers every POST to an API route from a table of route -> JSON answer (or a function of the
 // request); other requests reach the program.
 async function stubApi(page, answers) {
@@ -133,4 +154,6 @@ async function servedCatalogue(shared, code) {
   return response.json();
 }
 
-module.exports = { useProgramAndBrowser, browserTest, stubApi, servedCatalogue };
+module.exports = {
+  useProgramAndBrowser, browserTest, stubApi, servedCatalogue, openMainPage, requestsTo, settingsOnDisk
+};

@@ -25,7 +25,7 @@ browserTest(shared, "the main page boots to the mixer with an HttpOnly session c
   await stubApi(page, { "/api/mixer/settings/load": SETTINGS_LOADED });
   await page.goto(shared.program.url + "/");
   await page.locator("#mixerApp").waitFor({ state: "visible" });
-  await page.waitForFunction(() => document.getElementById("mixerSaveStatus").textContent !== "");
+  await page.waitForFunction(() => window.state.statusTimer !== 0);
   assert.strictEqual(await page.locator("#bootShell").isHidden(), true);
   assert.strictEqual(await page.locator("#bootErrorBox").isHidden(), true);
   assert.strictEqual(await page.evaluate(() => window.location.hash), "#mixer");
@@ -57,6 +57,9 @@ browserTest(shared, "long file work is sent once, every other route three times"
   await stubApi(page, { "/api/mixer/settings/load": SETTINGS_LOADED });
   await page.goto(shared.program.url + "/");
   await page.locator("#mixerApp").waitFor({ state: "visible" });
+  // Only the requests sent here are counted: the boot is over and the status poll stopped.
+  await page.waitForFunction(() => window.state.statusTimer !== 0);
+  await page.evaluate(() => window.clearInterval(window.state.statusTimer));
   const counts = {};
   await page.route("**/api/mixer/**", (route) => {
     const pathname = new URL(route.request().url()).pathname;

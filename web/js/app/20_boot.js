@@ -72,7 +72,15 @@ function initializeMixerApp() {
     var answer = result.payload;
     state.settings = answer.settings || {};
     if (state.settings.ui_language) return switchLanguage(state.settings.ui_language);
-  });
+  }).then(function () {
+    state.selectedFilePath = state.settings.file_path || "";
+    return runPageHooks("settings", state.settings);
+  })
+    // Files side: the active profile's clips, then its preparation in the background.
+    .then(loadFiles)
+    .then(refreshStatus)
+    .then(function () { triggerAutoPrepareForActiveProfile(); })
+    .then(startStatusTimer);
 }
 
 function reportScriptFailure(step, message, lines, stack) {
@@ -105,6 +113,13 @@ function bootMainPage() {
   byId("mixerUiLanguageSel").addEventListener("change", function (event) {
     switchLanguage(event.target.value);
   });
+  // Files side.
+  wireProfilesCard();
+  wireFileBrowser();
+  wireAutoPrepare();
+  wireAnalyzerCard();
+  wireSoundLinks();
+  wireSoundInbox();
   var i18nReady = window.ZennicI18n ? window.ZennicI18n.init({ persist: false }) : Promise.resolve("en");
   return i18nReady.then(function (code) {
     state.uiLanguage = code;

@@ -1,0 +1,83 @@
+// What both sides of the main page share: the moments at which the areas join in, the main
+// status line, the clip's compatibility chip, and the status poll.
+
+var STATUS_REFRESH_MS = 2000;
+
+Object.assign(state, {
+  selectedFilePath: "",
+  statusRequestInFlight: false
+});
+
+// The areas of the page join in at these moments: "settings" (settings applied), "status" (a
+// status answer), "reset" (settings reset), "files" (the file list must be read again). A
+// listener may return a promise.
+var pageHooks = { settings: [], status: [], reset: [], files: [] };
+
+function onPageHook(name, listener) {
+  pageHooks[name].push(listener);
+}
+
+function runPageHooks(name, argument) {
+  return Promise.all(pageHooks[name].map(function (listener) { return listener(argument); }));
+}
+
+// Shows a text in a status line and, when asked, clears it (or puts `restoreText` back) after
+// `clearAfterMs` unless another text took its place meanwhile.
+function showStatusLine(id, text, clearAfterMs, restoreText) {
+  var line = byId(id);
+  line.textContent = text;
+  if (!clearAfterMs) return;
+  window.setTimeout(function () {
+    if (line.textContent === text) line.textContent = restoreText || "";
+  }, clearAfterMs);
+}
+
+function showMixerStatus(text, clearAfterMs) {
+  showStatusLine("mixerSaveStatus", text, clearAfterMs);
+}
+
+var COMPATIBILITY_CHIPS = {
+  compatible: ["files.state.compatible", "state-chip state-good"],
+  converting: ["files.state.converting", "state-chip state-busy"],
+  needs_conversion: ["files.state.needs_conversion", "state-chip state-warn"],
+  unsupported: ["files.state.unsupported", "state-chip state-bad"],
+  error: ["common.error", "state-chip state-bad"],
+  none: ["files.none_selected", "state-chip"]
+};
+
+// The text and class of a clip's compatibility chip.
+function compatibilityChip(compatibilityState) {
+  var chip = COMPATIBILITY_CHIPS[compatibilityState] || ["errors.unknown_short", "state-chip"];
+  return { text: t(chip[0]), className: chip[1] };
+}
+
+function renderSelectedFileState(compatibilityState) {
+  var chip = compatibilityChip(compatibilityState);
+  var element = byId("mixerSelectedFileState");
+  element.textContent = chip.text;
+  element.className = chip.className;
+  element.dataset.state = compatibilityState;
+}
+
+function refreshStatus() {
+  return postJson("/api/mixer/status").then(function (result) {
+    if (!result.payload.ok) {
+      showMixerStatus(describeApiFailure(result, t("errors.status_refresh_failed")));
+      return false;
+    }
+    var mixer = result.payload.mixer || {};
+    if (typeof mixer.file_path === "string") state.selectedFilePath = mixer.file_path;
+    renderSelectedFileState(mixer.file_compatible_state || "unknown");
+    return runPageHooks("status", mixer).then(function () { return true; });
+  });
+}
+
+function startStatusTimer() {
+  window.clearInterval(state.statusTimer);
+  state.statusTimer = window.setInterval(function () {
+    // A slow answer is not stacked with more polls.
+    if (state.statusRequestInFlight) return;
+    state.statusRequestInFlight = true;
+    refreshStatus().then(function () { state.statusRequestInFlight = false; });
+  }, STATUS_REFRESH_MS);
+}
