@@ -53,7 +53,8 @@ bool KeyInjector::KeyUp(const KeyBinding& binding, std::string* error) {
 }
 
 bool KeyInjector::Inject(const KeyBinding& binding, bool press, std::string* error) {
-  const std::string failure = press ? "SendInput failed for key down" : "SendInput failed for key up";
+  const std::string failure =
+      press ? "SendInput failed for key down" : "SendInput failed for key up";
   std::string reason;
   std::optional<XSyntheticInput> input = BuildInput(binding, &reason);
   if (!input) {

@@ -38,8 +38,9 @@ struct VoiceEffectProcessor {
   uint32_t strength_index = 1;
   VoiceEffectCustomValues custom_values;
   VoiceEffectDynamics dynamics;
-  // 1 / tanh(drive), worked out with the design rather than for every sample.
+  // 1 / tanh(drive) and 1 / ratio, worked out with the design rather than for every sample.
   double saturation_scale = 1.0;
+  double inverse_ratio = 1.0;
   std::array<BiquadSection, kSectionCount> sections{};
   std::array<double, 2> envelope{};
 };

@@ -263,7 +263,9 @@ TEST_F(MixerEngineAudioTest, SettingsSavedAllTheWhileLeaveNoGapOnTheCable) {
   // the clip's way to the cable are over.
   auto silent = [&cable](size_t window) {
     float peak = 0;
-    for (size_t i = 48 * window; i < 48 * (window + 1); ++i) peak = std::max(peak, std::abs(cable[2 * i]));
+    for (size_t i = 48 * window; i < 48 * (window + 1); ++i) {
+      peak = std::max(peak, std::abs(cable[2 * i]));
+    }
     return peak < 0.1f;
   };
   auto position = [&cable](size_t frame) {

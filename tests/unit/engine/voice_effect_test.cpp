@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <complex>
+#include <fstream>
 #include <limits>
 #include <numbers>
+#include <sstream>
 #include <vector>
 
 namespace zennic {
@@ -174,6 +177,68 @@ TEST(VoiceEffect, OnlyAChangedSettingRestartsTheFilters) {
   EXPECT_EQ(processor.sections[1].z1[0], 0.0);
   EXPECT_EQ(processor.envelope[0], 0.0);
   EXPECT_EQ(processor.strength_index, 2u);
+}
+
+// The reference input: 100 ms of a voice-like signal whose level rises from a whisper to past
+// full scale, so the filters, the compressor, the saturation and the limit all have work.
+std::vector<float> ReferenceInput() {
+  constexpr uint32_t kFrames = 4800;
+  std::vector<float> samples;
+  uint32_t noise = 12345;
+  for (uint32_t i = 0; i < kFrames; ++i) {
+    const double t = i / 48000.0;
+    const double level = 0.02 + 1.3 * i / kFrames;
+    noise = noise * 1664525u + 1013904223u;
+    const double hiss = (static_cast<double>(noise >> 8) / 16777216.0 - 0.5) * 0.1;
+    const double w = 2 * std::numbers::pi * t;
+    double left =
+        level * (0.6 * std::sin(180 * w) + 0.3 * std::sin(1250 * w) + 0.1 * std::sin(5400 * w)) +
+        hiss;
+    double right = level * (0.5 * std::sin(240 * w + 1) + 0.4 * std::sin(2900 * w)) - hiss;
+    samples.push_back(static_cast<float>(left));
+    samples.push_back(static_cast<float>(right));
+  }
+  return samples;
+}
+
+// Every preset must sound as it did before the chain was rewritten for speed: the difference
+// from the kept output stays 80 dB below it.
+TEST(VoiceEffect, EveryPresetSoundsAsItDidWithinMinus80Decibels) {
+  std::ifstream fixture(std::string(ZENNIC_SOURCE_DIR) +
+                        "/tests/unit/engine/voice_effect_reference.txt");
+  ASSERT_TRUE(fixture.is_open());
+  std::string line;
+  int cases = 0;
+  while (std::getline(fixture, line)) {
+    if (line.empty() || line[0] == '#' || !std::isalpha(static_cast<unsigned char>(line[0]))) {
+      continue;
+    }
+    std::istringstream header(line);
+    MixerSettings settings = Effect("", "");
+    VoiceEffectCustomValues& v = settings.voice_effect_custom_values;
+    header >> settings.voice_effect_preset >> settings.voice_effect_strength >> v.tone >>
+        v.depth >> v.clarity >> v.radio >> v.output_level;
+    SCOPED_TRACE(line);
+    std::vector<float> samples = ReferenceInput();
+    VoiceEffectProcessor processor;
+    for (size_t frame = 0; frame < samples.size() / 2; frame += 480) {
+      ApplyVoiceEffect(&processor, samples.data() + 2 * frame, 480, settings);
+    }
+    double error = 0;
+    double signal = 0;
+    for (size_t frame = 0; frame < samples.size() / 2; frame += 48) {
+      for (int channel = 0; channel < 2; ++channel) {
+        double expected = 0;
+        fixture >> expected;
+        error += std::pow(samples[2 * frame + channel] - expected, 2);
+        signal += expected * expected;
+      }
+    }
+    ASSERT_FALSE(fixture.fail());
+    EXPECT_LT(10 * std::log10(error / signal), -80.0);
+    ++cases;
+  }
+  EXPECT_EQ(cases, 7);
 }
 
 TEST(VoiceEffect, TheRadioPresetCutsTheLowsAndKeepsThePresence) {
