@@ -52,8 +52,9 @@ uint64_t SampleFifo::Read(float* destination, uint64_t frame_count, bool zero_fi
 }
 
 void SampleFifo::Clear() {
+  // Only stored frames are ever read, so the samples themselves may stay: zeroing the whole
+  // ring would hold its other side up for as long as that takes.
   std::lock_guard lock(mutex_);
-  std::fill(buffer_.begin(), buffer_.end(), 0.0f);
   count_ = 0;
   read_index_ = 0;
   write_index_ = 0;

@@ -77,19 +77,21 @@ bool VoiceTestRecorder::Begin(uint64_t frames, const MixerSettings& settings,
     SetError(error, kBadDuration);
     return false;
   }
+  // Reserved whole now, so the mixer thread never allocates while appending; and before the
+  // mutex, which the tap takes every tick.
+  std::vector<float> storage;
+  try {
+    storage.reserve(frames * 2);
+  } catch (const std::bad_alloc&) {
+    SetError(error, "Not enough memory to record a voice test");
+    return false;
+  }
   std::lock_guard lock(mutex_);
   if (recording_) {
     SetError(error, "A voice test is already recording");
     return false;
   }
-  samples_.clear();
-  try {
-    // Reserved whole now, so the mixer thread never allocates while appending.
-    samples_.reserve(frames * 2);
-  } catch (const std::bad_alloc&) {
-    SetError(error, "Not enough memory to record a voice test");
-    return false;
-  }
+  samples_.swap(storage);  // the earlier store goes once the mutex is released
   target_frames_ = frames;
   settings_in_force_ = settings;
   recording_ = true;
@@ -128,20 +130,20 @@ bool VoiceTestRecorder::Finish(VoiceTestResult* out, std::string* error) {
     settings = settings_in_force_;
     target_frames_ = 0;
   }
-  VoiceTestResult result;
-  result.frames = frames;
-  result.voice_effects_enabled = settings.voice_effects_enabled;
-  result.voice_effect_preset = settings.voice_effect_preset;
-  result.voice_effect_strength = settings.voice_effect_strength;
-  result.voice_effect_custom_preset_id = settings.voice_effect_custom_preset_id;
-  result.voice_effect_custom_values = settings.voice_effect_custom_values;
-  result.wav_bytes = BuildWavBytes(samples, frames);
+  auto result = std::make_shared<VoiceTestResult>();
+  result->frames = frames;
+  result->voice_effects_enabled = settings.voice_effects_enabled;
+  result->voice_effect_preset = settings.voice_effect_preset;
+  result->voice_effect_strength = settings.voice_effect_strength;
+  result->voice_effect_custom_preset_id = settings.voice_effect_custom_preset_id;
+  result->voice_effect_custom_values = settings.voice_effect_custom_values;
+  result->wav_bytes = BuildWavBytes(samples, frames);
+  if (out != nullptr) *out = *result;
+  std::shared_ptr<const VoiceTestResult> replaced = std::move(result);
   {
     std::lock_guard lock(mutex_);
-    latest_ = result;
-    has_latest_ = true;
+    latest_.swap(replaced);
   }
-  if (out != nullptr) *out = std::move(result);
   if (error != nullptr) error->clear();
   return true;
 }
@@ -159,20 +161,24 @@ void VoiceTestRecorder::DropRecordingLocked() {
 }
 
 bool VoiceTestRecorder::GetLatest(VoiceTestResult* out, std::string* error) const {
-  std::lock_guard lock(mutex_);
-  if (!has_latest_) {
+  std::shared_ptr<const VoiceTestResult> latest;
+  {
+    std::lock_guard lock(mutex_);
+    latest = latest_;
+  }
+  if (latest == nullptr) {
     SetError(error, "No voice test has been recorded yet");
     return false;
   }
-  if (out != nullptr) *out = latest_;
+  if (out != nullptr) *out = *latest;
   if (error != nullptr) error->clear();
   return true;
 }
 
 void VoiceTestRecorder::ClearLatest() {
+  std::shared_ptr<const VoiceTestResult> dropped;
   std::lock_guard lock(mutex_);
-  latest_ = VoiceTestResult();
-  has_latest_ = false;
+  dropped.swap(latest_);
 }
 
 }  // namespace zennic

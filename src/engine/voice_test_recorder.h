@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -66,8 +67,8 @@ class VoiceTestRecorder {
   uint64_t target_frames_ = 0;
   MixerSettings settings_in_force_;
   std::vector<float> samples_;
-  VoiceTestResult latest_;
-  bool has_latest_ = false;
+  // Shared, never changed once made: readers copy it outside the mutex the tap takes.
+  std::shared_ptr<const VoiceTestResult> latest_;
 };
 
 }  // namespace zennic
