@@ -6,7 +6,10 @@
 const assert = require("node:assert");
 const fs = require("node:fs");
 const path = require("node:path");
-const { useProgramAndBrowser, browserTest, servedCatalogue, openMainPage, requestsTo, settingsOnDisk } = require("./harness");
+const {
+  useProgramAndBrowser, browserTest, servedCatalogue, openMainPage, requestsTo, settingsOnDisk, stubApi
+} = require("./harness");
+const { writeWav } = require("./clip_files");
 
 const shared = useProgramAndBrowser();
 
@@ -64,4 +67,35 @@ browserTest(shared, "ticking the inbox with no folder makes Downloads/Ruzerad In
   await page.waitForFunction((text) => document.getElementById("soundInboxStatusBadge").textContent === text,
     en["errors.sound_inbox_profile_overlap"]);
   assert.strictEqual(await page.getAttribute("#soundInboxStatusBadge", "class"), "badge badge-error");
+});
+
+// The desktop's chooser is answered here, as if the user picked a folder; the rest is the program's.
+browserTest(shared, "a folder picked on the desktop is saved and watched, or becomes the profile's folder, in one action", async (page) => {
+  const en = await servedCatalogue(shared, "en");
+  const home = shared.program.folder + "/home";
+  let picked = path.join(home, "Picked inbox");
+  fs.mkdirSync(picked, { recursive: true });
+  writeWav(path.join(home, "Picked clips/picked.wav"));
+  await stubApi(page, {
+    "/api/mixer/browse-folder": (route) => route.fulfill({
+      contentType: "application/json", body: JSON.stringify({ ok: true, cancelled: false, selected_path: picked })
+    })
+  });
+  await openMainPage(shared, page);
+
+  await page.click('summary[data-i18n="sound_inbox.desktop_options"]');
+  await page.click("#soundInboxBrowseBtn");
+  await page.waitForFunction((text) => document.getElementById("soundInboxStatusText").textContent === text,
+    en["sound_inbox.enabled_saved"]);
+  const settings = settingsOnDisk(shared);
+  assert.deepStrictEqual([settings.sound_inbox_enabled, settings.sound_inbox_dir], [true, picked]);
+  assert.strictEqual(await page.isChecked("#soundInboxEnabled"), true);
+
+  picked = path.join(home, "Picked clips");
+  await page.click("#mixerBrowseFolderBtn");
+  await page.waitForFunction((text) => document.getElementById("mixerSaveStatus").textContent === text,
+    en["profiles.folder_saved"]);
+  const profiles = settingsOnDisk(shared).profiles;
+  assert.deepStrictEqual(profiles.map((profile) => profile.audio_dir), [picked]);
+  await page.waitForFunction(() => window.state.files.map((file) => file.name).join() === "picked.wav");
 });
