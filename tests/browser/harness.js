@@ -2,7 +2,7 @@
 // playwright-core, and a screenshot of the page for every failed test.
 "use strict";
 
-const { spawn } = require("node:child_process");
+const { spawn, spawnSync } = require("node:child_process");
 const fs = require("node:fs");
 const os = require("node:os");
 const path = require("node:path");
@@ -47,32 +47,102 @@ function waitForOutput(child, pattern, what) {
   });
 }
 
-// Starts the built program with its own data folder; resolves to {url, folder, stop}.
-async function startProgram() {
+function runTool(command, args, env) {
+  const result = spawnSync(command, args, { env, encoding: "utf8", maxBuffer: 64 * 1024 * 1024 });
+  if (result.status !== 0) {
+    throw new Error(command + " " + args.join(" ") + " failed: " + (result.stderr || result.error || result.status));
+  }
+  return result.stdout;
+}
+
+// A PulseAudio server of its own, shaped like the player's machine, for tests that switch the
+// default devices.
+function startPrivateAudio(folder) {
+  const script = process.env.ZENNIC_VIRTUAL_AUDIO;
+  if (!script) throw new Error("ZENNIC_VIRTUAL_AUDIO is not set: run the browser tests through scripts/test");
+  const address = runTool(script, ["start", folder], process.env).trim();
+  return { address, stop: () => runTool(script, ["stop", folder], process.env) };
+}
+
+// An X display of its own, for tests that press keys the program reads as hotkeys.
+function startPrivateDisplay(folder) {
+  return new Promise((resolve, reject) => {
+    const xvfb = spawn("Xvfb", ["-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp"], {
+      stdio: ["ignore", "ignore", "pipe", "pipe"]
+    });
+    let number = "";
+    const timer = setTimeout(() => reject(new Error("Xvfb did not start")), 10000);
+    xvfb.stdio[3].on("data", (chunk) => {
+      number += chunk;
+      if (!number.includes("\n")) return;
+      clearTimeout(timer);
+      resolve({
+        name: ":" + number.trim(),
+        stop: () => new Promise((done) => {
+          if (xvfb.exitCode !== null) return done();
+          xvfb.once("exit", done);
+          xvfb.kill("SIGTERM");
+        })
+      });
+    });
+    xvfb.on("error", reject);
+  });
+}
+
+// Starts the built program with its own data folder; resolves to {url, folder, env, stop}.
+// options.settings: members for settings.json (null: no file, as on a fresh install);
+// options.privateAudio: its own PulseAudio server; options.display: "private" (its own X display),
+// "none", or the test display by default.
+async function startProgram(options = {}) {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), "zennic-browser-"));
   for (const sub of ["data/Ruzerad", "run", "home"]) fs.mkdirSync(path.join(folder, sub), { recursive: true });
-  // Any free port will do: a taken one makes the program move and log where it went.
-  const port = 20000 + Math.floor(Math.random() * 30000);
-  fs.writeFileSync(path.join(folder, "data/Ruzerad/settings.json"), JSON.stringify({ version: 3, server_port: port }));
+  if (options.settings !== null) {
+    // Any free port will do: a taken one makes the program move and log where it went.
+    const port = 20000 + Math.floor(Math.random() * 30000);
+    fs.writeFileSync(path.join(folder, "data/Ruzerad/settings.json"),
+      JSON.stringify(Object.assign({ version: 3, server_port: port }, options.settings || {})));
+  }
   const env = Object.assign({}, process.env, {
     XDG_DATA_HOME: path.join(folder, "data"),
     XDG_RUNTIME_DIR: path.join(folder, "run"),
     HOME: path.join(folder, "home")
   });
   delete env.XDG_CONFIG_HOME;
+  const stops = [];
+  if (options.privateAudio) {
+    const audio = startPrivateAudio(path.join(folder, "audio"));
+    stops.push(audio.stop);
+    env.PULSE_SERVER = audio.address;
+  }
+  if (options.display === "none") {
+    delete env.DISPLAY;
+  } else if (options.display === "private") {
+    const display = await startPrivateDisplay(folder);
+    stops.push(display.stop);
+    env.DISPLAY = display.name;
+    // No session bus and no welcome window: nothing waits for a click on this display.
+    env.DBUS_SESSION_BUS_ADDRESS = "unix:path=" + path.join(folder, "no-bus");
+    fs.writeFileSync(path.join(folder, "data/Ruzerad/first_run_welcome_suppressed.flag"), "1");
+  }
   const child = spawn(PROGRAM, [], { env, stdio: ["ignore", "ignore", "pipe"] });
   child.stderr.setEncoding("utf8");
+  // The log is read to its end, so the program never waits on a full pipe.
+  let log = "";
+  child.stderr.on("data", (chunk) => { log = (log + chunk).slice(-65536); });
   const listening = waitForOutput(child, /Web client listening at (http:\/\/127\.0\.0\.1:\d+)/, "its address");
   const match = await listening;
   return {
     url: match[1],
     folder,
+    env,
+    log: () => log,
     async stop() {
       if (child.exitCode === null) {
         const exited = new Promise((resolve) => child.once("exit", resolve));
         child.kill("SIGTERM");
         await exited;
       }
+      for (const stop of stops.reverse()) await stop();
       fs.rmSync(folder, { recursive: true, force: true });
     }
   };
@@ -83,10 +153,10 @@ function launchBrowser() {
 }
 
 // One program and one browser for a whole test file; each test gets a fresh context and page.
-function useProgramAndBrowser() {
+function useProgramAndBrowser(programOptions) {
   const shared = {};
   test.before(async () => {
-    shared.program = await startProgram();
+    shared.program = await startProgram(programOptions);
     shared.browser = await launchBrowser();
   });
   test.after(async () => {

@@ -67,15 +67,20 @@ function switchLanguage(code) {
 }
 
 function initializeMixerApp() {
+  var answer;
   return postJson("/api/mixer/settings/load").then(function (result) {
     if (!result.payload.ok) throw new Error(describeApiFailure(result, t("errors.settings_load_failed")));
-    var answer = result.payload;
+    answer = result.payload;
     state.settings = answer.settings || {};
     if (state.settings.ui_language) return switchLanguage(state.settings.ui_language);
   }).then(function () {
-    state.selectedFilePath = state.settings.file_path || "";
-    return runPageHooks("settings", state.settings);
-  })
+    // Every area takes the settings; the mixer side then lists the devices with the first-run
+    // cable choice and reads the Windows audio status.
+    return applySettings(answer);
+  }).then(function () {
+    return loadDevices({ mic_index: answer.mic_index, out_index: answer.out_index, monitor_index: answer.monitor_index });
+  }).then(applyFirstRunVbCableDefaults)
+    .then(loadAudioManagementStatus)
     // Files side: the active profile's clips, then its preparation in the background.
     .then(loadFiles)
     .then(refreshStatus)
@@ -111,8 +116,18 @@ window.addEventListener("unhandledrejection", function (event) {
 
 function bootMainPage() {
   byId("mixerUiLanguageSel").addEventListener("change", function (event) {
-    switchLanguage(event.target.value);
+    chooseLanguage(event.target.value);
   });
+  // Mixer side.
+  wireMixerCard();
+  wireAudioDevices();
+  wireWindowsAudioCard();
+  wireServerSettings();
+  wireFullSetupCheck();
+  wirePlaybackControls();
+  wireVoiceEffects();
+  wireVoiceTest();
+  wireUpdateAbout();
   // Files side.
   wireProfilesCard();
   wireFileBrowser();
@@ -127,6 +142,7 @@ function bootMainPage() {
     setBootState(t("common.loading"), t("main.boot.establishing_session"));
     return ensureSessionEstablished();
   }).then(function () {
+    checkForUpdates(true, false);
     byId("bootShell").hidden = true;
     byId("mixerApp").hidden = false;
     window.location.hash = "mixer";
