@@ -17,6 +17,7 @@ try {
 
 const PROGRAM = process.env.ZENNIC_PROGRAM || path.resolve(__dirname, "../../build/ruzerad");
 const ARTIFACTS = process.env.ZENNIC_BROWSER_ARTIFACTS || path.resolve(__dirname, "../../build/browser-failures");
+const SCREENSHOTS = process.env.ZENNIC_BROWSER_SCREENSHOTS || path.resolve(__dirname, "../../build/browser-screenshots");
 const CHROMIUM = process.env.ZENNIC_CHROMIUM || "/usr/bin/chromium";
 // The network is closed here; without these chromium keeps dialling out and logging refusals.
 const CHROMIUM_ARGS = [
@@ -153,11 +154,13 @@ function launchBrowser() {
 }
 
 // One program and one browser for a whole test file; each test gets a fresh context and page.
-function useProgramAndBrowser(programOptions) {
+// `prepare(shared)`, when given, then brings the program into the state the file's tests need.
+function useProgramAndBrowser(programOptions, prepare) {
   const shared = {};
   test.before(async () => {
     shared.program = await startProgram(programOptions);
     shared.browser = await launchBrowser();
+    if (prepare) await prepare(shared);
   });
   test.after(async () => {
     if (shared.browser) await shared.browser.close();
@@ -206,6 +209,12 @@ function settingsOnDisk(shared) {
   return JSON.parse(fs.readFileSync(path.join(shared.program.folder, "data/Ruzerad/settings.json"), "utf8"));
 }
 
+// A full-page screenshot kept for people to look at, named after what it shows.
+async function saveScreenshot(page, name) {
+  fs.mkdirSync(SCREENSHOTS, { recursive: true });
+  await page.screenshot({ path: path.join(SCREENSHOTS, name + ".png"), fullPage: true });
+}
+
 // Answers every POST to an API route from a table of route -> JSON answer (or a function of the
 // request); other requests reach the program.
 async function stubApi(page, answers) {
@@ -225,5 +234,5 @@ async function servedCatalogue(shared, code) {
 }
 
 module.exports = {
-  useProgramAndBrowser, browserTest, stubApi, servedCatalogue, openMainPage, requestsTo, settingsOnDisk
+  useProgramAndBrowser, browserTest, stubApi, servedCatalogue, saveScreenshot, openMainPage, requestsTo, settingsOnDisk
 };

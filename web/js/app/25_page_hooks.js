@@ -5,20 +5,23 @@ var STATUS_REFRESH_MS = 2000;
 
 Object.assign(state, {
   selectedFilePath: "",
-  statusRequestInFlight: false
+  statusRequestInFlight: false,
+  // Raised whenever the page changes or receives settings: a status answer to a poll sent
+  // before then carries older settings.
+  settingsRevision: 0
 });
 
 // The areas of the page join in at these moments: "settings" (settings applied), "status" (a
-// status answer), "reset" (settings reset), "files" (the file list must be read again). A
-// listener may return a promise.
+// status answer, with the settings revision the poll was sent at), "reset" (settings reset),
+// "files" (the file list must be read again). A listener may return a promise.
 var pageHooks = { settings: [], status: [], reset: [], files: [] };
 
 function onPageHook(name, listener) {
   pageHooks[name].push(listener);
 }
 
-function runPageHooks(name, argument) {
-  return Promise.all(pageHooks[name].map(function (listener) { return listener(argument); }));
+function runPageHooks(name, argument, detail) {
+  return Promise.all(pageHooks[name].map(function (listener) { return listener(argument, detail); }));
 }
 
 // Shows a text in a status line and, when asked, clears it (or puts `restoreText` back) after
@@ -60,6 +63,7 @@ function renderSelectedFileState(compatibilityState) {
 }
 
 function refreshStatus() {
+  var settingsRevision = state.settingsRevision;
   return postJson("/api/mixer/status").then(function (result) {
     if (!result.payload.ok) {
       showMixerStatus(describeApiFailure(result, t("errors.status_refresh_failed")));
@@ -68,7 +72,7 @@ function refreshStatus() {
     var mixer = result.payload.mixer || {};
     if (typeof mixer.file_path === "string") state.selectedFilePath = mixer.file_path;
     renderSelectedFileState(mixer.file_compatible_state || "unknown");
-    return runPageHooks("status", mixer).then(function () { return true; });
+    return runPageHooks("status", mixer, settingsRevision).then(function () { return true; });
   });
 }
 

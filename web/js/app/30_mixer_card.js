@@ -22,11 +22,18 @@ function showMainStatusText() {
   byId("mixerSaveStatus").textContent = mainStatusText();
 }
 
+// Keeps settings the program answered with. A status poll sent before them carries older values,
+// which must not overwrite these (see applyStatus).
+function keepSettings(settings) {
+  state.settings = settings;
+  state.settingsRevision += 1;
+}
+
 // Takes a settings answer (or a bare settings object) into the page and every control.
 function applySettings(answer) {
   var source = answer || {};
   var settings = source.settings && typeof source.settings === "object" ? source.settings : source;
-  state.settings = settings;
+  keepSettings(settings);
   state.microphoneInvalidCableOutput = typeof source.microphone_invalid_cable_output === "boolean"
     ? source.microphone_invalid_cable_output : isCableName(settings.mic_name);
   if (typeof source.loaded_from_disk === "boolean") state.settingsLoadedFromDisk = source.loaded_from_disk;
@@ -46,14 +53,15 @@ function applySettings(answer) {
 }
 
 // The status answer's members that the page mirrors, also changes made by hotkeys, Quick Play or
-// the tray.
-function applyStatus(mixer) {
+// the tray. `settingsRevision` is the page's settings revision when the poll was sent.
+function applyStatus(mixer, settingsRevision) {
+  var settingsCurrent = settingsRevision === state.settingsRevision;
   state.mixerRunning = mixer.running === true;
   if (typeof mixer.server_port === "number") {
     state.effectiveServerPort = mixer.server_port;
     updatePortHint();
   }
-  applyStatusBindings(mixer);
+  if (settingsCurrent) applyStatusBindings(mixer);
 
   state.runtimeAlerts = (Array.isArray(mixer.alerts) ? mixer.alerts : []).filter(function (alert) {
     return typeof alert === "string" && alert.trim() !== "";
@@ -75,7 +83,7 @@ function applyStatus(mixer) {
   byId("mixerStopBtn").disabled = !state.mixerRunning;
   byId("mixerMonitorEnabled").checked = mixer.monitor_enabled !== false;
 
-  if (state.settings) {
+  if (state.settings && settingsCurrent) {
     ["file_path", "panic_file_path", "panic_trigger_key", "voice_effects_enabled", "voice_effect_preset",
       "voice_effect_strength", "voice_effect_custom_preset_id", "voice_effect_custom_values",
       "voice_effect_custom_presets"].forEach(function (key) {
@@ -95,6 +103,7 @@ function renderStatusBadgeText() {
 // Merges a partial settings object into the pending "set" and sends it once no change came for
 // 100 ms, so a moving slider costs one request.
 function scheduleSetPayload(partial) {
+  state.settingsRevision += 1;
   Object.assign(state.pendingSetPayload, partial);
   window.clearTimeout(state.pendingSetTimer);
   state.pendingSetTimer = window.setTimeout(sendPendingSet, SET_COALESCE_MS);

@@ -208,7 +208,7 @@ function persistDeviceSelectionSettings(quiet) {
       showMixerStatus(describeApiFailure(result, t("errors.devices_save_failed")));
       return false;
     }
-    state.settings = result.payload.settings || state.settings;
+    keepSettings(result.payload.settings || state.settings);
     state.settingsLoadedFromDisk = true;
     if (!quiet) showMixerStatus(t("audio.settings_saved"), TRANSIENT_STATUS_MS);
     return true;

@@ -57,30 +57,36 @@ var ITEM_ROW_CLASSES = { ok: "pass", warning: "warning", failed: "fail", not_che
 var ITEM_ROW_ICONS = { ok: "OK", warning: "!", failed: "!" };
 var ITEM_TEXT_SUFFIXES = { ok: "pass", failed: "fail", warning: "warning", not_checked: "not_checked", skipped: "skipped" };
 
-Object.assign(state, {
-  fullSetupTalkMode: "unsure",
-  fullSetupWizardStep: "idle",
-  fullSetupWizardRunId: 0,
-  fullSetupCountdownTimer: 0,
-  audioSelfTestPending: false,
-  audioInputFixPending: false,
-  fullSetupMicrophonePassed: false,
-  fullSetupMicrophoneResult: null,
-  fullSetupPathResult: null,
-  fullSetupKeyTarget: "",
-  fullSetupKeyCaptureId: "",
-  fullSetupKeyCaptureTimer: 0,
-  fullSetupKeyResults: {},
-  fullSetupKeysSkipped: false,
-  fullSetupPanicSkipped: false,
-  fullSetupWrongKeyLabel: "",
-  fullSetupPhase: "idle",
-  lastFullSetupResult: null
-});
+// What a run of the wizard found so far; every opening starts from this.
+function freshSetupRun() {
+  return {
+    fullSetupWizardStep: "idle",
+    audioSelfTestPending: false,
+    audioInputFixPending: false,
+    fullSetupMicrophonePassed: false,
+    fullSetupMicrophoneResult: null,
+    fullSetupPathResult: null,
+    fullSetupKeyTarget: "",
+    fullSetupKeyResults: freshKeyResults(),
+    fullSetupKeysSkipped: false,
+    fullSetupPanicSkipped: false,
+    fullSetupWrongKeyLabel: "",
+    fullSetupPhase: "idle",
+    lastFullSetupResult: null
+  };
+}
 
 function freshKeyResults() {
   return { voice: "not_tested", ptt: "not_tested", panic: "not_tested" };
 }
+
+Object.assign(state, freshSetupRun(), {
+  fullSetupTalkMode: "unsure",
+  fullSetupWizardRunId: 0,
+  fullSetupCountdownTimer: 0,
+  fullSetupKeyCaptureId: "",
+  fullSetupKeyCaptureTimer: 0
+});
 
 // Ends whatever a countdown or a key poll was about to do.
 function cancelSetupWork() {
@@ -171,21 +177,7 @@ function windowsAudioNeedsRecovery() {
 function openFullSetupCheck(options) {
   cancelSetupWork();
   var opts = options || {};
-  Object.assign(state, {
-    fullSetupWizardStep: "idle",
-    audioSelfTestPending: false,
-    audioInputFixPending: false,
-    fullSetupMicrophonePassed: false,
-    fullSetupMicrophoneResult: null,
-    fullSetupPathResult: null,
-    fullSetupKeyTarget: "",
-    fullSetupKeyResults: freshKeyResults(),
-    fullSetupKeysSkipped: false,
-    fullSetupPanicSkipped: false,
-    fullSetupWrongKeyLabel: "",
-    fullSetupPhase: "idle",
-    lastFullSetupResult: null
-  });
+  Object.assign(state, freshSetupRun());
   byId("fullSetupTalkPanel").hidden = false;
   byId("audioSelfTestIntro").hidden = false;
   byId("audioSelfTestStartBtn").hidden = false;

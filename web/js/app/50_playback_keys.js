@@ -113,7 +113,7 @@ function savePanicSetting(change, successText) {
       return false;
     }
     var settings = result.payload.settings || {};
-    state.settings = settings;
+    keepSettings(settings);
     state.panicBinding = settings.panic_trigger_key || null;
     state.panicFilePath = settings.panic_file_path || "";
     renderKeyButtons();

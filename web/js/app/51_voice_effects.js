@@ -211,7 +211,7 @@ function saveCustomPresets(presets, selectedId, successKey) {
       showVoiceCustomStatus(describeApiFailure(result, t("errors.settings_save_failed")));
       return false;
     }
-    state.settings = result.payload.settings || state.settings;
+    keepSettings(result.payload.settings || state.settings);
     state.voiceEffectCustomPresetId = "";
     renderVoiceEffectControls(state.settings);
     markVoiceTestStale();

@@ -1,0 +1,105 @@
+// The main page beside a running mixer, in chromium against the built program on an audio server
+// and a display of its own: push-to-talk from the page, the voice test, and a start refused while
+// Windows still records from the cable.
+"use strict";
+
+const assert = require("node:assert");
+const { useProgramAndBrowser, browserTest, servedCatalogue, requestsTo, openMainPage } = require("./harness");
+const { writeToneWav, pactl } = require("./virtual_devices");
+
+// The set-up a user makes through the Full Setup Check and Start, here through the same routes.
+async function startMixerThroughRoutes(shared) {
+  const context = await shared.browser.newContext();
+  const page = await context.newPage();
+  await page.goto(shared.program.url + "/");
+  await page.locator("#mixerApp").waitFor({ state: "visible" });
+  const clip = await page.evaluate(() => window.state.settings.profiles[0].audio_dir + "/tone.wav");
+  writeToneWav(clip, 1000, 2);
+  const answers = await page.evaluate(async (file) => {
+    const steps = [
+      ["/api/mixer/set", { file_path: file }],
+      ["/api/mixer/audio/self-test", { test_scope: "voice_path" }],
+      ["/api/mixer/audio/fix-windows-input", {}],
+      ["/api/mixer/start", {}]
+    ];
+    const results = [];
+    for (const [route, body] of steps) results.push((await window.postJson(route, body)).payload);
+    return results;
+  }, clip);
+  await context.close();
+  for (const answer of answers) assert.strictEqual(answer.ok, true, JSON.stringify(answer).slice(0, 400));
+}
+
+const DEVICES = { mic_name: "Microphone (Virtual)", out_name: "CABLE Input", monitor_name: "Headphones (Virtual)" };
+const shared = useProgramAndBrowser({ settings: DEVICES, privateAudio: true, display: "private" }, startMixerThroughRoutes);
+
+async function openRunningMixer(page) {
+  await openMainPage(shared, page);
+  await page.waitForFunction(() => window.state.mixerRunning === true, null, { timeout: 10000 });
+}
+
+browserTest(shared, "the push-to-talk key pressed in the page plays the clip until it is released", async (page) => {
+  await openRunningMixer(page);
+  const starts = requestsTo(page, "/api/mixer/ptt/start");
+  const stops = requestsTo(page, "/api/mixer/ptt/stop");
+  await page.keyboard.down("NumpadAdd");
+  await page.keyboard.down("NumpadAdd");
+  await page.waitForTimeout(300);
+  assert.strictEqual(starts.length, 1, "a held key starts once");
+  await page.keyboard.up("NumpadAdd");
+  await page.waitForTimeout(300);
+  assert.strictEqual(stops.length, 1);
+  assert.strictEqual(stops[0].postData(), "{}");
+
+  await page.focus("#mixerVoiceCustomPresetName");
+  await page.keyboard.press("NumpadAdd");
+  await page.waitForTimeout(300);
+  assert.deepStrictEqual([starts.length, stops.length], [1, 1], "a key typed into a field is text");
+
+  await page.evaluate(() => document.activeElement.blur());
+  await page.keyboard.down("NumpadAdd");
+  await page.waitForTimeout(300);
+  // Headless chromium keeps every page focused, so the window's focus loss is dispatched.
+  await page.evaluate(() => window.dispatchEvent(new FocusEvent("blur")));
+  await page.waitForTimeout(300);
+  assert.deepStrictEqual([starts.length, stops.length], [2, 2], "losing the focus lets go of the key");
+});
+
+browserTest(shared, "the voice test records five seconds and plays them in the page", async (page) => {
+  const en = await servedCatalogue(shared, "en");
+  await openRunningMixer(page);
+  await page.click("#mixerVoiceTestRecordBtn");
+  await page.waitForFunction((text) => document.getElementById("mixerVoiceTestStatus").textContent === text,
+    en["playback.voice_test_ready_to_play"], { timeout: 20000 });
+  const duration = await page.evaluate(() => new Promise((resolve) => {
+    const audio = window.state.voiceTestAudio;
+    if (Number.isFinite(audio.duration)) return resolve(audio.duration);
+    audio.addEventListener("loadedmetadata", () => resolve(audio.duration));
+  }));
+  assert.ok(Math.abs(duration - 5) < 0.05, "the recording lasts " + duration + " s");
+  assert.strictEqual(await page.locator("#mixerVoiceTestPlayBtn").isEnabled(), true);
+});
+
+browserTest(shared, "a start while Windows still records from the cable is refused and shown", async (page) => {
+  const en = await servedCatalogue(shared, "en");
+  await openRunningMixer(page);
+  await page.click("#mixerStopBtn");
+  await page.waitForFunction(() => !window.state.mixerRunning && !document.getElementById("mixerStartBtn").disabled);
+  pactl(shared.program, ["set-default-source", "cable_output"]);
+  try {
+    const audioStatus = requestsTo(page, "/api/mixer/audio/status");
+    const starts = [];
+    page.on("response", (response) => {
+      if (new URL(response.url()).pathname === "/api/mixer/start") starts.push(response);
+    });
+    await page.click("#mixerStartBtn");
+    await page.waitForFunction((text) => document.getElementById("mixerSaveStatus").textContent === text,
+      en["errors.audio_session_active"], { timeout: 10000 });
+    assert.strictEqual(starts.length, 1);
+    assert.strictEqual(starts[0].status(), 409);
+    assert.strictEqual((await starts[0].json()).code, "unsafe_audio_snapshot");
+    assert.ok(audioStatus.length >= 1, "the audio status is read again");
+  } finally {
+    pactl(shared.program, ["set-default-source", "test_microphone"]);
+  }
+});
