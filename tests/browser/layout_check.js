@@ -1,5 +1,6 @@
-// Layout check for the pages' screenshots: no two visible controls overlap, and nothing reaches
-// outside the viewport sideways. Shared by the browser tests of every page.
+// Layout check for the pages' screenshots: no two visible controls of one layer (the page, or an
+// open dialog) overlap, and nothing reaches outside the viewport sideways. Shared by the browser
+// tests of every page.
 "use strict";
 
 // Runs in the page; returns one sentence per problem.
@@ -21,10 +22,21 @@ function collectLayoutProblems() {
     return element.tagName.toLowerCase() + (text ? " \"" + text + "\"" : "");
   }
 
+  // A fixed box (an open dialog) is a layer of its own above the page: only controls of one
+  // layer are compared.
+  function layerOf(element) {
+    for (let node = element; node && node !== document.body; node = node.parentElement) {
+      if (window.getComputedStyle(node).position === "fixed") return node;
+    }
+    return document.body;
+  }
+
   const controls = Array.from(document.querySelectorAll(CONTROLS)).filter(shown);
   const boxes = controls.map((control) => control.getBoundingClientRect());
+  const layers = controls.map(layerOf);
   for (let i = 0; i < controls.length; i += 1) {
     for (let j = i + 1; j < controls.length; j += 1) {
+      if (layers[i] !== layers[j]) continue;
       if (controls[i].contains(controls[j]) || controls[j].contains(controls[i])) continue;
       const width = Math.min(boxes[i].right, boxes[j].right) - Math.max(boxes[i].left, boxes[j].left);
       const height = Math.min(boxes[i].bottom, boxes[j].bottom) - Math.max(boxes[i].top, boxes[j].top);
