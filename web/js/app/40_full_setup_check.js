@@ -763,7 +763,7 @@ function itemStatus(item) {
 
 function itemDetailText(item, status) {
   var family = "audio_test.item." + item.id + ".";
-  var text = t(family + ITEM_TEXT_SUFFIXES[status]);
+  var text = t(family + ITEM_TEXT_SUFFIXES[status], null, t("audio_test.status." + status, null, status));
   if (item.id === "microphone" && item.mode === "invalid_cable_output") text = t("audio_test.next_step.select_microphone");
   if (item.id === "windows_input" && status === "ok" && item.mode === "managed_when_running") text = t(family + "managed");
   var keyTarget = Object.keys(SETUP_KEY_ITEMS).filter(function (target) { return SETUP_KEY_ITEMS[target] === item.id; })[0];
