@@ -71,6 +71,32 @@ browserTest(shared, "custom voice presets get unique ids and names, at most ten"
   assert.strictEqual(settingsOnDisk(shared).voice_effect_custom_presets.length, 10);
 });
 
+browserTest(shared, "a status answer older than a preset save does not undo it", async (page) => {
+  await openMainPage(shared, page);
+  await page.evaluate(() => window.postJson("/api/mixer/settings/save", { voice_effect_custom_presets: [] }));
+  await openMainPage(shared, page);
+  // The program's own answer, held back until the save has been answered.
+  let saved;
+  const saveAnswered = new Promise((resolve) => { saved = resolve; });
+  await page.route("**/api/mixer/status", async (route) => {
+    const answer = await route.fetch();
+    await saveAnswered;
+    await route.fulfill({ response: answer });
+  });
+  page.on("response", (response) => {
+    if (new URL(response.url()).pathname === "/api/mixer/settings/save") saved();
+  });
+  await page.check("#mixerVoiceEffectsEnabled");
+  const before = await page.evaluate(() => window.state.voiceEffectCustomPresets.length);
+  const heldStatus = await page.waitForRequest("**/api/mixer/status");
+  await page.selectOption("#mixerVoiceEffectPreset", "custom");
+  await page.fill("#mixerVoiceCustomPresetName", "Late poll");
+  await page.click("#mixerVoiceCustomSaveBtn");
+  await heldStatus.response();
+  await page.waitForTimeout(200);
+  assert.strictEqual(await page.evaluate(() => window.state.voiceEffectCustomPresets.length), before + 1);
+});
+
 browserTest(shared, "moving a slider away from a built-in preset sends the five values as custom", async (page) => {
   await openMainPage(shared, page);
   await page.check("#mixerVoiceEffectsEnabled");

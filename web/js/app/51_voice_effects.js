@@ -206,6 +206,8 @@ function showVoiceCustomStatus(text, clearAfterMs) {
 // save fails.
 function saveCustomPresets(presets, selectedId, successKey) {
   var members = voiceEffectMembers({ presets: presets, selectedId: selectedId });
+  // A set still waiting to go would otherwise put the old list back after this save.
+  if (state.pendingSetTimer) Object.assign(state.pendingSetPayload, members);
   return postJson("/api/mixer/settings/save", members, { timeoutMs: 15000, retryAttempts: 1 }).then(function (result) {
     if (!result.payload.ok) {
       showVoiceCustomStatus(describeApiFailure(result, t("errors.settings_save_failed")));
