@@ -1,10 +1,12 @@
 // Build tool: turns the web client's folder into a C++ source holding the asset table.
-// Usage: zennic_embed_web <web folder> <output .cpp>
+// Usage: zennic_embed_web <web folder> <rendered folder> <output .cpp>
 //
 // The table's rows and their order are fixed below; a row whose source is not in the folder yet
-// is left out. A page script ("/assets/js/app.js", "/assets/play/play.js") is kept as pieces,
-// one per area of the page: the .js files of the folder named after the script (web/js/app/,
-// web/play/play/) and of web/shared/, joined in file-name order inside one function scope.
+// is left out. The guide's Steam illustrations are drawn as SVG under web/ and served as the PNGs
+// that the build renders from them into the rendered folder (at the row's path below /assets/).
+// A page script ("/assets/js/app.js", "/assets/play/play.js") is kept as pieces, one per area
+// of the page: the .js files of the folder named after the script (web/js/app/, web/play/play/)
+// and of web/shared/, joined in file-name order inside one function scope.
 // A file under web/ that no row uses fails the build, so nothing is shipped by accident.
 
 #include <algorithm>
@@ -26,6 +28,7 @@ struct Row {
   std::string url_path;
   std::string source;  // relative to the web folder: a file, or for a joined script its folder
   bool joined = false;
+  bool rendered = false;  // source is a drawing; the row serves its rendering
 };
 
 std::vector<Row> TableRows() {
@@ -46,14 +49,16 @@ std::vector<Row> TableRows() {
   rows.push_back({"/assets/play/play.js", "play/play", true});
   rows.push_back({"/assets/guide/guide.css", "guide/guide.css"});
   rows.push_back({"/assets/guide/guide.js", "guide/guide.js"});
+  for (const char* drawing : {"steam-menu-settings", "steam-settings-in-game-tab", "steam-settings-enable-overlay",
+                              "steam-settings-voice-tab", "steam-settings-voice-default-device"}) {
+    rows.push_back({std::string("/assets/guide/steam/") + drawing + ".png",
+                    std::string("guide/steam/") + drawing + ".svg", false, true});
+  }
   for (const char* image :
-       {"steam/steam-menu-settings.png", "steam/steam-settings-in-game-tab.png",
-        "steam/steam-settings-enable-overlay.png", "steam/steam-settings-voice-tab.png",
-        "steam/steam-settings-voice-default-device.png", "images/windows-open-sound.svg",
-        "images/windows-cable-input.svg", "images/steam-overlay-enable.svg", "images/steam-overlay-open.svg",
-        "images/steam-overlay-browser.svg", "images/game-voice-cs2.svg", "images/game-voice-css.svg",
-        "images/game-voice-rust.svg", "images/game-voice-l4d.svg"}) {
-    rows.push_back({std::string("/assets/guide/") + image, std::string("guide/") + image});
+       {"windows-open-sound.svg", "windows-cable-input.svg", "steam-overlay-enable.svg", "steam-overlay-open.svg",
+        "steam-overlay-browser.svg", "game-voice-cs2.svg", "game-voice-css.svg", "game-voice-rust.svg",
+        "game-voice-l4d.svg"}) {
+    rows.push_back({std::string("/assets/guide/images/") + image, std::string("guide/images/") + image});
   }
   return rows;
 }
@@ -139,17 +144,27 @@ std::string JoinPieces(const fs::path& root, const std::string& folder, std::set
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::cerr << "usage: zennic_embed_web <web folder> <output .cpp>\n";
+  if (argc != 4) {
+    std::cerr << "usage: zennic_embed_web <web folder> <rendered folder> <output .cpp>\n";
     return 2;
   }
   fs::path root = argv[1];
+  fs::path rendered = argv[2];
   std::set<std::string> used;
   std::vector<std::pair<std::string, std::string>> assets;  // url path, bytes
   for (const Row& row : TableRows()) {
     if (row.joined) {
       std::string script = JoinPieces(root, row.source, &used);
       if (!script.empty()) assets.emplace_back(row.url_path, script);
+    } else if (row.rendered && fs::is_regular_file(root / row.source)) {
+      fs::path rendering = rendered / fs::path(row.url_path).lexically_relative("/assets");
+      if (!fs::is_regular_file(rendering)) {
+        std::cerr << "zennic_embed_web: " << rendering.string() << " was not rendered from web/" << row.source
+                  << "\n";
+        return 1;
+      }
+      used.insert(row.source);
+      assets.emplace_back(row.url_path, ReadFile(rendering));
     } else if (fs::is_regular_file(root / row.source)) {
       used.insert(row.source);
       assets.emplace_back(row.url_path, ReadFile(root / row.source));
@@ -188,7 +203,7 @@ int main(int argc, char** argv) {
   out << "extern const size_t kEmbeddedAssetRowCount = " << assets.size() << ";\n\n}  // namespace zennic\n";
 
   // Rewrite only on change, so an unchanged web client does not rebuild the program.
-  fs::path output = argv[2];
+  fs::path output = argv[3];
   std::string text = out.str();
   if (fs::exists(output) && ReadFile(output) == text) return 0;
   fs::create_directories(output.parent_path());

@@ -2,6 +2,11 @@
   "use strict";
 
   var STORAGE_KEYS = { lastGame: "zennic.guide.v1.last_game" };
+  var DEFAULT_GAME = "cs2";
+
+  function guideT(key, params, fallback) {
+    return window.ZennicI18n ? window.ZennicI18n.t(key, params, fallback) : (fallback || "");
+  }
 
   function pageAddress() {
     var origin = window.location.origin;
@@ -20,7 +25,9 @@
 
   function activateTab(group, tabId) {
     document.querySelectorAll('[data-guide-tab="' + group + '"]').forEach(function (button) {
-      button.classList.toggle("is-active", button.getAttribute("data-tab-target") === tabId);
+      var active = button.getAttribute("data-tab-target") === tabId;
+      button.classList.toggle("is-active", active);
+      button.setAttribute("aria-selected", active ? "true" : "false");
     });
     document.querySelectorAll('[data-tab-panel="' + group + '"]').forEach(function (panel) {
       panel.classList.toggle("is-active", panel.getAttribute("data-tab-id") === tabId);
@@ -31,12 +38,10 @@
   }
 
   function storedGame() {
-    try { return window.localStorage.getItem(STORAGE_KEYS.lastGame) || "cs2"; } catch (ignored) { return "cs2"; }
-  }
-
-  function setCopyStatus(text) {
-    var status = document.getElementById("guideCopyStatus");
-    if (status) status.textContent = text;
+    var game = DEFAULT_GAME;
+    try { game = window.localStorage.getItem(STORAGE_KEYS.lastGame) || DEFAULT_GAME; } catch (ignored) {}
+    // A stored id that no tab carries (an older page, a hand-edited store) falls back to the first.
+    return document.querySelector('[data-guide-tab="games"][data-tab-target="' + game + '"]') ? game : DEFAULT_GAME;
   }
 
   function copyField(field) {
@@ -47,8 +52,73 @@
     return document.execCommand("copy") ? Promise.resolve() : Promise.reject(new Error("copy"));
   }
 
-  function guideT(key, params, fallback) {
-    return window.ZennicI18n ? window.ZennicI18n.t(key, params, fallback) : (fallback || "");
+  function wireCopyButtons() {
+    var status = document.getElementById("guideCopyStatus");
+    document.querySelectorAll("[data-copy-target]").forEach(function (button) {
+      button.addEventListener("click", function () {
+        var field = document.getElementById(button.getAttribute("data-copy-target"));
+        var copied;
+        try { copied = copyField(field); } catch (error) { copied = Promise.reject(error); }
+        copied.then(function () {
+          status.textContent = guideT("guide.quick_copy.copy_status_copied");
+        }, function () {
+          status.textContent = guideT("guide.quick_copy.copy_status_failed");
+        });
+      });
+    });
+  }
+
+  var lightbox = { opener: null };
+
+  function openLightbox(button) {
+    var image = button.querySelector("img");
+    var figure = button.closest("figure");
+    var caption = figure ? figure.querySelector("figcaption") : null;
+    var alt = image ? image.getAttribute("alt") || "" : "";
+    var box = document.getElementById("guideLightbox");
+    var shown = document.getElementById("guideLightboxImage");
+    shown.src = image ? image.currentSrc || image.src : "";
+    shown.alt = alt;
+    document.getElementById("guideLightboxCaption").textContent = (caption ? caption.textContent.trim() : "") || alt;
+    lightbox.opener = button;
+    box.hidden = false;
+    document.body.classList.add("guide-lightbox-open");
+    document.getElementById("guideLightboxClose").focus();
+  }
+
+  function closeLightbox() {
+    var box = document.getElementById("guideLightbox");
+    if (box.hidden) return;
+    box.hidden = true;
+    var shown = document.getElementById("guideLightboxImage");
+    shown.removeAttribute("src");
+    shown.alt = "";
+    document.getElementById("guideLightboxCaption").textContent = "";
+    document.body.classList.remove("guide-lightbox-open");
+    var opener = lightbox.opener;
+    lightbox.opener = null;
+    if (opener) opener.focus();
+  }
+
+  function wireLightbox() {
+    document.querySelectorAll("[data-guide-lightbox]").forEach(function (button) {
+      button.addEventListener("click", function () { openLightbox(button); });
+    });
+    document.getElementById("guideLightboxClose").addEventListener("click", closeLightbox);
+    document.querySelectorAll("[data-guide-lightbox-close]").forEach(function (element) {
+      element.addEventListener("click", closeLightbox);
+    });
+    document.addEventListener("keydown", function (event) {
+      if (document.getElementById("guideLightbox").hidden) return;
+      if (event.key === "Escape") {
+        event.preventDefault();
+        closeLightbox();
+      } else if (event.key === "Tab") {
+        // The close button is the dialog's only control: focus never leaves it while open.
+        event.preventDefault();
+        document.getElementById("guideLightboxClose").focus();
+      }
+    });
   }
 
   document.addEventListener("DOMContentLoaded", function () {
@@ -61,16 +131,8 @@
       });
     });
     activateTab("windows", "win10");
-    var game = storedGame();
-    if (!document.querySelector('[data-guide-tab="games"][data-tab-target="' + game + '"]')) game = "cs2";
-    activateTab("games", game);
-
-    document.querySelectorAll("[data-copy-target]").forEach(function (button) {
-      button.addEventListener("click", function () {
-        copyField(document.getElementById(button.getAttribute("data-copy-target"))).then(
-          function () { setCopyStatus(guideT("guide.quick_copy.copy_status_copied", null, "Copied.")); },
-          function () { setCopyStatus(guideT("guide.quick_copy.copy_status_failed", null, "Copy failed.")); });
-      });
-    });
+    activateTab("games", storedGame());
+    wireCopyButtons();
+    wireLightbox();
   });
 })();
