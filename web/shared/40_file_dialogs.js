@@ -4,7 +4,8 @@
 //   overlays          ids of the five overlays: {move, rename, merge, normalize, remove}
 //   state             the page state that holds the dialog fields
 //   t(key, params)    catalogue lookup; describeFailure(result, fallback) the text of a failure
-//   post(path, body), removeFile(body)   requests (the delete route's method is the page's)
+//   post(path, body), removeFile(body)   the page's requests, which give merge and normalise
+//                     their long single attempt (the delete route's method is the page's)
 //   files()           the page's clip list; mergeOrder() the clips merge suggests from, in order
 //   selectedPath()    the clip on the trigger key
 //   pathsMoved(answer, oldPath)   a move or rename answer's "ptt_path_updated"/"panic_path_updated"
