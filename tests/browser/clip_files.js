@@ -49,13 +49,18 @@ function writeWav(file, options) {
   fs.writeFileSync(file, wavBytes(options));
 }
 
-// An MP3 of a short tone, made by ffmpeg.
-function writeMp3(file, seconds = 0.5) {
+// A clip made by ffmpeg in the format the file's extension names (MP3, FLAC, Ogg Vorbis): a short
+// tone, or what the lavfi `source` describes, stored with `codec` when given.
+function writeEncodedTone(file, seconds = 0.5, { source, codec } = {}) {
   fs.mkdirSync(path.dirname(file), { recursive: true });
-  const made = spawnSync("ffmpeg", ["-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=440:duration=" + seconds,
-    "-ac", "2", "-ar", "44100", file], { encoding: "utf8" });
+  const chosen = codec || (file.endsWith(".ogg") ? "libvorbis" : "");
+  const made = spawnSync("ffmpeg", ["-v", "error", "-y", "-f", "lavfi", "-i",
+    source || "sine=frequency=440:duration=" + seconds, "-t", String(seconds), "-ac", "2", "-ar", "44100",
+    ...(chosen ? ["-c:a", chosen] : []), file], { encoding: "utf8" });
   if (made.status !== 0) throw new Error("ffmpeg could not make " + file + ": " + made.stderr);
 }
+
+const writeMp3 = writeEncodedTone;
 
 // Rate, channels, frames and peak (linear) of a 16-bit PCM WAV file.
 function readWav(file) {
@@ -78,4 +83,4 @@ function readWav(file) {
   throw new Error(file + " holds no PCM data");
 }
 
-module.exports = { soundsFolder, emptySoundsFolder, wavBytes, writeWav, writeMp3, readWav };
+module.exports = { soundsFolder, emptySoundsFolder, wavBytes, writeWav, writeMp3, writeEncodedTone, readWav };

@@ -42,7 +42,11 @@ function playActiveProfile(settings) {
   return profiles[0] || null;
 }
 
+// Every dialog and the trim editor (with its playback) close before the mixer stops.
 function playStopMixer() {
+  while (playFileDialogs && playFileDialogs.closeFirstOpen()) { /* closes one per call */ }
+  playTrimClose();
+  playTrimCloseWarning();
   return playPostJson("/api/mixer/stop", {}).then(function (result) {
     var message = result.payload.ok ? playT("play.stop_returning")
       : playDescribeFailure(result, playT("errors.mixer_stop_failed"));
@@ -76,6 +80,12 @@ function playBoot() {
       playById("playBoot").hidden = true;
       playById("playError").hidden = true;
       playById("playApp").hidden = false;
+      playTakeSoundLinks(playState.soundLinks);
+      return playLoadFiles();
+    }).then(function () {
+      playAutoPrepare();
+      playRefreshStatus();
+      playStartStatusTimer();
     });
   }).catch(function (error) {
     playShowError(error && error.message ? error.message : String(error));
@@ -86,6 +96,16 @@ document.addEventListener("DOMContentLoaded", function () {
   ["playStopBtn", "playStopBtnError", "playAudioRouteStopBtn"].forEach(function (id) {
     playById(id).addEventListener("click", playStopMixer);
   });
+  playWireClipList();
+  playWireStatus();
+  playTrimWire();
+  if (window.ZennicI18n) {
+    window.ZennicI18n.onChange(function () {
+      playRenderList(true);
+      playFileDialogs.rerender();
+      if (playState.trim.open) playTrimRender();
+    });
+  }
   playBoot();
 });
 

@@ -1,0 +1,184 @@
+// Quick Play and its trim editor in chromium against the built program, on real clip files.
+"use strict";
+
+const assert = require("node:assert");
+const fs = require("node:fs");
+const path = require("node:path");
+const { useProgramAndBrowser, browserTest, stubApi, servedCatalogue, saveScreenshot, requestsTo } =
+  require("./harness");
+const { findLayoutProblems } = require("./layout_check");
+const { emptySoundsFolder, writeWav, writeEncodedTone, readWav } = require("./clip_files");
+
+const shared = useProgramAndBrowser();
+
+async function openQuickPlay(page) {
+  await page.goto(shared.program.url + "/play");
+  await page.locator("#playApp").waitFor({ state: "visible" });
+  await page.waitForFunction(() => window.playState.refreshTimer !== 0 && !window.playState.autoPrepareActive);
+}
+
+function row(page, name) {
+  return page.locator("#playList .play-row", { has: page.locator(".play-name", { hasText: name }) });
+}
+
+// Opens the trim editor on `name` and waits until its clip is decoded.
+async function openTrim(page, name) {
+  await row(page, name).locator("button", { hasText: "Trim" }).click();
+  await page.waitForFunction(() => window.playState.trim.audioBuffer !== null || document.getElementById("playTrimMessage").textContent !== "");
+  assert.strictEqual(await page.textContent("#playTrimMessage"), "", name + " decodes");
+}
+
+browserTest(shared, "categories, the ready clips, selection and Stop Mixer", async (page) => {
+  const folder = emptySoundsFolder(shared.program);
+  writeWav(path.join(folder, "SFX/boom.wav"));
+  writeWav(path.join(folder, "sfx /clap.wav"));
+  writeWav(path.join(folder, "Music/song.wav"));
+  fs.writeFileSync(path.join(folder, "broken.mp3"), "not audio");
+  await openQuickPlay(page);
+
+  const bar = () => page.$$eval("#playCategoryBar button", (buttons) => buttons.map((button) => button.textContent));
+  assert.deepStrictEqual(await bar(), ["All", "Music", "SFX"]);
+  const listed = () => page.$$eval("#playList .play-name", (names) => names.map((name) => name.textContent).sort());
+  assert.deepStrictEqual(await listed(), ["boom.wav", "clap.wav", "song.wav"]);
+  await page.click("#playCategoryBar button:text-is('SFX')");
+  assert.deepStrictEqual(await listed(), ["boom.wav", "clap.wav"]);
+
+  await row(page, "clap.wav").locator(".play-select").click();
+  await row(page, "clap.wav").and(page.locator(".selected")).waitFor();
+  assert.strictEqual(await page.textContent("#playSelectedFile"), "clap.wav");
+  const status = await page.evaluate(() => window.playPostJson("/api/mixer/status", {}));
+  assert.strictEqual(status.payload.mixer.file_path, path.join(folder, "sfx /clap.wav"));
+
+  await stubApi(page, {
+    "/api/mixer/stop": { ok: false, error: "The mixer could not be stopped.", code: "mixer_stop_failed" }
+  });
+  await page.click("#playStopBtn");
+  await page.locator("#playNotice").filter({ hasText: "mixer_stop_failed" }).waitFor();
+  await page.waitForTimeout(600);
+  assert.strictEqual(new URL(page.url()).pathname, "/play");
+  await page.unroute("**/api/mixer/**");
+  const clicked = Date.now();
+  await Promise.all([page.waitForURL(shared.program.url + "/"), page.click("#playStopBtn")]);
+  assert.ok(Date.now() - clicked >= 300, "left after " + (Date.now() - clicked) + " ms");
+});
+
+browserTest(shared, "a trimmed clip with added silence is stored beside the original", async (page) => {
+  const folder = emptySoundsFolder(shared.program);
+  writeWav(path.join(folder, "voice.wav"), { seconds: 3, rate: 44100, channels: 1 });
+  await openQuickPlay(page);
+  await openTrim(page, "voice.wav");
+  assert.strictEqual(await page.inputValue("#playTrimOutputFilenameInput"), "voice_trimmed");
+  await page.selectOption("#playTrimStartSilence", "0.5");
+  assert.strictEqual(await page.textContent("#playTrimExportBtn"), "Export with Silence");
+  await page.click("#playTrimExportBtn");
+  await page.locator("#playTrimModalOverlay").waitFor({ state: "hidden" });
+  const stored = readWav(path.join(folder, "voice_trimmed.wav"));
+  assert.deepStrictEqual([stored.rate, stored.channels, stored.frames], [48000, 2, 168000]);
+  await row(page, "voice_trimmed.wav").waitFor();
+});
+
+browserTest(shared, "typed times, refused ranges and fades", async (page) => {
+  const en = await servedCatalogue(shared, "en");
+  const folder = emptySoundsFolder(shared.program);
+  writeWav(path.join(folder, "long.wav"), { seconds: 70, rate: 8000, channels: 1 });
+  await openQuickPlay(page);
+  await openTrim(page, "long.wav");
+  const exports = requestsTo(page, "/api/mixer/trim/export");
+  const typed = async (field, text) => {
+    await page.fill(field, text);
+    await page.press(field, "Tab");
+  };
+  for (const [text, start, message] of [
+    ["1:02.5", "01:02.500", ""],
+    ["0:00:03.1234", "00:03.123", ""],
+    ["1:2:3:4", "00:03.123", en["trim.invalid_selection"]],
+    ["1a", "00:03.123", en["trim.invalid_selection"]]
+  ]) {
+    await typed("#playTrimStartInput", text);
+    assert.strictEqual(await page.inputValue("#playTrimStartInput"), start, text);
+    assert.strictEqual(await page.textContent("#playTrimMessage"), message, text);
+  }
+
+  // The whole clip removed leaves nothing to send.
+  await typed("#playTrimStartInput", "0");
+  await typed("#playTrimEndInput", "70");
+  await page.click("#playTrimModeDeleteBtn");
+  await page.click("#playTrimExportBtn");
+  assert.strictEqual(await page.textContent("#playTrimExportMessage"), en["trim.invalid_selection"]);
+
+  await page.click("#playTrimModeExtractBtn");
+  await typed("#playTrimEndInput", "10");
+  await page.check("#playTrimFadeInEnabled");
+  await page.fill("#playTrimFadeInSeconds", "7");
+  await page.click("#playTrimExportBtn");
+  await page.locator("#playTrimModalOverlay").waitFor({ state: "hidden" });
+  assert.strictEqual(exports.length, 1);
+  // Clamped to five seconds: halfway through the fade the tone is at half its level.
+  const wav = Buffer.from(exports[0].postDataJSON().wav_base64, "base64");
+  const rate = wav.readUInt32LE(24);
+  const peak = (from, to) => {
+    let highest = 0;
+    for (let frame = Math.round(from * rate); frame < Math.round(to * rate); frame += 1) {
+      highest = Math.max(highest, Math.abs(wav.readInt16LE(44 + frame * wav.readUInt16LE(32))));
+    }
+    return highest;
+  };
+  const full = peak(6, 7);
+  assert.ok(Math.abs(peak(2.45, 2.55) / full - 0.5) < 0.05 && peak(4.8, 4.9) < full, "a fade of five seconds");
+});
+
+browserTest(shared, "the encoder stores full scale as -32768 and 32767", async (page) => {
+  const folder = emptySoundsFolder(shared.program);
+  writeEncodedTone(path.join(folder, "edges.wav"), 1, { source: "aevalsrc=-1+2*gte(t\\,0.5)|-1+2*gte(t\\,0.5)", codec: "pcm_f32le" });
+  await openQuickPlay(page);
+  await openTrim(page, "edges.wav");
+  const exports = requestsTo(page, "/api/mixer/trim/export");
+  await page.click("#playTrimExportBtn");
+  await page.locator("#playTrimModalOverlay").waitFor({ state: "hidden" });
+  const wav = Buffer.from(exports[0].postDataJSON().wav_base64, "base64");
+  const samples = new Int16Array(wav.buffer.slice(wav.byteOffset + 44, wav.byteOffset + wav.length));
+  assert.deepStrictEqual([Math.min(...samples), Math.max(...samples)], [-32768, 32767]);
+});
+
+browserTest(shared, "the trim editor opens MP3, FLAC and Ogg Vorbis clips", async (page) => {
+  const folder = emptySoundsFolder(shared.program);
+  const names = ["tone.mp3", "tone.flac", "tone.ogg"];
+  for (const name of names) writeEncodedTone(path.join(folder, name), 1);
+  // The page lists them as ready and leaves them unconverted; their bytes come from the program.
+  await stubApi(page, {
+    "/api/mixer/analyze": { ok: true, files: [] },
+    "/api/mixer/files": async (route) => {
+      const answer = await (await route.fetch()).json();
+      answer.files.forEach((file) => { file.compatible_state = "compatible"; });
+      await route.fulfill({ json: answer });
+    }
+  });
+  await openQuickPlay(page);
+  for (const name of names) {
+    await openTrim(page, name);
+    assert.match(await page.textContent("#playTrimPositionText"), /^00:00\.000 \/ 00:0[01]\.\d{3}$/, name);
+    await page.click("#playTrimCloseBtn");
+  }
+});
+
+browserTest(shared, "Quick Play with 200 clips keeps its controls apart", async (page) => {
+  const folder = emptySoundsFolder(shared.program);
+  for (let i = 0; i < 200; i += 1) {
+    writeWav(path.join(folder, ["SFX", "Music", "Voices"][i % 3], "clip number " + i + ".wav"), { seconds: 0.1 });
+  }
+  for (const language of ["en", "de", "el"]) {
+    await page.goto(shared.program.url + "/play");
+    // Quick Play takes the language of the program's settings.
+    await page.evaluate((code) => window.playPostJson("/api/mixer/set", { ui_language: code }), language);
+    await openQuickPlay(page);
+    await page.waitForFunction((code) => document.documentElement.lang === code, language);
+    assert.strictEqual(await page.locator("#playList .play-row").count(), 200);
+    for (const [width, height] of [[1280, 800], [800, 600]]) {
+      await page.setViewportSize({ width, height });
+      await saveScreenshot(page, "play_" + language + "_" + width + "x" + height);
+      assert.deepStrictEqual(await findLayoutProblems(page), [], language + " at " + width + "x" + height);
+    }
+  }
+  await openTrim(page, "clip number 0.wav");
+  assert.deepStrictEqual(await findLayoutProblems(page), [], "the trim editor");
+});
