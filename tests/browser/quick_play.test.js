@@ -62,6 +62,45 @@ browserTest(shared, "categories, the ready clips, selection and Stop Mixer", asy
   assert.ok(Date.now() - clicked >= 300, "left after " + (Date.now() - clicked) + " ms");
 });
 
+browserTest(shared, "the status poll drives the route warning, the sound links and new inbox clips", async (page) => {
+  const en = await servedCatalogue(shared, "en");
+  emptySoundsFolder(shared.program);
+  let mixer = {};
+  await stubApi(page, { "/api/mixer/status": (route) => route.fulfill({ json: { ok: true, mixer } }) });
+  await openQuickPlay(page);
+  const listLoads = requestsTo(page, "/api/mixer/files");
+  const polled = async (next) => {
+    mixer = next;
+    await page.waitForRequest((request) => new URL(request.url()).pathname === "/api/mixer/status");
+    await page.waitForTimeout(100);
+  };
+  const warning = (code, message) => ({ audio_route_warning: true, audio_route_warning_code: code, audio_route_warning_message: message });
+  for (const [audio, running, text, stopShown] of [
+    [warning("windows_input_changed", "x"), true, en["audio_management.route_changed_warning"], true],
+    [warning("windows_input_changed", "x"), false, en["audio_management.route_changed_warning"], false],
+    [warning("orphaned_cable_input", "x"), false, en["audio_management.input_still_cable_warning"], false],
+    [warning("other", "The route changed."), true, "The route changed.", false]
+  ]) {
+    await polled({ running, audio_management: audio });
+    assert.strictEqual(await page.textContent("#playAudioRouteWarningText"), text);
+    assert.strictEqual(await page.locator("#playAudioRouteStopBtn").isVisible(), stopShown, audio.audio_route_warning_code);
+  }
+  await polled({ audio_management: {} });
+  assert.strictEqual(await page.locator("#playAudioRouteWarning").isHidden(), true);
+
+  await polled({ sound_links: [{ id: "a", name: "Bad", url: "ftp://x" }, { id: "b", name: "Good", url: "https://sounds.example/" }] });
+  assert.deepStrictEqual(await page.$$eval("#playSoundLinkSel option", (options) => options.map((option) => option.textContent)), ["Good"]);
+  assert.strictEqual(await page.getAttribute("#playSoundLinkOpenBtn", "href"), "https://sounds.example/");
+  await polled({ sound_links: [] });
+  assert.strictEqual(await page.locator("#playSoundLinksBar").isHidden(), true);
+
+  await polled({ sound_inbox: { revision: 1 } });
+  await polled({ sound_inbox: { revision: 1 } });
+  assert.strictEqual(listLoads.length, 0, "the first revision only is kept");
+  await polled({ sound_inbox: { revision: 2 } });
+  assert.strictEqual(listLoads.length, 1);
+});
+
 browserTest(shared, "a trimmed clip with added silence is stored beside the original", async (page) => {
   const folder = emptySoundsFolder(shared.program);
   writeWav(path.join(folder, "voice.wav"), { seconds: 3, rate: 44100, channels: 1 });
