@@ -151,6 +151,9 @@ bool MixerEngine::StartWorkers(const MixerDeviceSelection& selection,
   mix_fifo_.Clear();
   monitor_fifo_.Clear();
   runtime_state_->ClearAudioDeviceFailures();
+  ticks_.store(0);
+  worst_tick_lateness_us_.store(0);
+  longest_tick_us_.store(0);
   stop_.exchange(false);
 
   int32_t device_threads = 1 + (choice.microphone.usable ? 1 : 0) + (choice.monitor.usable ? 1 : 0);

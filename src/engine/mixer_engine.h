@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -89,6 +90,16 @@ class MixerEngine {
   bool RecordVoiceTest(uint32_t seconds, VoiceTestResult* out, std::string* error);
   bool GetLatestVoiceTest(VoiceTestResult* out, std::string* error) const;
   void ClearVoiceTest();
+
+  // How punctually the mixer thread ticked since the last start, for measurements: the ticks so
+  // far, the most any of them came after its time, and the longest any took. A late tick that
+  // took no time waited for the system to wake its thread, not for anything of the program's.
+  struct TickTiming {
+    uint64_t ticks = 0;
+    std::chrono::microseconds worst_lateness{0};
+    std::chrono::microseconds longest{0};
+  };
+  TickTiming GetTickTiming() const;
 
  private:
   // The start-up handshake between the starting thread and the device threads.
@@ -197,6 +208,10 @@ class MixerEngine {
   std::thread mix_render_thread_;
   std::thread monitor_render_thread_;
   std::atomic<bool> stop_{false};
+  // Written by the mixer thread alone, reset by a start.
+  std::atomic<uint64_t> ticks_{0};
+  std::atomic<int64_t> worst_tick_lateness_us_{0};
+  std::atomic<int64_t> longest_tick_us_{0};
   ClipState clip_;
   std::thread voice_key_thread_;
   std::counting_semaphore<> voice_key_wake_{0};

@@ -26,6 +26,12 @@ constexpr uint64_t kVoiceTestFrames = 240000;
 constexpr auto kVoiceTestTimeout = std::chrono::seconds(8);
 constexpr auto kReleaseRetryPause = std::chrono::milliseconds(100);
 
+// For the tick timing, which only the mixer thread writes: plain loads and stores will do.
+void KeepLongest(std::atomic<int64_t>* record, Clock::duration duration) {
+  int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(duration).count();
+  if (us > record->load(std::memory_order_relaxed)) record->store(us, std::memory_order_relaxed);
+}
+
 void SetError(std::string* error, const std::string& message) {
   if (error != nullptr) *error = message;
 }
@@ -38,6 +44,7 @@ void MixerEngine::MixerThreadMain() {
   std::vector<float> monitor(2 * kTickFrames, 0.0f);
   BacklogLimiter backlog(kBacklogSlackFrames, kBacklogMarginFrames, kMixerBacklogWindowReads);
   Clock::time_point deadline = Clock::now();
+  Clock::time_point tick_start = deadline;
   if (stop_.load()) return;
   // The device threads report what they were granted; this one fares the same.
   RaiseAudioThreadPriority();
@@ -47,7 +54,7 @@ void MixerEngine::MixerThreadMain() {
     const AudioSettingsView settings = runtime_state_->GetAudioSettingsView();
     if (!settings.mixer_running) {
       std::this_thread::sleep_for(kIdlePause);
-      deadline = Clock::now();
+      deadline = tick_start = Clock::now();
       continue;
     }
 
@@ -80,11 +87,19 @@ void MixerEngine::MixerThreadMain() {
       voice_key_wake_.release();
     }
 
+    KeepLongest(&longest_tick_us_, Clock::now() - tick_start);
     deadline += kTickPeriod;
     std::this_thread::sleep_until(deadline);
-    Clock::time_point now = Clock::now();
-    if (deadline < now - kMaxLag) deadline = Clock::now();
+    tick_start = Clock::now();
+    ticks_.store(ticks_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    KeepLongest(&worst_tick_lateness_us_, tick_start - deadline);
+    if (deadline < tick_start - kMaxLag) deadline = Clock::now();
   } while (!stop_.load());
+}
+
+MixerEngine::TickTiming MixerEngine::GetTickTiming() const {
+  return {ticks_.load(), std::chrono::microseconds(worst_tick_lateness_us_.load()),
+          std::chrono::microseconds(longest_tick_us_.load())};
 }
 
 bool MixerEngine::PlayClip(const std::string& path, uint32_t trigger, bool force,

@@ -20,6 +20,7 @@
 #include "sound_files/analyzer_service.h"
 #include "sound_files/wav_file.h"
 #include "support/isolated_user.h"
+#include "support/marked_clip.h"
 #include "support/private_audio_server.h"
 #include "support/run_command.h"
 #include "support/temp_folder.h"
@@ -31,21 +32,6 @@ using namespace std::chrono_literals;
 
 constexpr double kMicrophoneTone = 440.0;  // the test microphone's, at 0.5
 constexpr double kClipTone = 1000.0;
-
-// `seconds` of a source as 48,000 Hz stereo floats.
-std::vector<float> Record(const std::string& source, double seconds) {
-  testing::TempFolder folder;
-  auto bytes = static_cast<long>(seconds * 48000) * 8;
-  std::string file = (folder / "recording.raw").string();
-  std::string command = "parec --latency-msec=20 --format=float32le --rate=48000 --channels=2 "
-                        "--raw --device=" + source + " | head -c " + std::to_string(bytes) +
-                        " > '" + file + "'";
-  EXPECT_EQ(testing::RunCommand({"sh", "-c", command}), 0);
-  std::string raw = testing::ReadFile(file);
-  std::vector<float> samples(raw.size() / sizeof(float));
-  std::memcpy(samples.data(), raw.data(), samples.size() * sizeof(float));
-  return samples;
-}
 
 // The amplitude of a tone (a whole number of cycles per 100 ms) in the left channel: the median
 // over 100 ms windows. The test microphone hands over its audio two seconds at a time, and under
@@ -140,8 +126,8 @@ TEST_F(MixerEngineAudioTest, TheCableCarriesVoiceAndClipAndTheMonitorTheClipAlon
   std::string error;
   ASSERT_TRUE(engine_.StartPtt(true, &error)) << error;
   std::this_thread::sleep_for(300ms);
-  std::vector<float> cable = Record("cable_output", 1.0);
-  std::vector<float> monitor = Record("headphones.monitor", 1.0);
+  std::vector<float> cable = server_.Record("cable_output", 1.0);
+  std::vector<float> monitor = server_.Record("headphones.monitor", 1.0);
   ASSERT_TRUE(state_.GetSnapshot().ptt_active) << "the clip ended before the recordings did";
   EXPECT_NEAR(ToneLevel(cable, kMicrophoneTone), 0.25, 0.025);
   EXPECT_NEAR(ToneLevel(cable, kClipTone), 0.25, 0.025);
@@ -150,7 +136,7 @@ TEST_F(MixerEngineAudioTest, TheCableCarriesVoiceAndClipAndTheMonitorTheClipAlon
 
   ASSERT_TRUE(engine_.StopPtt(&error)) << error;
   std::this_thread::sleep_for(200ms);
-  cable = Record("cable_output", 1.0);
+  cable = server_.Record("cable_output", 1.0);
   EXPECT_NEAR(ToneLevel(cable, kMicrophoneTone), 0.25, 0.025);
   EXPECT_LT(ToneLevel(cable, kClipTone), 0.002);
 
@@ -158,7 +144,7 @@ TEST_F(MixerEngineAudioTest, TheCableCarriesVoiceAndClipAndTheMonitorTheClipAlon
   ASSERT_TRUE(engine_.SetMonitorEnabled(false, &error)) << error;
   ASSERT_TRUE(engine_.StartPtt(true, &error)) << error;
   std::this_thread::sleep_for(200ms);
-  monitor = Record("headphones.monitor", 1.0);
+  monitor = server_.Record("headphones.monitor", 1.0);
   EXPECT_LT(Peak(monitor), 0.001);
   engine_.Stop(nullptr);
 }
@@ -191,7 +177,7 @@ TEST_F(MixerEngineAudioTest, DevicesThatVanishMidRunEndOnlyTheirOwnPartAndTheNex
   server_.UnloadModuleWith("sink_name=headphones");
   std::this_thread::sleep_for(200ms);
   // The voice still reaches the game.
-  EXPECT_NEAR(ToneLevel(Record("cable_output", 1.0), kMicrophoneTone), 0.25, 0.025);
+  EXPECT_NEAR(ToneLevel(server_.Record("cable_output", 1.0), kMicrophoneTone), 0.25, 0.025);
 
   auto before = std::chrono::steady_clock::now();
   EXPECT_TRUE(engine_.Stop(nullptr));
@@ -209,24 +195,14 @@ TEST_F(MixerEngineAudioTest, DevicesThatVanishMidRunEndOnlyTheirOwnPartAndTheNex
   ASSERT_TRUE(Start(&notes));
   EXPECT_EQ(notes, (std::vector<std::string>{"Saved output device CABLE Input was unavailable. "
                                              "Using Speakers (Virtual) instead."}));
-  EXPECT_NEAR(ToneLevel(Record("speakers.monitor", 1.0), kMicrophoneTone), 0.25, 0.025);
+  EXPECT_NEAR(ToneLevel(server_.Record("speakers.monitor", 1.0), kMicrophoneTone), 0.25, 0.025);
   engine_.Stop(nullptr);
 }
 
 TEST_F(MixerEngineAudioTest, SettingsSavedAllTheWhileLeaveNoGapOnTheCable) {
-  // A clip that says where it is: a 1 kHz tone on the left, its own position as a rising level
-  // on the right. A gap on the cable is silence after which the clip goes on where it stopped;
-  // a recorder that drops data shows silence too, but the clip has moved on behind it.
-  constexpr int kClipFrames = 3 * 48000;
-  std::vector<int16_t> marked;
-  for (int i = 0; i < kClipFrames; ++i) {
-    marked.push_back(static_cast<int16_t>(
-        std::lround(16384 * std::sin(2 * std::numbers::pi * kClipTone * i / 48000))));
-    marked.push_back(static_cast<int16_t>(std::lround(32767 * (0.1 + 0.8 * i / kClipFrames))));
-  }
   std::filesystem::path clip = data_.path() / "sounds" / "marked.wav";
   std::string error;
-  ASSERT_TRUE(WriteWavFile(clip, 48000, 2, marked, &error)) << error;
+  ASSERT_TRUE(WriteWavFile(clip, 48000, 2, testing::MarkedClipSamples(), &error)) << error;
   // Thousands of profiles make each save long, as a slow disk would.
   ASSERT_TRUE(state_.MutateSettings(
       [&clip](MixerSettings& settings) {
@@ -253,38 +229,14 @@ TEST_F(MixerEngineAudioTest, SettingsSavedAllTheWhileLeaveNoGapOnTheCable) {
       ++saves;
     }
   });
-  std::vector<float> cable = Record("cable_output", 3.0);
+  std::vector<float> cable = server_.Record("cable_output", 3.0);
   recording = false;
   saver.join();
   engine_.Stop(nullptr);
   EXPECT_GT(saves, 5);
 
-  // Silent stretches in 1 ms windows (a cycle of the tone), once the recorder's own start and
-  // the clip's way to the cable are over.
-  auto silent = [&cable](size_t window) {
-    float peak = 0;
-    for (size_t i = 48 * window; i < 48 * (window + 1); ++i) {
-      peak = std::max(peak, std::abs(cable[2 * i]));
-    }
-    return peak < 0.1f;
-  };
-  auto position = [&cable](size_t frame) {
-    return (static_cast<double>(cable[2 * frame + 1]) - 0.1) / 0.8 * kClipFrames;
-  };
-  std::vector<std::string> gaps;
-  const size_t windows = cable.size() / 96;
-  for (size_t window = 100; window + 1 < windows; ++window) {
-    if (!silent(window)) continue;
-    size_t end = window;
-    while (end + 1 < windows && silent(end)) ++end;
-    double moved = std::fmod(position(48 * end) - position(48 * window - 1) + kClipFrames,
-                             static_cast<double>(kClipFrames));
-    if (moved < 24.0 * static_cast<double>(end - window)) {
-      gaps.push_back(std::to_string(end - window) + " ms at " + std::to_string(window) + " ms");
-    }
-    window = end;
-  }
-  EXPECT_EQ(gaps, std::vector<std::string>()) << "over " << saves << " saves";
+  EXPECT_EQ(testing::FindMarkedClipGaps(cable), std::vector<std::string>())
+      << "over " << saves << " saves";
 }
 
 TEST_F(MixerEngineAudioTest, ADeviceWith24BitsInA32BitContainerPlaysAtTheRightLevel) {
@@ -295,7 +247,7 @@ TEST_F(MixerEngineAudioTest, ADeviceWith24BitsInA32BitContainerPlaysAtTheRightLe
                                     true, &error));
   ASSERT_TRUE(Start());
   std::this_thread::sleep_for(200ms);
-  EXPECT_NEAR(ToneLevel(Record("deep.monitor", 1.0), kMicrophoneTone), 0.25, 0.025);
+  EXPECT_NEAR(ToneLevel(server_.Record("deep.monitor", 1.0), kMicrophoneTone), 0.25, 0.025);
   engine_.Stop(nullptr);
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 #include "support/test_environment.h"
@@ -70,6 +71,23 @@ std::string PrivateAudioServer::Pactl(const std::string& arguments) const {
       RunCommand("PULSE_SERVER=" + Quoted(address_) + " pactl " + arguments + " 2>&1", &status);
   EXPECT_EQ(status, 0) << "pactl " << arguments << ": " << output;
   return output;
+}
+
+std::vector<float> PrivateAudioServer::Record(const std::string& source, double seconds) const {
+  TempFolder folder;
+  auto bytes = static_cast<long>(seconds * 48000) * 8;
+  std::string file = (folder / "recording.raw").string();
+  int status = 0;
+  RunCommand("PULSE_SERVER=" + Quoted(address_) +
+                 " parec --latency-msec=20 --format=float32le --rate=48000 --channels=2 --raw "
+                 "--device=" + Quoted(source) + " | head -c " + std::to_string(bytes) + " > " +
+                 Quoted(file),
+             &status);
+  EXPECT_EQ(status, 0) << "recording " << source;
+  std::string raw = ReadFile(file);
+  std::vector<float> samples(raw.size() / sizeof(float));
+  std::memcpy(samples.data(), raw.data(), samples.size() * sizeof(float));
+  return samples;
 }
 
 std::string PrivateAudioServer::LoadModule(const std::string& arguments) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "support/temp_folder.h"
 
@@ -23,6 +24,8 @@ class PrivateAudioServer {
   std::string Pactl(const std::string& arguments) const;
   std::string DefaultSink() const { return Pactl("get-default-sink"); }
   std::string DefaultSource() const { return Pactl("get-default-source"); }
+  // `seconds` of a source as 48,000 Hz stereo floats, recorded from now on.
+  std::vector<float> Record(const std::string& source, double seconds) const;
   // Loads a module and returns its index.
   std::string LoadModule(const std::string& arguments) const;
   // Unloads the module whose arguments contain `text`.
