@@ -3,6 +3,9 @@
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
+#include <exception>
+#include <functional>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 
@@ -14,6 +17,9 @@ constexpr char kMixedSections[] = "Ogg Vorbis sections with different formats ar
 constexpr int kChunkFrames = 4096;
 // Damaged pages in a row after which the rest of the stream is taken as lost.
 constexpr int kMaxDamagedReadsInARow = 64;
+// Long streams are decoded in parts of at least this length, on at most so many threads.
+constexpr uint64_t kMinSecondsPerPart = 10;
+constexpr unsigned kMaxParts = 8;
 
 // The file's bytes as the library reads them.
 struct MemoryStream {
@@ -108,6 +114,95 @@ bool ReadFormat(OggVorbis_File* file, AudioFormatInfo* out) {
   return true;
 }
 
+enum class ReadOutcome { kEnd, kDamaged, kRefused, kFailed };
+
+// Hands up to `limit` frames (all that are left when negative) to `consume` a block at a time,
+// interleaved in the channel mask's order; `consume` refuses a block by returning false.
+ReadOutcome ReadFrames(OggVorbis_File* file, size_t channels, int64_t limit,
+                       const std::function<bool(const float*, size_t frames)>& consume) {
+  const int* order = VorbisToMaskOrder(static_cast<int>(channels));
+  std::vector<float> chunk(channels * kChunkFrames);
+  bool damaged = false;
+  int damaged_in_a_row = 0;
+  for (int64_t done = 0; limit < 0 || done < limit;) {
+    float** pcm = nullptr;
+    int section = 0;
+    const long read = ov_read_float(file, &pcm, kChunkFrames, &section);
+    if (read == 0) break;
+    // A hole or a damaged section is skipped, as players do.
+    if (read == OV_HOLE || read == OV_EBADLINK) {
+      damaged = true;
+      if (++damaged_in_a_row > kMaxDamagedReadsInARow) break;
+      continue;
+    }
+    if (read < 0) return ReadOutcome::kFailed;
+    damaged_in_a_row = 0;
+    const auto frames =
+        static_cast<size_t>(limit < 0 ? read : std::min<int64_t>(read, limit - done));
+    for (size_t c = 0; c < channels; ++c) {
+      const float* in = pcm[c];
+      float* column = chunk.data() + (order != nullptr ? order[c] : c);
+      for (size_t f = 0; f < frames; ++f) column[f * channels] = in[f];
+    }
+    if (!consume(chunk.data(), frames)) return ReadOutcome::kRefused;
+    done += static_cast<int64_t>(frames);
+  }
+  return damaged ? ReadOutcome::kDamaged : ReadOutcome::kEnd;
+}
+
+// Decodes a long stream in parts on several threads, each into its own stretch of `samples`.
+// Each part seeks to its first frame, which the library does sample-exact, so the parts join
+// into what one pass gives. False when the stream is short or any part does not come out
+// whole; one pass then decodes it, damage and all.
+bool DecodeInParts(const std::vector<uint8_t>& bytes, size_t channels, uint64_t total,
+                   uint32_t sample_rate, std::vector<float>* samples) {
+  const uint64_t threads = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxParts);
+  const uint64_t parts =
+      std::min<uint64_t>(threads, total / (uint64_t{sample_rate} * kMinSecondsPerPart + 1));
+  if (parts < 2 || total * channels > kMaxAudioSamples) return false;
+  samples->assign(total * channels, 0.0f);
+  // Frames past the stated length, which only the last part reads.
+  std::vector<float> beyond;
+  std::vector<char> whole(parts, 0);
+  {
+    std::vector<std::jthread> workers;
+    for (uint64_t k = 0; k < parts; ++k) {
+      workers.emplace_back([&, k] {
+        try {
+          const uint64_t first = total * k / parts;
+          const uint64_t end = total * (k + 1) / parts;
+          const bool last = k + 1 == parts;
+          VorbisStream part(bytes);
+          if (!part.open() ||
+              (first > 0 && ov_pcm_seek(part.file(), static_cast<ogg_int64_t>(first)) != 0)) {
+            return;
+          }
+          float* next = samples->data() + first * channels;
+          float* const stop = samples->data() + end * channels;
+          const auto consume = [&](const float* block, size_t frames) {
+            const size_t count = frames * channels;
+            const size_t inside = std::min<size_t>(count, static_cast<size_t>(stop - next));
+            std::copy(block, block + inside, next);
+            next += inside;
+            if (inside == count) return true;
+            if (beyond.size() + count - inside + samples->size() > kMaxAudioSamples) return false;
+            beyond.insert(beyond.end(), block + inside, block + count);
+            return true;
+          };
+          const int64_t limit = last ? -1 : static_cast<int64_t>(end - first);
+          whole[k] = ReadFrames(part.file(), channels, limit, consume) == ReadOutcome::kEnd &&
+                     next == stop;
+        } catch (const std::exception&) {
+          // Out of memory: the part is not whole, and one pass decides.
+        }
+      });
+    }
+  }
+  if (std::find(whole.begin(), whole.end(), 0) != whole.end()) return false;
+  samples->insert(samples->end(), beyond.begin(), beyond.end());
+  return true;
+}
+
 void MarkUndecodable(const char* code, const char* message, AudioFormatInfo* out) {
   *out = AudioFormatInfo();
   out->probed = true;
@@ -145,38 +240,19 @@ bool DecodeOggVorbisFile(const std::filesystem::path& path, DecodedAudioData* ou
   if (!ReadFormat(stream.file(), out)) return fail(kMixedSections);
   if (out->channels < 1) return true;
   const size_t channels = static_cast<size_t>(out->channels);
-  ReserveDecodedSamples(&out->samples, out->frame_count * channels, bytes.size());
-  const int* order = VorbisToMaskOrder(out->channels);
-
-  // Read as 16-bit samples, so Vorbis reaches the float array quantised to 16 bits.
-  std::vector<int16_t> chunk(channels * kChunkFrames);
-  const int frame_bytes = static_cast<int>(channels * sizeof(int16_t));
-  int damaged_in_a_row = 0;
-  for (;;) {
-    int section = 0;
-    const long read = ov_read(stream.file(), reinterpret_cast<char*>(chunk.data()),
-                              static_cast<int>(chunk.size() * sizeof(int16_t)),
-                              /*bigendianp=*/0, /*word=*/2, /*sgned=*/1, &section);
-    if (read == 0) break;
-    // A hole or a damaged section is skipped, as players do.
-    if (read == OV_HOLE || read == OV_EBADLINK) {
-      if (++damaged_in_a_row > kMaxDamagedReadsInARow) break;
-      continue;
-    }
-    if (read < 0) return fail(kNotVorbis);
-    damaged_in_a_row = 0;
-    const size_t frames = static_cast<size_t>(read / frame_bytes);
-    const size_t start = out->samples.size();
-    if (start + frames * channels > kMaxAudioSamples) return fail(kAudioTooLong);
-    out->samples.resize(start + frames * channels);
-    float* samples = out->samples.data() + start;
-    for (size_t f = 0; f < frames; ++f) {
-      const int16_t* in = chunk.data() + f * channels;
-      float* frame = samples + f * channels;
-      for (size_t c = 0; c < channels; ++c) {
-        frame[order != nullptr ? order[c] : c] = in[c] * (1.0f / 32768.0f);
-      }
-    }
+  if (ov_streams(stream.file()) != 1 ||
+      !DecodeInParts(bytes, channels, out->frame_count, out->sample_rate, &out->samples)) {
+    out->samples.clear();
+    ReserveDecodedSamples(&out->samples, out->frame_count * channels, bytes.size());
+    std::vector<float>& samples = out->samples;
+    const ReadOutcome outcome =
+        ReadFrames(stream.file(), channels, -1, [&](const float* block, size_t frames) {
+          if (samples.size() + frames * channels > kMaxAudioSamples) return false;
+          samples.insert(samples.end(), block, block + frames * channels);
+          return true;
+        });
+    if (outcome == ReadOutcome::kRefused) return fail(kAudioTooLong);
+    if (outcome == ReadOutcome::kFailed) return fail(kNotVorbis);
   }
   out->frame_count = out->samples.size() / channels;
   return true;

@@ -33,13 +33,6 @@ void WriteToneWav(const std::filesystem::path& file, double seconds, double peak
   ASSERT_TRUE(WriteWavFile(file, static_cast<uint32_t>(rate), channels, samples, &error)) << error;
 }
 
-void RunFfmpeg(const std::vector<std::string>& arguments) {
-  std::vector<std::string> command = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y"};
-  command.insert(command.end(), arguments.begin(), arguments.end());
-  std::string output;
-  ASSERT_EQ(RunCommand(command, &output), 0) << output;
-}
-
 std::string Base64Encode(const std::string& bytes) {
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

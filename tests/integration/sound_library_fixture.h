@@ -11,6 +11,7 @@
 #include "model/json_value.h"
 #include "support/http_test_client.h"
 #include "support/program_process.h"
+#include "support/run_command.h"
 #include "support/temp_folder.h"
 
 namespace zennic::testing {
@@ -31,8 +32,6 @@ JsonValue Json(std::initializer_list<std::pair<std::string, JsonValue>> members)
 // A 48,000 Hz (or `rate`) 16-bit WAV of a 440 Hz sine peaking at `peak` (linear).
 void WriteToneWav(const std::filesystem::path& file, double seconds, double peak, int rate = 48000,
                   int channels = 2);
-// Runs ffmpeg quietly with the arguments; fails the test when it fails.
-void RunFfmpeg(const std::vector<std::string>& arguments);
 std::string Base64Encode(const std::string& bytes);
 // The largest sample magnitude of a decoded file; -1 when it cannot be decoded.
 double PeakOf(const std::filesystem::path& file);

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 extern char** environ;
 
 namespace zennic::testing {
@@ -37,6 +39,13 @@ int RunCommand(const std::vector<std::string>& arguments, std::string* output) {
   int status = 0;
   if (::waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void RunFfmpeg(const std::vector<std::string>& arguments) {
+  std::vector<std::string> command = {"ffmpeg", "-nostdin", "-loglevel", "error", "-y"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  std::string output;
+  ASSERT_EQ(RunCommand(command, &output), 0) << output;
 }
 
 }  // namespace zennic::testing

@@ -10,4 +10,7 @@ namespace zennic::testing {
 // given.
 int RunCommand(const std::vector<std::string>& arguments, std::string* output = nullptr);
 
+// Runs ffmpeg quietly with the arguments; fails the test when it fails.
+void RunFfmpeg(const std::vector<std::string>& arguments);
+
 }  // namespace zennic::testing

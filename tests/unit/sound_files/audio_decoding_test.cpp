@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "sound_fixtures.h"
+#include "support/run_command.h"
 #include "support/temp_folder.h"
 
 namespace zennic {
@@ -222,6 +223,36 @@ TEST(AudioDecoding, DamagedFilesNeverGiveInconsistentRecords) {
         EXPECT_TRUE(data.samples.empty());
       }
     }
+  }
+}
+
+TEST(AudioDecoding, LongOggVorbisDecodesWhetherWholeOrCutOff) {
+  TempFolder folder;
+  // A sweep, so a stretch decoded at the wrong place cannot match.
+  testing::RunFfmpeg({"-f", "lavfi", "-i",
+                             "aevalsrc=0.4*sin(2*PI*(200+40*t)*t)|0.4*sin(2*PI*(300+20*t)*t)"
+                             ":s=44100:d=40",
+                             "-c:a", "libvorbis", (folder / "long.ogg").string()});
+  testing::RunFfmpeg({"-i", (folder / "long.ogg").string(), "-c:a", "pcm_f32le",
+                             (folder / "reference.wav").string()});
+  DecodedAudioData reference;
+  ASSERT_TRUE(DecodeAudioFile(folder / "reference.wav", &reference, nullptr));
+  for (double kept : {1.0, 0.6}) {
+    SCOPED_TRACE(kept);
+    testing::TruncateFile(folder / "long.ogg", kept);
+    DecodedAudioData data;
+    std::string error;
+    ASSERT_TRUE(DecodeAudioFile(folder / "long.ogg", &data, &error)) << error;
+    if (kept == 1.0) {
+      EXPECT_EQ(data.frame_count, 40u * 44100);
+    }
+    EXPECT_GT(data.frame_count, 20u * 44100);
+    ASSERT_LE(data.samples.size(), reference.samples.size());
+    float worst = 0;
+    for (size_t i = 0; i < data.samples.size(); ++i) {
+      worst = std::max(worst, std::abs(data.samples[i] - reference.samples[i]));
+    }
+    EXPECT_LT(worst, 1e-3f);
   }
 }
 
