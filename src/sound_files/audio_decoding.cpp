@@ -153,13 +153,16 @@ uint32_t StandardChannelMask(int channels) {
   }
 }
 
+uint64_t PlausibleDecodedSamples(uint64_t file_size) {
+  // An unknown size (an error gives all bits set) is trusted with nothing.
+  return file_size > UINT64_MAX / kMaxReservedSamplesPerByte
+             ? 0
+             : file_size * kMaxReservedSamplesPerByte;
+}
+
 void ReserveDecodedSamples(std::vector<float>* samples, uint64_t declared_samples,
                            uint64_t file_size) {
-  // An unknown size (an error gives all bits set) reserves nothing.
-  const uint64_t plausible = file_size > UINT64_MAX / kMaxReservedSamplesPerByte
-                                 ? 0
-                                 : file_size * kMaxReservedSamplesPerByte;
-  samples->reserve(std::min(declared_samples, plausible));
+  samples->reserve(std::min(declared_samples, PlausibleDecodedSamples(file_size)));
 }
 
 bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>* out,

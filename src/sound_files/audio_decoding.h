@@ -51,8 +51,11 @@ bool IsMediaFoundationExtension(const std::filesystem::path& path);
 std::string ContainerNameForExtension(const std::string& extension);
 std::string CodecNameForMediaFoundationExtension(const std::string& extension);
 
-// Reserves room for the sample count a file's header declares, but never more than a plausible
-// expansion of the file's size: a header can lie, and the array grows while decoding anyway.
+// The most decoded samples a file of this size is trusted to hold before it is decoded: a
+// header can lie, so room beyond this is only made as the audio actually comes.
+uint64_t PlausibleDecodedSamples(uint64_t file_size);
+// Reserves room for the sample count a file's header declares, but never more than is
+// plausible for the file's size; the array grows while decoding anyway.
 void ReserveDecodedSamples(std::vector<float>* samples, uint64_t declared_samples,
                            uint64_t file_size);
 

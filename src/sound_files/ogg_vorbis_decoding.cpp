@@ -3,11 +3,11 @@
 #include <vorbis/vorbisfile.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <thread>
-#include <cstdio>
-#include <cstring>
 
 namespace zennic {
 namespace {
@@ -159,7 +159,11 @@ bool DecodeInParts(const std::vector<uint8_t>& bytes, size_t channels, uint64_t 
   const uint64_t threads = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxParts);
   const uint64_t parts =
       std::min<uint64_t>(threads, total / (uint64_t{sample_rate} * kMinSecondsPerPart + 1));
-  if (parts < 2 || total * channels > kMaxAudioSamples) return false;
+  // The whole length is made room for at once, so it must be plausible for the file's size.
+  if (parts < 2 || total * channels > kMaxAudioSamples ||
+      total * channels > PlausibleDecodedSamples(bytes.size())) {
+    return false;
+  }
   samples->assign(total * channels, 0.0f);
   // Frames past the stated length, which only the last part reads.
   std::vector<float> beyond;

@@ -90,6 +90,13 @@ TEST_F(DamagedSounds, TheProgramNamesEachFaultAndLosesNothing) {
                       "libvorbis", (staging / "comment.ogg").string()});
   testing::DamageOggVorbisComment(staging / "comment.ogg");
   expected.emplace_back("comment.ogg", "codec_ogg_opus_unsupported");
+  // A second of audio in several pages claiming to last 37 minutes: the claim must not be made
+  // room for.
+  testing::RunFfmpeg({"-f", "lavfi", "-i", "aevalsrc=0.5*sin(2*PI*1000*t)|0:s=44100:d=1", "-c:a",
+                      "libvorbis", "-page_duration", "100000",
+                      (staging / "long-claim.ogg").string()});
+  testing::ClaimOggLength(staging / "long-claim.ogg", 100'000'000);
+  expected.emplace_back("long-claim.ogg", "");
   const std::string audio(88200, '\x10');
   const std::vector<std::tuple<std::string, std::string, std::string>> headers = {
       {"empty-data.wav", testing::FmtBody(1, 1, 44100, 16, 2), "decode_failed"},

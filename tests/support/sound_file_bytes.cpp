@@ -20,6 +20,19 @@ uint32_t OggChecksum(const std::string& page) {
   return crc;
 }
 
+// Makes the checksum of the page at `page` right again after its bytes were changed.
+void ResealOggPage(std::string* bytes, size_t page) {
+  ASSERT_NE(page, std::string::npos) << "no Ogg page";
+  const auto segments = static_cast<unsigned char>((*bytes)[page + 26]);
+  size_t length = 27 + segments;
+  for (size_t i = 0; i < segments; ++i) {
+    length += static_cast<unsigned char>((*bytes)[page + 27 + i]);
+  }
+  ASSERT_LE(page + length, bytes->size());
+  bytes->replace(page + 22, 4, Le32(0));
+  bytes->replace(page + 22, 4, Le32(OggChecksum(bytes->substr(page, length))));
+}
+
 }  // namespace
 
 std::string Le16(uint16_t value) {
@@ -63,15 +76,16 @@ void DamageOggVorbisComment(const std::filesystem::path& path) {
   std::string bytes = ReadFile(path);
   const size_t comment = bytes.find("\x03vorbis");
   ASSERT_NE(comment, std::string::npos) << path << " holds no Vorbis comment header";
-  const size_t page = bytes.rfind("OggS", comment);
-  ASSERT_NE(page, std::string::npos);
-  const auto segments = static_cast<unsigned char>(bytes[page + 26]);
-  size_t length = 27 + segments;
-  for (size_t i = 0; i < segments; ++i) length += static_cast<unsigned char>(bytes[page + 27 + i]);
-  ASSERT_LE(page + length, bytes.size());
   bytes.replace(comment + 7, 4, Le32(0xFFFFFFF0u));
-  bytes.replace(page + 22, 4, Le32(0));
-  bytes.replace(page + 22, 4, Le32(OggChecksum(bytes.substr(page, length))));
+  ResealOggPage(&bytes, bytes.rfind("OggS", comment));
+  WriteFile(path, bytes);
+}
+
+void ClaimOggLength(const std::filesystem::path& path, uint64_t frames) {
+  std::string bytes = ReadFile(path);
+  const size_t page = bytes.rfind("OggS");
+  for (int i = 0; i < 8; ++i) bytes[page + 6 + i] = static_cast<char>(frames >> (8 * i));
+  ResealOggPage(&bytes, page);
   WriteFile(path, bytes);
 }
 

@@ -30,6 +30,8 @@ void TruncateFile(const std::filesystem::path& path, double fraction);
 // Makes an Ogg Vorbis file's comment header claim a vendor text longer than the file, with
 // the page's checksum made right again, so that only the header's content is wrong.
 void DamageOggVorbisComment(const std::filesystem::path& path);
+// Makes an Ogg file's last page claim `frames` frames of audio, checksum made right again.
+void ClaimOggLength(const std::filesystem::path& path, uint64_t frames);
 // Overwrites a tenth of the file, from `fraction` of its length on, with bytes from a fixed
 // seed.
 void OverwriteWithNoise(const std::filesystem::path& path, double fraction);
