@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "sound_fixtures.h"
+#include "support/failing_read_mount.h"
 #include "support/run_command.h"
 #include "support/temp_folder.h"
 
@@ -223,6 +224,28 @@ TEST(AudioDecoding, DamagedFilesNeverGiveInconsistentRecords) {
         EXPECT_TRUE(data.samples.empty());
       }
     }
+  }
+}
+
+TEST(AudioDecoding, AReadThatFailsPartWayFailsTheDecode) {
+  TempFolder folder;
+  std::filesystem::create_directories(folder / "disk");
+  std::filesystem::create_directories(folder / "mount");
+  std::vector<FormatCase> formats = EncodedFormats();
+  formats.push_back({"clip.wav", {"-c:a", "pcm_s16le"}, "WAV", "PCM", 16, 0, 0});
+  // Long enough that the failure comes well after the headers, whatever each reader buffers.
+  for (const FormatCase& c : formats) {
+    testing::MakeToneFile(folder / "disk" / c.file, {.seconds = 20.0}, c.options);
+  }
+  testing::FailingReadMount mount(folder / "disk", folder / "mount", 0.6);
+  if (!mount.mounted()) GTEST_SKIP() << mount.error();
+  for (const FormatCase& c : formats) {
+    SCOPED_TRACE(c.file);
+    DecodedAudioData data;
+    std::string error;
+    EXPECT_FALSE(DecodeAudioFile(folder / "mount" / c.file, &data, &error))
+        << data.frame_count << " frames taken for the whole file";
+    EXPECT_FALSE(error.empty());
   }
 }
 
