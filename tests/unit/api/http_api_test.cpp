@@ -10,17 +10,16 @@
 #include "core/app_paths.h"
 #include "model/runtime_state.h"
 #include "support/temp_folder.h"
+#include "api_answer.h"
 
 namespace zennic {
 namespace {
-
-constexpr char kToken[] = "0123456789abcdef0123456789abcdef";
 
 class HttpApiTest : public ::testing::Test {
  protected:
   HttpApiTest()
       : state_(SettingsStore(FillAppPaths(folder_.path()), {}, folder_ / "sounds")) {
-    state_.SetSessionToken(kToken);
+    state_.SetSessionToken(testing::kSessionToken);
   }
 
   HttpApi Api(uint16_t port = 0) {
@@ -42,7 +41,7 @@ class HttpApiTest : public ::testing::Test {
   }
 
   static std::map<std::string, std::string> WithCookie(std::map<std::string, std::string> headers = {}) {
-    headers["Cookie"] = std::string("zennic_session=") + kToken;
+    headers["Cookie"] = std::string("zennic_session=") + testing::kSessionToken;
     return headers;
   }
 

@@ -9,34 +9,19 @@
 #include "core/app_paths.h"
 #include "model/key_catalog.h"
 #include "model/runtime_state.h"
+#include "api_answer.h"
 #include "support/temp_folder.h"
 #include "windows_audio/windows_audio_manager.h"
 
 namespace zennic {
 namespace {
 
-constexpr char kToken[] = "0123456789abcdef0123456789abcdef";
-
 class MixerRoutesTest : public ::testing::Test {
  protected:
   MixerRoutesTest() : state_(SettingsStore(FillAppPaths(folder_.path()), {}, folder_ / "sounds")) {
-    state_.SetSessionToken(kToken);
+    state_.SetSessionToken(testing::kSessionToken);
     config_.runtime_state = &state_;
     config_.session_cookie_name = "zennic_session";
-  }
-
-  // Status and body of one POST through every gate.
-  std::pair<int, JsonValue> Call(HttpApi& api, const std::string& path, const std::string& body = "") {
-    HttpRequest request;
-    request.method = "POST";
-    request.path = path;
-    request.headers["Cookie"] = std::string("zennic_session=") + kToken;
-    request.body = body;
-    HttpResponse response;
-    EXPECT_TRUE(api.HandleRequest(request, &response));
-    JsonValue parsed;
-    EXPECT_TRUE(JsonValue::Parse(response.body, &parsed, nullptr)) << response.body;
-    return {response.status, parsed};
   }
 
   testing::TempFolder folder_;
@@ -79,7 +64,7 @@ TEST_F(MixerRoutesTest, SetAppliesOnlyWellTypedValidValues) {
   HttpApi api(config_);
   for (const auto& [body, check] : cases) {
     ASSERT_TRUE(state_.ReplaceSettings(base, false, nullptr));
-    auto [status, reply] = Call(api, "/api/mixer/set", body);
+    auto [status, reply] = testing::PostWithSession(api, "/api/mixer/set", body);
     EXPECT_EQ(status, 200) << body;
     EXPECT_TRUE(check(state_.GetSettings())) << body;
   }
@@ -96,14 +81,14 @@ TEST_F(MixerRoutesTest, EachFamilyNamesItsMissingService) {
       {"/api/mixer/audio/restore-my-sound", "audio_manager_unavailable"},
   };
   for (const auto& [path, code] : cases) {
-    auto [status, reply] = Call(api, path);
+    auto [status, reply] = testing::PostWithSession(api, path);
     EXPECT_EQ(status, 500) << path;
     EXPECT_EQ(reply.GetString("code", ""), code) << path;
   }
   // Without an engine the flags alone carry the mixer, so the web client still works.
-  EXPECT_EQ(Call(api, "/api/mixer/start").first, 200);
-  EXPECT_EQ(Call(api, "/api/mixer/ptt/stop").first, 200);
-  auto [status, reply] = Call(api, "/api/mixer/status");
+  EXPECT_EQ(testing::PostWithSession(api, "/api/mixer/start").status, 200);
+  EXPECT_EQ(testing::PostWithSession(api, "/api/mixer/ptt/stop").status, 200);
+  auto [status, reply] = testing::PostWithSession(api, "/api/mixer/status");
   EXPECT_TRUE(reply["mixer"]["running"].bool_value);
   EXPECT_EQ(reply["mixer"].Find("audio_management"), nullptr);
   EXPECT_EQ(reply["mixer"]["sound_inbox"]["phase"].string_value, "disabled");
@@ -120,13 +105,13 @@ TEST_F(MixerRoutesTest, TheBackupFolderOpensThroughTheConfiguredOpener) {
     return failure.empty();
   };
   HttpApi api(config_);
-  auto [status, reply] = Call(api, "/api/mixer/audio/open-backup-folder");
+  auto [status, reply] = testing::PostWithSession(api, "/api/mixer/audio/open-backup-folder");
   EXPECT_EQ(status, 200);
   EXPECT_EQ(reply["opened_path"].string_value, (folder_ / "data").string());
   EXPECT_EQ(opened, (folder_ / "data").string());
 
   failure = "no file manager";
-  auto [failed_status, failed] = Call(api, "/api/mixer/audio/open-backup-folder");
+  auto [failed_status, failed] = testing::PostWithSession(api, "/api/mixer/audio/open-backup-folder");
   EXPECT_EQ(failed_status, 500);
   EXPECT_EQ(failed.GetString("code", ""), "open_folder_failed");
   EXPECT_EQ(failed.GetString("error", ""), "no file manager");

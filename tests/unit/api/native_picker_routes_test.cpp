@@ -9,6 +9,7 @@
 #include "api/http_api.h"
 #include "core/app_paths.h"
 #include "model/runtime_state.h"
+#include "api_answer.h"
 #include "sound_files/analyzer_service.h"
 #include "sound_files/converter_service.h"
 #include "sound_files/wav_file.h"
@@ -19,13 +20,7 @@ namespace zennic {
 namespace {
 
 namespace fs = std::filesystem;
-constexpr char kToken[] = "0123456789abcdef0123456789abcdef";
-
-struct Answer {
-  int status = 0;
-  JsonValue body;
-  std::string Code() const { return body.GetString("code", ""); }
-};
+using testing::ApiAnswer;
 
 class NativePickerRoutes : public ::testing::Test {
  protected:
@@ -36,7 +31,7 @@ class NativePickerRoutes : public ::testing::Test {
         converter_(&analyzer_) {
     fs::create_directories(sounds_);
     fs::create_directories(folder_ / "Outside");
-    state_.SetSessionToken(kToken);
+    state_.SetSessionToken(testing::kSessionToken);
     std::string error;
     EXPECT_TRUE(state_.MutateSettings(
         [&](MixerSettings& settings) {
@@ -70,18 +65,9 @@ class NativePickerRoutes : public ::testing::Test {
     return config;
   }
 
-  Answer Post(const std::string& path, const std::string& body = "{}") {
+  ApiAnswer Post(const std::string& path, const std::string& body = "{}") {
     HttpApi api(Config());
-    HttpRequest request;
-    request.method = "POST";
-    request.path = path;
-    request.headers["Cookie"] = std::string("zennic_session=") + kToken;
-    request.body = body;
-    HttpResponse response;
-    EXPECT_TRUE(api.HandleRequest(request, &response));
-    Answer answer{response.status, {}};
-    EXPECT_TRUE(JsonValue::Parse(response.body, &answer.body, nullptr)) << response.body;
-    return answer;
+    return testing::PostWithSession(api, path, body);
   }
 
   void WriteTone(const fs::path& file, uint32_t rate) {
@@ -115,7 +101,7 @@ class NativePickerRoutes : public ::testing::Test {
 TEST_F(NativePickerRoutes, AChosenMp3BecomesAWavBesideItAndIsKeptUnderOriginals) {
   WriteMp3(sounds_ / "alarm.mp3");
   pick_ = sounds_ / "alarm.mp3";
-  Answer answer = Post("/api/mixer/panic/browse-file");
+  ApiAnswer answer = Post("/api/mixer/panic/browse-file");
   ASSERT_EQ(answer.status, 200) << answer.body.Serialize(0);
   EXPECT_EQ(picker_opened_at_, sounds_);
   EXPECT_TRUE(answer.body.GetBool("prepared", false));
@@ -154,12 +140,12 @@ TEST_F(NativePickerRoutes, APanicSoundThatCannotBeUsedIsRefusedWithItsCode) {
   };
   for (const Case& c : cases) {
     pick_ = c.pick;
-    Answer answer = Post("/api/mixer/panic/browse-file");
+    ApiAnswer answer = Post("/api/mixer/panic/browse-file");
     EXPECT_EQ(answer.status, c.status) << c.pick;
     EXPECT_EQ(answer.Code(), c.code) << c.pick << " " << answer.body.Serialize(0);
   }
   pick_ = sounds_ / "taken.mp3";
-  Answer taken = Post("/api/mixer/panic/browse-file");
+  ApiAnswer taken = Post("/api/mixer/panic/browse-file");
   const JsonValue* details = taken.body.Find("details");
   ASSERT_NE(details, nullptr) << taken.body.Serialize(0);
   EXPECT_EQ(details->GetString("converter_code", ""), "target_exists") << taken.body.Serialize(0);
@@ -168,17 +154,17 @@ TEST_F(NativePickerRoutes, APanicSoundThatCannotBeUsedIsRefusedWithItsCode) {
 
 TEST_F(NativePickerRoutes, CancelledAndFailedPickers) {
   pick_.clear();
-  Answer cancelled = Post("/api/mixer/panic/browse-file");
+  ApiAnswer cancelled = Post("/api/mixer/panic/browse-file");
   EXPECT_EQ(cancelled.status, 200);
   EXPECT_TRUE(cancelled.body.GetBool("cancelled", false));
   EXPECT_EQ(cancelled.body.GetString("selected_path", "x"), "");
-  Answer folder = Post("/api/mixer/browse-folder", R"({"initial_path": "  /tmp/a/../b  "})");
+  ApiAnswer folder = Post("/api/mixer/browse-folder", R"({"initial_path": "  /tmp/a/../b  "})");
   EXPECT_EQ(picker_opened_at_, "/tmp/b");
   EXPECT_EQ(folder.body.Serialize(0), R"({"cancelled":true,"ok":true,"selected_path":""})");
 
   picker_error_ = "Folder picker dialog is unavailable";
   EXPECT_EQ(Post("/api/mixer/browse-folder").Code(), "folder_picker_failed");
-  Answer failed = Post("/api/mixer/panic/browse-file");
+  ApiAnswer failed = Post("/api/mixer/panic/browse-file");
   EXPECT_EQ(failed.status, 500);
   EXPECT_EQ(failed.Code(), "audio_file_picker_failed");
   EXPECT_EQ(failed.body.GetString("error", ""), picker_error_);
@@ -191,17 +177,17 @@ TEST_F(NativePickerRoutes, CancelledAndFailedPickers) {
 }
 
 TEST_F(NativePickerRoutes, OpenFolderOpensTheChosenAudioFolder) {
-  Answer active = Post("/api/mixer/open-folder");
+  ApiAnswer active = Post("/api/mixer/open-folder");
   EXPECT_EQ(active.status, 200);
   EXPECT_EQ(active.body.GetString("opened_path", ""), sounds_.string());
-  Answer named = Post("/api/mixer/open-folder",
+  ApiAnswer named = Post("/api/mixer/open-folder",
                       R"({"dir": ")" + (folder_ / "Outside").string() + R"(", "profile_id": "main"})");
   EXPECT_EQ(named.body.GetString("opened_path", ""), (folder_ / "Outside").string());
   EXPECT_EQ(opened_, (std::vector<std::string>{sounds_.string(), (folder_ / "Outside").string()}));
 
   EXPECT_EQ(Post("/api/mixer/open-folder", R"({"profile_id": "nobody"})").Code(), "invalid_profile");
   opener_error_ = "No desktop display is available";
-  Answer failed = Post("/api/mixer/open-folder");
+  ApiAnswer failed = Post("/api/mixer/open-folder");
   EXPECT_EQ(failed.status, 500);
   EXPECT_EQ(failed.Code(), "open_folder_failed");
   fs::remove_all(sounds_);

@@ -7,34 +7,25 @@
 #include "core/app_paths.h"
 #include "engine/mixer_device_info.h"
 #include "model/runtime_state.h"
+#include "api_answer.h"
 #include "support/temp_folder.h"
 
 namespace zennic {
 namespace {
 
-constexpr char kToken[] = "0123456789abcdef0123456789abcdef";
-
 class SettingsRoutesTest : public ::testing::Test {
  protected:
   SettingsRoutesTest()
       : state_(SettingsStore(FillAppPaths(folder_.path()), {}, folder_ / "sounds")) {
-    state_.SetSessionToken(kToken);
+    state_.SetSessionToken(testing::kSessionToken);
     config_.runtime_state = &state_;
     config_.session_cookie_name = "zennic_session";
     config_.server_port = [] { return uint16_t{5000}; };
   }
 
-  std::pair<int, JsonValue> Post(const std::string& path) {
+  testing::ApiAnswer Post(const std::string& path) {
     HttpApi api(config_);
-    HttpRequest request;
-    request.method = "POST";
-    request.path = path;
-    request.headers["Cookie"] = std::string("zennic_session=") + kToken;
-    HttpResponse response;
-    EXPECT_TRUE(api.HandleRequest(request, &response));
-    JsonValue body;
-    EXPECT_TRUE(JsonValue::Parse(response.body, &body, nullptr)) << response.body;
-    return {response.status, body};
+    return testing::PostWithSession(api, path);
   }
 
   testing::TempFolder folder_;

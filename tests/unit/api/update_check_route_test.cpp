@@ -8,37 +8,27 @@
 #include "api/http_api.h"
 #include "core/app_paths.h"
 #include "model/runtime_state.h"
+#include "api_answer.h"
 #include "support/temp_folder.h"
 #include "update/update_service.h"
 
 namespace zennic {
 namespace {
 
-constexpr char kToken[] = "00112233445566778899aabbccddeeff";
-
 class UpdateCheckRouteTest : public ::testing::Test {
  protected:
   UpdateCheckRouteTest() : state_(SettingsStore(FillAppPaths(folder_.path()), {}, {})) {
-    state_.SetSessionToken(kToken);
+    state_.SetSessionToken(testing::kSessionToken);
   }
 
   // The route's status and body with `service` configured (null: none).
-  std::pair<int, JsonValue> Check(UpdateService* service) {
+  testing::ApiAnswer Check(UpdateService* service) {
     HttpApiConfig config;
     config.runtime_state = &state_;
     config.session_cookie_name = "zennic_session";
     config.update_service = service;
     HttpApi api(std::move(config));
-    HttpRequest request;
-    request.method = "POST";
-    request.path = "/api/mixer/update/check";
-    request.headers["Cookie"] = std::string("zennic_session=") + kToken;
-    request.body = R"({"force": true})";
-    HttpResponse response;
-    EXPECT_TRUE(api.HandleRequest(request, &response));
-    JsonValue body;
-    EXPECT_TRUE(JsonValue::Parse(response.body, &body, nullptr)) << response.body;
-    return {response.status, body};
+    return testing::PostWithSession(api, "/api/mixer/update/check", R"({"force": true})");
   }
 
   testing::TempFolder folder_;
@@ -84,10 +74,10 @@ TEST_F(UpdateCheckRouteTest, AMissingOrThrowingServiceIs500) {
                           [](const std::string&, std::string*, std::string*) -> bool {
                             throw std::runtime_error("no memory left");
                           }});
-  std::tie(status, body) = Check(&throwing);
-  EXPECT_EQ(status, 500);
-  EXPECT_EQ(body.GetString("code", ""), "handler_exception");
-  EXPECT_EQ(body.GetString("error", ""), "no memory left");
+  testing::ApiAnswer thrown = Check(&throwing);
+  EXPECT_EQ(thrown.status, 500);
+  EXPECT_EQ(thrown.Code(), "handler_exception");
+  EXPECT_EQ(thrown.body.GetString("error", ""), "no memory left");
 }
 
 }  // namespace
