@@ -131,16 +131,12 @@ HttpResponse HttpApi::HandleFilesMerge(const JsonValue& body) {
   const int64_t gap = std::llround(gap_seconds * kEngineSampleRate);
   fs::path output;
   if (std::optional<HttpResponse> refusal = ChooseOutputPath(
-          body, first.parent_path(), [&] { return MakeMergedOutputName(first, second); },
-          &output)) {
+          body, first.parent_path(), root,
+          "Merged output is outside the active profile audio folder",
+          [&] { return MakeMergedOutputName(first, second); }, &output)) {
     return *refusal;
   }
-  if (!IsInsideAudioRoot(output, root) || IsUnderOriginalsFolder(root, output)) {
-    return ErrorResponse(403, "path_outside_root",
-                         "Merged output is outside the active profile audio folder");
-  }
-  HttpResponse taken =
-      ErrorResponse(409, "destination_exists", "An output file with that name already exists");
+  const HttpResponse taken = OutputNameTakenResponse();
   if (std::optional<HttpResponse> refusal = RefuseTakenPath(output, "Merged output file", taken)) {
     return *refusal;
   }

@@ -56,7 +56,14 @@ bool DecodeToEngineFormat(const fs::path& path, std::vector<float>* stereo, std:
   return true;
 }
 
+HttpResponse OutputNameTakenResponse() {
+  return HttpApi::ErrorResponse(409, "destination_exists",
+                                "An output file with that name already exists");
+}
+
 std::optional<HttpResponse> ChooseOutputPath(const JsonValue& body, const fs::path& folder,
+                                             const fs::path& root,
+                                             const std::string& outside_message,
                                              const std::function<fs::path()>& default_output,
                                              fs::path* output) {
   const auto refuse = &HttpApi::ErrorResponse;
@@ -66,18 +73,18 @@ std::optional<HttpResponse> ChooseOutputPath(const JsonValue& body, const fs::pa
   }
   if (name == nullptr || Trim(name->string_value).empty()) {
     *output = default_output();
-    if (output->empty()) {
-      return refuse(409, "destination_exists", "An output file with that name already exists");
+    if (output->empty()) return OutputNameTakenResponse();
+  } else {
+    fs::path accepted;
+    std::string code;
+    std::string message;
+    if (!ValidateOutputFilename(name->string_value, &accepted, &code, &message)) {
+      return refuse(400, code.empty() ? "filename_invalid" : code, message);
     }
-    return std::nullopt;
+    *output = AbsoluteNormalPath(folder / accepted);
   }
-  fs::path accepted;
-  std::string code;
-  std::string message;
-  if (!ValidateOutputFilename(name->string_value, &accepted, &code, &message)) {
-    return refuse(400, code.empty() ? "filename_invalid" : code, message);
-  }
-  *output = AbsoluteNormalPath(folder / accepted);
+  const bool outside = !IsInsideAudioRoot(*output, root) || IsUnderOriginalsFolder(root, *output);
+  if (!root.empty() && outside) return refuse(403, "path_outside_root", outside_message);
   return std::nullopt;
 }
 

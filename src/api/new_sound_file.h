@@ -26,11 +26,17 @@ std::vector<int16_t> FloatToPcm16(const std::vector<float>& samples);
 bool DecodeToEngineFormat(const std::filesystem::path& path, std::vector<float>* stereo,
                           std::string* error);
 
+// 409 "destination_exists": another file holds the output's name.
+HttpResponse OutputNameTakenResponse();
+
 // The output a request names in "output_filename" inside `folder`, or `default_output` when it
 // names none (absent, or blank). Nothing, or the refusal: 400 for a name that is not a string
-// or not a valid output name, 409 "destination_exists" when no default name is free.
+// or not a valid output name, 409 "destination_exists" when no default name is free, 403
+// "path_outside_root" with `outside_message` when the output lies outside `root` or under its
+// "_originals" (an empty root, where the route allows one, sets no bound).
 std::optional<HttpResponse> ChooseOutputPath(
-    const JsonValue& body, const std::filesystem::path& folder,
+    const JsonValue& body, const std::filesystem::path& folder, const std::filesystem::path& root,
+    const std::string& outside_message,
     const std::function<std::filesystem::path()>& default_output, std::filesystem::path* output);
 
 // Writes the clip to a work file beside `output` and publishes it only where nothing is; no work

@@ -68,17 +68,14 @@ HttpResponse HttpApi::HandleFilesNormalize(const JsonValue& body) {
   }
   fs::path output;
   if (std::optional<HttpResponse> refusal = ChooseOutputPath(
-          body, source.parent_path(),
+          body, source.parent_path(), root,
+          "Normalized file is outside the active profile audio folder",
           [&] {
             return MakeUniqueFilePath(source.parent_path() /
                                       (source.stem().string() + "_normalized.wav"));
           },
           &output)) {
     return *refusal;
-  }
-  if (!IsInsideAudioRoot(output, root) || IsUnderOriginalsFolder(root, output)) {
-    return ErrorResponse(403, "path_outside_root",
-                         "Normalized file is outside the active profile audio folder");
   }
 
   std::vector<float> samples;

@@ -147,19 +147,14 @@ HttpResponse HttpApi::HandleTrimExport(const JsonValue& body) {
   const fs::path name_source = source.empty() ? Utf8ToPath(original_name) : source;
   fs::path output;
   if (std::optional<HttpResponse> refusal = ChooseOutputPath(
-          body, folder,
+          body, folder, root, "Trim export output is outside the active profile audio folder",
           [&] {
             return MakeUniqueFilePath(folder / (WideToUtf8(name_source.stem()) + "_trimmed.wav"));
           },
           &output)) {
     return *refusal;
   }
-  if (!root.empty() && (!IsInsideAudioRoot(output, root) || IsUnderOriginalsFolder(root, output))) {
-    return ErrorResponse(403, "path_outside_root",
-                         "Trim export output is outside the active profile audio folder");
-  }
-  HttpResponse taken =
-      ErrorResponse(409, "destination_exists", "An output file with that name already exists");
+  const HttpResponse taken = OutputNameTakenResponse();
   if (std::optional<HttpResponse> refusal = RefuseTakenPath(output, "Output file", taken)) {
     return *refusal;
   }
