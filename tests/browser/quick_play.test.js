@@ -21,9 +21,11 @@ function row(page, name) {
   return page.locator("#playList .play-row", { has: page.locator(".play-name", { hasText: name }) });
 }
 
-// Opens the trim editor on `name` and waits until its clip is decoded.
+// Opens the trim editor on `name` and waits until its clip is decoded. The button is found by the
+// page's own text, since a test may leave the page in another language.
 async function openTrim(page, name) {
-  await row(page, name).locator("button", { hasText: "Trim" }).click();
+  const label = await page.evaluate(() => window.ZennicI18n.t("trim.open_editor"));
+  await row(page, name).locator("button", { hasText: label }).click();
   await page.waitForFunction(() => window.playState.trim.audioBuffer !== null || document.getElementById("playTrimMessage").textContent !== "");
   assert.strictEqual(await page.textContent("#playTrimMessage"), "", name + " decodes");
 }
