@@ -7,7 +7,8 @@ const assert = require("node:assert");
 const {
   useProgramAndBrowser, browserTest, servedCatalogue, openMainPage, requestsTo, settingsOnDisk
 } = require("./harness");
-const { writeToneWav, recordSource, toneAmplitude, pactl, pressKey } = require("./virtual_devices");
+const { writeWav } = require("./clip_files");
+const { recordSource, toneAmplitude, pactl, pressKey } = require("./virtual_devices");
 
 const shared = useProgramAndBrowser({ settings: null, privateAudio: true, display: "private" });
 const MICROPHONE_TONE_HZ = 440;
@@ -41,7 +42,7 @@ browserTest(shared, "the whole first run passes the check, starts the mixer and 
   await openMainPage(shared, page);
   // A playable clip is part of being ready; the file browser would choose it the same way.
   const clip = await page.evaluate(() => window.state.settings.profiles[0].audio_dir + "/tone.wav");
-  writeToneWav(clip, 1000, 1);
+  writeWav(clip, { frequency: 1000, seconds: 1 });
   await page.evaluate((file) => window.postJson("/api/mixer/set", { file_path: file }), clip);
 
   await page.click("#mixerAudioDevicesSelfTestBtn");

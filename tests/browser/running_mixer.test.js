@@ -5,7 +5,8 @@
 
 const assert = require("node:assert");
 const { useProgramAndBrowser, browserTest, servedCatalogue, requestsTo, openMainPage } = require("./harness");
-const { writeToneWav, pactl } = require("./virtual_devices");
+const { writeWav } = require("./clip_files");
+const { pactl } = require("./virtual_devices");
 
 // The set-up a user makes through the Full Setup Check and Start, here through the same routes.
 async function startMixerThroughRoutes(shared) {
@@ -14,7 +15,7 @@ async function startMixerThroughRoutes(shared) {
   await page.goto(shared.program.url + "/");
   await page.locator("#mixerApp").waitFor({ state: "visible" });
   const clip = await page.evaluate(() => window.state.settings.profiles[0].audio_dir + "/tone.wav");
-  writeToneWav(clip, 1000, 2);
+  writeWav(clip, { frequency: 1000, seconds: 2 });
   const answers = await page.evaluate(async (file) => {
     const steps = [
       ["/api/mixer/set", { file_path: file }],

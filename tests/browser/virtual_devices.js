@@ -1,38 +1,10 @@
-// The program's own audio server and display as the browser tests reach them: a tone clip, what
-// a source carries, the default input, and keys pressed on the display.
+// The program's own audio server and display as the browser tests reach them: what a source
+// carries, the default input, and keys pressed on the display.
 "use strict";
 
 const { spawn, spawnSync } = require("node:child_process");
-const fs = require("node:fs");
-const path = require("node:path");
 
 const RATE = 48000;
-
-// A 16-bit stereo WAV of a sine at half of full scale.
-function writeToneWav(file, frequency, seconds) {
-  const frames = Math.round(RATE * seconds);
-  const data = Buffer.alloc(frames * 4);
-  for (let i = 0; i < frames; i += 1) {
-    const sample = Math.round(0.5 * 32767 * Math.sin(2 * Math.PI * frequency * i / RATE));
-    data.writeInt16LE(sample, i * 4);
-    data.writeInt16LE(sample, i * 4 + 2);
-  }
-  const header = Buffer.alloc(44);
-  header.write("RIFF", 0);
-  header.writeUInt32LE(36 + data.length, 4);
-  header.write("WAVEfmt ", 8);
-  header.writeUInt32LE(16, 16);
-  header.writeUInt16LE(1, 20);
-  header.writeUInt16LE(2, 22);
-  header.writeUInt32LE(RATE, 24);
-  header.writeUInt32LE(RATE * 4, 28);
-  header.writeUInt16LE(4, 32);
-  header.writeUInt16LE(16, 34);
-  header.write("data", 36);
-  header.writeUInt32LE(data.length, 40);
-  fs.mkdirSync(path.dirname(file), { recursive: true });
-  fs.writeFileSync(file, Buffer.concat([header, data]));
-}
 
 // What `source` carries over `seconds`, as mono samples scaled to -1..1.
 function recordSource(program, source, seconds) {
@@ -79,4 +51,4 @@ function pressKey(program, key) {
   if (result.status !== 0) throw new Error("xdotool key " + key + ": " + result.stderr);
 }
 
-module.exports = { writeToneWav, recordSource, toneAmplitude, pactl, pressKey };
+module.exports = { recordSource, toneAmplitude, pactl, pressKey };
