@@ -17,10 +17,8 @@ namespace {
 constexpr char kAppFolderName[] = "Ruzerad";
 constexpr char kFallbackFolderName[] = "DurevodIvov";
 constexpr char kSingleInstanceName[] = "Local\\RuzeradNativeSingleInstance";
-constexpr char kLogTag[] = "AppHost";
 constexpr char kSessionCookieName[] = "zennic_session";
 constexpr char kBindAddress[] = "127.0.0.1";
-constexpr char kProgramVersion[] = "1.0.4";
 
 }  // namespace
 

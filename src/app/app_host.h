@@ -54,6 +54,7 @@ class AppHost {
  private:
   static constexpr uint16_t kDefaultHttpPort = 5000;
   static constexpr char kProgramVersion[] = "1.0.4";
+  static constexpr char kLogTag[] = "AppHost";
 
   // The desktop shell when a display can be opened, else the console shell.
   void ChooseShell();

@@ -9,7 +9,6 @@
 namespace zennic {
 namespace {
 
-constexpr char kLogTag[] = "AppHost";
 constexpr char kWelcomeFlagFile[] = "first_run_welcome_suppressed.flag";
 
 }  // namespace

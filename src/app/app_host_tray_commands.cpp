@@ -11,7 +11,6 @@
 namespace zennic {
 namespace {
 
-constexpr char kLogTag[] = "AppHost";
 constexpr char kTooltip[] = "Ruzerad";
 
 }  // namespace
