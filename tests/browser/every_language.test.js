@@ -1,0 +1,77 @@
+// The three pages in every language: each marked element gets its text, and the three languages
+// with the longest texts still lay out without overlapping controls.
+"use strict";
+
+const assert = require("node:assert");
+const fs = require("node:fs");
+const path = require("node:path");
+const { useProgramAndBrowser, browserTest } = require("./harness");
+const { findLayoutProblems } = require("./layout_check");
+
+const shared = useProgramAndBrowser();
+const I18N = path.resolve(__dirname, "../../web/i18n");
+const LANGUAGES = fs.readdirSync(I18N).filter((name) => name.endsWith(".json")).map((name) => name.slice(0, -5)).sort();
+
+function catalogueLength(code) {
+  const catalogue = JSON.parse(fs.readFileSync(path.join(I18N, code + ".json"), "utf8"));
+  return Object.values(catalogue).reduce((sum, text) => sum + text.length, 0);
+}
+const LONGEST = LANGUAGES.filter((code) => code !== "en")
+  .sort((a, b) => catalogueLength(b) - catalogueLength(a)).slice(0, 3);
+
+// Runs in the page: each mark whose text or attribute is still empty.
+function emptyMarks() {
+  const readers = {
+    "data-i18n": (element) => element.textContent,
+    "data-i18n-html": (element) => element.innerHTML,
+    "data-i18n-placeholder": (element) => element.getAttribute("placeholder"),
+    "data-i18n-title": (element) => element.getAttribute("data-tooltip") || element.getAttribute("title"),
+    "data-i18n-tooltip": (element) => element.getAttribute("data-tooltip"),
+    "data-i18n-aria-label": (element) => element.getAttribute("aria-label"),
+    "data-i18n-alt": (element) => element.getAttribute("alt")
+  };
+  const empty = [];
+  for (const [mark, read] of Object.entries(readers)) {
+    document.querySelectorAll("[" + mark + "]").forEach((element) => {
+      if (!(read(element) || "").trim()) empty.push(mark + "=" + element.getAttribute(mark));
+    });
+  }
+  return empty;
+}
+
+// Opens a page in `code`: the language is saved in the settings, which the main page and Quick
+// Play follow and which the main page stores in the browser for the guide.
+async function openIn(page, code, address) {
+  await page.goto(shared.program.url + "/");
+  await page.locator("#mixerApp").waitFor({ state: "visible" });
+  const saved = await page.evaluate((language) =>
+    window.postJson("/api/mixer/settings/save", { ui_language: language }).then((result) => result.payload.ok), code);
+  assert.ok(saved, "the language " + code + " was saved");
+  await page.evaluate((language) => window.localStorage.setItem("zennic.ui_language", language), code);
+  await page.goto(shared.program.url + address);
+  if (address === "/") await page.locator("#mixerApp").waitFor({ state: "visible" });
+  await page.waitForFunction((language) => document.documentElement.lang === language, code);
+}
+
+for (const address of ["/", "/play", "/guide"]) {
+  browserTest(shared, "every mark of " + address + " has its text in each of the 26 languages", async (page) => {
+    assert.strictEqual(LANGUAGES.length, 26);
+    const empty = {};
+    for (const code of LANGUAGES) {
+      await openIn(page, code, address);
+      const marks = await page.evaluate(emptyMarks);
+      if (marks.length) empty[code] = marks;
+    }
+    assert.deepStrictEqual(empty, {});
+  });
+
+  browserTest(shared, address + " lays out in the three longest languages", async (page) => {
+    const problems = {};
+    for (const code of LONGEST) {
+      await openIn(page, code, address);
+      const found = await findLayoutProblems(page);
+      if (found.length) problems[code] = found;
+    }
+    assert.deepStrictEqual(problems, {}, "longest: " + LONGEST.join(", "));
+  });
+}
