@@ -2,8 +2,13 @@
 // all, one connection each, as the web client does. Half of them load the main page, half
 // post to the API with the session cookie. Prints the throughput and every status seen;
 // exits 1 when any request failed (no complete reply, or a server error).
+// With "slow", the same two requests are sent one at a time while 300 clients trickle their
+// heads and 130 their bodies at a byte a second, and their latencies are printed. With
+// "hold", `count` clients trickle their heads for `seconds`, for measuring what they cost.
 //
 // Usage: bench_http_load <port> [requests=10000] [concurrency=64]
+//        bench_http_load <port> slow
+//        bench_http_load <port> hold <count> <seconds>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -19,6 +24,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -68,16 +74,96 @@ std::string SessionToken(const Reply& page) {
   return at == std::string::npos ? std::string() : page.head.substr(at + marker.size(), 32);
 }
 
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0.0;
+  std::sort(values.begin(), values.end());
+  return values[static_cast<size_t>(p * (values.size() - 1))];
+}
+
+double MillisecondsSince(std::chrono::steady_clock::time_point begin) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
+}
+
+// Connections that send their first bytes and then a byte a second, all from one thread.
+class TricklingClients {
+ public:
+  TricklingClients(uint16_t port, const std::string& opening, int count) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < count; ++i) {
+      int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      if (::connect(handle, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(handle);
+        continue;
+      }
+      ::send(handle, opening.data(), opening.size(), MSG_NOSIGNAL);
+      handles_.push_back(handle);
+    }
+    driver_ = std::thread([this] {
+      while (!stop_) {
+        for (int handle : handles_) ::send(handle, "a", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        for (int i = 0; i < 10 && !stop_; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    });
+  }
+  ~TricklingClients() {
+    stop_ = true;
+    driver_.join();
+    for (int handle : handles_) ::close(handle);
+  }
+  size_t size() const { return handles_.size(); }
+
+ private:
+  std::vector<int> handles_;
+  std::atomic<bool> stop_{false};
+  std::thread driver_;
+};
+
+int RunBesideSlowClients(uint16_t port, const std::string& page, const std::string& api,
+                         const std::string& body_opening) {
+  TricklingClients heads(port, page.substr(0, page.size() - 2) + "X-Slow: ", 300);
+  TricklingClients bodies(port, body_opening, 130);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  std::vector<double> page_ms;
+  std::vector<double> api_ms;
+  int failed = 0;
+  for (int i = 0; i < 200; ++i) {
+    for (auto [request, latencies] : {std::pair{&page, &page_ms}, std::pair{&api, &api_ms}}) {
+      auto begin = std::chrono::steady_clock::now();
+      Reply reply = Exchange(port, *request);
+      latencies->push_back(MillisecondsSince(begin));
+      if (!reply.complete || reply.status == 0 || reply.status >= 500) failed += 1;
+    }
+  }
+  std::printf("beside %zu slow heads and %zu trickling bodies: page ms p50 %.2f, p99 %.2f, max %.2f; "
+              "API ms p50 %.2f, p99 %.2f, max %.2f; failed %d\n",
+              heads.size(), bodies.size(), Percentile(page_ms, 0.5), Percentile(page_ms, 0.99),
+              Percentile(page_ms, 1.0), Percentile(api_ms, 0.5), Percentile(api_ms, 0.99),
+              Percentile(api_ms, 1.0), failed);
+  return failed == 0 ? 0 : 1;
+}
+
+int HoldConnections(uint16_t port, const std::string& page, int count, int seconds) {
+  TricklingClients held(port, page.substr(0, page.size() - 2) + "X-Slow: ", count);
+  std::printf("holding %zu connections\n", held.size());
+  std::fflush(stdout);
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: bench_http_load <port> [requests] [concurrency]\n");
+    std::fprintf(stderr, "usage: bench_http_load <port> [requests] [concurrency]\n"
+                         "       bench_http_load <port> slow\n"
+                         "       bench_http_load <port> hold <count> <seconds>\n");
     return 2;
   }
   uint16_t port = static_cast<uint16_t>(std::atoi(argv[1]));
-  int total = argc > 2 ? std::atoi(argv[2]) : 10000;
-  int concurrency = argc > 3 ? std::atoi(argv[3]) : 64;
+  std::string mode = argc > 2 ? argv[2] : "";
   std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
 
   std::string token = SessionToken(Exchange(port, "GET / HTTP/1.1\r\n" + host + "\r\n"));
@@ -86,10 +172,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string page = "GET / HTTP/1.1\r\n" + host + "\r\n";
-  const std::string api = "POST /api/mixer/status HTTP/1.1\r\n" + host +
-                          "Origin: http://127.0.0.1:" + std::to_string(port) +
-                          "\r\nCookie: zennic_session=" + token +
-                          "\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}";
+  const std::string api_head = "POST /api/mixer/status HTTP/1.1\r\n" + host +
+                               "Origin: http://127.0.0.1:" + std::to_string(port) +
+                               "\r\nCookie: zennic_session=" + token +
+                               "\r\nContent-Type: application/json\r\nContent-Length: ";
+  const std::string api = api_head + "2\r\n\r\n{}";
+  if (mode == "slow") return RunBesideSlowClients(port, page, api, api_head + "100000\r\n\r\n{");
+  if (mode == "hold" && argc > 4) return HoldConnections(port, page, std::atoi(argv[3]), std::atoi(argv[4]));
+  int total = argc > 2 ? std::atoi(argv[2]) : 10000;
+  int concurrency = argc > 3 ? std::atoi(argv[3]) : 64;
 
   std::atomic<int> next{0};
   std::mutex results_mutex;
@@ -106,9 +197,7 @@ int main(int argc, char** argv) {
       for (int i; (i = next.fetch_add(1)) < total;) {
         auto begin = std::chrono::steady_clock::now();
         Reply reply = Exchange(port, i % 2 == 0 ? page : api);
-        my_latencies.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin)
-                .count());
+        my_latencies.push_back(MillisecondsSince(begin));
         my_statuses[reply.status] += 1;
         if (!reply.complete || reply.status == 0 || reply.status >= 500) my_failed += 1;
       }
@@ -122,14 +211,10 @@ int main(int argc, char** argv) {
   double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
-  std::sort(latencies_ms.begin(), latencies_ms.end());
-  auto percentile = [&](double p) {
-    return latencies_ms.empty() ? 0.0 : latencies_ms[static_cast<size_t>(p * (latencies_ms.size() - 1))];
-  };
   std::printf("requests %d, concurrency %d, %.2f s, %.0f requests/s\n", total, concurrency, seconds,
               total / seconds);
-  std::printf("latency ms: p50 %.2f, p99 %.2f, max %.2f\n", percentile(0.5), percentile(0.99),
-              percentile(1.0));
+  std::printf("latency ms: p50 %.2f, p99 %.2f, max %.2f\n", Percentile(latencies_ms, 0.5),
+              Percentile(latencies_ms, 0.99), Percentile(latencies_ms, 1.0));
   for (auto [status, count] : statuses) std::printf("status %d: %d\n", status, count);
   std::printf("failed %d\n", failed);
   return failed == 0 ? 0 : 1;

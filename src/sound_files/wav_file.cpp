@@ -247,8 +247,10 @@ bool WriteWavFile(const std::filesystem::path& path, uint32_t sample_rate, int32
   std::memcpy(header + 36, "data", 4);
   WriteLe32(header + 40, static_cast<uint32_t>(data_bytes));
 
+  // No samples have no address to write from, which fwrite may not be given.
   bool written = std::fwrite(header, 1, sizeof header, file.get()) == sizeof header &&
-                 std::fwrite(samples.data(), 2, samples.size(), file.get()) == samples.size();
+                 (samples.empty() ||
+                  std::fwrite(samples.data(), 2, samples.size(), file.get()) == samples.size());
   // Closing flushes; a full disk may only show here.
   written = std::fclose(file.release()) == 0 && written;
   if (!written) return Fail(error, "Failed while writing WAV output");
