@@ -2,6 +2,9 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
+# Every executable of unit tests hangs off zennic_unit_tests, so a build can make just those.
+add_custom_target(zennic_unit_tests)
+
 # zennic_add_gtest(<target> SOURCES ... LIBRARIES ... [LABELS ...] [RESOURCE_LOCK <name>])
 # Builds one GoogleTest executable and registers each of its tests with ctest. Tests that share
 # a RESOURCE_LOCK never run at the same time (the shared X display, the audio server's defaults).
@@ -15,6 +18,9 @@ function(zennic_add_gtest target)
     ZENNIC_BINARY_DIR="${PROJECT_BINARY_DIR}")
   if(NOT ARG_LABELS)
     set(ARG_LABELS unit)
+  endif()
+  if("unit" IN_LIST ARG_LABELS)
+    add_dependencies(zennic_unit_tests ${target})
   endif()
   set(extra_properties)
   if(ARG_RESOURCE_LOCK)
