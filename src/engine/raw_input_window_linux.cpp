@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "engine/x11_key_codes.h"
 #include "engine/x_display_connection.h"
@@ -188,9 +189,13 @@ void RawInputWindow::ThreadMain(SystemState* system) {
   // started, says why nothing will arrive, and ends; Stop then only joins it.
   std::string reason;
   std::unique_ptr<XDisplayConnection> connection = XDisplayConnection::Open(&reason);
+  std::optional<NumLockTracker> num_lock;
   int xi_opcode = 0;
-  if (connection != nullptr && !SelectRawEvents(*connection, &xi_opcode, &reason)) {
-    connection.reset();
+  if (connection != nullptr) {
+    // The lock is followed before any key is selected and before Start returns: a tracker
+    // begun later reads the lock as keys already waiting left it.
+    num_lock.emplace(connection->display());
+    if (!SelectRawEvents(*connection, &xi_opcode, &reason)) connection.reset();
   }
   if (connection == nullptr) {
     ReportReady(kInactivePrefix + reason);
@@ -199,18 +204,17 @@ void RawInputWindow::ThreadMain(SystemState* system) {
   ReportReady({});
 
   Display* display = connection->display();
-  NumLockTracker num_lock(display);
   pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {system->stop_fd, POLLIN, 0}};
   for (;;) {
     while (!connection->lost() && XPending(display) > 0) {
       XEvent event;
       XNextEvent(display, &event);
-      if (num_lock.Follow(event)) continue;
+      if (num_lock->Follow(event)) continue;
       XGenericEventCookie* cookie = &event.xcookie;
       if (cookie->type != GenericEvent || cookie->extension != xi_opcode) continue;
       if (!XGetEventData(display, cookie)) continue;
       std::optional<RawKeyEvent> translated = TranslateRawEvent(
-          cookie->evtype, *static_cast<const XIRawEvent*>(cookie->data), num_lock.on());
+          cookie->evtype, *static_cast<const XIRawEvent*>(cookie->data), num_lock->on());
       XFreeEventData(display, cookie);
       if (translated.has_value()) Deliver(*translated);
     }
