@@ -16,8 +16,7 @@ int CopyThenRemove(const fs::path& from, const fs::path& to) {
   std::error_code code;
   fs::copy_file(from, work, fs::copy_options::overwrite_existing, code);
   if (code) {
-    std::error_code ignored;
-    fs::remove(work, ignored);
+    DiscardWorkFile(work);
     return code.value();
   }
   if (!PublishWorkFile(work, to, /*replace_existing=*/false, nullptr)) {

@@ -96,8 +96,7 @@ std::optional<HttpResponse> WriteNewClip(const fs::path& root, const fs::path& o
   fs::path work;
   bool written = CreateExclusiveWorkFile(output, &work, &error);
   if (written && !WriteWavFile(work, kEngineSampleRate, 2, samples, &error)) {
-    std::error_code ignored;
-    fs::remove(work, ignored);
+    DiscardWorkFile(work);
     written = false;
   }
   if (written && !PublishWorkFile(work, output, /*replace_existing=*/false, &error)) {

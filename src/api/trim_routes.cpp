@@ -9,6 +9,7 @@
 #include "api/file_move.h"
 #include "api/http_api.h"
 #include "api/new_sound_file.h"
+#include "model/files.h"
 #include "model/mixer_settings_json.h"
 #include "model/paths.h"
 #include "model/runtime_state.h"
@@ -65,11 +66,6 @@ bool WriteTrimTempFile(const std::string& stem, const std::string& bytes, fs::pa
   }
   if (error) *error = "Failed to open file for writing";
   return false;
-}
-
-void RemoveQuietly(const fs::path& path) {
-  std::error_code ignored;
-  fs::remove(path, ignored);
 }
 
 }  // namespace
@@ -166,7 +162,7 @@ HttpResponse HttpApi::HandleTrimExport(const JsonValue& body) {
   fs::path temp;
   std::string error;
   if (!WriteTrimTempFile(WideToUtf8(name_source.stem()), bytes, &temp, &error)) {
-    if (!temp.empty()) RemoveQuietly(temp);
+    if (!temp.empty()) DiscardWorkFile(temp);
     return ErrorResponse(500, "trim_export_failed",
                          error.empty() ? "The trimmed WAV data could not be stored" : error);
   }
@@ -176,7 +172,7 @@ HttpResponse HttpApi::HandleTrimExport(const JsonValue& body) {
   const bool ran = config_.converter->Convert({}, {temp}, /*keep_originals=*/false,
                                               /*overwrite_existing=*/true, &converted, &error);
   if (!ran || converted.results.empty() || converted.results.front().status == "failed") {
-    RemoveQuietly(temp);
+    DiscardWorkFile(temp);
     if (ran && converted.results.empty()) {
       return ErrorResponse(500, "trim_export_failed",
                            "The trim export did not produce a converted file");
@@ -185,7 +181,7 @@ HttpResponse HttpApi::HandleTrimExport(const JsonValue& body) {
     return ErrorResponse(500, "conversion_failed", error.empty() ? "Conversion failed" : error);
   }
   if (!MoveFileWithMessage(temp, output, &error)) {
-    RemoveQuietly(temp);
+    DiscardWorkFile(temp);
     std::error_code code;
     if (fs::exists(fs::symlink_status(output, code))) return taken;
     return ErrorResponse(

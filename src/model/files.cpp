@@ -58,8 +58,7 @@ bool WriteTextFileAtomic(const std::filesystem::path& path, std::string_view tex
     file.write(text.data(), static_cast<std::streamsize>(text.size()));
     file.flush();
     if (!file.good()) {
-      std::error_code ignored;
-      std::filesystem::remove(work, ignored);
+      DiscardWorkFile(work);
       return Fail(error, "Failed while writing temp file: " + work.string());
     }
   }
@@ -96,6 +95,11 @@ bool CreateExclusiveWorkFile(const std::filesystem::path& target, std::filesyste
   return Fail(error, "Unable to open temp file for writing: " + candidate.string());
 }
 
+void DiscardWorkFile(const std::filesystem::path& work) {
+  std::error_code ignored;
+  std::filesystem::remove(work, ignored);
+}
+
 bool PublishWorkFile(const std::filesystem::path& work, const std::filesystem::path& target,
                      bool replace_existing, std::string* error, int* error_number) {
   int result = SyncFileToDisk(work);
@@ -104,8 +108,7 @@ bool PublishWorkFile(const std::filesystem::path& work, const std::filesystem::p
                               : MoveFileWithoutReplacing(work, target);
   }
   if (result != 0) {
-    std::error_code ignored;
-    std::filesystem::remove(work, ignored);
+    DiscardWorkFile(work);
     if (error_number != nullptr) *error_number = result;
     return Fail(error, SystemErrorText(result));
   }

@@ -36,6 +36,8 @@ bool CreateExclusiveWorkFile(const std::filesystem::path& target, std::filesyste
 // work file is removed and the target is as it was; true means the target holds the work file.
 bool PublishWorkFile(const std::filesystem::path& work, const std::filesystem::path& target,
                      bool replace_existing, std::string* error, int* error_number = nullptr);
+// Removes a work file that will not be published; a file already gone is no failure.
+void DiscardWorkFile(const std::filesystem::path& work);
 // Creates the folder and its missing parents; an existing folder and an empty path succeed.
 bool CreateDirectories(const std::filesystem::path& path, std::string* error);
 bool EnsureParentDirectory(const std::filesystem::path& file, std::string* error);

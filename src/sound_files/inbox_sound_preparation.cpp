@@ -49,11 +49,6 @@ bool IsForbiddenNameByte(unsigned char byte) {
   }
 }
 
-void RemoveQuietly(const fs::path& path) {
-  std::error_code ignored;
-  fs::remove(path, ignored);
-}
-
 }  // namespace
 
 std::string SanitizeInboxStem(const fs::path& source) {
@@ -85,7 +80,7 @@ bool CopyImportedOriginal(const fs::path& source, const fs::path& backup, std::s
   }
   fs::copy_file(source, work, fs::copy_options::overwrite_existing, code);
   if (code) {
-    RemoveQuietly(work);
+    DiscardWorkFile(work);
     return fail(code.value());
   }
   int published = 0;
@@ -189,12 +184,12 @@ bool ConverterService::PrepareInboxSound(const fs::path& destination, const fs::
   fs::path work;
   if (!CreateExclusiveWorkFile(target, &work, &error) ||
       !WriteWavFile(work, kPreparedSampleRate, kPreparedChannels, samples, &error)) {
-    if (!work.empty()) RemoveQuietly(work);
+    if (!work.empty()) DiscardWorkFile(work);
     return Refuse(code, message, "write_failed",
                   error.empty() ? "Prepared inbox WAV could not be written" : error);
   }
   if (!ValidateConvertedWav(work, &error)) {
-    RemoveQuietly(work);
+    DiscardWorkFile(work);
     return Refuse(code, message, "write_failed",
                   error.empty() ? "Prepared inbox WAV failed validation" : error);
   }
