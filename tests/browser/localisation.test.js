@@ -48,6 +48,8 @@ browserTest(shared, "the stored language opens the guide, and each catalogue is 
 });
 
 browserTest(shared, "a title becomes the managed tooltip after hovering for 300 ms", async (page) => {
+  // The page's timers run on a fake clock, so a busy machine cannot stretch the delay.
+  await page.clock.install();
   await openGuide(page);
   await page.evaluate(() => {
     const button = document.createElement("button");
@@ -56,11 +58,13 @@ browserTest(shared, "a title becomes the managed tooltip after hovering for 300 
     button.textContent = "Copy";
     document.body.prepend(button);
   });
+  await page.clock.pauseAt(Date.now() + 1000);
   await page.mouse.move(0, 0);
   await page.hover("#tipTarget");
   assert.strictEqual(await page.getAttribute("#tipTarget", "title"), null, "the browser's tooltip never shows");
-  await page.waitForTimeout(150);
+  await page.clock.runFor(299);
   assert.strictEqual(await page.locator(".zn-tooltip.is-visible").count(), 0, "not before 300 ms");
+  await page.clock.runFor(1);
   const tooltip = page.locator(".zn-tooltip.is-visible");
   await tooltip.waitFor({ state: "attached", timeout: 2000 });
   assert.strictEqual(await tooltip.textContent(), "Copies the address");
