@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "model/files.h"
+#include "core/files.h"
 #include "model/mixer_settings.h"
 #include "sound_files/analyzer_service.h"
 #include "sound_files/converter_service.h"

@@ -2,7 +2,7 @@
 // catalogue of about a thousand keys.
 #include <benchmark/benchmark.h>
 
-#include "model/json_value.h"
+#include "core/json_value.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include "api/audio_folder_rules.h"
 #include "api/http_api.h"
-#include "model/paths.h"
+#include "core/paths.h"
 #include "model/runtime_state.h"
-#include "model/text.h"
+#include "core/text.h"
 #include "server/json_envelope.h"
 #include "sound_files/analyzer_service.h"
 #include "sound_files/converter_service.h"

@@ -2,11 +2,11 @@
 
 #include "api/http_api.h"
 #include "api/path_style.h"
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "model/mixer_settings_json.h"
-#include "model/paths.h"
+#include "core/paths.h"
 #include "model/profile_service.h"
-#include "model/text.h"
+#include "core/text.h"
 #include "sound_files/analyzer_service.h"
 
 namespace zennic {

@@ -4,7 +4,7 @@
 
 #include "engine/mixer_device_choice.h"
 #include "model/runtime_state.h"
-#include "model/text.h"
+#include "core/text.h"
 #include "windows_audio/endpoint_rules.h"
 
 namespace zennic {

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "model/files.h"
+#include "core/files.h"
 #include "platform/file_sync.h"
 
 namespace zennic {

@@ -3,7 +3,7 @@
 #include <array>
 #include <cctype>
 
-#include "model/text.h"
+#include "core/text.h"
 
 namespace zennic {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "engine/mixer_engine.h"
 #include "model/runtime_state.h"
-#include "model/text.h"
+#include "core/text.h"
 #include "platform/default_handler.h"
 #include "server/json_envelope.h"
 #include "server/session_cookie.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "api/last_self_test_outcome.h"
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "platform/known_folders.h"
 #include "server/http_message.h"
 #include "server/http_request_handler.h"

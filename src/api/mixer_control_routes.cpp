@@ -3,10 +3,10 @@
 
 #include "api/http_api.h"
 #include "engine/mixer_engine.h"
-#include "model/paths.h"
+#include "core/paths.h"
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
-#include "model/text.h"
+#include "core/text.h"
 #include "server/json_envelope.h"
 #include "sound_files/analyzer_service.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "server/http_message.h"
 
 namespace zennic {

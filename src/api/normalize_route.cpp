@@ -7,10 +7,10 @@
 #include "api/http_api.h"
 #include "api/new_sound_file.h"
 #include "model/mixer_settings_json.h"
-#include "model/paths.h"
+#include "core/paths.h"
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
-#include "model/text.h"
+#include "core/text.h"
 #include "server/json_envelope.h"
 
 namespace zennic {

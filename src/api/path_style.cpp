@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "model/text.h"
+#include "core/text.h"
 
 namespace zennic {
 namespace {

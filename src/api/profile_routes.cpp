@@ -1,7 +1,7 @@
 #include "api/http_api.h"
 #include "model/mixer_settings_json.h"
 #include "model/profile_service.h"
-#include "model/text.h"
+#include "core/text.h"
 #include "server/json_envelope.h"
 
 namespace zennic {

@@ -4,7 +4,7 @@
 #include "api/request_origin_checks.h"
 
 #include "api/http_api.h"
-#include "model/text.h"
+#include "core/text.h"
 
 namespace zennic {
 

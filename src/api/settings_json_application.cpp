@@ -2,9 +2,9 @@
 #include "api/http_api.h"
 #include "model/key_catalog.h"
 #include "model/mixer_settings_json.h"
-#include "model/paths.h"
+#include "core/paths.h"
 #include "model/profile_service.h"
-#include "model/text.h"
+#include "core/text.h"
 
 namespace zennic {
 namespace {

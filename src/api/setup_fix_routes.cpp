@@ -7,7 +7,7 @@
 #include "api/http_api.h"
 #include "model/mixer_settings_json.h"
 #include "model/runtime_state.h"
-#include "model/text.h"
+#include "core/text.h"
 #include "server/json_envelope.h"
 #include "windows_audio/endpoint_rules.h"
 #include "windows_audio/windows_audio_manager.h"

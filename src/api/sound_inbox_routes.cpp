@@ -2,9 +2,9 @@
 
 #include "api/http_api.h"
 #include "model/mixer_settings_json.h"
-#include "model/paths.h"
+#include "core/paths.h"
 #include "model/runtime_state.h"
-#include "model/text.h"
+#include "core/text.h"
 #include "server/json_envelope.h"
 #include "sound_files/sound_inbox_folder.h"
 #include "sound_files/sound_inbox_service.h"

@@ -5,7 +5,7 @@
 #include "model/mixer_settings_json.h"
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
-#include "model/text.h"
+#include "core/text.h"
 #include "server/json_envelope.h"
 #include "sound_files/analyzer_service.h"
 #include "sound_files/sound_inbox_service.h"

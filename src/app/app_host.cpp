@@ -4,8 +4,8 @@
 #include <system_error>
 
 #include "core/app_log.h"
-#include "model/files.h"
-#include "model/paths.h"
+#include "core/files.h"
+#include "core/paths.h"
 #include "platform/desktop_display.h"
 #include "platform/executable_path.h"
 #include "server/embedded_asset_table.h"

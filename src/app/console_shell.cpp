@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "core/app_log.h"
-#include "model/text.h"
+#include "core/text.h"
 #include "platform/terminal_question.h"
 #include "platform/termination_signals.h"
 

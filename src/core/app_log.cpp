@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "model/files.h"
+#include "core/files.h"
 #include "platform/debug_output.h"
 
 namespace zennic {

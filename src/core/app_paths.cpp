@@ -1,6 +1,6 @@
 #include "core/app_paths.h"
 
-#include "model/paths.h"
+#include "core/paths.h"
 #include "platform/known_folders.h"
 
 namespace zennic {

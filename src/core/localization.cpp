@@ -1,7 +1,7 @@
 #include "core/localization.h"
 
-#include "model/json_value.h"
-#include "model/text.h"
+#include "core/json_value.h"
+#include "core/text.h"
 #include "platform/user_locale.h"
 
 namespace zennic {

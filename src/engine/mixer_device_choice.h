@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "engine/mixer_device_info.h"
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "platform/audio_system.h"
 
 namespace zennic {

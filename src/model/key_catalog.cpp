@@ -1,6 +1,6 @@
 #include "model/key_catalog.h"
 
-#include "model/text.h"
+#include "core/text.h"
 #include "platform/keyboard_layout.h"
 
 namespace zennic {

@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "model/files.h"
+#include "core/files.h"
 #include "model/key_catalog.h"
 #include "model/mixer_settings_json.h"
 

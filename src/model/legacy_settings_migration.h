@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/app_paths.h"
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "model/mixer_settings.h"
 #include "model/settings_store.h"
 

@@ -4,8 +4,8 @@
 
 #include "core/localization.h"
 #include "model/key_catalog.h"
-#include "model/paths.h"
-#include "model/text.h"
+#include "core/paths.h"
+#include "core/text.h"
 
 namespace zennic {
 namespace {

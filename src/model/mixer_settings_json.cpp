@@ -5,7 +5,7 @@
 
 #include "core/localization.h"
 #include "model/key_catalog.h"
-#include "model/text.h"
+#include "core/text.h"
 
 namespace zennic {
 namespace {

@@ -3,7 +3,7 @@
 #include <set>
 #include <string>
 
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "model/mixer_settings.h"
 
 namespace zennic {

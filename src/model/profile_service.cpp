@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "model/paths.h"
-#include "model/text.h"
+#include "core/paths.h"
+#include "core/text.h"
 
 namespace zennic {
 namespace {

@@ -4,11 +4,11 @@
 #include <system_error>
 
 #include "core/app_log.h"
-#include "model/files.h"
+#include "core/files.h"
 #include "model/legacy_settings_migration.h"
 #include "model/mixer_settings_json.h"
-#include "model/paths.h"
-#include "model/text.h"
+#include "core/paths.h"
+#include "core/text.h"
 #include "platform/file_sync.h"
 
 namespace zennic {

@@ -1,7 +1,7 @@
 #include "server/embedded_web_assets.h"
 
 #include "model/runtime_state.h"
-#include "model/text.h"
+#include "core/text.h"
 #include "server/embedded_asset_table.h"
 #include "server/session_cookie.h"
 

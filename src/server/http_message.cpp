@@ -1,6 +1,6 @@
 #include "server/http_message.h"
 
-#include "model/text.h"
+#include "core/text.h"
 
 namespace zennic {
 

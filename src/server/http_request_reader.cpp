@@ -3,7 +3,7 @@
 #include <array>
 #include <vector>
 
-#include "model/text.h"
+#include "core/text.h"
 
 namespace zennic {
 namespace {

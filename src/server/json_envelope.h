@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "server/http_message.h"
 
 namespace zennic {

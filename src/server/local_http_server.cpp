@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "core/app_log.h"
-#include "model/text.h"
+#include "core/text.h"
 #include "platform/memory_release.h"
 #include "platform/open_file_limit.h"
 #include "server/embedded_web_assets.h"

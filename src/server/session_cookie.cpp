@@ -1,6 +1,6 @@
 #include "server/session_cookie.h"
 
-#include "model/text.h"
+#include "core/text.h"
 #include "platform/secure_random.h"
 
 namespace zennic {

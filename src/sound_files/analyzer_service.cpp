@@ -6,8 +6,8 @@
 #include <tuple>
 #include <unordered_set>
 
-#include "model/paths.h"
-#include "model/text.h"
+#include "core/paths.h"
+#include "core/text.h"
 #include "sound_files/audio_decoding.h"
 #include "sound_files/media_foundation_decoding.h"
 

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "sound_files/analyzer_volume_health.h"
 
 namespace zennic {

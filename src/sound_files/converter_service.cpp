@@ -2,8 +2,8 @@
 
 #include <cerrno>
 
-#include "model/files.h"
-#include "model/paths.h"
+#include "core/files.h"
+#include "core/paths.h"
 #include "platform/file_sync.h"
 #include "sound_files/analyzer_service.h"
 #include "sound_files/audio_decoding.h"

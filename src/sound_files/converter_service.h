@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "model/json_value.h"
+#include "core/json_value.h"
 
 namespace zennic {
 

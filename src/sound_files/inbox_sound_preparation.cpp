@@ -6,9 +6,9 @@
 #include <system_error>
 #include <vector>
 
-#include "model/files.h"
-#include "model/paths.h"
-#include "model/text.h"
+#include "core/files.h"
+#include "core/paths.h"
+#include "core/text.h"
 #include "platform/file_sync.h"
 #include "sound_files/audio_decoding.h"
 #include "sound_files/converter_service.h"

@@ -3,9 +3,9 @@
 #include <system_error>
 #include <utility>
 
-#include "model/files.h"
-#include "model/paths.h"
-#include "model/text.h"
+#include "core/files.h"
+#include "core/paths.h"
+#include "core/text.h"
 #include "sound_files/wav_file.h"
 
 namespace zennic {

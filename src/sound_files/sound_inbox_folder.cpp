@@ -2,8 +2,8 @@
 
 #include <system_error>
 
-#include "model/paths.h"
-#include "model/text.h"
+#include "core/paths.h"
+#include "core/text.h"
 #include "sound_files/audio_decoding.h"
 
 namespace zennic {

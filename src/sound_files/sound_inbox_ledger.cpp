@@ -2,8 +2,8 @@
 
 #include <ctime>
 
-#include "model/paths.h"
-#include "model/text.h"
+#include "core/paths.h"
+#include "core/text.h"
 
 namespace zennic {
 namespace {

@@ -5,11 +5,11 @@
 #include <unordered_map>
 
 #include "core/app_log.h"
-#include "model/files.h"
-#include "model/paths.h"
+#include "core/files.h"
+#include "core/paths.h"
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
-#include "model/text.h"
+#include "core/text.h"
 #include "sound_files/analyzer_service.h"
 #include "sound_files/converter_service.h"
 #include "sound_files/inbox_sound_preparation.h"

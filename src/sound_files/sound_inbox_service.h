@@ -10,7 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "model/mixer_settings.h"
 #include "sound_files/sound_inbox_ledger.h"
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "model/files.h"
+#include "core/files.h"
 #include "sound_files/audio_decoding.h"
 
 namespace zennic {

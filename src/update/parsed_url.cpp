@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "model/text.h"
+#include "core/text.h"
 
 namespace zennic {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "model/text.h"
+#include "core/text.h"
 
 namespace zennic {
 namespace {

@@ -1,7 +1,7 @@
 #include "update/update_service.h"
 
 #include "model/mixer_settings_json.h"
-#include "model/text.h"
+#include "core/text.h"
 #include "update/parsed_url.h"
 #include "update/semantic_version.h"
 #include "update/update_manifest_fetch.h"

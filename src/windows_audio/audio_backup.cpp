@@ -3,7 +3,7 @@
 #include <chrono>
 #include <ctime>
 
-#include "model/text.h"
+#include "core/text.h"
 
 namespace zennic {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "windows_audio/audio_policy_backend.h"
 
 namespace zennic {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "windows_audio/windows_audio_status.h"
 
 namespace zennic {

@@ -1,6 +1,6 @@
 #include "windows_audio/endpoint_rules.h"
 
-#include "model/text.h"
+#include "core/text.h"
 
 namespace zennic {
 namespace {

@@ -5,8 +5,8 @@
 
 #include <system_error>
 
-#include "model/files.h"
-#include "model/text.h"
+#include "core/files.h"
+#include "core/text.h"
 #include "windows_audio/audio_system_policy_backend.h"
 #include "windows_audio/endpoint_rules.h"
 

@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "model/text.h"
+#include "core/text.h"
 #include "windows_audio/endpoint_rules.h"
 #include "windows_audio/windows_audio_manager.h"
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "fuzz/allocation_meter.h"
-#include "model/json_value.h"
+#include "core/json_value.h"
 
 namespace {
 

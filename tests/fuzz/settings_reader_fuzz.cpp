@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "fuzz/allocation_meter.h"
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "model/legacy_settings_migration.h"
 #include "model/mixer_settings_json.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "platform/audio_system.h"
 #include "support/private_audio_server.h"
 #include "support/program_process.h"

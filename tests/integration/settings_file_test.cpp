@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "support/program_process.h"
 #include "support/temp_folder.h"
 

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "integration/mixer_api_fixture.h"
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "sound_files/wav_file.h"
 #include "support/http_test_client.h"
 #include "support/read_only_folder.h"

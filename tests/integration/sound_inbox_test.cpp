@@ -7,7 +7,7 @@
 #include <optional>
 #include <thread>
 
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "sound_files/wav_file.h"
 #include "support/program_process.h"
 #include "support/run_command.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "support/http_test_client.h"
 #include "support/program_process.h"
 #include "support/run_command.h"

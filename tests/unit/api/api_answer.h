@@ -5,7 +5,7 @@
 #include <string>
 
 #include "api/http_api.h"
-#include "model/json_value.h"
+#include "core/json_value.h"
 
 namespace zennic::testing {
 

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "core/localization.h"
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "server/embedded_asset_table.h"
 
 namespace zennic {

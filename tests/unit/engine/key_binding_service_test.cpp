@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "core/app_paths.h"
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "model/key_catalog.h"
 #include "model/runtime_state.h"
 #include "support/isolated_user.h"

@@ -10,7 +10,7 @@
 #include <cmath>
 #include <thread>
 
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "model/key_catalog.h"
 #include "unit/engine/mixer_engine_fixture.h"
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "model/key_catalog.h"
-#include "model/text.h"
+#include "core/text.h"
 #include "support/isolated_user.h"
 
 namespace zennic {

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "support/isolated_user.h"
 #include "support/temp_folder.h"
 

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "core/app_paths.h"
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "support/isolated_user.h"
 #include "support/temp_folder.h"
 

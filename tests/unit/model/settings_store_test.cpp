@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "model/json_value.h"
+#include "core/json_value.h"
 #include "support/isolated_user.h"
 #include "support/temp_folder.h"
 

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "core/app_paths.h"
-#include "model/files.h"
+#include "core/files.h"
 #include "model/runtime_state.h"
 #include "sound_files/analyzer_service.h"
 #include "sound_files/converter_service.h"

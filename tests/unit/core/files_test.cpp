@@ -1,4 +1,4 @@
-#include "model/files.h"
+#include "core/files.h"
 
 #include <gtest/gtest.h>
 

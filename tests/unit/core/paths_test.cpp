@@ -1,4 +1,4 @@
-#include "model/paths.h"
+#include "core/paths.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -1,4 +1,4 @@
-#include "model/paths.h"
+#include "core/paths.h"
 
 #include <string>
 #include <system_error>

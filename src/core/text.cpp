@@ -1,4 +1,4 @@
-#include "model/text.h"
+#include "core/text.h"
 
 #include <cerrno>
 #include <system_error>

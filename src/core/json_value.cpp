@@ -1,11 +1,11 @@
-#include "model/json_value.h"
+#include "core/json_value.h"
 
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <system_error>
 
-#include "model/text.h"
+#include "core/text.h"
 
 namespace zennic {
 namespace {

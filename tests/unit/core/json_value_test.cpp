@@ -1,4 +1,4 @@
-#include "model/json_value.h"
+#include "core/json_value.h"
 
 #include <gtest/gtest.h>
 
