@@ -2,7 +2,7 @@
 
 #include "model/runtime_state.h"
 #include "core/text.h"
-#include "windows_audio/endpoint_rules.h"
+#include "engine/cable_device_names.h"
 
 namespace zennic {
 namespace {
