@@ -1,8 +1,10 @@
 // The three pages in every language: each marked element gets its text, and the three languages
-// with the longest texts still lay out without overlapping controls.
+// with the longest texts, and those written in Chinese characters, Japanese kana and Korean
+// Hangul, whose glyphs are wider than Latin ones, still lay out without overlapping controls.
 "use strict";
 
 const assert = require("node:assert");
+const { spawnSync } = require("node:child_process");
 const fs = require("node:fs");
 const path = require("node:path");
 const { useProgramAndBrowser, browserTest } = require("./harness");
@@ -18,6 +20,7 @@ function catalogueLength(code) {
 }
 const LONGEST = LANGUAGES.filter((code) => code !== "en")
   .sort((a, b) => catalogueLength(b) - catalogueLength(a)).slice(0, 3);
+const WIDE_GLYPHS = ["ja", "zh-CN", "zh-TW", "ko"];
 
 // Runs in the page: each mark whose text or attribute is still empty.
 function emptyMarks() {
@@ -65,9 +68,15 @@ for (const address of ["/", "/play", "/guide"]) {
     assert.deepStrictEqual(empty, {});
   });
 
-  browserTest(shared, address + " lays out in the three longest languages", async (page) => {
+  browserTest(shared, address + " lays out in the three longest languages and in " + WIDE_GLYPHS.join(", "), async (page) => {
+    // Without a font for them the glyphs are drawn as empty boxes of one width, and the check
+    // would see nothing of the real layout.
+    for (const code of WIDE_GLYPHS) {
+      assert.ok(spawnSync("fc-list", [":lang=" + code.toLowerCase(), "family"], { encoding: "utf8" }).stdout.trim(),
+        "a font for " + code + " is installed (scripts/install-deps)");
+    }
     const problems = {};
-    for (const code of LONGEST) {
+    for (const code of LONGEST.concat(WIDE_GLYPHS)) {
       await openIn(page, code, address);
       const found = await findLayoutProblems(page);
       if (found.length) problems[code] = found;
