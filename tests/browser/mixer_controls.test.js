@@ -59,6 +59,9 @@ browserTest(shared, "custom voice presets get unique ids and names, at most ten"
   assert.deepStrictEqual(settingsOnDisk(shared).voice_effect_custom_presets.map((preset) => [preset.id, preset.name]),
     [["robot", "Robot"], ["robot-2", "robot 2"]]);
 
+  // The last choice of preset queued a set that carries the list the page knows; the ten are
+  // written behind the page's back only once that set is answered, or it would put the two back.
+  await page.waitForFunction(() => !window.state.pendingSetTimer && window.state.setRequestsInFlight === 0);
   const ten = Array.from({ length: 10 }, (unused, i) => ({ id: "p" + i, name: "Preset " + i, values: {} }));
   await page.evaluate((list) => window.postJson("/api/mixer/settings/save", { voice_effect_custom_presets: list }), ten);
   await openMainPage(shared, page);
