@@ -73,6 +73,12 @@ bool IsDriveRootPath(const fs::path& path) {
   return !normal.empty() && normal == normal.root_path();
 }
 
+bool LiesInFolder(const fs::path& file, const fs::path& canonical_folder) {
+  std::error_code code;
+  const fs::path resolved = fs::canonical(file, code);
+  return !code && IsPathInsideRoot(resolved, canonical_folder);
+}
+
 bool IsPartialDownloadName(const fs::path& path) {
   const std::string extension = LowerCaseExtension(path);
   return extension == ".tmp" || extension == ".part" || extension == ".crdownload";

@@ -19,6 +19,9 @@ bool ValidateSoundInboxFolder(const MixerSettings& settings, const std::filesyst
 std::filesystem::path CanonicalFolderPath(const std::filesystem::path& path);
 // The path names only the root of a file system.
 bool IsDriveRootPath(const std::filesystem::path& path);
+// The file, its links followed, lies in the folder (given in its canonical form): a link in the
+// inbox that points elsewhere brings nothing in from there.
+bool LiesInFolder(const std::filesystem::path& file, const std::filesystem::path& canonical_folder);
 // A download still in progress, by its extension: ".tmp", ".part" or ".crdownload".
 bool IsPartialDownloadName(const std::filesystem::path& path);
 

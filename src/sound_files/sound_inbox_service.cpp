@@ -172,6 +172,7 @@ bool SoundInboxService::CollectCandidates(const fs::path& folder, Clock::time_po
                                           SoundInboxStatus* status,
                                           std::vector<SoundInboxCandidate>* seen) {
   size_t regular_files = 0;
+  const fs::path canonical_folder = CanonicalFolderPath(folder);
   std::error_code walk_error;
   // A walk that cannot start or breaks off ends here with what it saw so far.
   for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
@@ -188,7 +189,10 @@ bool SoundInboxService::CollectCandidates(const fs::path& folder, Clock::time_po
     std::error_code code;
     if (!fs::is_regular_file(path, code)) continue;
     ++regular_files;
-    if (IsPartialDownloadName(path) || !IsSupportedAudioExtension(path)) continue;
+    if (IsPartialDownloadName(path) || !IsSupportedAudioExtension(path) ||
+        !LiesInFolder(path, canonical_folder)) {
+      continue;
+    }
     const uintmax_t size = fs::file_size(path, code);
     if (code || size == 0) continue;
     const fs::file_time_type written = fs::last_write_time(path, code);

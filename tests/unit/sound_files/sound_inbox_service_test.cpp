@@ -140,6 +140,9 @@ TEST_F(SoundInbox, FilesThatAreNotFinishedSoundsAreIgnored) {
   }
   fs::remove(inbox_ / "sub/notes.txt.wav");
   testing::WriteFile(inbox_ / "empty.wav", "");
+  // A link in the inbox to a sound elsewhere brings nothing in from there.
+  MakeDownload(folder_ / "elsewhere.wav");
+  fs::create_symlink(folder_ / "elsewhere.wav", inbox_ / "linked.wav");
   EXPECT_EQ(ScanAt(0).pending_count, 0u);
   const SoundInboxStatus status = ScanAt(10);
   EXPECT_EQ(status.phase, "watching");
