@@ -1,5 +1,7 @@
 #include "api/audio_folder_rules.h"
 
+#include <algorithm>
+
 #include "api/http_api.h"
 #include "api/path_style.h"
 #include "core/json_value.h"
@@ -11,6 +13,39 @@
 
 namespace zennic {
 namespace fs = std::filesystem;
+
+namespace {
+
+// The members whose text the routes take as a path or a file name.
+bool NamesAPath(std::string_view key) {
+  return key == "path" || key == "paths" || key == "dir" || key == "folder_name" ||
+         key.ends_with("_path") || key.ends_with("_dir") || key.ends_with("filename");
+}
+
+bool HoldsNulInPath(const JsonValue& value, bool path_text) {
+  switch (value.type) {
+    case JsonValue::Type::String:
+      return path_text && value.string_value.find('\0') != std::string::npos;
+    case JsonValue::Type::Array:
+      return std::any_of(value.array_value.begin(), value.array_value.end(),
+                         [&](const JsonValue& element) { return HoldsNulInPath(element, path_text); });
+    case JsonValue::Type::Object:
+      return std::any_of(value.object_value.begin(), value.object_value.end(),
+                         [](const auto& member) {
+                           return HoldsNulInPath(member.second, NamesAPath(member.first));
+                         });
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+std::optional<HttpResponse> RefuseNulInPaths(const JsonValue& body) {
+  if (!HoldsNulInPath(body, false)) return std::nullopt;
+  return HttpApi::ErrorResponse(400, "path_invalid",
+                                "Paths and file names cannot contain NUL characters");
+}
 
 bool IsInsideAudioRoot(const fs::path& path, const fs::path& root) {
   if (root.empty()) return false;

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "core/json_value.h"
 #include "server/http_message.h"
 
 namespace zennic {
@@ -47,6 +48,10 @@ std::optional<HttpResponse> RequireExistingAudioRoot(const std::filesystem::path
 // be checked: ...") when that cannot be told.
 std::optional<HttpResponse> RefuseTakenPath(const std::filesystem::path& path,
                                             const std::string& what, const HttpResponse& taken);
+
+// 400 "path_invalid" when a path or file name of the request holds a NUL character: every check
+// sees the whole text, but the system would stop reading it at the NUL and act on another file.
+std::optional<HttpResponse> RefuseNulInPaths(const JsonValue& body);
 
 // The checks of a file that a route is about to edit, in their fixed order: inside the root,
 // not under "_originals" (refused with `originals_message`), present, a regular file, a sound

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "api/audio_folder_rules.h"
 #include "engine/mixer_engine.h"
 #include "model/runtime_state.h"
 #include "core/text.h"
@@ -138,6 +139,7 @@ HttpResponse HttpApi::HandleWholeRequest(const HttpRequest& request) {
   JsonValue body;
   std::string error;
   if (!ParseJsonBody(request, &body, &error)) return Refusal(400, "invalid_json", error);
+  if (std::optional<HttpResponse> refusal = RefuseNulInPaths(body)) return *refusal;
   return Dispatch(request.path, body);
 }
 

@@ -201,7 +201,7 @@ class JsonParser {
   }
 
   // A high surrogate directly followed by the escape of a low one is one character; anything
-  // else is kept unit by unit.
+  // else is kept unit by unit where the rules allow it.
   bool ParseUnicodeEscape(std::string* out, std::string* error) {
     uint32_t unit = 0;
     if (!ReadCodeUnit(&unit, error)) return false;
@@ -216,6 +216,10 @@ class JsonParser {
         return true;
       }
       pos_ = saved;
+    }
+    // Half a character is no text: stored, it would make the program's own files invalid UTF-8.
+    if (require_utf8_ && unit >= 0xD800 && unit <= 0xDFFF) {
+      return Fail(error, "Unpaired surrogate in unicode escape");
     }
     AppendUtf8(out, unit);
     return true;

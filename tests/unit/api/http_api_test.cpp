@@ -105,6 +105,35 @@ TEST_F(HttpApiTest, GatesRunInOrderAndEachRefusesWithItsOwnCode) {
   EXPECT_EQ(Answer(api, Post("/api/mixer/Status/", WithCookie(), "{}")).second, "route_not_found");
 }
 
+// The checks would see the whole text, the system only what comes before a NUL.
+TEST_F(HttpApiTest, APathOrNameWithANulOrHalfACharacterIsRefusedBeforeTheRoute) {
+  const std::filesystem::path root = folder_ / "sounds";
+  std::filesystem::create_directories(root);
+  ASSERT_TRUE(state_.MutateSettings(
+      [&](MixerSettings& settings) {
+        settings.profiles = {Profile{"main", "Main", root.string()}};
+        settings.selected_profile_id = "main";
+      },
+      /*persist=*/false, nullptr));
+  const std::string clip = (root / "m6.wav").string();
+  testing::WriteFile(clip, "RIFF");
+  const std::string settings_before = state_.GetSettings().file_path;
+  HttpApi api = Api();
+  for (const auto& [route, body, code] : std::vector<std::tuple<std::string, std::string, std::string>>{
+           {"/api/mixer/files/delete", R"({"path": ")" + clip + R"(\u0000junk"})", "path_invalid"},
+           {"/api/mixer/files/volume-health", R"({"paths": [")" + clip + R"(\u0000"]})", "path_invalid"},
+           {"/api/mixer/settings/save", R"({"file_path": ")" + clip + R"(\u0000x"})", "path_invalid"},
+           {"/api/mixer/profiles/upsert", R"({"profiles": [{"audio_dir": "a\u0000"}]})", "path_invalid"},
+           {"/api/mixer/trim/export", R"({"original_filename": "a\u0000b"})", "path_invalid"},
+           {"/api/mixer/files/delete", R"({"path": ")" + clip + R"(\ud800"})", "invalid_json"},
+           {"/api/mixer/profiles/upsert", R"({"name": "\udc00"})", "invalid_json"},
+       }) {
+    EXPECT_EQ(Answer(api, Post(route, WithCookie(), body)), std::make_pair(400, code)) << body;
+  }
+  EXPECT_TRUE(std::filesystem::exists(clip));
+  EXPECT_EQ(state_.GetSettings().file_path, settings_before);
+}
+
 TEST_F(HttpApiTest, BeforeTheFirstPageNoSessionExists) {
   state_.SetSessionToken("");
   HttpApi api = Api();

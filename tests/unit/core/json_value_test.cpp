@@ -156,7 +156,9 @@ TEST(JsonParse, StrictRulesRefuseMalformedUtf8AndRawControlBytes) {
   };
   for (const Case& c : std::vector<Case>{
            {"\"caf\xC3\xA9 \xF0\x9F\x98\x80\"", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
-           {"\"\\uD83D\\n\"", "\xED\xA0\xBD\n"},
+           {"\"\\uD83D\\uDE00\"", "\xF0\x9F\x98\x80"},
+           {"\"\\uD83D\\n\"", "Unpaired surrogate in unicode escape"},
+           {"\"a\\uDE00\"", "Unpaired surrogate in unicode escape"},
            {"\"\\t\\u0001\"", "\t\x01"},
            {"\"a\xFF\"", "Invalid UTF-8 in string"},
            {"\"\xC0\x80\"", "Invalid UTF-8 in string"},
