@@ -79,6 +79,14 @@ HttpResponse HttpApi::HandleConvert(const JsonValue& body) {
   if (paths.empty()) {
     return ErrorResponse(400, "path_invalid", "paths must contain at least one file");
   }
+  // The kept sources are never edited; converting one would keep it again under
+  // "_originals/_originals".
+  for (const fs::path& path : paths) {
+    if (!root.empty() && IsUnderOriginalsFolder(root, path)) {
+      return ErrorResponse(403, "originals_folder_forbidden",
+                           "Convert cannot use _originals folders");
+    }
+  }
   const bool overwrite_existing = body.GetBool("overwrite_existing", false);
   const bool keep_originals = body.GetBool("keep_originals", true);
 

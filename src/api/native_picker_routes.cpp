@@ -186,6 +186,11 @@ HttpResponse HttpApi::HandleBrowsePanicFile() {
   fs::path file = AbsoluteNormalPath(chosen);
   constexpr char kOutside[] = "Panic sound must stay inside the active profile audio folder";
   if (!IsInsideAudioRoot(file, root)) return ErrorResponse(400, "path_invalid", kOutside);
+  // Converting a kept source would file it again under "_originals/_originals".
+  if (IsUnderOriginalsFolder(root, file)) {
+    return ErrorResponse(403, "originals_folder_forbidden",
+                         "Panic sound cannot use _originals folders");
+  }
   std::error_code unreadable;
   if (!fs::is_regular_file(file, unreadable)) {
     return ErrorResponse(409, "path_unavailable", "The selected Panic sound is no longer available.");

@@ -343,6 +343,11 @@ TEST_F(SoundLibraryTest, ConvertTurnsTheSelectedClipIntoAWavAndKeepsTheSource) {
 
   EXPECT_EQ(Post("/api/mixer/convert", Json({{"paths", Text(audio_ / "song.wav")}})).code(),
             "path_invalid");
+  paths = JsonValue::MakeArray();
+  paths.PushBack(Text(audio_ / "_originals/song.mp3"));
+  EXPECT_EQ(Post("/api/mixer/convert", Json({{"paths", paths}})).code(),
+            "originals_folder_forbidden");
+  EXPECT_FALSE(fs::exists(audio_ / "_originals/_originals"));
 }
 
 }  // namespace

@@ -124,6 +124,8 @@ TEST_F(NativePickerRoutes, APanicSoundThatCannotBeUsedIsRefusedWithItsCode) {
   testing::WriteFile(sounds_ / "broken.wav", "RIFF, but nothing else");
   WriteMp3(sounds_ / "taken.mp3");
   WriteTone(sounds_ / "taken.wav", 48000);
+  fs::create_directories(sounds_ / "_Originals");
+  WriteMp3(sounds_ / "_Originals/kept.mp3");
   fs::create_directory_symlink(folder_ / "Outside", sounds_ / "link");
   struct Case {
     fs::path pick;
@@ -134,6 +136,7 @@ TEST_F(NativePickerRoutes, APanicSoundThatCannotBeUsedIsRefusedWithItsCode) {
       {sounds_ / "../Outside/elsewhere.wav", 400, "path_invalid"},
       {sounds_ / "link/elsewhere.wav", 400, "path_invalid"},
       {sounds_ / "gone.wav", 409, "path_unavailable"},
+      {sounds_ / "_Originals/kept.mp3", 403, "originals_folder_forbidden"},
       {sounds_ / "notes.txt", 400, "unsupported_audio_extension"},
       {sounds_ / "broken.wav", 400, "panic_sound_prepare_failed"},
       {sounds_ / "taken.mp3", 409, "panic_sound_prepare_failed"},
@@ -150,6 +153,7 @@ TEST_F(NativePickerRoutes, APanicSoundThatCannotBeUsedIsRefusedWithItsCode) {
   ASSERT_NE(details, nullptr) << taken.body.Serialize(0);
   EXPECT_EQ(details->GetString("converter_code", ""), "target_exists") << taken.body.Serialize(0);
   EXPECT_TRUE(fs::exists(sounds_ / "taken.mp3")) << "a refused conversion leaves the source";
+  EXPECT_FALSE(fs::exists(sounds_ / "_Originals/kept.wav"));
 }
 
 TEST_F(NativePickerRoutes, CancelledAndFailedPickers) {
