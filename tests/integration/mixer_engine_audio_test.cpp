@@ -34,8 +34,7 @@ constexpr double kMicrophoneTone = 440.0;  // the test microphone's, at 0.5
 constexpr double kClipTone = 1000.0;
 
 // The amplitude of a tone (a whole number of cycles per 100 ms) in the left channel: the median
-// over 100 ms windows. The test microphone hands over its audio two seconds at a time, and under
-// load a delivery can come a little late; a short gap then must not count against the level.
+// over 100 ms windows, so that the run's first moments in a recording do not count.
 double ToneLevel(const std::vector<float>& samples, double frequency) {
   constexpr size_t kWindow = 4800;
   std::vector<double> levels;
@@ -95,13 +94,12 @@ class MixerEngineAudioTest : public ::testing::Test {
         << error;
   }
 
-  // The test microphone hands over two seconds at a time. The first two, waiting when the run
-  // starts, are dropped as start-up delay; the voice comes through from the next delivery on.
+  // Lets the run settle before anything is recorded.
   bool Start(std::vector<std::string>* notes = nullptr) {
     std::string error;
     bool started = engine_.Start({}, notes, &error);
     EXPECT_TRUE(started) << error;
-    std::this_thread::sleep_for(2500ms);
+    std::this_thread::sleep_for(500ms);
     return started;
   }
 
