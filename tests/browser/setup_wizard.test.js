@@ -22,6 +22,18 @@ function microphoneAnswer(peak, passed) {
   };
 }
 
+// A path that works, with both keys set; the keys are tested next.
+const PATH_WORKS_ANSWER = {
+  ok: true,
+  test_scope: "voice_path",
+  voice_path_step_passed: true,
+  audio_configuration_ready: true,
+  ready_to_start: true,
+  primary_action: "none",
+  items: [{ id: "virtual_path", status: "ok" }, { id: "voice_chat_key", status: "not_checked", detail: "K" }],
+  hotkeys: { ptt_configured: true, ptt_label: "Numpad +", voice_chat_configured: true, voice_chat_label: "K" }
+};
+
 async function openWizard(page, answers) {
   const selfTests = [];
   await stubApi(page, Object.assign({
@@ -36,6 +48,7 @@ async function openWizard(page, answers) {
   await page.locator("#mixerApp").waitFor({ state: "visible" });
   await page.waitForFunction(() => document.getElementById("mixerMicSel").options.length > 0);
   await page.click("#mixerAudioDevicesSelfTestBtn");
+  if (answers.talkMode) await page.selectOption("#fullSetupTalkMode", answers.talkMode);
   await page.click("#audioSelfTestStartBtn");
   await page.click("#fullSetupStepStartBtn");
   return selfTests;
@@ -68,20 +81,10 @@ browserTest(shared, "closing during the countdown stops the step before any requ
 
 browserTest(shared, "a wrong key in the key test names the pressed and the expected key", async (page) => {
   const en = await servedCatalogue(shared, "en");
-  const pathAnswer = {
-    ok: true,
-    test_scope: "voice_path",
-    voice_path_step_passed: true,
-    audio_configuration_ready: true,
-    ready_to_start: true,
-    primary_action: "none",
-    items: [{ id: "virtual_path", status: "ok" }],
-    hotkeys: { ptt_configured: true, ptt_label: "Numpad +", voice_chat_configured: true, voice_chat_label: "K" }
-  };
   const capture = { capture_id: "capture-1", target: "ptt", verify_only: true, timeout_ms: 12000 };
   const captureStarts = [];
   await openWizard(page, {
-    selfTest: (body) => (body.test_scope === "microphone" ? microphoneAnswer(-15, true) : pathAnswer),
+    selfTest: (body) => (body.test_scope === "microphone" ? microphoneAnswer(-15, true) : PATH_WORKS_ANSWER),
     others: {
       "/api/mixer/keycapture/start": (route) => {
         captureStarts.push(route.request().postDataJSON());
@@ -101,4 +104,27 @@ browserTest(shared, "a wrong key in the key test names the pressed and the expec
   assert.deepStrictEqual(captureStarts, [{ target: "ptt", timeout_ms: 12000, verify_only: true }]);
   assert.strictEqual(await page.locator("#fullSetupStepText").textContent(),
     fill(en["audio_test.wizard.wrong_key"], { actual: "F9", expected: "Numpad +" }));
+});
+
+browserTest(shared, "before the keys are tested the wizard claims only what it checked", async (page) => {
+  const en = await servedCatalogue(shared, "en");
+  const voiceRowTexts = {
+    hold: en["audio_test.item.voice_chat_key.not_checked"],
+    open: en["audio_test.item.voice_chat_key.skipped"]
+  };
+  for (const [talkMode, voiceRowText] of Object.entries(voiceRowTexts)) {
+    await openWizard(page, {
+      talkMode,
+      selfTest: (body) => (body.test_scope === "microphone" ? microphoneAnswer(-15, true) : PATH_WORKS_ANSWER)
+    });
+    await page.locator("#fullSetupStepContinueBtn").waitFor({ state: "visible", timeout: 15000 });
+    assert.strictEqual(await page.locator("#audioSelfTestResult").isHidden(), true, "no summary while a step is up");
+    await page.click("#fullSetupStepContinueBtn");
+    await page.click("#fullSetupStepStartBtn");
+    await page.waitForFunction(() => window.state.fullSetupWizardStep === "path_passed", null, { timeout: 15000 });
+    assert.strictEqual(await page.locator("#fullSetupStepTitle").textContent(), en["audio_test.wizard.path_ready_title"]);
+    assert.ok(!(await page.locator("#audioSelfTestModal").textContent()).includes(en["audio_test.summary_ready_to_start"]));
+    assert.strictEqual(await page.locator("[data-item-id=voice_chat_key] .check-detail").textContent(),
+      voiceRowText + fill(en["audio_test.detail_suffix"], { detail: "K" }), talkMode);
+  }
 });

@@ -130,6 +130,8 @@ function renderTalkAdvice() {
 function renderSetupStep(card) {
   state.fullSetupWizardStep = card.step;
   byId("fullSetupStepCard").hidden = false;
+  // The summary speaks for the whole check, so it waits for the final card.
+  byId("audioSelfTestResult").hidden = card.step !== "final";
   byId("fullSetupTalkPanel").hidden = true;
   byId("audioSelfTestIntro").hidden = true;
   byId("audioSelfTestStartBtn").hidden = true;
@@ -183,6 +185,7 @@ function openFullSetupCheck(options) {
   byId("audioSelfTestStartBtn").hidden = false;
   byId("audioSelfTestStartBtn").disabled = false;
   byId("fullSetupStepCard").hidden = true;
+  byId("audioSelfTestResult").hidden = false;
   byId("fullSetupPathDiagnostics").textContent = "";
   byId("audioSelfTestList").textContent = "";
   byId("audioSelfTestDetails").open = false;
@@ -459,11 +462,11 @@ function finishPathStep(answer) {
     });
     return;
   }
+  // Only the path is known to work here: the keys are tested next.
   if (answer.audio_configuration_ready === true) {
-    var readyToStart = answer.ready_to_start === true;
     renderSetupStep(pathCard("path_passed", {
-      title: t(readyToStart ? "audio_test.result_ready_to_start" : "audio_test.wizard.path_ready_title"),
-      text: t(readyToStart ? "audio_test.summary_ready_to_start" : "audio_test.wizard.path_ready"),
+      title: t("audio_test.wizard.path_ready_title"),
+      text: t("audio_test.wizard.path_ready"),
       result: { status: "passed", reason: "" },
       buttons: ["continue"]
     }));
@@ -767,7 +770,10 @@ function itemDetailText(item, status) {
   if (item.id === "microphone" && item.mode === "invalid_cable_output") text = t("audio_test.next_step.select_microphone");
   if (item.id === "windows_input" && status === "ok" && item.mode === "managed_when_running") text = t(family + "managed");
   var keyTarget = Object.keys(SETUP_KEY_ITEMS).filter(function (target) { return SETUP_KEY_ITEMS[target] === item.id; })[0];
-  if (keyTarget && state.fullSetupKeyResults[keyTarget] === "waiting") text = t("audio_test.key_test.waiting");
+  var live = keyTarget ? state.fullSetupKeyResults[keyTarget] : "";
+  if (live === "waiting") text = t("audio_test.key_test.waiting");
+  // A test the user skipped; the voice key's own skipped text is for an open microphone.
+  if (live === "skipped") text = t("audio_test.wizard.key_skipped");
   if (item.detail) text += t("audio_test.detail_suffix", { detail: item.detail });
   if (item.suggested_device_name) text += " " + t("audio_test.working_cable_found", { device: item.suggested_device_name });
   return text;
