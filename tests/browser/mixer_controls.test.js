@@ -31,8 +31,10 @@ browserTest(shared, "three slider moves within 100 ms send one set with the last
   assert.strictEqual(await page.locator("#mixerMicVolLabel").textContent(), "150%");
 });
 
-browserTest(shared, "a port outside 1024 to 65535 is saved at the nearest end", async (page) => {
+browserTest(shared, "a port outside 1024 to 65535 is saved at the nearest end, for use after a restart", async (page) => {
+  const en = await servedCatalogue(shared, "en");
   await openMainPage(shared, page);
+  const running = Number(new URL(shared.program.url).port);
   const saves = requestsTo(page, "/api/mixer/settings/save");
   for (const [typed, saved] of [["80", 1024], ["70000", 65535]]) {
     await page.fill("#mixerServerPort", typed);
@@ -41,6 +43,8 @@ browserTest(shared, "a port outside 1024 to 65535 is saved at the nearest end", 
     assert.strictEqual(saves[saves.length - 1].postDataJSON().server_port, saved);
     assert.strictEqual(await page.inputValue("#mixerServerPort"), String(saved));
     assert.strictEqual(settingsOnDisk(shared).server_port, saved);
+    assert.strictEqual(await page.locator("#mixerServerPortHint").textContent(), en["server.port_hint_restart"]
+      .replace("{{effective_port}}", running).replace("{{configured_port}}", saved));
   }
 });
 

@@ -20,13 +20,18 @@ function effectiveServerPort() {
   return pagePort >= MIN_SERVER_PORT ? pagePort : DEFAULT_SERVER_PORT;
 }
 
+// The port the settings held when the page first read them. A different port configured since
+// was saved (or reset) here and waits for a restart; only the first can have been found taken.
+Object.assign(state, { serverPortAtLoad: null });
+
 function updatePortHint() {
   var effective = effectiveServerPort();
-  var configured = state.settings && typeof state.settings.server_port === "number"
-    ? state.settings.server_port : normalizedServerPort(byId("mixerServerPort").value);
-  byId("mixerServerPortHint").textContent = configured !== effective
-    ? t("server.port_hint_fallback", { effective_port: effective, configured_port: configured })
-    : t("server.port_hint", { effective_port: effective });
+  var saved = state.settings && typeof state.settings.server_port === "number";
+  if (saved && state.serverPortAtLoad === null) state.serverPortAtLoad = state.settings.server_port;
+  var configured = saved ? state.settings.server_port : normalizedServerPort(byId("mixerServerPort").value);
+  var key = "server.port_hint";
+  if (configured !== effective) key = configured === state.serverPortAtLoad ? "server.port_hint_fallback" : "server.port_hint_restart";
+  byId("mixerServerPortHint").textContent = t(key, { effective_port: effective, configured_port: configured });
 }
 
 function bindingOrNull(binding) {
