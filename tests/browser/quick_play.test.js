@@ -145,7 +145,7 @@ browserTest(shared, "typed times, refused ranges and fades", async (page) => {
   await typed("#playTrimEndInput", "70");
   await page.click("#playTrimModeDeleteBtn");
   await page.click("#playTrimExportBtn");
-  assert.strictEqual(await page.textContent("#playTrimExportMessage"), en["trim.invalid_selection"]);
+  assert.strictEqual(await page.textContent("#playTrimExportMessage"), en["trim.nothing_left"]);
 
   await page.click("#playTrimModeExtractBtn");
   await typed("#playTrimEndInput", "10");

@@ -42,7 +42,7 @@ function playTrimBuildExportAudio() {
   var endFrame = Math.min(Math.max(Math.ceil(trim.selectionEnd * rate), startFrame), frames);
   var spans = trim.mode === "delete" ? [[0, startFrame], [endFrame, frames]] : [[startFrame, endFrame]];
   var kept = spans.reduce(function (total, span) { return total + span[1] - span[0]; }, 0);
-  if (kept <= 0) throw playTrimFailure("trim.invalid_selection");
+  if (kept <= 0) throw playTrimFailure("trim.nothing_left");
 
   var fadeIn = Math.min(kept, Math.round(playTrimFadeSeconds("playTrimFadeInEnabled", "playTrimFadeInSeconds") * rate));
   var fadeOut = Math.min(kept, Math.round(playTrimFadeSeconds("playTrimFadeOutEnabled", "playTrimFadeOutSeconds") * rate));
