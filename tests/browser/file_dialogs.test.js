@@ -88,7 +88,8 @@ browserTest(shared, "move, rename, merge, normalise and delete keep the list, th
   const normalized = readWav(path.join(folder, "boom_normalized.wav"));
   assert.ok(Math.abs(20 * Math.log10(normalized.peak) + 3) < 0.05, "peak " + normalized.peak);
 
-  // Deleting the selected clip clears the selection.
+  // Deleting the selected clip clears the selection; the route is sent as Quick Play sends it.
+  const deletes = requestsTo(page, "/api/mixer/files/delete");
   await rowAction(page, "a.wav", en["common.delete"]);
   await page.click("#fileDeleteConfirmYesBtn");
   await resultShown(page, "#fileDeleteConfirmModal", en["delete.success"] + " " + en["delete.selection_cleared"]);
@@ -96,6 +97,7 @@ browserTest(shared, "move, rename, merge, normalise and delete keep the list, th
   assert.deepStrictEqual(clipsOnDisk(folder), ["Drums/a_plus_boom.wav", "boom.wav", "boom_normalized.wav"]);
   assert.strictEqual(settingsOnDisk(shared).file_path, "");
   assert.strictEqual(await page.locator("#mixerFiles .file-row.selected").count(), 0);
+  assert.deepStrictEqual(deletes.map((request) => request.method()), ["DELETE"]);
 });
 
 browserTest(shared, "merge output names are completed or refused in the page, and _originals is no new folder", async (page) => {

@@ -5,7 +5,7 @@
 //   state             the page state that holds the dialog fields
 //   t(key, params)    catalogue lookup; describeFailure(result, fallback) the text of a failure
 //   post(path, body), removeFile(body)   the page's requests, which give merge and normalise
-//                     their long single attempt (the delete route's method is the page's)
+//                     their long single attempt; removeFile sends the delete route with DELETE
 //   files()           the page's clip list; mergeOrder() the clips merge suggests from, in order
 //   selectedPath()    the clip on the trigger key
 //   pathsMoved(answer, oldPath)   a move or rename answer's "ptt_path_updated"/"panic_path_updated"

@@ -39,6 +39,15 @@ function readJsonAnswer(response) {
 // POSTs a JSON body; resolves to {response, status, rawText, payload} and never rejects.
 // options.timeoutMs: 0, negative or not finite waits without limit.
 function postJson(path, body, options) {
+  return sendJson("POST", path, body, options);
+}
+
+// The delete route, with the method Quick Play sends it with.
+function deleteJson(path, body, options) {
+  return sendJson("DELETE", path, body, options);
+}
+
+function sendJson(method, path, body, options) {
   var policy = ROUTE_REQUEST_POLICIES[path] || {};
   var opts = options || {};
   var timeoutMs = opts.timeoutMs !== undefined ? opts.timeoutMs
@@ -46,7 +55,7 @@ function postJson(path, body, options) {
   var attempts = opts.retryAttempts !== undefined ? opts.retryAttempts
     : (policy.retryAttempts !== undefined ? policy.retryAttempts : REQUEST_RETRY_ATTEMPTS);
   return requestWithRetry(path, {
-    method: "POST",
+    method: method,
     timeoutMs: Number.isFinite(timeoutMs) && timeoutMs > 0 ? timeoutMs : 0,
     attempts: Number.isFinite(attempts) ? Math.floor(attempts) : REQUEST_RETRY_ATTEMPTS,
     retryDelayMs: REQUEST_RETRY_DELAY_MS,

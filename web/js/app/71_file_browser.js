@@ -199,7 +199,7 @@ function createMainPageFileDialogs() {
     state: state,
     t: t,
     post: postJson,
-    removeFile: function (body) { return postJson("/api/mixer/files/delete", body); },
+    removeFile: function (body) { return deleteJson("/api/mixer/files/delete", body); },
     describeFailure: describeApiFailure,
     files: function () { return state.files; },
     mergeOrder: function () { return state.files; },
