@@ -101,6 +101,59 @@ browserTest(shared, "the status poll drives the route warning, the sound links a
   assert.strictEqual(listLoads.length, 0, "the first revision only is kept");
   await polled({ sound_inbox: { revision: 2 } });
   assert.strictEqual(listLoads.length, 1);
+
+  // The warning's link opens the Full Setup Check on the main page.
+  await polled({ audio_management: warning("windows_input_changed", "x") });
+  await page.click("#playAudioRouteWarning a");
+  await page.locator("#audioSelfTestModal").waitFor({ state: "visible" });
+});
+
+browserTest(shared, "a status answer older than a click does not undo the selection", async (page) => {
+  const folder = emptySoundsFolder(shared.program);
+  writeWav(path.join(folder, "one.wav"));
+  writeWav(path.join(folder, "two.wav"));
+  await openQuickPlay(page);
+  await row(page, "one.wav").locator(".play-select").click();
+  await row(page, "one.wav").and(page.locator(".selected")).waitFor();
+  // The program's own answer to a poll sent before the click, held back until the click's set
+  // has been answered.
+  let setAnswered;
+  const held = new Promise((resolve) => { setAnswered = resolve; });
+  page.on("response", (response) => {
+    if (new URL(response.url()).pathname === "/api/mixer/set") setAnswered();
+  });
+  await page.route("**/api/mixer/status", async (route) => {
+    const answer = await route.fetch();
+    await held;
+    await route.fulfill({ response: answer });
+  });
+  const oldPoll = await page.waitForRequest("**/api/mixer/status");
+  await row(page, "two.wav").locator(".play-select").click();
+  await oldPoll.response();
+  await page.waitForTimeout(200);
+  assert.strictEqual(await page.textContent("#playSelectedFile"), "two.wav");
+});
+
+// Fields of the dialogs both pages share, without the page's id prefix.
+const DIALOG_FIELDS = ["MoveDestinationSel", "RenameInput", "MergeSecondSearch", "MergeGapSel",
+  "MergeOutputFilenameInput", "NormalizeTargetSel", "NormalizeOutputFilenameInput"];
+
+// Runs in the page: each field's label and its options' texts.
+function dialogFieldTexts([prefix, fields]) {
+  return fields.map((field) => {
+    const element = document.getElementById(prefix + field);
+    const label = element.labels.length ? element.labels[0].firstElementChild.textContent : "";
+    return [field, label, Array.from(element.options || [], (option) => option.textContent)];
+  });
+}
+
+browserTest(shared, "Quick Play's dialogs label their fields as the main page's do", async (page) => {
+  await page.goto(shared.program.url + "/");
+  await page.locator("#mixerApp").waitFor({ state: "visible" });
+  const main = await page.evaluate(dialogFieldTexts, ["file", DIALOG_FIELDS]);
+  assert.ok(main.every(([field, label]) => label !== ""), JSON.stringify(main));
+  await openQuickPlay(page);
+  assert.deepStrictEqual(await page.evaluate(dialogFieldTexts, ["play", DIALOG_FIELDS]), main);
 });
 
 browserTest(shared, "a trimmed clip with added silence is stored beside the original", async (page) => {

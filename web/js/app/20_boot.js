@@ -115,6 +115,8 @@ window.addEventListener("unhandledrejection", function (event) {
 });
 
 function bootMainPage() {
+  // Quick Play's "Run Full Setup Check" link comes to the Audio Devices card's anchor.
+  var setupCheckAsked = window.location.hash === "#audioDevicesSection";
   byId("mixerUiLanguageSel").addEventListener("change", function (event) {
     chooseLanguage(event.target.value);
   });
@@ -149,6 +151,7 @@ function bootMainPage() {
     return initializeMixerApp().then(function () {
       clearFatalError();
       byId("mixerSaveStatus").textContent = mainStatusText();
+      if (setupCheckAsked) openFullSetupCheck();
     }, function (error) {
       var message = errorMessage(error, t("errors.mixer_ui_bootstrap_failed"));
       byId("mixerSaveStatus").textContent = message;

@@ -14,7 +14,10 @@ var playState = {
   selectedSoundLinkId: "",
   soundInboxRevision: null,
   refreshTimer: 0,
-  mixerRunning: false
+  mixerRunning: false,
+  // Raised whenever the page itself changes the selected clip: a status poll sent before then
+  // carries the old one.
+  selectionRevision: 0
 };
 
 function playById(id) {

@@ -161,13 +161,19 @@ function playMarkSelected(path) {
   playState.files.forEach(function (file) { file.selected = file.path === path; });
 }
 
+// The page's own change of the selected clip, which an older status answer must not undo.
+function playSelectionChanged(path) {
+  playState.selectionRevision += 1;
+  playMarkSelected(path);
+}
+
 function playSelectFile(file) {
   return playPostJson("/api/mixer/set", { file_path: file.path }).then(function (result) {
     if (!result.payload.ok) {
       playShowNotice(playDescribeFailure(result, playT("errors.file_select_failed")));
       return;
     }
-    playMarkSelected(file.path);
+    playSelectionChanged(file.path);
     playRenderList(true);
   });
 }
@@ -188,7 +194,7 @@ function playCreateFileDialogs() {
     mergeOrder: playVisibleFiles,
     selectedPath: function () { return playState.selectedFilePath; },
     pathsMoved: function (answer, oldPath) {
-      if (answer.ptt_path_updated === true) playMarkSelected(answer.new_path);
+      if (answer.ptt_path_updated === true) playSelectionChanged(answer.new_path);
       if (answer.panic_path_updated === true && playState.settings) playState.settings.panic_file_path = answer.new_path;
       // The editor holds the clip by its old path, which no longer exists.
       if (playState.trim.file && playState.trim.file.path === oldPath) playTrimClose();
@@ -198,7 +204,7 @@ function playCreateFileDialogs() {
       playSetCategories(playCollectCategories([], playState.files));
       playRenderList(true);
     },
-    forgetSelection: function () { playMarkSelected(""); },
+    forgetSelection: function () { playSelectionChanged(""); },
     reload: playReloadFilesAndStatus,
     showResult: playShowNotice
   });

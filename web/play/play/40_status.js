@@ -43,7 +43,8 @@ function playRenderRouteWarning(audio) {
   playById("playAudioRouteStopBtn").hidden = !(warning && code === "windows_input_changed" && playState.mixerRunning);
 }
 
-function playApplyStatus(mixer) {
+// `selectionRevision`: the page's selection revision when the poll was sent.
+function playApplyStatus(mixer, selectionRevision) {
   playState.mixerRunning = mixer.running === true;
   if (Array.isArray(mixer.sound_links)) playTakeSoundLinks(mixer.sound_links);
   var reload = Promise.resolve();
@@ -53,7 +54,8 @@ function playApplyStatus(mixer) {
     playState.soundInboxRevision = revision;
   }
   playRenderRouteWarning(mixer.audio_management || {});
-  if (typeof mixer.file_path === "string" && mixer.file_path !== playState.selectedFilePath) {
+  if (typeof mixer.file_path === "string" && mixer.file_path !== playState.selectedFilePath &&
+      selectionRevision === playState.selectionRevision) {
     playMarkSelected(mixer.file_path);
     playRenderList(true);
   }
@@ -61,8 +63,9 @@ function playApplyStatus(mixer) {
 }
 
 function playRefreshStatus() {
+  var selectionRevision = playState.selectionRevision;
   return playPostJson("/api/mixer/status", {}).then(function (result) {
-    if (result.payload.ok) return playApplyStatus(result.payload.mixer || {});
+    if (result.payload.ok) return playApplyStatus(result.payload.mixer || {}, selectionRevision);
     return null;
   });
 }
