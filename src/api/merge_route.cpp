@@ -62,8 +62,11 @@ std::optional<HttpResponse> ReadGap(const JsonValue& body, double* gap) {
 }
 
 fs::path MakeMergedOutputName(const fs::path& first, const fs::path& second) {
-  return MakeUniqueFilePath(first.parent_path() / (WideToUtf8(first.stem()) + "_plus_" +
-                                                   WideToUtf8(second.stem()) + ".wav"));
+  fs::path name = first.stem();
+  name += "_plus_";
+  name += second.stem();
+  name += ".wav";
+  return MakeUniqueFilePath(first.parent_path() / name);
 }
 
 }  // namespace

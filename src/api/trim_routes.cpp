@@ -145,7 +145,9 @@ HttpResponse HttpApi::HandleTrimExport(const JsonValue& body) {
   if (std::optional<HttpResponse> refusal = ChooseOutputPath(
           body, folder, root, "Trim export output is outside the active profile audio folder",
           [&] {
-            return MakeUniqueFilePath(folder / (WideToUtf8(name_source.stem()) + "_trimmed.wav"));
+            fs::path name = name_source.stem();
+            name += "_trimmed.wav";
+            return MakeUniqueFilePath(folder / name);
           },
           &output)) {
     return *refusal;

@@ -334,8 +334,11 @@ class JsonParser {
   size_t values_left_;
 };
 
-void WriteEscapedString(std::string* out, const std::string& text) {
+void WriteEscapedString(std::string* out, const std::string& raw, bool utf8_only) {
   static const char kHex[] = "0123456789ABCDEF";
+  std::string escaped;
+  if (utf8_only && !IsValidUtf8(raw)) escaped = EscapeStrayBytes(raw);
+  const std::string& text = escaped.empty() ? raw : escaped;
   out->push_back('"');
   for (char c : text) {
     unsigned char byte = static_cast<unsigned char>(c);
@@ -391,7 +394,7 @@ void WriteLineBreak(std::string* out, int indent, int depth) {
   out->append(static_cast<size_t>(indent) * static_cast<size_t>(depth), ' ');
 }
 
-void WriteValue(std::string* out, const JsonValue& value, int indent, int depth) {
+void WriteValue(std::string* out, const JsonValue& value, int indent, int depth, bool utf8_only) {
   switch (value.type) {
     case JsonValue::Type::Null:
       out->append("null");
@@ -403,7 +406,7 @@ void WriteValue(std::string* out, const JsonValue& value, int indent, int depth)
       WriteNumber(out, value.number_value);
       return;
     case JsonValue::Type::String:
-      WriteEscapedString(out, value.string_value);
+      WriteEscapedString(out, value.string_value, utf8_only);
       return;
     case JsonValue::Type::Object: {
       out->push_back('{');
@@ -412,9 +415,9 @@ void WriteValue(std::string* out, const JsonValue& value, int indent, int depth)
         if (!first) out->push_back(',');
         first = false;
         if (indent > 0) WriteLineBreak(out, indent, depth + 1);
-        WriteEscapedString(out, key);
+        WriteEscapedString(out, key, utf8_only);
         out->append(indent > 0 ? ": " : ":");
-        WriteValue(out, member, indent, depth + 1);
+        WriteValue(out, member, indent, depth + 1, utf8_only);
       }
       if (!first && indent > 0) WriteLineBreak(out, indent, depth);
       out->push_back('}');
@@ -427,7 +430,7 @@ void WriteValue(std::string* out, const JsonValue& value, int indent, int depth)
         if (!first) out->push_back(',');
         first = false;
         if (indent > 0) WriteLineBreak(out, indent, depth + 1);
-        WriteValue(out, element, indent, depth + 1);
+        WriteValue(out, element, indent, depth + 1, utf8_only);
       }
       if (!first && indent > 0) WriteLineBreak(out, indent, depth);
       out->push_back(']');
@@ -487,9 +490,9 @@ bool JsonValue::Parse(std::string_view text, JsonValue* output, std::string* err
   return JsonParser(text, rules).ParseDocument(output, error);
 }
 
-std::string JsonValue::Serialize(int indent) const {
+std::string JsonValue::Serialize(int indent, bool utf8_only) const {
   std::string out;
-  WriteValue(&out, *this, indent, 0);
+  WriteValue(&out, *this, indent, 0, utf8_only);
   return out;
 }
 

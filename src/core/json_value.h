@@ -60,8 +60,11 @@ class JsonValue {
 
   static bool Parse(std::string_view text, JsonValue* output, std::string* error,
                     JsonParseRules rules = {});
-  // indent <= 0: compact form; otherwise one member or element a line.
-  std::string Serialize(int indent) const;
+  // indent <= 0: compact form; otherwise one member or element a line. Texts are written byte
+  // for byte, so the program's own files read back exactly; with `utf8_only`, for another
+  // program, a text that is not UTF-8 (a file name's raw bytes, a system's message) is written
+  // as WideToUtf8 writes a path of those bytes.
+  std::string Serialize(int indent, bool utf8_only = false) const;
 
   Type type = Type::Null;
   bool bool_value = false;

@@ -7,6 +7,12 @@ namespace zennic {
 namespace {
 
 constexpr char32_t kReplacementCharacter = 0xFFFD;
+// U+EF80 to U+EFFF stand for the bytes 0x80 to 0xFF of a name that is not UTF-8.
+constexpr char32_t kStrayByteBase = 0xEF00;
+
+bool IsStrayByteCharacter(char32_t code_point) {
+  return code_point >= kStrayByteBase + 0x80 && code_point <= kStrayByteBase + 0xFF;
+}
 
 bool IsAsciiSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -120,11 +126,44 @@ std::string WideToUtf8(const std::wstring& text) {
   return result;
 }
 
-std::string WideToUtf8(const std::filesystem::path& path) { return path.string(); }
+std::string WideToUtf8(const std::filesystem::path& path) { return EscapeStrayBytes(path.native()); }
+
+std::string EscapeStrayBytes(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    const size_t start = pos;
+    char32_t code_point = 0;
+    if (DecodeUtf8(bytes, &pos, &code_point) && !IsStrayByteCharacter(code_point)) {
+      text.append(bytes.substr(start, pos - start));
+      continue;
+    }
+    // A malformed sequence, or a character that would read back as a stray byte: each of its
+    // bytes on its own.
+    if (pos == start) pos = start + 1;
+    for (size_t i = start; i < pos; ++i) {
+      AppendUtf8(&text, kStrayByteBase + static_cast<unsigned char>(bytes[i]));
+    }
+  }
+  return text;
+}
 
 std::filesystem::path Utf8ToPath(std::string_view text) {
-  if (!IsValidUtf8(text)) ThrowIllegalSequence();
-  return std::filesystem::path(std::string(text));
+  std::string bytes;
+  bytes.reserve(text.size());
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t start = pos;
+    char32_t code_point = 0;
+    if (!DecodeUtf8(text, &pos, &code_point)) ThrowIllegalSequence();
+    if (IsStrayByteCharacter(code_point)) {
+      bytes.push_back(static_cast<char>(code_point - kStrayByteBase));
+    } else {
+      bytes.append(text.substr(start, pos - start));
+    }
+  }
+  return std::filesystem::path(std::move(bytes));
 }
 
 bool IsValidUtf8(std::string_view text) {

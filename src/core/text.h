@@ -14,9 +14,15 @@ namespace zennic {
 std::wstring Utf8ToWide(std::string_view text);
 // Strict: an unpaired surrogate or an invalid code point throws std::system_error.
 std::string WideToUtf8(const std::wstring& text);
+// A file name here may be any bytes. A byte that is not part of well-formed UTF-8 travels as the
+// private-use character U+EF00 + byte (U+EF80 to U+EFFF), and so do the bytes of such a
+// character in a name, so that the text is always UTF-8 and Utf8ToPath gives back the very
+// same bytes.
 std::string WideToUtf8(const std::filesystem::path& path);
-// Strict: malformed UTF-8 throws std::system_error.
+// Strict: malformed UTF-8 throws std::system_error. U+EF80 to U+EFFF become single bytes again.
 std::filesystem::path Utf8ToPath(std::string_view text);
+// The bytes as WideToUtf8 writes a path of them.
+std::string EscapeStrayBytes(std::string_view bytes);
 // Appends one code point (or a lone surrogate, as three bytes) in UTF-8 form.
 void AppendUtf8(std::string* out, char32_t code_point);
 // True when the bytes form well-formed UTF-8.

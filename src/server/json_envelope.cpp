@@ -29,7 +29,7 @@ HttpResponse SetJsonBody(int status, const JsonValue& value) {
   HttpResponse response;
   response.status = status;
   response.headers["Content-Type"] = "application/json; charset=utf-8";
-  response.body = value.Serialize(2);
+  response.body = value.Serialize(2, /*utf8_only=*/true);
   return response;
 }
 

@@ -45,8 +45,8 @@ void AddIssue(AnalyzerFileMetadata* out, const std::string& code, const std::str
 AnalyzerFileMetadata FailedFileRecord(const fs::path& path, const std::string& message) {
   AnalyzerFileMetadata record;
   const fs::path normal = AbsoluteNormalPath(path);
-  record.path = normal.string();
-  record.name = normal.filename().string();
+  record.path = WideToUtf8(normal);
+  record.name = WideToUtf8(normal.filename());
   record.extension = ToLower(normal.extension().string());
   record.compatibility_state = "error";
   AddIssue(&record, "file_corrupt", message.empty() ? "Failed to analyze file" : message);
@@ -153,7 +153,7 @@ bool AnalyzerService::FailWithCurrentException(const char* filesystem_prefix, co
 }
 
 std::string AnalyzerService::RootText(const fs::path& root) {
-  return AbsoluteNormalPath(root).string();
+  return WideToUtf8(AbsoluteNormalPath(root));
 }
 
 bool AnalyzerService::IsOutsideRoot(const fs::path& root, const fs::path& path) {
@@ -167,9 +167,9 @@ std::string AnalyzerService::RelativePathForRoot(const fs::path& root, const fs:
     const fs::path canonical_path = fs::weakly_canonical(path, path_error);
     const fs::path canonical_root = fs::weakly_canonical(root, root_error);
     if (!path_error && !root_error)
-      return canonical_path.lexically_relative(canonical_root).string();
+      return WideToUtf8(canonical_path.lexically_relative(canonical_root));
   }
-  return AbsoluteNormalPath(path).filename().string();
+  return WideToUtf8(AbsoluteNormalPath(path).filename());
 }
 
 bool AnalyzerService::AnalyzeFile(const fs::path& root, const fs::path& path,
@@ -198,8 +198,8 @@ bool AnalyzerService::ReadFileMetadata(const fs::path& root, const fs::path& pat
   if (out == nullptr) return Fail(error, "AnalyzerFileMetadata output pointer is null");
   *out = AnalyzerFileMetadata();
   const fs::path normal = AbsoluteNormalPath(path);
-  out->path = normal.string();
-  out->name = normal.filename().string();
+  out->path = WideToUtf8(normal);
+  out->name = WideToUtf8(normal.filename());
   out->extension = ToLower(normal.extension().string());
   out->container = ContainerNameForExtension(LowerCaseExtension(normal));
   out->codec = "Unknown";
@@ -270,7 +270,7 @@ bool AnalyzerService::AnalyzeFolder(const fs::path& folder, const std::string& s
   if (out == nullptr) return Fail(error, "AnalyzeFolder result pointer is null");
   try {
     const fs::path root = AbsoluteNormalPath(folder);
-    out->root_dir = root.string();
+    out->root_dir = WideToUtf8(root);
     out->files.clear();
     out->summary = AnalyzeSummary();
     if (root.empty() || !fs::is_directory(fs::status(root))) return true;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "core/text.h"
 #include "sound_files/analyzer_service.h"
 #include "sound_files/audio_decoding.h"
 #include "sound_files/sample_conversion.h"
@@ -82,7 +83,7 @@ bool AnalyzerService::CheckVolumeHealth(const fs::path& root, const fs::path& pa
     if (FindCachedInsideRoot(volume_health_cache_, stamp, root, out, &outside)) return true;
 
     AnalyzerVolumeHealth verdict;
-    verdict.path = stamp.path.string();
+    verdict.path = WideToUtf8(stamp.path);
     verdict.relative_path = RelativePathForRoot(root, stamp.path);
     // Verdicts that do not come from decoding are worked out afresh each time.
     const auto uncached = [&](const char* code) {

@@ -4,6 +4,7 @@
 
 #include "core/files.h"
 #include "core/paths.h"
+#include "core/text.h"
 #include "platform/file_sync.h"
 #include "sound_files/analyzer_service.h"
 #include "sound_files/audio_decoding.h"
@@ -84,7 +85,7 @@ bool ConverterService::ConvertFile(const fs::path& root, const fs::path& source,
                                    bool keep_originals, bool overwrite_existing,
                                    ConvertItemResult* item) {
   if (item == nullptr) return false;
-  item->source_path = AbsoluteNormalPath(source).string();
+  item->source_path = WideToUtf8(AbsoluteNormalPath(source));
   item->status = "failed";
   item->code = "conversion_failed";
   if (analyzer_ == nullptr) {
@@ -173,8 +174,8 @@ bool ConverterService::ConvertFile(const fs::path& root, const fs::path& source,
   item->status = "converted";
   item->code.clear();
   item->message = "Converted to 48000 Hz stereo PCM WAV";
-  item->target_path = AbsoluteNormalPath(target).string();
-  item->backup_path = backup.empty() ? "" : AbsoluteNormalPath(backup).string();
+  item->target_path = WideToUtf8(AbsoluteNormalPath(target));
+  item->backup_path = backup.empty() ? "" : WideToUtf8(AbsoluteNormalPath(backup));
   return true;
 }
 

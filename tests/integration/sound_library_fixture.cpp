@@ -104,7 +104,10 @@ ApiReply SoundLibraryTest::Post(const std::string& route, const JsonValue& body)
   ApiReply reply;
   reply.http = HttpTestClient(port_).Send("POST", route, {{"Cookie", cookie_}}, body.Serialize(0));
   reply.status = reply.http.status;
-  if (!JsonValue::Parse(reply.http.body, &reply.json, nullptr)) reply.json = JsonValue();
+  // As a browser reads it: UTF-8 only.
+  JsonParseRules strict;
+  strict.require_utf8 = true;
+  if (!JsonValue::Parse(reply.http.body, &reply.json, nullptr, strict)) reply.json = JsonValue();
   return reply;
 }
 

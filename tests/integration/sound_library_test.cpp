@@ -201,6 +201,21 @@ TEST_F(SoundLibraryTest, NamesAreCheckedByTheRoutesThatTakeThem) {
   }
 }
 
+// A name that is not UTF-8 (possible here) is listed as text that leads back to the very file.
+TEST_F(SoundLibraryTest, AFileNamedInAnotherEncodingIsListedAndCanBeRenamed) {
+  WriteToneWav(audio_ / "caf\xE9.wav", 0.1, 0.5);
+  ASSERT_TRUE(StartProgram());
+  ApiReply list = Post("/api/mixer/files", JsonValue::MakeObject());
+  ASSERT_NE(list.json.Find("files"), nullptr) << "not valid UTF-8 JSON: " << list.http.body;
+  ASSERT_EQ(list.json.Find("files")->array_value.size(), 1u);
+  const std::string listed = list.json.Find("files")->array_value[0].GetString("path", "");
+  ApiReply renamed =
+      Post("/api/mixer/files/rename", Json({{"path", listed}, {"new_filename", "cafe"}}));
+  EXPECT_EQ(renamed.status, 200) << renamed.http.body;
+  EXPECT_TRUE(fs::exists(audio_ / "cafe.wav"));
+  EXPECT_FALSE(fs::exists(audio_ / "caf\xE9.wav"));
+}
+
 // Each way out of the profile's folder, through each route that takes a path.
 TEST_F(SoundLibraryTest, PathsOutsideTheFolderAreRefusedAndLeaveTheFileAlone) {
   WriteToneWav(outside_ / "victim.wav", 0.1, 0.5);

@@ -238,6 +238,9 @@ TEST(JsonSerialize, StringsEscapeControlBytesOnly) {
             "\"\\u0001\\\"/\\u001B\x7F\"");
   EXPECT_EQ(JsonValue(std::string(1, '\0')).Serialize(0), "\"\\u0000\"");
   EXPECT_EQ(JsonValue("\xC3\xA9\\\b\f\n\r\t").Serialize(0), "\"\xC3\xA9\\\\\\b\\f\\n\\r\\t\"");
+  // For another program, bytes that are not UTF-8 leave as a file name's text does.
+  EXPECT_EQ(JsonValue("caf\xE9.wav").Serialize(0), "\"caf\xE9.wav\"");
+  EXPECT_EQ(JsonValue("caf\xE9.wav").Serialize(0, /*utf8_only=*/true), "\"caf\xEE\xBF\xA9.wav\"");
 }
 
 TEST(JsonSerialize, ObjectsListKeysInByteOrderAndIndentByTwo) {

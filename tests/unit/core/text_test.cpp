@@ -61,5 +61,26 @@ TEST(Text, StrictConversionsThrowOnInvalidInput) {
   EXPECT_EQ(WideToUtf8(Utf8ToWide("\xE2\x82\xAC x")), "\xE2\x82\xAC x");
 }
 
+// Any bytes a name may hold on this system travel as UTF-8 text and come back unchanged.
+TEST(Text, EveryFileNameRoundTripsThroughText) {
+  struct Case {
+    std::string bytes;
+    std::string text;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"Caf\xC3\xA9.wav", "Caf\xC3\xA9.wav"},
+           {"caf\xE9.wav", "caf\xEE\xBF\xA9.wav"},                 // Latin-1 "é": U+EFE9
+           {"a\xF0\x9F.wav", "a\xEE\xBF\xB0\xEE\xBE\x9F.wav"},   // a cut 4-byte sequence
+           {"\xED\xA0\xBD", "\xEE\xBF\xAD\xEE\xBE\xA0\xEE\xBE\xBD"},  // an encoded surrogate
+           {"\xEE\xBE\x80", "\xEE\xBF\xAE\xEE\xBE\xBE\xEE\xBE\x80"},  // U+EF80 itself
+           {"\xEE\xBD\xBF", "\xEE\xBD\xBF"},  // U+EF7F stands for no byte
+       }) {
+    const std::string text = WideToUtf8(std::filesystem::path(c.bytes));
+    EXPECT_EQ(text, c.text) << c.bytes;
+    EXPECT_TRUE(IsValidUtf8(text)) << c.bytes;
+    EXPECT_EQ(Utf8ToPath(text).native(), c.bytes) << c.bytes;
+  }
+}
+
 }  // namespace
 }  // namespace zennic
