@@ -261,12 +261,17 @@ void JudgeWindowsDefaults(WindowsAudioManager* manager, const MixerDeviceList& d
                          !found->switching_configured;
 }
 
-bool IsReady(const SelfTestFindings& found, bool selected_clip_playable, bool with_microphone) {
-  return !found.recovery_required &&
-         (!with_microphone || (found.microphone.accessible && found.microphone.signal_detected)) &&
-         found.output_is_cable_input && found.cable_detected && found.voice_path.verified &&
-         found.windows_input_ok && selected_clip_playable &&
+// The devices and Windows carry sound to the game. The microphone and the clip are the user's
+// own choices beside it: a first run has no clip yet, and its audio set-up is still complete.
+bool AudioConfigurationReady(const SelfTestFindings& found) {
+  return !found.recovery_required && found.output_is_cable_input && found.cable_detected &&
+         found.voice_path.verified && found.windows_input_ok &&
          (!found.monitor_enabled || found.monitor_ok);
+}
+
+bool IsReady(const SelfTestFindings& found, bool selected_clip_playable) {
+  return AudioConfigurationReady(found) && found.microphone.accessible &&
+         found.microphone.signal_detected && selected_clip_playable;
 }
 
 std::string NextStep(const SelfTestFindings& found, bool selected_clip_playable) {
@@ -275,10 +280,15 @@ std::string NextStep(const SelfTestFindings& found, bool selected_clip_playable)
   if (!found.output_is_cable_input) return "select_cable_output";
   if (found.fix_available) return "fix_windows_input";
   if (!found.windows_input_ok && found.voice_path.verified) return "set_windows_default_input";
-  if (!found.microphone.accessible) return "select_microphone";
-  if (!found.microphone.signal_detected) return "check_microphone_signal";
+  // A run that did not record the microphone knows nothing against it, unless it is the cable.
+  if (found.microphone_in_scope || found.microphone_is_cable) {
+    if (!found.microphone.accessible) return "select_microphone";
+    if (!found.microphone.signal_detected) return "check_microphone_signal";
+  }
   if (!selected_clip_playable) return "select_ptt_file";
   if (found.monitor_enabled && !found.monitor_ok) return "select_headphones";
+  // Everything else works: what is left is to hear the microphone.
+  if (!found.microphone_in_scope && found.voice_path.verified) return "check_microphone_signal";
   return "reinstall_vb_cable";
 }
 
@@ -352,12 +362,12 @@ JsonValue BuildSelfTestJson(const SelfTestFindings& found, const MixerSettings& 
                                                              : "warning",
                                        false, panic_clip.file_name));
 
-  bool ready = IsReady(found, clip.playable, true);
+  bool ready = IsReady(found, clip.playable);
   JsonValue reply = JsonValue::MakeObject();
   reply["test_scope"] = found.scope;
   reply["microphone_step_passed"] = found.microphone_in_scope && found.microphone.signal_detected;
   reply["voice_path_step_passed"] = voice_path_checked && voice_path.verified;
-  reply["audio_configuration_ready"] = IsReady(found, clip.playable, false);
+  reply["audio_configuration_ready"] = AudioConfigurationReady(found);
   reply["passed"] = reply["ready"] = ready;
   reply["result"] = ready ? "ready" : "not_ready";
   reply["next_step"] = ready ? "" : NextStep(found, clip.playable);

@@ -109,6 +109,20 @@ TEST_F(SetupCheckRoutes, ANewUserIsOneFixAwayFromReadyAndThenTheMixerStarts) {
   StopProgram();
 }
 
+TEST_F(SetupCheckRoutes, WithoutAClipTheAudioSetUpIsReadyAndTheClipIsWhatIsAsked) {
+  WriteSettings(VerifiedPairSettings());
+  StartProgram();
+  Reply checked = SelfTest("voice_path");
+  EXPECT_TRUE(checked.body.GetBool("audio_configuration_ready", false)) << checked.raw;
+  EXPECT_FALSE(checked.body.GetBool("ready", true));
+  EXPECT_EQ(checked.body.GetString("next_step", ""), "select_ptt_file")
+      << "the microphone was not recorded, so nothing speaks against it";
+  EXPECT_EQ(Item(checked, "microphone"), "not_checked");
+  EXPECT_EQ(Item(checked, "windows_input"), "ok");
+  EXPECT_EQ(Item(checked, "selected_file"), "failed");
+  StopProgram();
+}
+
 TEST_F(SetupCheckRoutes, WhenTheSelectedCableIsSilentTheWorkingPairIsRecommendedOnce) {
   audio_.AddCable("cable16_input", "cable16_output", "CABLE In 16 Ch", "CABLE Out 16 Ch",
                   "channels=16");

@@ -21,6 +21,7 @@ var SETUP_STEP_BUTTONS = {
   useCable: "audioSelfTestUseCableBtn",
   restore: "audioSelfTestRestoreBtn",
   back: "audioSelfTestBackDevicesBtn",
+  chooseClip: "audioSelfTestChooseClipBtn",
   guide: "audioSelfTestSetupGuideLink"
 };
 var SETUP_RESULT_STATUS_KEYS = {
@@ -390,7 +391,7 @@ function renderPathDiagnostics(virtualPath) {
   if (recommended.name) {
     appendElement(box, "p", "path-recommendation", t("audio_test.path_failure.working_title") + ": " + recommended.name +
       (recommended.capture ? " \u2192 " + recommended.capture : ""));
-  } else {
+  } else if (virtualPath.verified !== true) {
     appendElement(box, "p", "hint", t("audio_test.item.virtual_path.fail"));
     appendElement(box, "p", "hint", t("audio_test.next_step.reinstall_vb_cable"));
   }
@@ -406,7 +407,8 @@ function mergeWithMicrophoneStep(answer) {
   });
   var merged = Object.assign({}, answer, {
     items: microphoneItems.concat(otherItems),
-    ready: state.fullSetupMicrophonePassed && answer.audio_configuration_ready === true
+    ready: state.fullSetupMicrophonePassed && answer.audio_configuration_ready === true &&
+      answer.selected_file_playable === true
   });
   state.lastFullSetupResult = merged;
   renderSetupDetails(merged);
@@ -475,14 +477,23 @@ function finishPathStep(answer) {
   var recommended = recommendedPlayback(answer.virtual_path);
   var buttons = recommended.name ? ["useCable", "back", "guide"] : ["retry", "back", "guide"];
   if (answer.audio_recovery_required === true) buttons.push("restore");
+  // A path that carried the tones is not blamed for what else is missing.
+  var pathWorked = answer.voice_path_step_passed === true;
   renderSetupStep(pathCard("path_failed", {
     title: recommended.name ? t("audio_test.path_failure.working_title") : t("audio_test.wizard.path_title"),
     text: recommended.name ? t("audio_test.wizard.path_suggestion", { device: recommended.name })
-      : pathFailureText(answer.virtual_path),
-    result: { status: "failed", reason: answer.next_step ? t("audio_test.next_step." + answer.next_step) : "" },
+      : (pathWorked && answer.next_step ? t("audio_test.next_step." + answer.next_step) : pathFailureText(answer.virtual_path)),
+    result: { status: "failed", reason: nextStepReason(answer) },
     buttons: buttons
   }));
   renderPathDiagnostics(answer.virtual_path);
+}
+
+// The cable-microphone advice only where the answer says the microphone is the cable.
+function nextStepReason(answer) {
+  var step = answer.next_step || "";
+  if (!step || (step === "select_microphone" && answer.microphone_invalid_cable_output !== true)) return "";
+  return t("audio_test.next_step." + step);
 }
 
 function useRecommendedCable() {
@@ -711,17 +722,19 @@ function skipKeyTest() {
   showFinalSetupResult();
 }
 
-function setupIsReady() {
-  var merged = state.lastFullSetupResult || {};
+function setupKeysPassed() {
   var results = state.fullSetupKeyResults;
-  return merged.ready === true && !state.fullSetupKeysSkipped && requiredSetupKeys().every(function (target) {
+  return !state.fullSetupKeysSkipped && requiredSetupKeys().every(function (target) {
     return setupKeyConfigured(target) && results[target] === "detected";
   });
 }
 
 function showFinalSetupResult() {
   var merged = state.lastFullSetupResult || {};
-  var ready = setupIsReady();
+  var keysPassed = setupKeysPassed();
+  var ready = merged.ready === true && keysPassed;
+  // The devices and keys work; a first run has no clip yet.
+  var clipMissing = !ready && keysPassed && merged.selected_file_playable !== true;
   var title;
   var text;
   var reason = "";
@@ -732,12 +745,16 @@ function showFinalSetupResult() {
     title = t("audio_test.result_ready");
     text = t("audio_test.summary_passed");
     if (state.fullSetupTalkMode === "hold") reason = t("audio_test.talk_mode.hold_advice", { key: setupKeyLabel("voice") });
+  } else if (clipMissing) {
+    title = t("audio_test.result_fixable");
+    text = t("audio_test.item.selected_file.fail");
+    reason = t("audio_test.next_step.select_ptt_file");
   } else {
     title = t("audio_test.keys_not_tested_title");
     text = t("audio_test.wizard.keys_required");
     reason = t("audio_test.wizard.next_test_keys");
   }
-  state.fullSetupPhase = ready ? "ready" : "keys_missing";
+  state.fullSetupPhase = ready ? "ready" : (clipMissing ? "clip_missing" : "keys_missing");
   renderSetupDetails(merged);
   renderSetupStep({
     step: "final",
@@ -745,7 +762,7 @@ function showFinalSetupResult() {
     title: title,
     text: text,
     result: { status: ready ? "passed" : "warning", reason: reason },
-    buttons: ready ? [] : ["retry"]
+    buttons: ready ? [] : (clipMissing ? ["chooseClip"] : ["retry"])
   });
   setSetupSummary(title, text, ready ? "ready" : "fixable");
   byId("audioSelfTestTalkResultAdvice").textContent = reason;
@@ -834,6 +851,12 @@ function backToAudioDevices() {
   byId(microphoneStep ? "mixerMicSel" : "mixerOutSel").focus();
 }
 
+function chooseClipInFileBrowser() {
+  closeFullSetupCheck();
+  byId("fileBrowserSection").scrollIntoView({ block: "start" });
+  byId("mixerFileSearch").focus();
+}
+
 function wireFullSetupCheck() {
   byId("fullSetupTalkMode").addEventListener("change", renderTalkAdvice);
   byId("audioSelfTestStartBtn").addEventListener("click", showMicrophonePrepare);
@@ -848,5 +871,6 @@ function wireFullSetupCheck() {
     restoreMySound();
   });
   byId("audioSelfTestBackDevicesBtn").addEventListener("click", backToAudioDevices);
+  byId("audioSelfTestChooseClipBtn").addEventListener("click", chooseClipInFileBrowser);
   byId("audioSelfTestCloseBtn").addEventListener("click", closeFullSetupCheck);
 }
