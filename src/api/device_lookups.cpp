@@ -100,13 +100,24 @@ bool IsCableDeviceName(const std::string& name) {
 }
 
 bool IsVerifiedVoicePathUsable(const MixerSettings& settings) {
-  return settings.audio_management_enabled && settings.audio_management_consent_granted &&
-         !settings.verified_game_voice_output_id.empty() &&
-         !settings.verified_game_voice_input_id.empty() &&
-         IsCableInputDeviceName(settings.verified_game_voice_output_name) &&
-         IsCableOutputDeviceName(settings.verified_game_voice_input_name) &&
-         NormalizeChoiceKey(settings.out_name) ==
-             NormalizeChoiceKey(settings.verified_game_voice_output_name);
+  return VerifiedVoicePathProblem(settings).empty();
+}
+
+std::string VerifiedVoicePathProblem(const MixerSettings& settings) {
+  if (settings.verified_game_voice_output_id.empty() ||
+      settings.verified_game_voice_input_id.empty() ||
+      !IsCableInputDeviceName(settings.verified_game_voice_output_name) ||
+      !IsCableOutputDeviceName(settings.verified_game_voice_input_name)) {
+    return "verified_cable_required";
+  }
+  if (NormalizeChoiceKey(settings.out_name) !=
+      NormalizeChoiceKey(settings.verified_game_voice_output_name)) {
+    return "verified_output_changed";
+  }
+  if (!settings.audio_management_enabled || !settings.audio_management_consent_granted) {
+    return "windows_input_switching_off";
+  }
+  return "";
 }
 
 AudioRouteMonitorContext VoicePathStateOf(const RuntimeSnapshot& snapshot) {

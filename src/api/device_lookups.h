@@ -63,6 +63,10 @@ bool IsCableDeviceName(const std::string& name);
 // The user consented to switching, the setup check stored a CABLE Input / CABLE Output pair,
 // and the chosen output is still that CABLE Input.
 bool IsVerifiedVoicePathUsable(const MixerSettings& settings);
+// Why the verified path is not usable, as the code a refused start names: "verified_cable_required"
+// (no pair stored), "verified_output_changed" (another output chosen since), or
+// "windows_input_switching_off"; empty when it is usable.
+std::string VerifiedVoicePathProblem(const MixerSettings& settings);
 // What the route check needs, taken from one snapshot.
 AudioRouteMonitorContext VoicePathStateOf(const RuntimeSnapshot& snapshot);
 

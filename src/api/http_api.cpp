@@ -27,7 +27,7 @@ HttpResponse ApiRefusal(int status, const std::string& code, const std::string& 
   return Refusal(status, code, message.empty() ? std::string(fallback) : message);
 }
 
-HttpResponse AudioSetupRequiredResponse(const std::string& message) {
+HttpResponse AudioSetupRequiredResponse(const std::string& message, const std::string& reason) {
   JsonValue body = JsonValue::MakeObject();
   body["ok"] = false;
   body["setup_required"] = true;
@@ -35,6 +35,7 @@ HttpResponse AudioSetupRequiredResponse(const std::string& message) {
   body["message"] = message;
   body["error"] = message;
   body["details"] = JsonValue::MakeObject();
+  body["details"]["reason"] = reason;
   return SetJsonBody(409, body);
 }
 

@@ -73,8 +73,9 @@ struct HttpApiConfig {
 // An error reply with empty details; `fallback` stands in for a lower layer's empty text.
 HttpResponse ApiRefusal(int status, const std::string& code, const std::string& message,
                         const char* fallback = "");
-// 409 "audio_setup_required" with "setup_required": true, for the web client's setup prompt.
-HttpResponse AudioSetupRequiredResponse(const std::string& message);
+// 409 "audio_setup_required" with "setup_required": true, for the web client's setup prompt;
+// "details" names the `reason` as a code, so the prompt can say what is missing.
+HttpResponse AudioSetupRequiredResponse(const std::string& message, const std::string& reason);
 JsonValue BuildStringArrayJson(const std::vector<std::string>& texts);
 // Shows the folder in the desktop's file manager.
 bool OpenFolderInExplorer(const std::string& folder, std::string* error);

@@ -10,6 +10,7 @@ namespace zennic {
 namespace {
 
 constexpr char kDevicesUnchecked[] = "Windows audio devices could not be checked.";
+constexpr char kVerifiedCableUnavailable[] = "verified_cable_unavailable";
 constexpr char kMicrophoneIsCable[] =
     "CABLE Output / CABLE Out is the game voice endpoint, not Your microphone. Select a physical "
     "microphone.";
@@ -23,6 +24,19 @@ bool MicrophoneIsCable(const MixerDeviceList& devices, std::optional<int32_t> re
     microphone = FindDevice(devices.inputs, snapshot.mic_index, snapshot.settings.mic_name);
   }
   return IsCableDeviceName(microphone ? microphone->name : snapshot.settings.mic_name);
+}
+
+// A start refused for the verified path says which part of it is missing.
+std::string VerifiedVoicePathProblemMessage(const std::string& problem) {
+  if (problem == "verified_output_changed") {
+    return "The selected Send to game device is not the CABLE Input that passed the Full Setup "
+           "Check. Choose it again, or run Full Setup Check for the new device.";
+  }
+  if (problem == "windows_input_switching_off") {
+    return "Windows input switching is off. Turn on Windows Audio Management to start the mixer.";
+  }
+  return "Ruzerad needs one quick setup step before it can send clips to your game. Run Full "
+         "Setup Check first.";
 }
 
 }  // namespace
@@ -125,10 +139,8 @@ std::optional<HttpResponse> HttpApi::RefuseUnsafeStart(const MixerSettings& sett
       return ApiRefusal(409, "unsafe_audio_snapshot", kUnsafeAudioSnapshotMessage);
     }
   }
-  if (!IsVerifiedVoicePathUsable(settings)) {
-    return AudioSetupRequiredResponse(
-        "Ruzerad needs one quick setup step before it can send clips to your game. Run Full "
-        "Setup Check first.");
+  if (std::string problem = VerifiedVoicePathProblem(settings); !problem.empty()) {
+    return AudioSetupRequiredResponse(VerifiedVoicePathProblemMessage(problem), problem);
   }
   std::vector<AudioEndpointInfo> playback;
   std::string error;
@@ -137,7 +149,8 @@ std::optional<HttpResponse> HttpApi::RefuseUnsafeStart(const MixerSettings& sett
   }
   if (!FindVerifiedCablePlayback(playback, settings)) {
     return AudioSetupRequiredResponse(
-        "The verified CABLE Input is no longer available. Run Full Setup Check again.");
+        "The verified CABLE Input is no longer available. Run Full Setup Check again.",
+        kVerifiedCableUnavailable);
   }
   std::string current_name;
   bool unavailable = false;
@@ -147,7 +160,7 @@ std::optional<HttpResponse> HttpApi::RefuseUnsafeStart(const MixerSettings& sett
     if (error.empty()) {
       error = "The verified CABLE Output could not be checked. Run Full Setup Check again.";
     }
-    if (unavailable) return AudioSetupRequiredResponse(error);
+    if (unavailable) return AudioSetupRequiredResponse(error, kVerifiedCableUnavailable);
     return ApiRefusal(400, "audio_management_failed", error);
   }
   return std::nullopt;

@@ -153,6 +153,7 @@ TEST_F(MixerControlRoutes, SetChangesTheSettingsInMemoryOnly) {
   Reply refused = Post("/api/mixer/start");
   EXPECT_EQ(refused.status, 409);
   EXPECT_EQ(Code(refused), "audio_setup_required");
+  EXPECT_EQ(refused.body["details"]["reason"].string_value, "verified_cable_required");
   StopProgram();
 }
 
@@ -215,12 +216,14 @@ TEST_F(MixerControlRoutes, StartRefusesWithoutConsentOnACableMicrophoneAndWithou
   EXPECT_EQ(consent.status, 409);
   EXPECT_EQ(Code(consent), "audio_setup_required");
   EXPECT_TRUE(consent.body["setup_required"].bool_value);
+  EXPECT_EQ(consent.body["details"]["reason"].string_value, "windows_input_switching_off");
 
   ASSERT_EQ(Post("/api/mixer/set", R"({"audio_management_consent_granted": true})").status, 200);
   audio_.UnloadModuleWith("source_name=cable_output");
   Reply gone = Post("/api/mixer/start");
   EXPECT_EQ(gone.status, 409) << gone.raw;
   EXPECT_EQ(Code(gone), "audio_setup_required");
+  EXPECT_EQ(gone.body["details"]["reason"].string_value, "verified_cable_unavailable");
   EXPECT_FALSE(Status()["running"].bool_value);
   EXPECT_EQ(audio_.DefaultSource(), "test_microphone") << "no refusal touches the defaults";
   StopProgram();

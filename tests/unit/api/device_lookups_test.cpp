@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace zennic {
 namespace {
 
@@ -51,26 +53,41 @@ MixerSettings VerifiedSettings() {
 
 TEST(DeviceLookups, TheVerifiedPathNeedsConsentBothCableSidesAndTheSameOutput) {
   using Edit = void (*)(MixerSettings&);
-  const std::pair<const char*, Edit> cases[] = {
-      {"management off", [](MixerSettings& s) { s.audio_management_enabled = false; }},
-      {"no consent", [](MixerSettings& s) { s.audio_management_consent_granted = false; }},
-      {"no output id", [](MixerSettings& s) { s.verified_game_voice_output_id.clear(); }},
-      {"no input id", [](MixerSettings& s) { s.verified_game_voice_input_id.clear(); }},
-      {"sides swapped", [](MixerSettings& s) {
+  const std::tuple<const char*, Edit, const char*> cases[] = {
+      {"management off", [](MixerSettings& s) { s.audio_management_enabled = false; },
+       "windows_input_switching_off"},
+      {"no consent", [](MixerSettings& s) { s.audio_management_consent_granted = false; },
+       "windows_input_switching_off"},
+      {"no output id", [](MixerSettings& s) { s.verified_game_voice_output_id.clear(); },
+       "verified_cable_required"},
+      {"no input id", [](MixerSettings& s) { s.verified_game_voice_input_id.clear(); },
+       "verified_cable_required"},
+      {"sides swapped",
+       [](MixerSettings& s) {
          std::swap(s.verified_game_voice_output_name, s.verified_game_voice_input_name);
-       }},
+       },
+       "verified_cable_required"},
       {"16-channel output as playback",
-       [](MixerSettings& s) { s.verified_game_voice_output_name = "CABLE Out 16 Ch"; }},
-      {"another output chosen", [](MixerSettings& s) { s.out_name = "Speakers"; }},
+       [](MixerSettings& s) { s.verified_game_voice_output_name = "CABLE Out 16 Ch"; },
+       "verified_cable_required"},
+      {"another output chosen", [](MixerSettings& s) { s.out_name = "Speakers"; },
+       "verified_output_changed"},
+      {"another output and switching off",
+       [](MixerSettings& s) {
+         s.out_name = "Speakers";
+         s.audio_management_enabled = false;
+       },
+       "verified_output_changed"},
   };
   EXPECT_TRUE(IsVerifiedVoicePathUsable(VerifiedSettings()));
   MixerSettings respelled = VerifiedSettings();
   respelled.out_name = " cable   INPUT";
   EXPECT_TRUE(IsVerifiedVoicePathUsable(respelled));
-  for (const auto& [label, edit] : cases) {
+  for (const auto& [label, edit, problem] : cases) {
     MixerSettings settings = VerifiedSettings();
     edit(settings);
     EXPECT_FALSE(IsVerifiedVoicePathUsable(settings)) << label;
+    EXPECT_EQ(VerifiedVoicePathProblem(settings), problem) << label;
   }
 }
 

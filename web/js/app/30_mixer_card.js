@@ -220,9 +220,12 @@ function handleStartAnswer(result) {
   var payload = result.payload;
   if (!payload.ok) {
     if (payload.setup_required === true || payload.code === "audio_setup_required") {
-      var text = t("errors.audio_setup_required");
+      // The refusal names what is missing; only a path never verified needs the check from the start.
+      var reason = (payload.details && payload.details.reason) || "verified_cable_required";
+      var firstCheck = reason === "verified_cable_required";
+      var text = firstCheck ? t("errors.audio_setup_required") : t("errors." + reason, null, t("errors.audio_setup_required"));
       showMixerStatus(text);
-      openFullSetupCheck({ title: t("audio_test.setup_required_title"), summary: text });
+      openFullSetupCheck({ title: t(firstCheck ? "audio_test.setup_required_title" : "audio_test.result_not_ready"), summary: text });
     } else if (payload.code === "audio_session_active" || payload.code === "unsafe_audio_snapshot") {
       showMixerStatus(t("errors.audio_session_active"));
       loadAudioManagementStatus();
