@@ -23,11 +23,14 @@ void HttpApi::RegisterMixerControlRoutes() {
 HttpResponse HttpApi::HandleSet(const JsonValue& body) {
   if (std::optional<HttpResponse> refusal = RefuseCableMicrophone(body)) return *refusal;
   std::string error;
-  // In memory only: saving is the settings route's business.
+  // In memory only, as volumes and effects change many times a second; saving is the settings
+  // route's business. A chosen clip is the exception: the user expects it after a restart.
+  const JsonValue* clip = body.Find("file_path");
+  const bool save = clip != nullptr && clip->type == JsonValue::Type::String;
   if (!config_.runtime_state->MutateSettings(
           [this, &body](MixerSettings& settings) { ApplySettingsJson(&settings, body, false); },
-          false, &error)) {
-    return ApiRefusal(500, "settings_update_failed", error);
+          save, &error)) {
+    return ApiRefusal(500, "settings_update_failed", error, "The settings could not be saved.");
   }
   std::string file_path = config_.runtime_state->GetSettings().file_path;
   JsonValue reply = JsonValue::MakeObject();

@@ -1,6 +1,7 @@
 // A first run in chromium against the built program on an audio server and a display of its
-// own, with no settings file: device choice, the Full Setup Check on the virtual devices, the
-// start and what the cable then carries. The tests build on each other, as a first run does.
+// own, with no settings file: device choice, the Full Setup Check on the virtual devices before
+// any clip exists, a clip chosen in Quick Play, the start, what the cable then carries, and a
+// restart. The tests build on each other, as a first run does.
 "use strict";
 
 const assert = require("node:assert");
@@ -8,13 +9,19 @@ const {
   useProgramAndBrowser, browserTest, servedCatalogue, openMainPage, requestsTo, settingsOnDisk
 } = require("./harness");
 const { writeWav } = require("./clip_files");
-const { recordSource, toneAmplitude, pactl, pressKey } = require("./virtual_devices");
+const { recordSource, toneAmplitude, pactl, pressKey, holdKey } = require("./virtual_devices");
 
 const shared = useProgramAndBrowser({ settings: null, privateAudio: true, display: "private" });
 const MICROPHONE_TONE_HZ = 440;
+const CLIP_TONE_HZ = 1000;
 
 async function waitForStep(page, step, timeout) {
   await page.waitForFunction((wanted) => window.state.fullSetupWizardStep === wanted, step, { timeout });
+}
+
+async function selectInQuickPlay(page, file) {
+  await page.locator(".play-row").filter({ hasText: file.split("/").pop() }).locator(".play-select").click();
+  await page.waitForFunction((path) => window.playState.selectedFilePath === path, file);
 }
 
 browserTest(shared, "a fresh start chooses the cable and the headphones and saves them once", async (page) => {
@@ -37,14 +44,11 @@ browserTest(shared, "a fresh start chooses the cable and the headphones and save
     ["Microphone (Virtual)", "CABLE Input", "Headphones (Virtual)", true]);
 });
 
-browserTest(shared, "the whole first run passes the check, starts the mixer and reaches the game", async (page) => {
+browserTest(shared, "the whole first run: the check without a clip, a clip from Quick Play, the game hears it, and a restart keeps it", async (page) => {
   const en = await servedCatalogue(shared, "en");
   await openMainPage(shared, page);
-  // A playable clip is part of being ready; the file browser would choose it the same way.
-  const clip = await page.evaluate(() => window.state.settings.profiles[0].audio_dir + "/tone.wav");
-  writeWav(clip, { frequency: 1000, seconds: 1 });
-  await page.evaluate((file) => window.postJson("/api/mixer/set", { file_path: file }), clip);
 
+  // A new user has no clip yet: the check passes everything but the clip, and says so.
   await page.click("#mixerAudioDevicesSelfTestBtn");
   await page.click("#audioSelfTestStartBtn");
   await page.click("#fullSetupStepStartBtn");
@@ -52,9 +56,7 @@ browserTest(shared, "the whole first run passes the check, starts the mixer and 
   await page.click("#fullSetupStepContinueBtn");
   await page.click("#fullSetupStepStartBtn");
   await waitForStep(page, "windows_fix", 30000);
-  assert.strictEqual(await page.locator("#audioSelfTestFixWindowsInputBtn").isVisible(), true);
   await page.click("#audioSelfTestFixWindowsInputBtn");
-
   // The push-to-talk key is pressed on the display until the program's raw input reports it.
   await waitForStep(page, "ptt_key_prepare", 30000);
   await page.click("#fullSetupStepStartBtn");
@@ -67,25 +69,54 @@ browserTest(shared, "the whole first run passes the check, starts the mixer and 
   await waitForStep(page, "ptt_key_passed", 5000);
   await page.click("#fullSetupStepContinueBtn");
   await waitForStep(page, "final", 5000);
-  assert.strictEqual(await page.locator("#audioSelfTestResultTitle").textContent(), en["audio_test.result_ready_to_start"]);
-  assert.strictEqual(await page.locator("#audioSelfTestResult").getAttribute("class"), "full-setup-result ready");
+  const card = await page.evaluate(() => ({
+    title: document.getElementById("fullSetupStepTitle").textContent,
+    text: document.getElementById("fullSetupStepText").textContent,
+    reason: document.getElementById("fullSetupStepResultReason").textContent,
+    failed: Array.from(document.querySelectorAll("#audioSelfTestList li.fail"), (row) => row.dataset.itemId)
+  }));
+  assert.deepStrictEqual(card, {
+    title: en["audio_test.result_fixable"],
+    text: en["audio_test.item.selected_file.fail"],
+    reason: en["audio_test.next_step.select_ptt_file"],
+    failed: ["selected_file"]
+  });
+  assert.strictEqual(await page.locator("#audioSelfTestChooseClipBtn").isVisible(), true);
   assert.strictEqual(pactl(shared.program, ["get-default-source"]), "test_microphone", "the fix changes no default yet");
   await page.click("#audioSelfTestCloseBtn");
 
+  // A clip put into the profile's folder is chosen in Quick Play.
+  const folder = await page.evaluate(() => window.state.settings.profiles[0].audio_dir);
+  writeWav(folder + "/first.wav", { frequency: 700, seconds: 3 });
+  writeWav(folder + "/tone.wav", { frequency: CLIP_TONE_HZ, seconds: 3 });
+  await page.goto(shared.program.url + "/play");
+  await selectInQuickPlay(page, folder + "/first.wav");
+
   // The fix recorded the consent to switch, so the start asks nothing more.
+  await openMainPage(shared, page);
   await page.click("#mixerStartBtn");
   await page.waitForURL("**/play", { timeout: 15000 });
-  assert.strictEqual(await page.locator("#audioConsentModal").isHidden(), true);
   assert.strictEqual(pactl(shared.program, ["get-default-source"]), "cable_output");
-  const heard = toneAmplitude(await recordSource(shared.program, "cable_output", 1), MICROPHONE_TONE_HZ);
-  assert.ok(heard > 0.05, "the cable carries the microphone's tone (amplitude " + heard + ")");
+  // The start saved the settings; a clip chosen while the mixer runs must be kept too.
+  await selectInQuickPlay(page, folder + "/tone.wav");
+  holdKey(shared.program, "KP_Add", true);
+  const held = await recordSource(shared.program, "cable_output", 1);
+  holdKey(shared.program, "KP_Add", false);
+  assert.ok(toneAmplitude(held, CLIP_TONE_HZ) > 0.05,
+    "the game hears the clip while the key is held (amplitude " + toneAmplitude(held, CLIP_TONE_HZ) + ")");
+
+  await page.click("#playStopBtn");
+  await page.waitForURL(shared.program.url + "/", { timeout: 10000 });
+  assert.strictEqual(pactl(shared.program, ["get-default-source"]), "test_microphone");
+  await shared.program.restart();
+  await page.goto(shared.program.url + "/play");
+  await page.locator(".play-row.selected").waitFor({ timeout: 10000 });
+  assert.strictEqual(await page.locator("#playSelectedFile").textContent(), "tone.wav");
 });
 
 browserTest(shared, "a start without the consent on record asks before switching Windows audio", async (page) => {
   const en = await servedCatalogue(shared, "en");
   await openMainPage(shared, page);
-  await page.click("#mixerStopBtn");
-  await page.waitForFunction(() => !window.state.mixerRunning && !document.getElementById("mixerStartBtn").disabled);
   // As an earlier version's settings file leaves it: the verified cable, but no consent.
   await page.evaluate(() => window.postJson("/api/mixer/settings/save", { audio_management_consent_granted: false }));
   await openMainPage(shared, page);

@@ -125,28 +125,40 @@ async function startProgram(options = {}) {
     env.DBUS_SESSION_BUS_ADDRESS = "unix:path=" + path.join(folder, "no-bus");
     fs.writeFileSync(path.join(folder, "data/Ruzerad/first_run_welcome_suppressed.flag"), "1");
   }
-  const child = spawn(PROGRAM, [], { env, stdio: ["ignore", "ignore", "pipe"] });
-  child.stderr.setEncoding("utf8");
+  let child = null;
   // The log is read to its end, so the program never waits on a full pipe.
   let log = "";
-  child.stderr.on("data", (chunk) => { log = (log + chunk).slice(-65536); });
-  const listening = waitForOutput(child, /Web client listening at (http:\/\/127\.0\.0\.1:\d+)/, "its address");
-  const match = await listening;
-  return {
-    url: match[1],
+  async function launch() {
+    child = spawn(PROGRAM, [], { env, stdio: ["ignore", "ignore", "pipe"] });
+    child.stderr.setEncoding("utf8");
+    child.stderr.on("data", (chunk) => { log = (log + chunk).slice(-65536); });
+    const match = await waitForOutput(child, /Web client listening at (http:\/\/127\.0\.0\.1:\d+)/, "its address");
+    return match[1];
+  }
+  async function end() {
+    if (child.exitCode !== null) return;
+    const exited = new Promise((resolve) => child.once("exit", resolve));
+    child.kill("SIGTERM");
+    await exited;
+  }
+  const program = {
+    url: await launch(),
     folder,
     env,
     log: () => log,
+    // Ends the program as a user's exit does and starts it again on the same data folder, audio
+    // server and display; its address may change.
+    async restart() {
+      await end();
+      program.url = await launch();
+    },
     async stop() {
-      if (child.exitCode === null) {
-        const exited = new Promise((resolve) => child.once("exit", resolve));
-        child.kill("SIGTERM");
-        await exited;
-      }
+      await end();
       for (const stop of stops.reverse()) await stop();
       fs.rmSync(folder, { recursive: true, force: true });
     }
   };
+  return program;
 }
 
 function launchBrowser() {

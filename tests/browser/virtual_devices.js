@@ -45,10 +45,19 @@ function pactl(program, args) {
   return result.stdout.trim();
 }
 
-// A key press on the program's display, as the raw input of the program reads it.
-function pressKey(program, key) {
-  const result = spawnSync("xdotool", ["key", key], { env: program.env, encoding: "utf8" });
-  if (result.status !== 0) throw new Error("xdotool key " + key + ": " + result.stderr);
+function xdotool(program, args) {
+  const result = spawnSync("xdotool", args, { env: program.env, encoding: "utf8" });
+  if (result.status !== 0) throw new Error("xdotool " + args.join(" ") + ": " + result.stderr);
 }
 
-module.exports = { recordSource, toneAmplitude, pactl, pressKey };
+// A key press on the program's display, as the raw input of the program reads it.
+function pressKey(program, key) {
+  xdotool(program, ["key", key]);
+}
+
+// Holds a key down (or lets it go) on the program's display.
+function holdKey(program, key, down) {
+  xdotool(program, [down ? "keydown" : "keyup", key]);
+}
+
+module.exports = { recordSource, toneAmplitude, pactl, pressKey, holdKey };
