@@ -11,6 +11,9 @@ const test = require("node:test");
 
 const ROOT = path.resolve(__dirname, "../..");
 const CHECKER = path.join(ROOT, "scripts/check-catalogues");
+// The family's size as shipped, which the checker holds it to.
+const TRIM_KEYS = Object.keys(JSON.parse(fs.readFileSync(path.join(ROOT, "web/i18n/en.json"), "utf8")))
+  .filter((key) => key.startsWith("trim.")).length;
 
 function runChecker(web) {
   try {
@@ -56,7 +59,7 @@ const BROKEN = [
   }, /glossary\/pl\.json has no word for microphone/],
   ["a family off its count", (web) => {
     for (const code of ["en", "de"]) editCatalogue(web, code, (c) => { c["trim.extra_text"] = "Extra"; });
-  }, /family trim has 33 keys, expected 32/]
+  }, new RegExp("family trim has " + (TRIM_KEYS + 1) + " keys, expected " + TRIM_KEYS)]
 ];
 
 for (const [name, breakIt, expected] of BROKEN) {
