@@ -21,9 +21,12 @@ std::string_view ReasonPhraseForStatus(int status) {
     case 405: return "Method Not Allowed";
     case 409: return "Conflict";
     case 413: return "Content Too Large";
+    case 421: return "Misdirected Request";
     case 500: return "Internal Server Error";
     case 501: return "Not Implemented";
-    default: return "OK";
+    // A status without a phrase of its own goes out with none, which HTTP allows, rather than
+    // with one that says the request succeeded.
+    default: return "";
   }
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 namespace zennic {
 namespace {
 
@@ -24,10 +27,17 @@ TEST(HttpMessage, HandlerHeadersReplaceTheDefaultsWhateverTheirCase) {
             "Content-Length: 0\r\nConnection: close\r\n\r\n");
 }
 
-TEST(HttpMessage, A413CarriesItsOwnPhrase) {
-  HttpResponse response;
-  response.status = 413;
-  EXPECT_TRUE(SerializeResponseHead(response).starts_with("HTTP/1.1 413 Content Too Large\r\n"));
+TEST(HttpMessage, EveryRefusalCarriesAPhraseOfItsOwnAndNeverOK) {
+  const std::pair<int, std::string> cases[] = {
+      {413, "HTTP/1.1 413 Content Too Large\r\n"},
+      {421, "HTTP/1.1 421 Misdirected Request\r\n"},
+      {418, "HTTP/1.1 418 \r\n"},
+  };
+  for (const auto& [status, line] : cases) {
+    HttpResponse response;
+    response.status = status;
+    EXPECT_TRUE(SerializeResponseHead(response).starts_with(line)) << status;
+  }
 }
 
 }  // namespace
