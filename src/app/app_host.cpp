@@ -103,7 +103,8 @@ bool AppHost::StartServices(std::string* error) {
     return false;
   }
 
-  windows_audio_manager_ = std::make_unique<WindowsAudioManager>(paths_.audio_backup_file);
+  windows_audio_manager_ = std::make_unique<WindowsAudioManager>(
+      paths_.audio_backup_file, ConnectAudioSystem, paths_.logs_folder);
   std::string no_route_monitor;
   // The program works on without route warnings.
   if (!windows_audio_manager_->StartRouteMonitoring([this] { return RouteMonitorContext(); },

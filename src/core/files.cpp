@@ -118,6 +118,22 @@ bool PublishWorkFile(const std::filesystem::path& work, const std::filesystem::p
   return true;
 }
 
+bool MoveDamagedFileAside(const std::filesystem::path& file, std::filesystem::path* kept_as,
+                          std::string* error) {
+  std::string name = file.filename().string();
+  for (int n = 1; n <= 999; ++n) {
+    std::filesystem::path target =
+        file.parent_path() / (name + (n == 1 ? "" : "-" + std::to_string(n)) + ".corrupted");
+    int result = MoveFileWithoutReplacing(file, target);
+    if (result == EEXIST) continue;
+    if (result != 0) return Fail(error, SystemErrorText(result));
+    SyncFolderToDisk(file.parent_path());
+    if (kept_as != nullptr) *kept_as = target;
+    return true;
+  }
+  return Fail(error, "No free name is left beside " + file.string());
+}
+
 bool CreateDirectories(const std::filesystem::path& path, std::string* error) {
   if (path.empty()) return true;
   std::error_code code;

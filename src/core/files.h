@@ -38,6 +38,11 @@ bool PublishWorkFile(const std::filesystem::path& work, const std::filesystem::p
                      bool replace_existing, std::string* error, int* error_number = nullptr);
 // Removes a work file that will not be published; a file already gone is no failure.
 void DiscardWorkFile(const std::filesystem::path& work);
+// Keeps a damaged file for the user while freeing its place: renames it beside itself as
+// "<name>.corrupted", or "<name>-2.corrupted" up to "-999" when that is taken, never over
+// another file. `kept_as` (when given) gets the new path.
+bool MoveDamagedFileAside(const std::filesystem::path& file, std::filesystem::path* kept_as,
+                          std::string* error);
 // Creates the folder and its missing parents; an existing folder and an empty path succeed.
 bool CreateDirectories(const std::filesystem::path& path, std::string* error);
 bool EnsureParentDirectory(const std::filesystem::path& file, std::string* error);

@@ -2,11 +2,34 @@
 
 #include <system_error>
 
+#include "core/app_log.h"
 #include "core/files.h"
 #include "model/key_catalog.h"
 #include "model/mixer_settings_json.h"
 
 namespace zennic {
+namespace {
+
+// An older file that cannot be read as settings would stop every start: it is kept aside for
+// the user, and the start goes on as if there had been none.
+bool StartWithoutDamagedFile(const std::filesystem::path& older_file, const std::string& damage,
+                             const AppPaths& paths, SettingsLoadResult* result) {
+  std::filesystem::path kept_as;
+  std::string move_error;
+  if (MoveDamagedFileAside(older_file, &kept_as, &move_error)) {
+    WriteLogLine(paths.logs_folder, "SettingsStore",
+                 "Set aside the older settings file " + older_file.string() + " as " +
+                     kept_as.string() + " and started on default settings: " + damage);
+  } else {
+    WriteLogLine(paths.logs_folder, "SettingsStore",
+                 "Started on default settings: the older settings file " + older_file.string() +
+                     " cannot be used (" + damage + ") nor set aside: " + move_error);
+  }
+  *result = SettingsLoadResult{MakeDefaultMixerSettings(), false, false, {}, kept_as.string()};
+  return true;
+}
+
+}  // namespace
 
 bool MigrateLegacySettingsJson(const JsonValue& document, MixerSettings* output,
                                std::string* error) {
@@ -78,23 +101,24 @@ bool MigrateLegacySettings(const std::vector<std::filesystem::path>& candidates,
   }
 
   std::string text;
-  if (!ReadTextFile(*older_file, &text, error)) return false;
-  // Such a failure stops every start, so it names the file the user has to move or mend.
-  auto fail_naming_file = [&](const std::string& message) {
-    if (error) *error = message + " (" + older_file->string() + ")";
-    return false;
-  };
+  std::string damage;
   JsonValue document;
-  std::string parse_error;
-  if (!JsonValue::Parse(text, &document, &parse_error)) {
-    return fail_naming_file("Failed to parse legacy settings JSON: " + parse_error);
-  }
   MixerSettings settings;
-  std::string step_error;
-  if (!MigrateLegacySettingsJson(document, &settings, &step_error)) return fail_naming_file(step_error);
+  if (ReadTextFile(*older_file, &text, &damage)) {
+    std::string parse_error;
+    if (!JsonValue::Parse(text, &document, &parse_error)) {
+      damage = "Failed to parse legacy settings JSON: " + parse_error;
+    } else {
+      MigrateLegacySettingsJson(document, &settings, &damage);
+    }
+  }
+  if (!damage.empty()) return StartWithoutDamagedFile(*older_file, damage, paths, result);
   std::filesystem::path backup;
+  std::string step_error;
   if (!BackupLegacySettingsFile(*older_file, paths, &backup, &step_error)) {
-    return fail_naming_file(step_error);
+    // Such a failure stops every start, so it names the file the user has to move or mend.
+    if (error) *error = step_error + " (" + older_file->string() + ")";
+    return false;
   }
   if (!WriteTextFileAtomic(paths.settings_file, MixerSettingsToJson(settings).Serialize(2),
                            error)) {

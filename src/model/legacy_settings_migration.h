@@ -17,7 +17,8 @@ bool MigrateLegacySettingsJson(const JsonValue& document, MixerSettings* output,
 
 // Migrates the first older settings file among `candidates` that exists: backs it up into the
 // migration folder, writes settings.json from it and leaves it untouched. With no older file,
-// the result holds fresh defaults and nothing is written.
+// the result holds fresh defaults and nothing is written. One that cannot be read as settings
+// is renamed aside ("<name>.corrupted", in `backup_path`), logged, and counts as none.
 bool MigrateLegacySettings(const std::vector<std::filesystem::path>& candidates,
                            const AppPaths& paths, SettingsLoadResult* result, std::string* error);
 

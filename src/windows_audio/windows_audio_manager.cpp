@@ -5,6 +5,7 @@
 
 #include <system_error>
 
+#include "core/app_log.h"
 #include "core/files.h"
 #include "core/text.h"
 #include "windows_audio/audio_system_policy_backend.h"
@@ -13,8 +14,28 @@
 namespace zennic {
 namespace {
 
+constexpr char kLogTag[] = "WindowsAudioManager";
 constexpr char kNoBackend[] = "Windows audio backend is not available";
 constexpr char kNotAnObject[] = "audio_backup.json is not a valid JSON object";
+
+// The backup that `text` holds; false with the reason when it holds none.
+bool ParseBackupText(const std::string& text, AudioBackup* backup, std::string* error) {
+  JsonValue root;
+  std::string parse_error;
+  if (!JsonValue::Parse(text, &root, &parse_error)) {
+    if (error != nullptr) *error = parse_error.empty() ? kNotAnObject : parse_error;
+    return false;
+  }
+  if (root.type != JsonValue::Type::Object) {
+    if (error != nullptr) *error = kNotAnObject;
+    return false;
+  }
+  if (!ParseAudioBackup(root, backup)) {
+    if (error != nullptr) *error = "audio_backup.json has an invalid schema";
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -22,8 +43,11 @@ WindowsAudioManager::WindowsAudioManager(std::filesystem::path backup_path)
     : WindowsAudioManager(std::move(backup_path), ConnectAudioSystem) {}
 
 WindowsAudioManager::WindowsAudioManager(std::filesystem::path backup_path,
-                                         AudioSystemFactory audio_systems)
-    : backup_path_(std::move(backup_path)), audio_systems_(std::move(audio_systems)) {
+                                         AudioSystemFactory audio_systems,
+                                         std::filesystem::path logs_folder)
+    : backup_path_(std::move(backup_path)),
+      logs_folder_(std::move(logs_folder)),
+      audio_systems_(std::move(audio_systems)) {
   if (audio_systems_) backend_ = std::make_unique<AudioSystemPolicyBackend>(audio_systems_);
 }
 
@@ -182,14 +206,34 @@ bool WindowsAudioManager::ReadBackup(AudioBackup* backup, std::string* error) {
   if (backup == nullptr) return Fail(error, "Audio backup output pointer is null");
   std::lock_guard lock(mutex_);
   std::string text;
+  return ReadTextFile(backup_path_, &text, error) && ParseBackupText(text, backup, error);
+}
+
+bool WindowsAudioManager::ReadUsableBackup(std::optional<AudioBackup>* backup,
+                                           std::string* set_aside, std::string* error) {
+  backup->reset();
+  set_aside->clear();
+  std::string text;
   if (!ReadTextFile(backup_path_, &text, error)) return false;
-  JsonValue root;
-  std::string parse_error;
-  if (!JsonValue::Parse(text, &root, &parse_error)) {
-    return Fail(error, parse_error.empty() ? kNotAnObject : parse_error);
+  AudioBackup read;
+  std::string damage;
+  if (ParseBackupText(text, &read, &damage)) {
+    *backup = std::move(read);
+    return true;
   }
-  if (root.type != JsonValue::Type::Object) return Fail(error, kNotAnObject);
-  if (!ParseAudioBackup(root, backup)) return Fail(error, "audio_backup.json has an invalid schema");
+  std::filesystem::path kept_as;
+  std::string move_error;
+  if (!MoveDamagedFileAside(backup_path_, &kept_as, &move_error)) {
+    WriteLogLine(logs_folder_, kLogTag,
+                 "The audio backup " + backup_path_.string() + " cannot be read (" + damage +
+                     ") nor set aside: " + move_error);
+    return Fail(error, damage + " (audio_backup.json could not be set aside: " + move_error + ")");
+  }
+  WriteLogLine(logs_folder_, kLogTag,
+               "Set aside the unreadable audio backup " + backup_path_.string() + " as " +
+                   kept_as.string() + ": " + damage);
+  *set_aside = "audio_backup.json could not be read (" + damage + ") and was set aside as " +
+               kept_as.filename().string() + ", so that a fresh backup can be kept.";
   return true;
 }
 
@@ -204,12 +248,6 @@ WindowsAudioManager::BackupPresence WindowsAudioManager::BackupPresenceOnDisk() 
   if (status.type() == std::filesystem::file_type::not_found) return BackupPresence::kMissing;
   if (status_error) return BackupPresence::kUnknown;
   return BackupPresence::kPresent;
-}
-
-bool WindowsAudioManager::LoadBackupOrFresh(AudioBackup* backup, std::string* error) {
-  *backup = AudioBackup{};
-  if (BackupPresenceOnDisk() == BackupPresence::kMissing) return true;
-  return ReadBackup(backup, error);
 }
 
 bool WindowsAudioManager::ReadCurrentDefaults(std::vector<AudioRoleEndpoint>* endpoints,

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,9 @@ class WindowsAudioManager {
   // Touches neither the file nor the audio system.
   explicit WindowsAudioManager(std::filesystem::path backup_path);
   // The same on another audio system; an empty factory leaves the manager without a backend.
-  WindowsAudioManager(std::filesystem::path backup_path, AudioSystemFactory audio_systems);
+  // What happens to a damaged backup is logged in `logs_folder` (when given).
+  WindowsAudioManager(std::filesystem::path backup_path, AudioSystemFactory audio_systems,
+                      std::filesystem::path logs_folder = {});
   // Stops route monitoring first.
   ~WindowsAudioManager();
   WindowsAudioManager(const WindowsAudioManager&) = delete;
@@ -112,8 +115,11 @@ class WindowsAudioManager {
 
   enum class BackupPresence { kMissing, kPresent, kUnknown };
   BackupPresence BackupPresenceOnDisk() const;
-  // Locked. The backup on disk, or a fresh record when there is none.
-  bool LoadBackupOrFresh(AudioBackup* backup, std::string* error);
+  // Locked. Reads the backup like ReadBackup, except that one whose text no longer parses would
+  // block every start and restore: it is renamed aside (never deleted) and logged, `backup` is
+  // left empty and `set_aside` gets a sentence for the user saying so.
+  bool ReadUsableBackup(std::optional<AudioBackup>* backup, std::string* set_aside,
+                        std::string* error);
   // Locked. The current defaults through the backend.
   bool ReadCurrentDefaults(std::vector<AudioRoleEndpoint>* endpoints, std::string* error);
   // Locked. Makes the endpoint the default for the three roles; the first failure ends it.
@@ -125,6 +131,7 @@ class WindowsAudioManager {
   void SetRouteWarning(bool raised, std::string code, std::string message);
 
   std::filesystem::path backup_path_;
+  std::filesystem::path logs_folder_;
   AudioSystemFactory audio_systems_;
   std::unique_ptr<AudioPolicyBackend> backend_;
   std::recursive_mutex mutex_;

@@ -48,9 +48,12 @@ bool WindowsAudioManager::RestoreSession(AudioRestoreResult* result, std::string
   };
 
   if (BackupPresenceOnDisk() == BackupPresence::kMissing) return nothing_to_restore();
-  AudioBackup backup;
-  if (!ReadBackup(&backup, error)) return false;
-  if (!backup.session_active) return nothing_to_restore();
+  std::optional<AudioBackup> found;
+  std::string set_aside;
+  if (!ReadUsableBackup(&found, &set_aside, error)) return false;
+  if (!set_aside.empty()) out.messages.push_back(set_aside);
+  if (!found || !found->session_active) return nothing_to_restore();
+  const AudioBackup& backup = *found;
 
   std::vector<AudioRoleEndpoint> current;
   if (!ReadCurrentDefaults(&current, error)) return false;
@@ -180,14 +183,16 @@ bool WindowsAudioManager::RestoreDefaultsWithFallback(const AudioDefaultsSnapsho
 
 bool WindowsAudioManager::RestoreLastKnownGood(AudioRestoreResult* result, std::string* error) {
   std::lock_guard lock(mutex_);
-  AudioBackup backup;
-  if (!ReadBackup(&backup, error)) return false;
-  if (!backup.last_known_good) {
-    return Fail(error, "No last known good Windows audio backup is available");
+  std::optional<AudioBackup> backup;
+  std::string set_aside;
+  if (!ReadUsableBackup(&backup, &set_aside, error)) return false;
+  if (!backup || !backup->last_known_good) {
+    return Fail(error, (set_aside.empty() ? "" : set_aside + " ") +
+                           "No last known good Windows audio backup is available");
   }
-  if (!RestoreDefaultsWithFallback(&*backup.last_known_good, result, error)) return false;
-  if (!backup.session_active) return true;
-  return WriteEndedSession(std::move(backup), error);
+  if (!RestoreDefaultsWithFallback(&*backup->last_known_good, result, error)) return false;
+  if (!backup->session_active) return true;
+  return WriteEndedSession(std::move(*backup), error);
 }
 
 bool WindowsAudioManager::RestoreMySound(AudioRestoreResult* result, std::string* error) {
@@ -201,13 +206,13 @@ bool WindowsAudioManager::RestoreMySound(AudioRestoreResult* result, std::string
   if (BackupPresenceOnDisk() == BackupPresence::kMissing) {
     notes.push_back("No audio backup is available. Trying active physical device fallback.");
   } else {
-    AudioBackup read;
+    std::string set_aside;
     std::string read_error;
-    if (ReadBackup(&read, &read_error)) {
-      backup = std::move(read);
-    } else if (!read_error.empty()) {
+    ReadUsableBackup(&backup, &set_aside, &read_error);
+    if (!backup && (!read_error.empty() || !set_aside.empty())) {
       notes.push_back("Audio backup could not be read. Trying active physical device fallback.");
     }
+    if (!set_aside.empty()) notes.push_back(set_aside);
   }
   const AudioDefaultsSnapshot* snapshot = nullptr;
   if (backup && backup->last_known_good) {

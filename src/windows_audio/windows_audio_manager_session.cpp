@@ -16,11 +16,14 @@ bool WindowsAudioManager::BeginCableSession(const std::string& monitor_output_na
     if (notices != nullptr) notices->push_back(std::move(text));
   };
 
-  AudioBackup backup;
-  if (!LoadBackupOrFresh(&backup, error)) return false;
-  if (backup.session_active) {
-    return Fail(error, kAudioSessionActiveMessage);
+  std::optional<AudioBackup> found;
+  std::string set_aside;
+  if (BackupPresenceOnDisk() != BackupPresence::kMissing &&
+      !ReadUsableBackup(&found, &set_aside, error)) {
+    return false;
   }
+  if (!set_aside.empty()) notice(set_aside);
+  if (found && found->session_active) return Fail(error, kAudioSessionActiveMessage);
 
   AudioDefaultsSnapshot snapshot;
   snapshot.saved_at = FormatBackupTimestamp();
@@ -62,7 +65,7 @@ bool WindowsAudioManager::BeginCableSession(const std::string& monitor_output_na
   }
 
   // The backup is on disk before anything changes, so a crash from here on is recoverable.
-  backup = AudioBackup{};
+  AudioBackup backup;
   backup.session_active = true;
   backup.current_session = snapshot;
   backup.last_known_good = snapshot;

@@ -233,7 +233,9 @@ TEST_F(MixerControlRoutes, AStopWhoseRestoreFailsStillStopsTheMixer) {
   WriteSettings(ClipSettings());
   StartProgram();
   ASSERT_EQ(Post("/api/mixer/start").status, 200);
-  testing::WriteFile(DataFolder() / "audio_backup.json", "{ damaged");
+  // A backup that cannot even be opened as a file; a damaged one would only be set aside.
+  std::filesystem::remove(DataFolder() / "audio_backup.json");
+  std::filesystem::create_directory(DataFolder() / "audio_backup.json");
   Reply stopped = Post("/api/mixer/stop");
   EXPECT_EQ(stopped.status, 500);
   EXPECT_EQ(Code(stopped), "audio_restore_failed");

@@ -115,22 +115,6 @@ TEST_F(SettingsFile, AnOlderSettingsFileIsMigratedOnceWithABackup) {
   EXPECT_EQ(testing::ReadFile(Root() / "migration/mixer_settings.v1.backup.json"), older);
 }
 
-TEST_F(SettingsFile, AnOlderFileThatCannotBeMigratedStopsStartUpWithItsReason) {
-  std::filesystem::path work = folder_ / "work";
-  testing::WriteFile(work / "data/mixer_settings.json", "[\"not settings\"]");
-  options_.working_folder = work;
-  std::filesystem::create_directories(folder_ / "out");
-  ProgramProcess program(options_, folder_ / "out");
-  ASSERT_TRUE(program.Start());
-  EXPECT_EQ(program.WaitForExit(10s), 1);
-  std::string reason = "Legacy settings JSON root is not an object (" +
-                       (work / "data/mixer_settings.json").string() + ")";
-  EXPECT_NE(program.Stderr().find(reason), std::string::npos) << program.Stderr();
-  EXPECT_NE(testing::ReadFile(Root() / "logs/app.log").find("[AppHost] Start-up failed: " + reason),
-            std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(SettingsPath()));
-}
-
 TEST_F(SettingsFile, ASettingsFileThatCannotBeReadAsOneIsSetAsideWhole) {
   struct Case {
     std::string name;

@@ -150,6 +150,24 @@ TEST(Files, ConcurrentAtomicWritesOfOneFileEachLandWhole) {
   EXPECT_EQ(Names(folder.path()), std::vector<std::string>{"ledger.json"});
 }
 
+TEST(Files, DamagedFilesSetAsideAreAllKept) {
+  TempFolder folder;
+  std::vector<std::string> kept;
+  for (const char* text : {"first", "second", "third"}) {
+    testing::WriteFile(folder / "backup.json", text);
+    std::filesystem::path aside;
+    ASSERT_TRUE(MoveDamagedFileAside(folder / "backup.json", &aside, nullptr)) << text;
+    kept.push_back(aside.filename().string() + "=" + testing::ReadFile(aside));
+  }
+  EXPECT_EQ(kept, (std::vector<std::string>{"backup.json.corrupted=first",
+                                            "backup.json-2.corrupted=second",
+                                            "backup.json-3.corrupted=third"}));
+  std::string error;
+  EXPECT_FALSE(MoveDamagedFileAside(folder / "backup.json", nullptr, &error));
+  EXPECT_EQ(error, std::strerror(ENOENT));
+  EXPECT_EQ(Names(folder.path()).size(), 3u);
+}
+
 TEST(Files, FolderCreation) {
   TempFolder folder;
   EXPECT_TRUE(CreateDirectories("", nullptr));

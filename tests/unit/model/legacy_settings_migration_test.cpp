@@ -95,21 +95,23 @@ TEST_F(LegacyMigration, NoOlderFileGivesDefaultsAndWritesNothing) {
   EXPECT_FALSE(std::filesystem::exists(paths_.root));
 }
 
-TEST_F(LegacyMigration, AnOlderFileThatIsNoSettingsObjectFailsWithoutTraces) {
+TEST_F(LegacyMigration, AnOlderFileThatIsNoSettingsIsSetAsideAndTheStartGoesOnWithDefaults) {
   std::filesystem::path older = folder_ / "data/mixer_settings.json";
-  SettingsLoadResult result;
-  std::string error;
-  testing::WriteFile(older, "[1]");
-  EXPECT_FALSE(MigrateLegacySettings({older}, paths_, &result, &error));
-  // Such a failure stops every start, so it names the file to move or mend.
-  EXPECT_EQ(error, "Legacy settings JSON root is not an object (" + older.string() + ")");
-  testing::WriteFile(older, "{\"mic_name\":");
-  EXPECT_FALSE(MigrateLegacySettings({older}, paths_, &result, &error));
-  EXPECT_EQ(error.rfind("Failed to parse legacy settings JSON: ", 0), 0u) << error;
-  EXPECT_NE(error.find(older.string()), std::string::npos) << error;
+  for (const char* text : {"[1]", "{\"mic_name\":"}) {
+    testing::WriteFile(older, text);
+    SettingsLoadResult result;
+    std::string error;
+    ASSERT_TRUE(MigrateLegacySettings({older}, paths_, &result, &error)) << text << ": " << error;
+    EXPECT_EQ(result.settings, MakeDefaultMixerSettings()) << text;
+    EXPECT_FALSE(result.loaded_from_disk) << text;
+    EXPECT_EQ(testing::ReadFile(result.backup_path), text);
+    EXPECT_FALSE(std::filesystem::exists(older)) << text;
+  }
+  EXPECT_TRUE(std::filesystem::exists(folder_ / "data/mixer_settings.json-2.corrupted"));
   EXPECT_FALSE(std::filesystem::exists(paths_.migration_folder));
   EXPECT_FALSE(std::filesystem::exists(paths_.settings_file));
 
+  std::string error;
   EXPECT_FALSE(MigrateLegacySettings({older}, paths_, nullptr, &error));
   EXPECT_EQ(error, "Migration result pointer is null");
   EXPECT_FALSE(MigrateLegacySettingsJson(JsonValue::MakeObject(), nullptr, &error));

@@ -96,7 +96,7 @@ TEST_F(AudioRestoresTest, ACablePlaybackDefaultInTheSnapshotIsNeverRestored) {
 
 TEST_F(AudioRestoresTest, RestoreSessionFailuresLeaveTheSessionForALaterTry) {
   std::string error;
-  testing::WriteFile(BackupPath(), "{");
+  std::filesystem::create_directory(BackupPath());
   EXPECT_FALSE(manager->RestoreSession(nullptr, &error));
   EXPECT_FALSE(error.empty());
 
@@ -214,9 +214,14 @@ TEST_F(AudioRestoresTest, RestoreMySoundGoesOnPastABrokenBackupButNotPastTheSyst
   AudioRestoreResult result;
   std::string error;
   ASSERT_TRUE(manager->RestoreMySound(&result, &error)) << error;
-  EXPECT_EQ(result.messages.front(),
+  ASSERT_GE(result.messages.size(), 2u);
+  EXPECT_EQ(result.messages[0],
             "Audio backup could not be read. Trying active physical device fallback.");
-  EXPECT_EQ(testing::ReadFile(BackupPath()), "broken") << "an unread backup is not rewritten";
+  EXPECT_EQ(result.messages[1],
+            "audio_backup.json could not be read (Expected number) and was set aside as "
+            "audio_backup.json.corrupted, so that a fresh backup can be kept.");
+  EXPECT_EQ(testing::ReadFile(folder / "audio_backup.json.corrupted"), "broken");
+  EXPECT_FALSE(std::filesystem::exists(BackupPath())) << "nothing was read to write back";
 
   world.FailEnumeration(audio_result::kFail);
   EXPECT_FALSE(manager->RestoreMySound(&result, &error));

@@ -101,7 +101,7 @@ TEST_F(CableSessionTest, UnsafeStartingPointsAreRefusedBeforeAnythingIsWritten) 
   EXPECT_TRUE(world.SetCalls().empty());
 }
 
-TEST_F(CableSessionTest, AnActiveOrUnreadableBackupRefusesTheStart) {
+TEST_F(CableSessionTest, AnActiveBackupRefusesTheStartAndADamagedOneMakesWayForAFreshOne) {
   AudioBackup active;
   active.session_active = true;
   Write(active);
@@ -109,10 +109,18 @@ TEST_F(CableSessionTest, AnActiveOrUnreadableBackupRefusesTheStart) {
   EXPECT_FALSE(manager->BeginCableSession("", "", "", nullptr, &error));
   EXPECT_EQ(error,
             "Previous audio session is still active. Use Restore My Sound before starting again.");
-  testing::WriteFile(BackupPath(), "[1, 2]");
-  EXPECT_FALSE(manager->BeginCableSession("", "", "", nullptr, &error));
-  EXPECT_EQ(error, "audio_backup.json is not a valid JSON object");
   EXPECT_TRUE(world.SetCalls().empty());
+
+  testing::WriteFile(BackupPath(), "[1, 2]");
+  std::vector<std::string> notices;
+  ASSERT_TRUE(manager->BeginCableSession("", "", "", &notices, &error)) << error;
+  ASSERT_FALSE(notices.empty());
+  EXPECT_EQ(notices.front(),
+            "audio_backup.json could not be read (audio_backup.json is not a valid JSON object) "
+            "and was set aside as audio_backup.json.corrupted, so that a fresh backup can be "
+            "kept.");
+  EXPECT_EQ(testing::ReadFile(folder / "audio_backup.json.corrupted"), "[1, 2]");
+  EXPECT_TRUE(Backup().session_active);
 }
 
 TEST_F(CableSessionTest, DefaultsThatCannotBeReadRefuseTheStart) {
