@@ -30,7 +30,9 @@ function updatePortHint() {
   if (saved && state.serverPortAtLoad === null) state.serverPortAtLoad = state.settings.server_port;
   var configured = saved ? state.settings.server_port : normalizedServerPort(byId("mixerServerPort").value);
   var key = "server.port_hint";
-  if (configured !== effective) key = configured === state.serverPortAtLoad ? "server.port_hint_fallback" : "server.port_hint_restart";
+  if (configured !== effective) {
+    key = configured === state.serverPortAtLoad ? "server.port_hint_fallback" : "server.port_hint_restart";
+  }
   byId("mixerServerPortHint").textContent = t(key, { effective_port: effective, configured_port: configured });
 }
 
