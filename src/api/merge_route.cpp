@@ -12,37 +12,22 @@
 #include "server/json_envelope.h"
 #include "sound_files/analyzer_service.h"
 #include "sound_files/audio_decoding.h"
+#include "sound_files/wav_file.h"
 
 namespace zennic {
 namespace fs = std::filesystem;
 namespace {
 
 constexpr uint64_t kMaxInputBytes = 128ull << 20;
-constexpr uint64_t kMaxFrames = 600ull * kEngineSampleRate;
 constexpr char kTooLarge[] = "Selected files are too large to merge safely";
 
 HttpResponse TooLarge() { return HttpApi::ErrorResponse(413, "merge_too_large", kTooLarge); }
 
-// The length a file's header declares, in frames at the mixer's rate; nothing when the header
-// does not say. Read before decoding: a long file of few bytes would otherwise be decoded whole.
-std::optional<uint64_t> DeclaredEngineFrames(const fs::path& path) {
-  AudioFormatInfo format;
-  if (!AnalyzeAudioFile(path, &format, nullptr) || format.sample_rate == 0 ||
-      format.frame_count == 0) {
-    return std::nullopt;
-  }
-  unsigned __int128 frames =
-      (static_cast<unsigned __int128>(format.frame_count) * kEngineSampleRate +
-       format.sample_rate / 2) /
-      format.sample_rate;
-  return frames > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(frames);
-}
-
 // Whether the lengths fit one merged clip; a gap that rounds below zero never fits.
 bool FitsOneClip(uint64_t first, int64_t gap, uint64_t second) {
   const uint64_t gap_frames = static_cast<uint64_t>(gap);
-  return first <= kMaxFrames && second <= kMaxFrames && gap_frames <= kMaxFrames &&
-         first + gap_frames + second <= kMaxFrames;
+  return first <= kMaxClipFrames && second <= kMaxClipFrames && gap_frames <= kMaxClipFrames &&
+         first + gap_frames + second <= kMaxClipFrames;
 }
 
 // Nothing, or the refusal of a gap other than 0, 0.5, 1 or 2 seconds.
@@ -148,25 +133,37 @@ HttpResponse HttpApi::HandleFilesMerge(const JsonValue& body) {
     return TooLarge();
   }
 
-  std::vector<float> merged;
-  std::vector<float> tail;
+  DecodedAudioData first_clip;
+  DecodedAudioData second_clip;
   std::string error;
-  if (!DecodeToEngineFormat(first, &merged, &error) ||
-      !DecodeToEngineFormat(second, &tail, &error)) {
-    return ErrorResponse(409, "file_decode_failed", error);
+  bool too_long = false;
+  if (!DecodeClip(first, &first_clip, &too_long, &error) ||
+      !DecodeClip(second, &second_clip, &too_long, &error)) {
+    return too_long ? TooLarge() : ErrorResponse(409, "file_decode_failed", error);
   }
-  if (!FitsOneClip(merged.size() / 2, gap, tail.size() / 2)) return TooLarge();
-  const uint64_t total_frames = merged.size() / 2 + static_cast<uint64_t>(gap) + tail.size() / 2;
-  merged.reserve(total_frames * 2);
+  const uint64_t first_frames = EngineFrameCount(first_clip);
+  const uint64_t second_frames = EngineFrameCount(second_clip);
+  if (!FitsOneClip(first_frames, gap, second_frames)) return TooLarge();
+  std::vector<float> merged;
+  merged.reserve((first_frames + static_cast<uint64_t>(gap) + second_frames) * 2);
+  const auto append = [&merged](const float* block, size_t frames) {
+    merged.insert(merged.end(), block, block + frames * 2);
+  };
+  StreamEngineFormat(first_clip, append);
   merged.resize(merged.size() + static_cast<size_t>(gap) * 2, 0.0f);
-  merged.insert(merged.end(), tail.begin(), tail.end());
-  tail = std::vector<float>();
+  StreamEngineFormat(second_clip, append);
+  first_clip = DecodedAudioData();
+  second_clip = DecodedAudioData();
+  const uint64_t total_frames = merged.size() / 2;
   std::vector<int16_t> pcm = FloatToPcm16(merged);
   merged = std::vector<float>();
 
   JsonValue reply = JsonValue::MakeObject();
+  const auto write = [&pcm](const fs::path& file, std::string* write_error) {
+    return WriteWavFile(file, kEngineSampleRate, 2, pcm, write_error);
+  };
   if (std::optional<HttpResponse> refusal =
-          WriteNewClip(root, output, pcm, taken, "merge_failed",
+          WriteNewClip(root, output, write, taken, "merge_failed",
                        "Merged WAV file could not be written", &reply)) {
     return *refusal;
   }

@@ -28,32 +28,60 @@ bool Fail(std::string* error, const std::string& message) {
 
 std::vector<int16_t> FloatToPcm16(const std::vector<float>& samples) {
   std::vector<int16_t> pcm(samples.size());
-  for (size_t i = 0; i < samples.size(); ++i) {
-    if (!std::isfinite(samples[i])) continue;
+  FloatToPcm16(samples.data(), samples.size(), pcm.data());
+  return pcm;
+}
+
+void FloatToPcm16(const float* samples, size_t count, int16_t* pcm) {
+  for (size_t i = 0; i < count; ++i) {
+    if (!std::isfinite(samples[i])) {
+      pcm[i] = 0;
+      continue;
+    }
     double value = std::clamp(static_cast<double>(samples[i]), -1.0, 1.0);
     double scaled = std::nearbyint(value < 0 ? value * 32768.0 : value * 32767.0);
     pcm[i] = static_cast<int16_t>(std::clamp(scaled, -32768.0, 32767.0));
   }
-  return pcm;
 }
 
-bool DecodeToEngineFormat(const fs::path& path, std::vector<float>* stereo, std::string* error) {
-  DecodedAudioData decoded;
+std::optional<uint64_t> DeclaredEngineFrames(const fs::path& path) {
+  AudioFormatInfo format;
+  if (!AnalyzeAudioFile(path, &format, nullptr) || format.sample_rate == 0 ||
+      format.frame_count == 0) {
+    return std::nullopt;
+  }
+  unsigned __int128 frames =
+      (static_cast<unsigned __int128>(format.frame_count) * kEngineSampleRate +
+       format.sample_rate / 2) /
+      format.sample_rate;
+  return frames > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(frames);
+}
+
+bool DecodeClip(const fs::path& path, DecodedAudioData* decoded, bool* too_long,
+                std::string* error) {
   std::string message;
-  if (!DecodeAudioFile(path, &decoded, &message)) {
+  *too_long = false;
+  if (!DecodeAudioFile(path, decoded, &message, DecodeLimit{kMaxClipSeconds})) {
+    *too_long = message == kAudioTooLong;
     return Fail(error, message.empty() ? "Selected file could not be decoded" : message);
   }
-  if (decoded.channels < 1 || decoded.sample_rate < 1 || decoded.samples.empty()) {
+  if (decoded->channels < 1 || decoded->sample_rate < 1 || decoded->samples.empty() ||
+      EngineFrameCount(*decoded) == 0) {
     return Fail(error, kNoSamples);
   }
-  stereo->clear();
-  StreamToStereo(decoded.samples, decoded.channels, decoded.channel_mask,
-                 static_cast<int>(decoded.sample_rate), kEngineSampleRate,
-                 [stereo](const float* block, size_t frames) {
-                   stereo->insert(stereo->end(), block, block + frames * 2);
-                 });
-  if (stereo->empty()) return Fail(error, kNoSamples);
   return true;
+}
+
+void StreamEngineFormat(const DecodedAudioData& decoded,
+                        const std::function<void(const float* stereo, size_t frames)>& consume) {
+  StreamToStereo(decoded.samples, decoded.channels, decoded.channel_mask,
+                 static_cast<int>(decoded.sample_rate), kEngineSampleRate, consume);
+}
+
+uint64_t EngineFrameCount(const DecodedAudioData& decoded) {
+  if (decoded.channels < 1) return 0;
+  return ResampledFrameCount(decoded.samples.size() / static_cast<size_t>(decoded.channels),
+                             static_cast<int>(decoded.sample_rate), kEngineSampleRate);
 }
 
 HttpResponse OutputNameTakenResponse() {
@@ -89,13 +117,13 @@ std::optional<HttpResponse> ChooseOutputPath(const JsonValue& body, const fs::pa
 }
 
 std::optional<HttpResponse> WriteNewClip(const fs::path& root, const fs::path& output,
-                                         const std::vector<int16_t>& samples,
-                                         const HttpResponse& taken, const std::string& failure_code,
+                                         const ClipWriter& write, const HttpResponse& taken,
+                                         const std::string& failure_code,
                                          const std::string& failure_message, JsonValue* reply) {
   std::string error;
   fs::path work;
   bool written = CreateExclusiveWorkFile(output, &work, &error);
-  if (written && !WriteWavFile(work, kEngineSampleRate, 2, samples, &error)) {
+  if (written && !write(work, &error)) {
     DiscardWorkFile(work);
     written = false;
   }

@@ -1,5 +1,6 @@
 // A louder or quieter copy of one clip, its peak brought to a chosen level by one gain.
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -12,6 +13,7 @@
 #include "model/runtime_state.h"
 #include "core/text.h"
 #include "server/json_envelope.h"
+#include "sound_files/wav_file.h"
 
 namespace zennic {
 namespace fs = std::filesystem;
@@ -20,11 +22,10 @@ namespace {
 constexpr double kSilentPeak = 1e-8;
 constexpr char kOutputExists[] = "A normalized output file already exists";
 
-// The largest magnitude among the finite samples; 0 when there is none.
-double PeakAbsSample(const std::vector<float>& samples) {
-  double peak = 0;
-  for (float sample : samples) {
-    if (std::isfinite(sample)) peak = std::max(peak, std::fabs(static_cast<double>(sample)));
+// The largest magnitude among the finite samples, or `peak` when that is larger.
+double PeakAbsSample(const float* samples, size_t count, double peak) {
+  for (size_t i = 0; i < count; ++i) {
+    if (std::isfinite(samples[i])) peak = std::max(peak, std::fabs(static_cast<double>(samples[i])));
   }
   return peak;
 }
@@ -78,32 +79,58 @@ HttpResponse HttpApi::HandleFilesNormalize(const JsonValue& body) {
     return *refusal;
   }
 
-  std::vector<float> samples;
+  // Refused by the length the header declares before anything is decoded; the decode itself
+  // stops at the same length, for a header that says nothing or lies.
+  const HttpResponse too_long = ErrorResponse(413, "normalize_too_large",
+                                              "Selected file is too long to normalize safely");
+  if (DeclaredEngineFrames(source).value_or(0) > kMaxClipFrames) return too_long;
+  DecodedAudioData decoded;
+  bool beyond_limit = false;
   std::string error;
-  if (!DecodeToEngineFormat(source, &samples, &error)) {
-    return ErrorResponse(409, "file_decode_failed", error);
+  if (!DecodeClip(source, &decoded, &beyond_limit, &error)) {
+    return beyond_limit ? too_long : ErrorResponse(409, "file_decode_failed", error);
   }
-  const double peak_before = PeakAbsSample(samples);
+  // Two passes over the 48 kHz stereo stream, a block at a time: the peak, then the gain
+  // applied on the way to the file. Only the decoded source is ever held whole.
+  double peak_before = 0;
+  StreamEngineFormat(decoded, [&](const float* stereo, size_t frames) {
+    peak_before = PeakAbsSample(stereo, frames * 2, peak_before);
+  });
   if (peak_before <= kSilentPeak) {
     return ErrorResponse(409, "silent_file",
                          "Selected file is silent or too quiet to normalize safely");
   }
   const double gain = std::pow(10.0, target / 20.0) / peak_before;
-  for (float& sample : samples) {
-    sample = std::isfinite(sample) ? static_cast<float>(sample * gain) : 0.0f;
-  }
-  const double peak_after = PeakAbsSample(samples);
-  std::vector<int16_t> pcm = FloatToPcm16(samples);
-  samples = std::vector<float>();
 
   HttpResponse taken = ErrorResponse(409, "destination_exists", kOutputExists);
   if (std::optional<HttpResponse> refusal =
           RefuseTakenPath(output, "Normalized output file", taken)) {
     return *refusal;
   }
+  double peak_after = 0;
+  const auto write = [&](const fs::path& file, std::string* write_error) {
+    Pcm16WavWriter writer;
+    if (!writer.Open(file, kEngineSampleRate, 2, EngineFrameCount(decoded) * 2, write_error)) {
+      return false;
+    }
+    std::vector<float> scaled;
+    std::vector<int16_t> pcm;
+    bool appended = true;
+    StreamEngineFormat(decoded, [&](const float* stereo, size_t frames) {
+      scaled.resize(frames * 2);
+      for (size_t i = 0; i < scaled.size(); ++i) {
+        scaled[i] = std::isfinite(stereo[i]) ? static_cast<float>(stereo[i] * gain) : 0.0f;
+      }
+      peak_after = PeakAbsSample(scaled.data(), scaled.size(), peak_after);
+      pcm.resize(scaled.size());
+      FloatToPcm16(scaled.data(), scaled.size(), pcm.data());
+      appended = appended && writer.Append(pcm.data(), pcm.size());
+    });
+    return writer.Finish(write_error) && appended;
+  };
   JsonValue reply = JsonValue::MakeObject();
   if (std::optional<HttpResponse> refusal =
-          WriteNewClip(root, output, pcm, taken, "normalize_failed",
+          WriteNewClip(root, output, write, taken, "normalize_failed",
                        "Normalized WAV file could not be written", &reply)) {
     return *refusal;
   }

@@ -1,6 +1,7 @@
 #include "sound_files/audio_decoding.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 
@@ -53,9 +54,10 @@ void CopyWavFormat(const WavFormatInfo& wav, AudioFormatInfo* out) {
   out->channel_mask = wav.channel_mask;
 }
 
-bool DecodeWav(const std::filesystem::path& path, DecodedAudioData* out, std::string* error) {
+bool DecodeWav(const std::filesystem::path& path, DecodedAudioData* out, std::string* error,
+               DecodeLimit limit) {
   DecodedWavData wav;
-  if (!DecodeWavFile(path, &wav, error)) return false;
+  if (!DecodeWavFile(path, &wav, error, limit)) return false;
   CopyWavFormat(wav, out);
   out->samples = std::move(wav.samples);
   return true;
@@ -74,7 +76,7 @@ bool ProbeWav(const std::filesystem::path& path, AudioFormatInfo* out, std::stri
 
 // How files of one extension are decoded and probed.
 struct DecoderRoute {
-  bool (*decode)(const std::filesystem::path&, DecodedAudioData*, std::string*);
+  bool (*decode)(const std::filesystem::path&, DecodedAudioData*, std::string*, DecodeLimit);
   bool (*probe)(const std::filesystem::path&, AudioFormatInfo*, std::string*);
 };
 
@@ -185,14 +187,22 @@ bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>* out,
   return true;
 }
 
-bool DecodeAudioFile(const std::filesystem::path& path, DecodedAudioData* out, std::string* error) {
+uint64_t DecodeLimit::SamplesFor(uint32_t sample_rate, int32_t channels) const {
+  if (max_seconds <= 0 || channels < 1) return kMaxAudioSamples;
+  const double samples = std::ceil(max_seconds * sample_rate) * channels;
+  return samples >= static_cast<double>(kMaxAudioSamples) ? kMaxAudioSamples
+                                                          : static_cast<uint64_t>(samples);
+}
+
+bool DecodeAudioFile(const std::filesystem::path& path, DecodedAudioData* out, std::string* error,
+                     DecodeLimit limit) {
   if (out == nullptr) return Fail(error, "DecodedAudioData output pointer is null");
   *out = DecodedAudioData();
   const DecoderRoute* route = FindRoute(path);
   if (route == nullptr) return Fail(error, "Decoder support for this format has not been linked");
   std::string code;
   std::string message;
-  bool decoded = route->decode(path, out, error);
+  bool decoded = route->decode(path, out, error, limit);
   if (decoded && FindFormatProblem(*out, &code, &message)) decoded = Fail(error, message);
   if (!decoded) *out = DecodedAudioData();
   return decoded;

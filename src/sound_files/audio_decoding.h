@@ -30,10 +30,20 @@ struct DecodedAudioData : AudioFormatInfo {
   std::vector<float> samples;
 };
 
+// The most samples a decode may hold: kMaxAudioSamples, and with `max_seconds` above 0 no more
+// than that long at the file's own rate, so that a caller that will work on the whole sound
+// at once never has more of it than it can take.
+struct DecodeLimit {
+  double max_seconds = 0;
+  uint64_t SamplesFor(uint32_t sample_rate, int32_t channels) const;
+};
+
 // Both choose their route by the file's extension. A failed call leaves a default record.
 // Sample rates outside 1,000 to 768,000 Hz and files without channels are not decodable: a
-// damaged header must not make a tiny file stand for hours of audio.
-bool DecodeAudioFile(const std::filesystem::path& path, DecodedAudioData* out, std::string* error);
+// damaged header must not make a tiny file stand for hours of audio. A sound beyond the limit
+// fails with kAudioTooLong.
+bool DecodeAudioFile(const std::filesystem::path& path, DecodedAudioData* out, std::string* error,
+                     DecodeLimit limit = {});
 // False only when the file cannot be read or opened at all; a file that was read but cannot be
 // decoded gives true with `decodable` false and an issue.
 bool AnalyzeAudioFile(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error);

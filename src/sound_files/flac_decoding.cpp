@@ -26,6 +26,7 @@ bool Fail(std::string* error) {
 struct FlacSession {
   bool has_stream_info = false;
   bool too_long = false;
+  uint64_t max_samples = 0;
   uint32_t sample_rate = 0;
   uint32_t channels = 0;
   uint32_t bits_per_sample = 0;
@@ -48,7 +49,7 @@ FLAC__StreamDecoderWriteStatus OnFrame(const FLAC__StreamDecoder*, const FLAC__F
   const uint32_t block = frame->header.blocksize;
   std::vector<float>& samples = *session->samples;
   const size_t start = samples.size();
-  if (start + static_cast<uint64_t>(block) * channels > kMaxAudioSamples) {
+  if (start + static_cast<uint64_t>(block) * channels > session->max_samples) {
     session->too_long = true;
     return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
   }
@@ -125,10 +126,12 @@ bool ProbeFlacFile(const std::filesystem::path& path, AudioFormatInfo* out, std:
   return OpenFlac(path, &session, out) != nullptr || Fail(error);
 }
 
-bool DecodeFlacFile(const std::filesystem::path& path, DecodedAudioData* out, std::string* error) {
+bool DecodeFlacFile(const std::filesystem::path& path, DecodedAudioData* out, std::string* error,
+                    DecodeLimit limit) {
   FlacSession session;
   auto decoder = OpenFlac(path, &session, out);
   if (!decoder) return Fail(error);
+  session.max_samples = limit.SamplesFor(session.sample_rate, static_cast<int32_t>(session.channels));
   std::error_code size_error;
   ReserveDecodedSamples(&out->samples, session.total_frames * session.channels,
                         std::filesystem::file_size(path, size_error));

@@ -17,9 +17,9 @@ std::string UnavailableMessage(const MediaFoundationStatus& status) {
 
 // False when the block would take the sound beyond the most samples a decode may hold.
 bool AppendSamples(const std::vector<uint8_t>& block, MediaSampleFormat format,
-                   std::vector<float>* samples) {
+                   uint64_t max_samples, std::vector<float>* samples) {
   const size_t sample_bytes = format == MediaSampleFormat::Float32 ? sizeof(float) : sizeof(int16_t);
-  if (samples->size() + block.size() / sample_bytes > kMaxAudioSamples) return false;
+  if (samples->size() + block.size() / sample_bytes > max_samples) return false;
   if (format == MediaSampleFormat::Float32) {
     const size_t count = block.size() / sizeof(float);
     const size_t start = samples->size();
@@ -69,7 +69,7 @@ void FillFormatFromMediaType(const std::filesystem::path& path, const MediaAudio
 }
 
 bool DecodeWithMediaFoundation(const std::filesystem::path& path, DecodedAudioData* out,
-                               std::string* error) {
+                               std::string* error, DecodeLimit limit) {
   const MediaFoundationStatus status = EnsureMediaFoundation();
   if (!status.available) return Fail(error, UnavailableMessage(status));
   MediaThreadScope thread_scope;
@@ -96,6 +96,7 @@ bool DecodeWithMediaFoundation(const std::filesystem::path& path, DecodedAudioDa
   std::error_code size_error;
   ReserveDecodedSamples(&out->samples, out->frame_count * current.channels,
                         std::filesystem::file_size(path, size_error));
+  const uint64_t max_samples = limit.SamplesFor(out->sample_rate, out->channels);
   std::vector<uint8_t> block;
   for (;;) {
     const MediaReadStatus read = reader->ReadSample(&block);
@@ -103,7 +104,7 @@ bool DecodeWithMediaFoundation(const std::filesystem::path& path, DecodedAudioDa
       return Fail(error, "Media Foundation failed while decoding audio samples");
     }
     if (read == MediaReadStatus::EndOfStream) break;
-    if (!AppendSamples(block, format, &out->samples)) return Fail(error, kAudioTooLong);
+    if (!AppendSamples(block, format, max_samples, &out->samples)) return Fail(error, kAudioTooLong);
   }
   // The decoded length replaces the container's estimate.
   out->frame_count = out->channels < 1 ? 0 : out->samples.size() / out->channels;

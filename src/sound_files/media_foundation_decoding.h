@@ -26,7 +26,7 @@ bool TryStartMediaFoundation();
 
 // Both expect `out` already reset by the caller.
 bool DecodeWithMediaFoundation(const std::filesystem::path& path, DecodedAudioData* out,
-                               std::string* error);
+                               std::string* error, DecodeLimit limit);
 bool ProbeWithMediaFoundation(const std::filesystem::path& path, AudioFormatInfo* out,
                               std::string* error);
 

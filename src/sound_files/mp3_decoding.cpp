@@ -67,7 +67,8 @@ bool ProbeMp3File(const std::filesystem::path& path, AudioFormatInfo* out, std::
   return OpenMp3(path, /*scan=*/true, out) != nullptr || Fail(error);
 }
 
-bool DecodeMp3File(const std::filesystem::path& path, DecodedAudioData* out, std::string* error) {
+bool DecodeMp3File(const std::filesystem::path& path, DecodedAudioData* out, std::string* error,
+                   DecodeLimit limit) {
   // Decoding counts the frames itself; the estimate only sizes the array.
   Mpg123Handle handle = OpenMp3(path, /*scan=*/false, out);
   if (!handle) return Fail(error);
@@ -75,12 +76,13 @@ bool DecodeMp3File(const std::filesystem::path& path, DecodedAudioData* out, std
   std::error_code size_error;
   ReserveDecodedSamples(&samples, out->frame_count * static_cast<uint64_t>(out->channels),
                         std::filesystem::file_size(path, size_error));
+  const uint64_t max_samples = limit.SamplesFor(out->sample_rate, out->channels);
   std::vector<float> chunk(16384);
   for (;;) {
     size_t bytes = 0;
     const int status =
         mpg123_read(handle.get(), chunk.data(), chunk.size() * sizeof(float), &bytes);
-    if (samples.size() + bytes / sizeof(float) > kMaxAudioSamples) {
+    if (samples.size() + bytes / sizeof(float) > max_samples) {
       if (error != nullptr) *error = kAudioTooLong;
       return false;
     }

@@ -155,12 +155,12 @@ ReadOutcome ReadFrames(OggVorbis_File* file, size_t channels, int64_t limit,
 // into what one pass gives. False when the stream is short or any part does not come out
 // whole; one pass then decodes it, damage and all.
 bool DecodeInParts(const std::vector<uint8_t>& bytes, size_t channels, uint64_t total,
-                   uint32_t sample_rate, std::vector<float>* samples) {
+                   uint32_t sample_rate, uint64_t max_samples, std::vector<float>* samples) {
   const uint64_t threads = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxParts);
   const uint64_t parts =
       std::min<uint64_t>(threads, total / (uint64_t{sample_rate} * kMinSecondsPerPart + 1));
   // The whole length is made room for at once, so it must be plausible for the file's size.
-  if (parts < 2 || total * channels > kMaxAudioSamples ||
+  if (parts < 2 || total * channels > max_samples ||
       total * channels > PlausibleDecodedSamples(bytes.size())) {
     return false;
   }
@@ -189,7 +189,7 @@ bool DecodeInParts(const std::vector<uint8_t>& bytes, size_t channels, uint64_t 
             std::copy(block, block + inside, next);
             next += inside;
             if (inside == count) return true;
-            if (beyond.size() + count - inside + samples->size() > kMaxAudioSamples) return false;
+            if (beyond.size() + count - inside + samples->size() > max_samples) return false;
             beyond.insert(beyond.end(), block + inside, block + count);
             return true;
           };
@@ -232,7 +232,7 @@ bool ProbeOggVorbisFile(const std::filesystem::path& path, AudioFormatInfo* out,
 }
 
 bool DecodeOggVorbisFile(const std::filesystem::path& path, DecodedAudioData* out,
-                         std::string* error) {
+                         std::string* error, DecodeLimit limit) {
   const auto fail = [error](const char* message) {
     if (error != nullptr) *error = message;
     return false;
@@ -244,14 +244,16 @@ bool DecodeOggVorbisFile(const std::filesystem::path& path, DecodedAudioData* ou
   if (!ReadFormat(stream.file(), out)) return fail(kMixedSections);
   if (out->channels < 1) return true;
   const size_t channels = static_cast<size_t>(out->channels);
+  const uint64_t max_samples = limit.SamplesFor(out->sample_rate, out->channels);
   if (ov_streams(stream.file()) != 1 ||
-      !DecodeInParts(bytes, channels, out->frame_count, out->sample_rate, &out->samples)) {
+      !DecodeInParts(bytes, channels, out->frame_count, out->sample_rate, max_samples,
+                     &out->samples)) {
     out->samples.clear();
     ReserveDecodedSamples(&out->samples, out->frame_count * channels, bytes.size());
     std::vector<float>& samples = out->samples;
     const ReadOutcome outcome =
         ReadFrames(stream.file(), channels, -1, [&](const float* block, size_t frames) {
-          if (samples.size() + frames * channels > kMaxAudioSamples) return false;
+          if (samples.size() + frames * channels > max_samples) return false;
           samples.insert(samples.end(), block, block + frames * channels);
           return true;
         });

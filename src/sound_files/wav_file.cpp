@@ -182,7 +182,8 @@ bool ReadWavFormatInfo(const std::filesystem::path& path, WavFormatInfo* out, st
   return true;
 }
 
-bool DecodeWavFile(const std::filesystem::path& path, DecodedWavData* out, std::string* error) {
+bool DecodeWavFile(const std::filesystem::path& path, DecodedWavData* out, std::string* error,
+                   DecodeLimit limit) {
   if (out == nullptr) return Fail(error, "DecodedWavData output pointer is null");
   out->samples.clear();
   if (!ReadWavFormatInfo(path, out, error)) return false;
@@ -201,7 +202,8 @@ bool DecodeWavFile(const std::filesystem::path& path, DecodedWavData* out, std::
       ::fseeko(file.get(), static_cast<off_t>(out->data_offset), SEEK_SET) != 0) {
     return Fail(error, "Unexpected end of WAV data chunk");
   }
-  if (static_cast<uint64_t>(out->channels) * out->frame_count > kMaxAudioSamples) {
+  if (static_cast<uint64_t>(out->channels) * out->frame_count >
+      limit.SamplesFor(out->sample_rate, out->channels)) {
     return Fail(error, kAudioTooLong);
   }
 
@@ -223,15 +225,28 @@ bool DecodeWavFile(const std::filesystem::path& path, DecodedWavData* out, std::
 
 bool WriteWavFile(const std::filesystem::path& path, uint32_t sample_rate, int32_t channels,
                   const std::vector<int16_t>& samples, std::string* error) {
+  Pcm16WavWriter writer;
+  return writer.Open(path, sample_rate, channels, samples.size(), error) &&
+         writer.Append(samples.data(), samples.size()) && writer.Finish(error);
+}
+
+Pcm16WavWriter::~Pcm16WavWriter() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+bool Pcm16WavWriter::Open(const std::filesystem::path& path, uint32_t sample_rate,
+                          int32_t channels, uint64_t sample_count, std::string* error) {
   if (static_cast<int32_t>(sample_rate) < 1 || channels < 1) {
     return Fail(error, "Invalid WAV output format");
   }
   if (!EnsureParentDirectory(path, error)) return false;
-  const uint64_t data_bytes = static_cast<uint64_t>(samples.size()) * 2;
-  if (data_bytes + 36 > 0xFFFFFFFFull) return Fail(error, "WAV output is too large");
-
-  UniqueFile file(std::fopen(path.c_str(), "wb"));
-  if (!file) return Fail(error, "Failed to open WAV output path");
+  const uint64_t data_bytes = sample_count * 2;
+  if (sample_count > 0xFFFFFFFFull || data_bytes + 36 > 0xFFFFFFFFull) {
+    return Fail(error, "WAV output is too large");
+  }
+  file_ = std::fopen(path.c_str(), "wb");
+  if (file_ == nullptr) return Fail(error, "Failed to open WAV output path");
+  remaining_ = sample_count;
   const auto frame_bytes = static_cast<uint32_t>(channels) * 2;
   uint8_t header[44];
   std::memcpy(header, "RIFF", 4);
@@ -246,14 +261,24 @@ bool WriteWavFile(const std::filesystem::path& path, uint32_t sample_rate, int32
   WriteLe16(header + 34, 16);
   std::memcpy(header + 36, "data", 4);
   WriteLe32(header + 40, static_cast<uint32_t>(data_bytes));
+  failed_ = std::fwrite(header, 1, sizeof header, file_) != sizeof header;
+  return true;
+}
 
+bool Pcm16WavWriter::Append(const int16_t* samples, size_t count) {
   // No samples have no address to write from, which fwrite may not be given.
-  bool written = std::fwrite(header, 1, sizeof header, file.get()) == sizeof header &&
-                 (samples.empty() ||
-                  std::fwrite(samples.data(), 2, samples.size(), file.get()) == samples.size());
+  if (count == 0 || failed_ || file_ == nullptr) return !failed_ && file_ != nullptr;
+  failed_ = count > remaining_ || std::fwrite(samples, 2, count, file_) != count;
+  if (!failed_) remaining_ -= count;
+  return !failed_;
+}
+
+bool Pcm16WavWriter::Finish(std::string* error) {
+  if (file_ == nullptr) return Fail(error, "Failed to open WAV output path");
   // Closing flushes; a full disk may only show here.
-  written = std::fclose(file.release()) == 0 && written;
-  if (!written) return Fail(error, "Failed while writing WAV output");
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (failed_ || !closed || remaining_ != 0) return Fail(error, "Failed while writing WAV output");
   return true;
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "sound_files/audio_decoding.h"
 
 namespace zennic {
 
@@ -32,10 +35,32 @@ bool ParseWavFmtChunk(const std::vector<uint8_t>& fmt, WavFormatInfo* out, std::
 // PCM 8/16/24/32 and float 32/64 to floats; integers scaled by 1/2^(bits-1), nothing clamped.
 // An empty data chunk followed by more data is a failure, not silence: the audio is there, the
 // header only fails to count it.
-bool DecodeWavFile(const std::filesystem::path& path, DecodedWavData* out, std::string* error);
+bool DecodeWavFile(const std::filesystem::path& path, DecodedWavData* out, std::string* error,
+                   DecodeLimit limit = {});
 // A canonical 16-bit PCM WAV with the 44-byte header, written to `path` itself; callers that
 // need an atomic result write to a temporary name and move it.
 bool WriteWavFile(const std::filesystem::path& path, uint32_t sample_rate, int32_t channels,
                   const std::vector<int16_t>& samples, std::string* error);
+
+// The same file written a block at a time, so that a long sound need not be held whole. The
+// header declares `sample_count` samples up front; Finish fails unless exactly that many came.
+class Pcm16WavWriter {
+ public:
+  Pcm16WavWriter() = default;
+  Pcm16WavWriter(const Pcm16WavWriter&) = delete;
+  Pcm16WavWriter& operator=(const Pcm16WavWriter&) = delete;
+  ~Pcm16WavWriter();
+
+  bool Open(const std::filesystem::path& path, uint32_t sample_rate, int32_t channels,
+            uint64_t sample_count, std::string* error);
+  // False once a write failed or more came than the header declares.
+  bool Append(const int16_t* samples, size_t count);
+  bool Finish(std::string* error);
+
+ private:
+  std::FILE* file_ = nullptr;
+  uint64_t remaining_ = 0;
+  bool failed_ = false;
+};
 
 }  // namespace zennic

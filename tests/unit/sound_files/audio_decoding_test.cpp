@@ -91,7 +91,15 @@ TEST(AudioDecoding, EachFormatDecodesToItsToneWithItsFormatFacts) {
       EXPECT_NEAR(fit.amplitude, 0.5, c.level_tolerance);
       EXPECT_LT(fit.residual_rms, c.level_tolerance);
     }
+    // A decode that may last only half as long stops rather than holding the whole sound.
+    DecodedAudioData cut;
+    EXPECT_FALSE(DecodeAudioFile(path, &cut, &error, DecodeLimit{0.5}));
+    EXPECT_EQ(error, kAudioTooLong);
+    EXPECT_TRUE(cut.samples.empty());
   }
+  testing::MakeToneFile(folder / "pcm16.wav", {.seconds = 1.0}, {"-c:a", "pcm_s16le"});
+  DecodedAudioData cut;
+  EXPECT_FALSE(DecodeAudioFile(folder / "pcm16.wav", &cut, nullptr, DecodeLimit{0.5}));
 }
 
 TEST(AudioDecoding, Mp3WithEncoderDelayKeepsTheOriginalLength) {
@@ -305,6 +313,8 @@ TEST(AudioDecoding, FlacDecodesToTheEndWhateverItsHeaderDeclares) {
     ASSERT_TRUE(DecodeAudioFile(path, &data, &error)) << error;
     EXPECT_EQ(data.frame_count, 44100u);
     EXPECT_EQ(data.samples.size(), 88200u);
+    EXPECT_FALSE(DecodeAudioFile(path, &data, &error, DecodeLimit{0.5}))
+        << "the limit holds whatever the header declares";
   }
 }
 
