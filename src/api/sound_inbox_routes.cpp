@@ -70,15 +70,23 @@ std::optional<HttpResponse> HttpApi::StoreSoundInboxSettings(bool enabled,
                                                              const std::string& folder,
                                                              JsonValue* reply) {
   std::string error;
+  bool chosen_now = false;
   if (!config_.runtime_state->MutateSettings(
           [&](MixerSettings& settings) {
+            chosen_now = enabled && (!settings.sound_inbox_enabled ||
+                                     AbsoluteNormalPath(Utf8ToPath(settings.sound_inbox_dir)) !=
+                                         AbsoluteNormalPath(Utf8ToPath(folder)));
             settings.sound_inbox_enabled = enabled;
             settings.sound_inbox_dir = folder;
           },
           true, &error)) {
     return ApiRefusal(500, "settings_save_failed", error, "Failed to save Sound Inbox settings");
   }
-  if (config_.sound_inbox_service != nullptr) config_.sound_inbox_service->Wake();
+  if (config_.sound_inbox_service != nullptr) {
+    // The sounds already there were not downloaded for the inbox: only new arrivals are prepared.
+    if (chosen_now) config_.sound_inbox_service->WatchFromNow(Utf8ToPath(folder));
+    config_.sound_inbox_service->Wake();
+  }
   MixerSettings stored = config_.runtime_state->GetSettings();
   (*reply)["settings"] = MixerSettingsToJson(stored);
   (*reply)["sound_inbox"] = SoundInboxStatusJson(stored);

@@ -23,41 +23,18 @@ std::string MakeKey(const std::string& path, uint64_t size, int64_t ticks) {
   return path + "|" + std::to_string(stored_size) + "|" + std::to_string(stored_ticks);
 }
 
-}  // namespace
-
-std::string MakeSoundInboxRecordKey(const SoundInboxRecord& record) {
-  return MakeKey(record.source_path, record.source_size, record.modified_ticks);
+// What tells one file from another: its path, size and last-write time.
+JsonValue FileIdentityJson(const SoundInboxRecord& record) {
+  JsonValue item = JsonValue::MakeObject();
+  item["source_path"] = record.source_path;
+  item["source_size"] = static_cast<double>(record.source_size);
+  item["modified_ticks"] = static_cast<double>(record.modified_ticks);
+  return item;
 }
 
-std::string MakeSoundInboxFileKey(const std::filesystem::path& path, uint64_t size,
-                                  int64_t ticks) {
-  return MakeKey(WideToUtf8(AbsoluteNormalPath(path)), size, ticks);
-}
-
-JsonValue BuildSoundInboxLedgerJson(const std::vector<SoundInboxRecord>& records) {
-  JsonValue document = JsonValue::MakeObject();
-  document["version"] = 1.0;
-  JsonValue& list = document["records"];
-  list = JsonValue::MakeArray();
-  for (const SoundInboxRecord& record : records) {
-    JsonValue item = JsonValue::MakeObject();
-    item["source_path"] = record.source_path;
-    item["source_size"] = static_cast<double>(record.source_size);
-    item["modified_ticks"] = static_cast<double>(record.modified_ticks);
-    item["prepared_path"] = record.prepared_path;
-    item["backup_path"] = record.backup_path;
-    item["imported_at"] = record.imported_at;
-    item["code"] = record.code;
-    item["failed"] = record.failed;
-    list.PushBack(item);
-  }
-  return document;
-}
-
-std::vector<SoundInboxRecord> ParseSoundInboxLedgerJson(const JsonValue& document) {
+std::vector<SoundInboxRecord> ParseRecordList(const JsonValue& document, const char* member) {
   std::vector<SoundInboxRecord> records;
-  const JsonValue* list = document.type == JsonValue::Type::Object ? document.Find("records")
-                                                                   : nullptr;
+  const JsonValue* list = document.type == JsonValue::Type::Object ? document.Find(member) : nullptr;
   if (list == nullptr || list->type != JsonValue::Type::Array) return records;
   for (const JsonValue& item : list->array_value) {
     if (item.type != JsonValue::Type::Object) continue;
@@ -73,8 +50,51 @@ std::vector<SoundInboxRecord> ParseSoundInboxLedgerJson(const JsonValue& documen
     record.failed = item.GetBool("failed", false);
     records.push_back(std::move(record));
   }
+  return records;
+}
+
+}  // namespace
+
+std::string MakeSoundInboxRecordKey(const SoundInboxRecord& record) {
+  return MakeKey(record.source_path, record.source_size, record.modified_ticks);
+}
+
+std::string MakeSoundInboxFileKey(const std::filesystem::path& path, uint64_t size,
+                                  int64_t ticks) {
+  return MakeKey(WideToUtf8(AbsoluteNormalPath(path)), size, ticks);
+}
+
+JsonValue BuildSoundInboxLedgerJson(const std::vector<SoundInboxRecord>& records,
+                                    const std::vector<SoundInboxRecord>& present_when_chosen) {
+  JsonValue document = JsonValue::MakeObject();
+  document["version"] = 1.0;
+  JsonValue& list = document["records"];
+  list = JsonValue::MakeArray();
+  for (const SoundInboxRecord& record : records) {
+    JsonValue item = FileIdentityJson(record);
+    item["prepared_path"] = record.prepared_path;
+    item["backup_path"] = record.backup_path;
+    item["imported_at"] = record.imported_at;
+    item["code"] = record.code;
+    item["failed"] = record.failed;
+    list.PushBack(item);
+  }
+  if (!present_when_chosen.empty()) {
+    JsonValue& present = document["present_when_chosen"];
+    present = JsonValue::MakeArray();
+    for (const SoundInboxRecord& file : present_when_chosen) present.PushBack(FileIdentityJson(file));
+  }
+  return document;
+}
+
+std::vector<SoundInboxRecord> ParseSoundInboxLedgerJson(const JsonValue& document) {
+  std::vector<SoundInboxRecord> records = ParseRecordList(document, "records");
   TrimSoundInboxRecords(&records);
   return records;
+}
+
+std::vector<SoundInboxRecord> ParsePresentWhenChosenJson(const JsonValue& document) {
+  return ParseRecordList(document, "present_when_chosen");
 }
 
 void TrimSoundInboxRecords(std::vector<SoundInboxRecord>* records) {

@@ -34,11 +34,17 @@ std::string MakeSoundInboxRecordKey(const SoundInboxRecord& record);
 std::string MakeSoundInboxFileKey(const std::filesystem::path& path, uint64_t size,
                                   int64_t ticks);
 
-// The ledger file's document: {"records": [...], "version": 1}, records oldest first.
-JsonValue BuildSoundInboxLedgerJson(const std::vector<SoundInboxRecord>& records);
+// The ledger file's document: {"records": [...], "version": 1}, records oldest first. The files
+// that lay in the folder when the user chose it, recorded as seen and never prepared, follow as
+// "present_when_chosen" (path, size and time only), outside the records' limit: a folder holds
+// at most as many as a scan counts.
+JsonValue BuildSoundInboxLedgerJson(const std::vector<SoundInboxRecord>& records,
+                                    const std::vector<SoundInboxRecord>& present_when_chosen = {});
 // Read tolerantly: anything but an object with a "records" array gives no records; elements
 // that are not objects or have no source path are skipped; only the newest records are kept.
 std::vector<SoundInboxRecord> ParseSoundInboxLedgerJson(const JsonValue& document);
+// The "present_when_chosen" files, read as tolerantly.
+std::vector<SoundInboxRecord> ParsePresentWhenChosenJson(const JsonValue& document);
 // Drops the oldest records beyond the ledger's size.
 void TrimSoundInboxRecords(std::vector<SoundInboxRecord>* records);
 

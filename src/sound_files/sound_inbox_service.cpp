@@ -23,6 +23,11 @@ namespace {
 constexpr char kLogTag[] = "SoundInboxService";
 constexpr char kTooLarge[] = "Inbox audio file is too large to prepare safely";
 
+// The log line of a file the inbox gave up on names the file.
+std::string PreparationFailure(const std::string& path, const std::string& message) {
+  return "Could not prepare " + path + ": " + message;
+}
+
 }  // namespace
 
 JsonValue BuildSoundInboxStatusJson(const SoundInboxStatus& status) {
@@ -77,6 +82,11 @@ void SoundInboxService::Wake() {
     wake_requested_ = true;
   }
   wake_.notify_all();
+}
+
+void SoundInboxService::WatchFromNow(const fs::path& folder) {
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  watch_from_now_ = AbsoluteNormalPath(folder);
 }
 
 SoundInboxStatus SoundInboxService::GetStatus() const {
@@ -154,8 +164,17 @@ bool SoundInboxService::ScanLocked(const MixerSettings& settings, Clock::time_po
     return true;
   }
 
+  bool chosen_now = false;
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    chosen_now = !watch_from_now_.empty() && watch_from_now_ == folder;
+  }
+  if (chosen_now) {
+    RecordPresentFiles(folder, scan_time, &status);
+    return true;
+  }
   std::vector<SoundInboxCandidate> seen;
-  if (!CollectCandidates(folder, scan_time, &status, &seen)) return true;
+  if (!CollectCandidates(folder, scan_time, &status, &seen, error)) return true;
   SoundInboxCandidate chosen;
   const bool settled = MergePending(seen, scan_time, &status, &chosen);
   status.watching = true;
@@ -168,9 +187,9 @@ bool SoundInboxService::ScanLocked(const MixerSettings& settings, Clock::time_po
   return Prepare(settings, chosen, &status, error);
 }
 
-bool SoundInboxService::CollectCandidates(const fs::path& folder, Clock::time_point scan_time,
-                                          SoundInboxStatus* status,
-                                          std::vector<SoundInboxCandidate>* seen) {
+bool SoundInboxService::VisitSoundFiles(
+    const fs::path& folder, Clock::time_point scan_time, SoundInboxStatus* status,
+    const std::function<bool(const SoundInboxCandidate&)>& visit) {
   size_t regular_files = 0;
   const fs::path canonical_folder = CanonicalFolderPath(folder);
   std::error_code walk_error;
@@ -197,36 +216,78 @@ bool SoundInboxService::CollectCandidates(const fs::path& folder, Clock::time_po
     if (code || size == 0) continue;
     const fs::file_time_type written = fs::last_write_time(path, code);
     if (code) continue;
-    const int64_t ticks = FileTimeToTicks(written);
-    const fs::path normal = AbsoluteNormalPath(path);
-    {
-      std::lock_guard<std::mutex> lock(state_mutex_);
-      if (HasRecord(MakeSoundInboxFileKey(normal, size, ticks))) continue;
+    if (!visit(SoundInboxCandidate{AbsoluteNormalPath(path), size, FileTimeToTicks(written),
+                                   scan_time})) {
+      break;
     }
-    if (size > kMaxSourceBytes) {
-      // Refused at once, without waiting for it to settle, and never offered again unchanged.
-      SoundInboxRecord record;
-      record.source_path = WideToUtf8(normal);
-      record.source_size = size;
-      record.modified_ticks = ticks;
-      record.imported_at = FormatUtcTimestamp();
-      record.code = "sound_inbox_too_large";
-      record.failed = true;
-      {
-        std::lock_guard<std::mutex> lock(state_mutex_);
-        AppendRecord(record);
-        status->failed_count = ++status_.failed_count;
-      }
-      status->phase = "failed";
-      status->code = record.code;
-      status->message = kTooLarge;
-      status->last_source_path = record.source_path;
-      SetStatus(*status, true);
-      return false;
-    }
-    seen->push_back(SoundInboxCandidate{normal, size, ticks, scan_time});
   }
   return true;
+}
+
+bool SoundInboxService::CollectCandidates(const fs::path& folder, Clock::time_point scan_time,
+                                          SoundInboxStatus* status,
+                                          std::vector<SoundInboxCandidate>* seen,
+                                          std::string* error) {
+  bool refused = false;
+  const bool walked = VisitSoundFiles(folder, scan_time, status, [&](const SoundInboxCandidate& file) {
+    {
+      std::lock_guard<std::mutex> lock(state_mutex_);
+      if (HasRecord(MakeSoundInboxFileKey(file.path, file.size, file.modified_ticks))) return true;
+    }
+    if (file.size <= kMaxSourceBytes) {
+      seen->push_back(file);
+      return true;
+    }
+    // Refused at once, without waiting for it to settle, and never offered again unchanged.
+    SoundInboxRecord record;
+    record.source_path = WideToUtf8(file.path);
+    record.source_size = file.size;
+    record.modified_ticks = file.modified_ticks;
+    record.imported_at = FormatUtcTimestamp();
+    record.code = "sound_inbox_too_large";
+    record.failed = true;
+    {
+      std::lock_guard<std::mutex> lock(state_mutex_);
+      AppendRecord(record);
+      status->failed_count = ++status_.failed_count;
+    }
+    status->phase = "failed";
+    status->code = record.code;
+    status->message = kTooLarge;
+    status->last_source_path = record.source_path;
+    SetStatus(*status, true);
+    if (error != nullptr) *error = PreparationFailure(record.source_path, kTooLarge);
+    refused = true;
+    return false;
+  });
+  return walked && !refused;
+}
+
+void SoundInboxService::RecordPresentFiles(const fs::path& folder, Clock::time_point scan_time,
+                                           SoundInboxStatus* status) {
+  std::vector<SoundInboxRecord> present;
+  const bool walked = VisitSoundFiles(folder, scan_time, status, [&](const SoundInboxCandidate& file) {
+    SoundInboxRecord record;
+    record.source_path = WideToUtf8(file.path);
+    record.source_size = file.size;
+    record.modified_ticks = file.modified_ticks;
+    present.push_back(std::move(record));
+    return true;
+  });
+  // A folder too full to scan is tried again at the next scan.
+  if (!walked) return;
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    present_when_chosen_ = std::move(present);
+    pending_.clear();
+    if (watch_from_now_ == folder) watch_from_now_.clear();
+    IndexLedger();
+    SaveState();
+  }
+  status->watching = true;
+  status->phase = "watching";
+  status->message = "Watching folder";
+  SetStatus(*status, false);
 }
 
 bool SoundInboxService::MergePending(const std::vector<SoundInboxCandidate>& seen,
@@ -317,7 +378,7 @@ bool SoundInboxService::Prepare(const MixerSettings& settings, const SoundInboxC
   } else {
     status->message = message.empty() ? "Failed to prepare inbox sound" : message;
   }
-  if (!prepared && error != nullptr) *error = status->message;
+  if (!prepared && error != nullptr) *error = PreparationFailure(record.source_path, status->message);
   SetStatus(*status, true);
   return prepared;
 }
@@ -345,6 +406,7 @@ void SoundInboxService::LoadStateIfNeeded() {
 
 void SoundInboxService::LoadState() {
   ledger_.clear();
+  present_when_chosen_.clear();
   ledger_keys_.clear();
   if (ledger_path_.empty()) return;
   std::error_code code;
@@ -361,13 +423,16 @@ void SoundInboxService::LoadState() {
     return;
   }
   ledger_ = ParseSoundInboxLedgerJson(document);
+  present_when_chosen_ = ParsePresentWhenChosenJson(document);
   IndexLedger();
 }
 
 void SoundInboxService::SaveState() {
   if (ledger_path_.empty()) return;
   // Best effort: a failed write keeps the records in memory and the old file on disk.
-  WriteTextFileAtomic(ledger_path_, BuildSoundInboxLedgerJson(ledger_).Serialize(0), nullptr);
+  WriteTextFileAtomic(ledger_path_,
+                      BuildSoundInboxLedgerJson(ledger_, present_when_chosen_).Serialize(0),
+                      nullptr);
 }
 
 bool SoundInboxService::HasRecord(const std::string& file_key) const {
@@ -377,6 +442,9 @@ bool SoundInboxService::HasRecord(const std::string& file_key) const {
 void SoundInboxService::IndexLedger() {
   ledger_keys_.clear();
   for (const SoundInboxRecord& record : ledger_) ledger_keys_.insert(MakeSoundInboxRecordKey(record));
+  for (const SoundInboxRecord& file : present_when_chosen_) {
+    ledger_keys_.insert(MakeSoundInboxRecordKey(file));
+  }
 }
 
 void SoundInboxService::AppendRecord(SoundInboxRecord record) {

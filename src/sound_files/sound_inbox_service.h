@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -76,10 +77,15 @@ class SoundInboxService {
   void Stop();
   // Ends the worker's wait: a scan follows at once, with the settings then in force.
   void Wake();
+  // Files now lying in `folder` count as seen: the next scan of that folder records them without
+  // preparing them, so only sounds that arrive afterwards are prepared. For the moment the user
+  // chooses the folder: a Downloads folder holds sounds the user never meant as clips.
+  void WatchFromNow(const std::filesystem::path& folder);
   SoundInboxStatus GetStatus() const;
 
   // One scan with these settings, as of `scan_time` on the steady clock; the worker passes the
-  // current time. Never overlaps the worker's scan. False with `error` when a preparation failed.
+  // current time. Never overlaps the worker's scan. False with `error`, which names the file,
+  // when a preparation failed.
   bool ScanOnce(const MixerSettings& settings, std::chrono::steady_clock::time_point scan_time,
                 std::string* error);
 
@@ -92,10 +98,22 @@ class SoundInboxService {
   // The scan itself; the caller holds the scan mutex and the ledger is loaded.
   bool ScanLocked(const MixerSettings& settings, std::chrono::steady_clock::time_point scan_time,
                   std::string* error);
-  // Walks the folder into `seen`; false when the scan has to end early (its status is stored).
+  // Hands each finished sound file in the folder (with its time stamped `scan_time`) to `visit`
+  // until that returns false. False when the folder holds more files than a scan may count;
+  // that status is then stored.
+  bool VisitSoundFiles(const std::filesystem::path& folder,
+                       std::chrono::steady_clock::time_point scan_time, SoundInboxStatus* status,
+                       const std::function<bool(const SoundInboxCandidate&)>& visit);
+  // Walks the folder into `seen`; false when the scan has to end early (its status is stored,
+  // and `error` names a file refused as too large).
   bool CollectCandidates(const std::filesystem::path& folder,
                          std::chrono::steady_clock::time_point scan_time,
-                         SoundInboxStatus* status, std::vector<SoundInboxCandidate>* seen);
+                         SoundInboxStatus* status, std::vector<SoundInboxCandidate>* seen,
+                         std::string* error);
+  // Records every sound in the folder as present when chosen, in place of a scan.
+  void RecordPresentFiles(const std::filesystem::path& folder,
+                          std::chrono::steady_clock::time_point scan_time,
+                          SoundInboxStatus* status);
   // Merges the walk into the pending list; returns the settled file to prepare, if any.
   bool MergePending(const std::vector<SoundInboxCandidate>& seen,
                     std::chrono::steady_clock::time_point scan_time, SoundInboxStatus* status,
@@ -129,7 +147,12 @@ class SoundInboxService {
   uint32_t revision_ = 0;
   SoundInboxStatus status_;
   std::vector<SoundInboxRecord> ledger_;  // oldest first
-  std::unordered_set<std::string> ledger_keys_;  // the records' keys, for lookups while walking
+  // The files that lay in the folder when it was chosen: seen, never prepared.
+  std::vector<SoundInboxRecord> present_when_chosen_;
+  // The keys of both lists, for lookups while walking.
+  std::unordered_set<std::string> ledger_keys_;
+  // The folder whose files are to be recorded as present at its next scan; empty when none.
+  std::filesystem::path watch_from_now_;
   std::vector<SoundInboxCandidate> pending_;  // in the order first seen
 
   // Held for the whole of one scan; taken before the state mutex, never after.

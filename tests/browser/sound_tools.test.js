@@ -58,6 +58,13 @@ browserTest(shared, "ticking the inbox with no folder makes Downloads/Ruzerad In
   await page.waitForFunction((text) => document.getElementById("soundInboxStatusBadge").textContent === text,
     en["sound_inbox.status_watching"]);
 
+  // A download the inbox cannot prepare is named beside the reason.
+  fs.writeFileSync(path.join(inbox, "broken.mp3"), Buffer.alloc(5000, 0x55));
+  await page.waitForFunction(() => window.state.soundInboxStatus.phase === "failed", null, { timeout: 20000 });
+  const code = await page.evaluate(() => window.state.soundInboxStatus.code);
+  assert.strictEqual(await page.locator("#soundInboxStatusText").textContent(),
+    en["errors." + code] + " " + en["sound_inbox.last_file"].replace("{{name}}", "broken.mp3"));
+
   // A profile folder inside the inbox is a state the program reports with a code of its own.
   const overlapping = path.join(inbox, "Clips");
   fs.mkdirSync(overlapping);
@@ -67,6 +74,8 @@ browserTest(shared, "ticking the inbox with no folder makes Downloads/Ruzerad In
   await page.waitForFunction((text) => document.getElementById("soundInboxStatusBadge").textContent === text,
     en["errors.sound_inbox_profile_overlap"]);
   assert.strictEqual(await page.getAttribute("#soundInboxStatusBadge", "class"), "badge badge-error");
+  assert.strictEqual(await page.locator("#soundInboxStatusText").textContent(), en["errors.sound_inbox_profile_overlap"],
+    "a folder the inbox cannot watch names no file");
 });
 
 // The desktop's chooser is answered here, as if the user picked a folder; the rest is the program's.

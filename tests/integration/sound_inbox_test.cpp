@@ -1,5 +1,5 @@
 // The Sound Inbox as a user meets it: downloads landing in a watched folder while the program
-// runs, and what it remembers across restarts.
+// runs, what it remembers across restarts, and a folder chosen with sounds already in it.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/json_value.h"
+#include "integration/sound_library_fixture.h"
 #include "sound_files/wav_file.h"
 #include "support/program_process.h"
 #include "support/run_command.h"
@@ -183,8 +184,10 @@ TEST_F(SoundInboxProgram, DownloadsOfEachFormatBecomeClipsOfTheActiveProfile) {
   EXPECT_NE(broken->GetString("code", ""), "");
   EXPECT_EQ(broken->GetString("prepared_path", "?"), "");
   EXPECT_TRUE(fs::exists(inbox_ / "broken.mp3"));
-  EXPECT_NE(program->Stderr().find("[SoundInboxService] "), std::string::npos)
-      << "the reason is logged";
+  EXPECT_NE(program->Stderr().find("[SoundInboxService] Could not prepare " +
+                                   (inbox_ / "broken.mp3").string() + ": "),
+            std::string::npos)
+      << "the reason is logged with the file";
   EXPECT_EQ(Clips(),
             (std::vector<std::string>{"Airhorn (1).wav", "Beep.wav", "Voice_ hello_.wav"}));
   Stop(*program);
@@ -230,6 +233,45 @@ TEST_F(SoundInboxProgram, RestartsHonourTheLedgerAndADamagedOneIsReplaced) {
   ASSERT_TRUE(record.has_value()) << "a sound ledger is written again";
   EXPECT_EQ(record->GetString("prepared_path", ""), (sounds_ / "Horn-2.wav").string());
   Stop(*third);
+}
+
+using SoundInboxChosen = testing::SoundLibraryTest;
+
+TEST_F(SoundInboxChosen, SoundsAlreadyInTheChosenFolderStayAndOnlyANewArrivalIsPrepared) {
+  ASSERT_TRUE(StartProgram());
+  const fs::path downloads = folder_ / "Downloads";
+  fs::create_directories(downloads);
+  const std::vector<std::string> present = {"song.wav", "ringtone.wav", "voice memo.wav"};
+  for (const std::string& name : present) testing::WriteToneWav(downloads / name, 1.0, 0.5, 44100, 1);
+  const std::string before = ReadFile(downloads / "song.wav");
+
+  testing::ApiReply chosen = Post("/api/mixer/sound-inbox/configure",
+                                  testing::Json({{"enabled", true}, {"folder_path", Text(downloads)}}));
+  ASSERT_EQ(chosen.status, 200) << chosen.http.raw;
+  // Until the inbox has looked at the folder, a new file would count among those already there.
+  bool looked = false;
+  for (auto end = std::chrono::steady_clock::now() + 10s; !looked && std::chrono::steady_clock::now() < end;
+       std::this_thread::sleep_for(100ms)) {
+    const JsonValue status = Post("/api/mixer/sound-inbox/status", JsonValue::MakeObject()).json["sound_inbox"];
+    looked = status.GetString("phase", "") == "watching" && status.GetString("folder_path", "") == Text(downloads);
+  }
+  ASSERT_TRUE(looked) << program_->Stderr();
+
+  testing::WriteToneWav(downloads / "new download.wav", 1.0, 0.5, 44100, 1);
+  // The sounds already there were seen first: prepared, they would have come first.
+  bool prepared = false;
+  for (auto end = std::chrono::steady_clock::now() + kPreparationTimeout;
+       !prepared && std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(100ms)) {
+    prepared = fs::exists(audio_ / "new download.wav");
+  }
+  ASSERT_TRUE(prepared) << program_->Stderr();
+  std::this_thread::sleep_for(2500ms);
+  testing::ApiReply files = Post("/api/mixer/files", JsonValue::MakeObject());
+  std::vector<std::string> listed;
+  for (const JsonValue& file : files.json["files"].array_value) listed.push_back(file.GetString("name", ""));
+  EXPECT_EQ(listed, std::vector<std::string>{"new download.wav"});
+  for (const std::string& name : present) EXPECT_TRUE(fs::exists(downloads / name)) << name;
+  EXPECT_EQ(ReadFile(downloads / "song.wav"), before) << "what was there is left as it was";
 }
 
 }  // namespace

@@ -162,7 +162,8 @@ TEST_F(SoundInbox, AFileThatRemainsBrokenIsRecordedAsFailedAndStays) {
   const SoundInboxStatus status = service_->GetStatus();
   EXPECT_EQ(status.phase, "failed");
   EXPECT_FALSE(status.code.empty());
-  EXPECT_EQ(error, status.message);
+  EXPECT_EQ(error, "Could not prepare " + (inbox_ / "broken.mp3").string() + ": " + status.message)
+      << "the log line names the file";
   EXPECT_EQ(status.failed_count, 1u);
   EXPECT_EQ(status.last_prepared_path, "");
   EXPECT_TRUE(fs::exists(inbox_ / "broken.mp3"));
@@ -246,6 +247,24 @@ TEST_F(SoundInbox, TheLedgerIsHonouredAfterARestart) {
   ScanAt(40);
   EXPECT_EQ(ScanAt(46).phase, "ready");
   EXPECT_EQ(Clips(), (std::vector<std::string>{"Airhorn-2.wav", "Airhorn.wav"}));
+}
+
+TEST_F(SoundInbox, SoundsLyingInTheFolderWhenItIsChosenStaySeenAcrossRestarts) {
+  MakeDownload(inbox_ / "old song.wav");
+  MakeDownload(inbox_ / "old beep.wav");
+  service_->WatchFromNow(inbox_);
+  EXPECT_EQ(ScanAt(0).pending_count, 0u);
+  EXPECT_EQ(ScanAt(10).phase, "watching");
+
+  service_ = MakeService();
+  EXPECT_EQ(ScanAt(20).pending_count, 0u) << "the ledger keeps what was there";
+  MakeDownload(inbox_ / "new.wav");
+  // Changed afterwards, a file that was there is a new download.
+  MakeDownload(inbox_ / "old beep.wav", 0.25);
+  EXPECT_EQ(ScanAt(22).pending_count, 2u);
+  ScanAt(28);
+  ScanAt(30);
+  EXPECT_EQ(Clips(), (std::vector<std::string>{"new.wav", "old beep.wav"}));
 }
 
 TEST_F(SoundInbox, ADamagedLedgerIsReplacedAndTheInboxWorksOn) {

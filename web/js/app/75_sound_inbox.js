@@ -31,11 +31,23 @@ function soundInboxStatusText(status) {
   return t((SOUND_INBOX_PHASES[status.phase] || ["sound_inbox.status_disabled"])[0]);
 }
 
+// Codes of a folder the inbox cannot watch; any other failure is about one file.
+var SOUND_INBOX_FOLDER_CODES = ["sound_inbox_folder_required", "sound_inbox_folder_invalid", "sound_inbox_drive_root",
+  "sound_inbox_profile_overlap", "sound_inbox_too_many_files"];
+
+// A sound the inbox could not prepare is named, so the user knows which download to look at.
+function soundInboxFailedFile(status) {
+  if (status.phase !== "failed" || SOUND_INBOX_FOLDER_CODES.indexOf(status.code) !== -1) return "";
+  return typeof status.last_source_path === "string" ? status.last_source_path.split(/[\\/]/).pop() : "";
+}
+
 function renderSoundInboxStatus() {
   var status = state.soundInboxStatus || soundInboxStatusFromSettings(state.settings);
-  var text = soundInboxStatusText(status);
+  var badgeText = soundInboxStatusText(status);
+  var failedFile = soundInboxFailedFile(status);
+  var text = failedFile ? badgeText + " " + t("sound_inbox.last_file", { name: failedFile }) : badgeText;
   var badge = byId("soundInboxStatusBadge");
-  badge.textContent = text;
+  badge.textContent = badgeText;
   badge.className = (SOUND_INBOX_PHASES[status.phase] || [null, "badge badge-warn"])[1];
   badge.dataset.phase = status.phase || "disabled";
   if (text !== shownSoundInboxText) byId("soundInboxStatusText").textContent = text;
