@@ -337,7 +337,9 @@ TEST(AudioSystemStreams, AStreamEndsWithItsDeviceInsteadOfMovingToAnother) {
   ASSERT_EQ(capture.client->Start(), audio_result::kOk);
   ASSERT_NE(server.Pactl("list sink-inputs").find(kOurStreams), std::string::npos);
 
-  // The virtual cable is removed: its recording side goes with it.
+  // The virtual cable is removed, both sides: PipeWire would keep a remap source whose master
+  // went, fed from the default output instead.
+  server.UnloadModuleWith("source_name=cable_output");
   server.UnloadModuleWith("sink_name=cable_input");
   uint32_t frames = 0;
   EXPECT_TRUE(Eventually([&] {

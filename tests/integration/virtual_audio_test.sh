@@ -3,6 +3,7 @@
 # names and defaults.
 set -euo pipefail
 : "${PULSE_SERVER:?PULSE_SERVER is not set: run the tests through scripts/test}"
+: "${ZENNIC_VIRTUAL_AUDIO:?ZENNIC_VIRTUAL_AUDIO is not set: run the tests through scripts/test}"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 sinks=$(pactl list short sinks | cut -f2 | sort | tr '\n' ' ')
@@ -22,7 +23,8 @@ pactl list short modules | grep -q module-suspend-on-idle && fail "module-suspen
 
 # What is played into "CABLE Input" comes out of "CABLE Output".
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+own="$work/own"
+trap '"$ZENNIC_VIRTUAL_AUDIO" stop "$own"; rm -rf "$work"' EXIT
 sox -n -r 48000 -c 2 -b 16 "$work/tone.wav" synth 1 sine 1000 vol 0.5
 parec --latency-msec=20 -d cable_output --raw --format=s16le --rate=48000 --channels=2 >"$work/recording.raw" &
 recorder=$!
@@ -32,4 +34,25 @@ sleep 0.3
 kill "$recorder"; wait "$recorder" 2>/dev/null || true
 peak=$(sox -t raw -r 48000 -c 2 -e signed -b 16 "$work/recording.raw" -n stat 2>&1 | awk '/Maximum amplitude/ { print $3 }')
 awk -v peak="$peak" 'BEGIN { exit !(peak > 0.3) }' || fail "the cable carried no tone (peak $peak)"
+
+# A server of its own stops with every process it started, and starts again with the same
+# devices at the same address, as a test of the server going away and coming back needs.
+address=$("$ZENNIC_VIRTUAL_AUDIO" start "$own")
+"$ZENNIC_VIRTUAL_AUDIO" stop "$own"
+PULSE_SERVER=$address timeout 5 pactl info >/dev/null 2>&1 && fail "the stopped server still answers"
+# Its processes name its folder in their command line or environment.
+survivors() {
+  for process in /proc/[0-9]*; do
+    grep -qsF "$own" "$process/cmdline" "$process/environ" && tr '\0' ' ' <"$process/cmdline"
+  done
+  return 0
+}
+for _ in $(seq 1 20); do
+  [ -z "$(survivors)" ] && break
+  sleep 0.1
+done
+[ -z "$(survivors)" ] || fail "processes of the stopped server live on: $(survivors)"
+[ "$("$ZENNIC_VIRTUAL_AUDIO" start "$own")" = "$address" ] || fail "the server came back elsewhere"
+[ "$(PULSE_SERVER=$address pactl get-default-sink)" = speakers ] || fail "no speakers after the restart"
+PULSE_SERVER=$address pactl list short sources | grep -q cable_output || fail "no cable after the restart"
 echo "virtual audio devices: ok"
