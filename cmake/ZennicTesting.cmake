@@ -29,5 +29,13 @@ function(zennic_add_gtest target)
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 30
-    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300 ${extra_properties})
+    PROPERTIES TIMEOUT 300 ${extra_properties})
+  # Discovery flattens its properties into one list, which would split a list of labels: the
+  # labels are set by a file of their own, read after the tests are found.
+  set(label_file "${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake")
+  file(WRITE "${label_file}"
+    "foreach(test IN LISTS ${target}_TESTS)\n"
+    "  set_tests_properties(\"\${test}\" PROPERTIES LABELS \"${ARG_LABELS}\")\n"
+    "endforeach()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${label_file}")
 endfunction()
