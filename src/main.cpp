@@ -1,7 +1,7 @@
-#include <cstdio>
 #include <string>
 
 #include "app/app_host.h"
+#include "app/startup_failure.h"
 #include "platform/termination_signals.h"
 
 int main() {
@@ -13,15 +13,14 @@ int main() {
     zennic::AppHost host;
     std::string error;
     if (!host.Initialize(&error)) {
-      std::string message = error.empty() ? "Ruzerad failed to initialize." : error;
-      std::fprintf(stderr, "%s\n", message.c_str());
+      zennic::ReportStartupFailure(error.empty() ? "Ruzerad failed to initialize." : error);
       return 1;
     }
     return host.Run();
   } catch (const std::exception& failure) {
-    std::fprintf(stderr, "Ruzerad stopped: %s\n", failure.what());
+    zennic::ReportStartupFailure(std::string("Ruzerad stopped: ") + failure.what());
   } catch (...) {
-    std::fprintf(stderr, "Ruzerad stopped on an unknown failure\n");
+    zennic::ReportStartupFailure("Ruzerad stopped on an unknown failure");
   }
   return 1;
 }

@@ -107,8 +107,10 @@ class Desktop:
         return subprocess.run(["xdotool", *arguments], env={**os.environ, "DISPLAY": self.display},
                               capture_output=True, text=True, timeout=20).stdout.strip()
 
-    def find_window(self, title, timeout=10.0):
-        return eventually(lambda: self.xdotool("search", "--name", "^" + re.escape(title) + "$").split(),
+    def find_window(self, title, timeout=10.0, pid=None):
+        """The first window with the title; with `pid`, the first shown one of that process."""
+        owner = ["--onlyvisible", "--pid", str(pid)] if pid is not None else []
+        return eventually(lambda: self.xdotool("search", *owner, "--name", "^" + re.escape(title) + "$").split(),
                           timeout, f"a window titled {title!r}")[0]
 
     def window_gone(self, title):

@@ -211,6 +211,23 @@ class Welcome(DesktopTest):
         self.past_port_warning(program, lambda: "Ruzerad started" in program.log())
         self.assertTrue(self.desktop.window_gone("Ruzerad is running"))
 
+    def test_a_second_instance_says_so_in_a_box_captioned_ruzerad(self):
+        first = self.program()
+        first.write_settings({"server_port": free_port()})
+        first.suppress_welcome()
+        first.start().wait_for_log("Ruzerad started")
+        second = self.program()
+        second.runs = first.runs
+        second.start()
+        # The first instance has hidden windows of that name too.
+        box = self.desktop.find_window("Ruzerad", pid=second.process.pid)
+        self.assertIsNone(second.process.poll(), "the box waits to be read")
+        self.desktop.keys(box, "Return")
+        self.assertEqual(second.wait(), 1)
+        self.assertIn("Another Ruzerad instance is already running", second.log())
+        first.wait_for_log("Ruzerad started")
+        self.assertEqual(first.stop(), 0, "the first instance runs on untouched")
+
 
 class Pickers(DesktopTest):
     def answer_of(self, program, route, body=None):
