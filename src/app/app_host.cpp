@@ -116,7 +116,7 @@ bool AppHost::StartServices(std::string* error) {
 
   // No fetch function: the service fetches over HTTPS itself, only when the web client asks.
   update_service_ = std::make_unique<UpdateService>(
-      UpdateServiceOptions{kProgramVersion, kUpdateManifestUrl, nullptr});
+      UpdateServiceOptions{kProgramVersion, kUpdateManifestUrl, nullptr, paths_.logs_folder});
 
   if (!StartWebServer(error)) {
     Shutdown();

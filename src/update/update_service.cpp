@@ -1,7 +1,8 @@
 #include "update/update_service.h"
 
-#include "model/mixer_settings_json.h"
+#include "core/app_log.h"
 #include "core/text.h"
+#include "model/mixer_settings_json.h"
 #include "update/parsed_url.h"
 #include "update/semantic_version.h"
 #include "update/update_manifest_fetch.h"
@@ -14,6 +15,7 @@ const char kUpdateDownloadHost[] = ZENNIC_UPDATE_DOWNLOAD_HOST;
 namespace {
 
 constexpr char kAppName[] = "Ruzerad";
+constexpr char kLogTag[] = "UpdateService";
 
 // The manifest was fetched but cannot be used; the fields read so far stay in the result.
 bool ManifestError(UpdateResult* result, const std::string& code, const std::string& message) {
@@ -122,6 +124,16 @@ bool UpdateService::CheckForUpdates(UpdateResult* result, std::string* error) co
     if (error != nullptr) *error = "Update result pointer is null";
     return false;
   }
+  Check(result);
+  // The page shows a failed check in a word; the log keeps what went wrong.
+  if (result->check_status == "unavailable" || result->check_status == "invalid_manifest") {
+    WriteLogLine(options_.logs_folder, kLogTag,
+                 "Update check failed (" + result->error_code + "): " + result->error_message);
+  }
+  return true;
+}
+
+void UpdateService::Check(UpdateResult* result) const {
   *result = UpdateResult();
   result->current_version = Trim(options_.current_version);
   if (result->current_version.empty()) result->current_version = "0.0.0";
@@ -129,7 +141,7 @@ bool UpdateService::CheckForUpdates(UpdateResult* result, std::string* error) co
   if (!ParseSemVer(result->current_version, &current)) {
     ManifestError(result, "invalid_current_version",
                   "The current Ruzerad version is not valid SemVer");
-    return true;
+    return;
   }
 
   std::string text;
@@ -141,7 +153,7 @@ bool UpdateService::CheckForUpdates(UpdateResult* result, std::string* error) co
     result->error_code = "update_manifest_unavailable";
     result->error_message =
         fetch_error.empty() ? "Unable to check for updates right now" : fetch_error;
-    return true;
+    return;
   }
 
   JsonValue manifest;
@@ -150,11 +162,10 @@ bool UpdateService::CheckForUpdates(UpdateResult* result, std::string* error) co
       manifest.type != JsonValue::Type::Object) {
     ManifestError(result, "update_manifest_malformed",
                   parse_error.empty() ? "Update manifest was not valid JSON" : parse_error);
-    return true;
+    return;
   }
   SemanticVersion latest;
   if (ReadManifest(manifest, result, &latest)) CompleteCheck(current, latest, result);
-  return true;
 }
 
 }  // namespace zennic

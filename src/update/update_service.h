@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -20,6 +21,8 @@ struct UpdateServiceOptions {
   std::string manifest_url;
   // Replaces the HTTPS fetch when set.
   UpdateManifestFetch fetch;
+  // Where a check that fails logs its reason; empty: the debugger output only.
+  std::filesystem::path logs_folder;
 };
 
 // Only an https download on the maker's host, port 443, under "/downloads/" and ending in
@@ -34,10 +37,12 @@ class UpdateService {
   explicit UpdateService(UpdateServiceOptions options);
 
   // False only without a result record; every outcome of the check, failures included, is
-  // reported in the result.
+  // reported in the result, and a failure is also logged with its reason.
   bool CheckForUpdates(UpdateResult* result, std::string* error) const;
 
  private:
+  void Check(UpdateResult* result) const;
+
   UpdateServiceOptions options_;
 };
 

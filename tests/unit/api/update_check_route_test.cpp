@@ -55,7 +55,8 @@ TEST_F(UpdateCheckRouteTest, EveryCheckStatusIsAnsweredWith200) {
                            [&c](const std::string&, std::string* body, std::string*) {
                              *body = c.body;
                              return c.fetched;
-                           }});
+                           },
+                           {}});
     auto [status, body] = Check(&service);
     EXPECT_EQ(status, 200) << c.status;
     EXPECT_TRUE(body.GetBool("ok", false)) << c.status;
@@ -73,7 +74,8 @@ TEST_F(UpdateCheckRouteTest, AMissingOrThrowingServiceIs500) {
   UpdateService throwing({"1.0.4", "https://manifest.invalid/latest.json",
                           [](const std::string&, std::string*, std::string*) -> bool {
                             throw std::runtime_error("no memory left");
-                          }});
+                          },
+                          {}});
   testing::ApiAnswer thrown = Check(&throwing);
   EXPECT_EQ(thrown.status, 500);
   EXPECT_EQ(thrown.Code(), "handler_exception");

@@ -75,7 +75,7 @@ class UpdateServiceTest : public ::testing::Test {
 
   // The check as the host runs it, trusting only the test's authority.
   UpdateResult Check(const std::string& url, const std::string& current = "1.0.4") {
-    UpdateServiceOptions options{current, url, nullptr};
+    UpdateServiceOptions options{current, url, nullptr, folder_ / "logs"};
     std::string ca_bundle = certificates_.ca_certificate.string();
     options.fetch = [ca_bundle](const std::string& at, std::string* body, std::string* error) {
       return FetchUpdateManifest(at, body, error, ca_bundle);
@@ -226,6 +226,11 @@ TEST_F(UpdateServiceTest, RefusedFetchesAreUnavailableWithTheReason) {
 
   UpdateResult plain = Check(http_url);
   EXPECT_EQ(plain.error_message, "Update manifest URL must use https");
+  EXPECT_NE(testing::ReadFile(folder_ / "logs/app.log")
+                .find("[UpdateService] Update check failed (update_manifest_unavailable): "
+                      "Update manifest returned HTTP 404"),
+            std::string::npos)
+      << "a failed check logs its reason";
 }
 
 TEST_F(UpdateServiceTest, CertificatesOfAnUnknownAuthorityAreRefused) {
@@ -240,7 +245,7 @@ TEST_F(UpdateServiceTest, CertificatesOfAnUnknownAuthorityAreRefused) {
   // As the host builds it: the system's store knows neither throwaway authority.
   server_.Serve(kManifestPath, testing::CannedReply::Body(Manifest()));
   UpdateResult system_store;
-  UpdateService({"1.0.4", server_.Url(kManifestPath), nullptr})
+  UpdateService({"1.0.4", server_.Url(kManifestPath), nullptr, {}})
       .CheckForUpdates(&system_store, nullptr);
   EXPECT_EQ(system_store.check_status, "unavailable");
   EXPECT_EQ(system_store.error_code, "update_manifest_unavailable");
