@@ -568,12 +568,17 @@ function runWindowsInputFix() {
         return false;
       }
       mergeWithMicrophoneStep(check.payload);
-      if (check.payload.audio_configuration_ready !== true) {
-        showWindowsFixFailed(t("errors.audio_configure_switching_failed"), false);
-        return false;
+      if (check.payload.audio_configuration_ready === true) {
+        startKeySequence();
+        return true;
       }
-      startKeySequence();
-      return true;
+      // Switching is set up; what is still missing is something else, which the card names.
+      if (check.payload.session_managed_switching_configured === true) {
+        finishPathStep(check.payload);
+        return true;
+      }
+      showWindowsFixFailed(t("errors.audio_configure_switching_failed"), false);
+      return false;
     });
   }).then(function (fixed) {
     state.audioInputFixPending = false;
