@@ -5,10 +5,13 @@
 // With "slow", the same two requests are sent one at a time while 300 clients trickle their
 // heads and 130 their bodies at a byte a second, and their latencies are printed. With
 // "hold", `count` clients trickle their heads for `seconds`, for measuring what they cost.
+// With "status", `concurrency` clients post to the status route back to back for `seconds`
+// while one more loads the main page and its script, and the latencies of both are printed.
 //
 // Usage: bench_http_load <port> [requests=10000] [concurrency=64]
 //        bench_http_load <port> slow
 //        bench_http_load <port> hold <count> <seconds>
+//        bench_http_load <port> status <seconds> <concurrency>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -153,13 +156,49 @@ int HoldConnections(uint16_t port, const std::string& page, int count, int secon
   return 0;
 }
 
+// The status route as the web client polls it, from many clients at once, beside page loads.
+int PollStatusBesidePages(uint16_t port, const std::string& status, const std::string& page,
+                          const std::string& script, int seconds, int concurrency) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  std::mutex results_mutex;
+  std::vector<double> status_ms;
+  std::vector<double> page_ms;
+  int failed = 0;
+  auto loop = [&](std::vector<const std::string*> requests, std::vector<double>* all) {
+    std::vector<double> mine;
+    int my_failed = 0;
+    while (std::chrono::steady_clock::now() < end) {
+      for (const std::string* request : requests) {
+        auto begin = std::chrono::steady_clock::now();
+        Reply reply = Exchange(port, *request);
+        mine.push_back(MillisecondsSince(begin));
+        if (!reply.complete || reply.status != 200) my_failed += 1;
+      }
+    }
+    std::lock_guard<std::mutex> lock(results_mutex);
+    all->insert(all->end(), mine.begin(), mine.end());
+    failed += my_failed;
+  };
+  std::vector<std::thread> clients;
+  for (int c = 0; c < concurrency; ++c) clients.emplace_back(loop, std::vector{&status}, &status_ms);
+  clients.emplace_back(loop, std::vector{&page, &script}, &page_ms);
+  for (std::thread& client : clients) client.join();
+  std::printf("%d status clients for %d s: %zu answers, ms p50 %.2f, p99 %.2f, max %.2f; "
+              "%zu page and script loads beside them, ms p50 %.2f, p99 %.2f, max %.2f; failed %d\n",
+              concurrency, seconds, status_ms.size(), Percentile(status_ms, 0.5),
+              Percentile(status_ms, 0.99), Percentile(status_ms, 1.0), page_ms.size(),
+              Percentile(page_ms, 0.5), Percentile(page_ms, 0.99), Percentile(page_ms, 1.0), failed);
+  return failed == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr, "usage: bench_http_load <port> [requests] [concurrency]\n"
                          "       bench_http_load <port> slow\n"
-                         "       bench_http_load <port> hold <count> <seconds>\n");
+                         "       bench_http_load <port> hold <count> <seconds>\n"
+                         "       bench_http_load <port> status <seconds> <concurrency>\n");
     return 2;
   }
   uint16_t port = static_cast<uint16_t>(std::atoi(argv[1]));
@@ -181,6 +220,12 @@ int main(int argc, char** argv) {
   const std::string api = api_head + "2\r\n\r\n{}";
   if (mode == "slow") return RunBesideSlowClients(port, page, api, api_head + "100000\r\n\r\n{");
   if (mode == "hold" && argc > 4) return HoldConnections(port, page, std::atoi(argv[3]), std::atoi(argv[4]));
+  if (mode == "status" && argc > 4) {
+    std::string status = "POST /api/mixer/status HTTP/1.1\r\n" + api_head.substr(api_head.find("Host: "));
+    return PollStatusBesidePages(port, status + "2\r\n\r\n{}", page,
+                                 "GET /assets/js/app.js HTTP/1.1\r\n" + host + "\r\n",
+                                 std::atoi(argv[3]), std::atoi(argv[4]));
+  }
   int total = argc > 2 ? std::atoi(argv[2]) : 10000;
   int concurrency = argc > 3 ? std::atoi(argv[3]) : 64;
 

@@ -81,7 +81,7 @@ bool SampleSpecOf(const AudioMixFormat& format, pa_sample_spec* spec) {
 }
 
 void OnStreamState(pa_stream*, void* userdata) {
-  PulseConnection::SignalLoop(static_cast<pa_threaded_mainloop*>(userdata));
+  static_cast<PulseConnection*>(userdata)->Signal();
 }
 
 // The loop carries a stream's audio to and from the server, so it is an audio thread too.
@@ -128,7 +128,7 @@ class PulseAudioClient final : public AudioClient,
     }
     pa_stream* stream = pa_stream_new(connection_->context(), "Ruzerad", &spec, &map);
     if (stream == nullptr) return connection_->LastError();
-    pa_stream_set_state_callback(stream, OnStreamState, connection_->loop());
+    pa_stream_set_state_callback(stream, OnStreamState, connection_.get());
 
     int64_t duration = std::max(buffer_duration_100ns, kMinimumDevicePeriod100ns);
     auto buffer_bytes = static_cast<uint32_t>(
@@ -365,7 +365,7 @@ class PulseAudioClient final : public AudioClient,
 
   // Locked.
   AudioResult Cork(bool pause) {
-    PulseSuccessRequest request{connection_->loop(), false};
+    PulseSuccessRequest request{connection_.get(), false};
     AudioResult result = connection_->Finish(
         pa_stream_cork(stream_, pause ? 1 : 0, PulseSuccessRequest::OnStreamAnswer, &request),
         request);

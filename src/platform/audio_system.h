@@ -137,6 +137,9 @@ enum class AudioEndpointEvent : int32_t {
   kRemoved = 2,
   kDefaultChanged = 3,
   kPropertyChanged = 4,
+  // The audio service went away: this connection hears nothing more and every call on it fails,
+  // so only a new connection finds the service again.
+  kServiceLost = 5,
 };
 
 // Receives endpoint notifications on the audio system's own thread. It must return quickly and

@@ -21,7 +21,7 @@ struct PulseDevice {
 };
 
 struct DeviceQuery {
-  pa_threaded_mainloop* loop = nullptr;
+  PulseConnection* connection = nullptr;
   std::vector<PulseDevice> devices;
 };
 
@@ -44,11 +44,11 @@ template <typename Info>
 void OnDeviceInfo(pa_context*, const Info* info, int end_of_list, void* userdata) {
   auto* query = static_cast<DeviceQuery*>(userdata);
   if (end_of_list == 0 && info != nullptr) query->devices.push_back(DeviceOf(info));
-  if (end_of_list != 0) PulseConnection::SignalLoop(query->loop);
+  if (end_of_list != 0) query->connection->Signal();
 }
 
 struct ServerQuery {
-  pa_threaded_mainloop* loop = nullptr;
+  PulseConnection* connection = nullptr;
   std::string default_sink;
   std::string default_source;
 };
@@ -59,7 +59,7 @@ void OnServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
     query->default_sink = info->default_sink_name ? info->default_sink_name : "";
     query->default_source = info->default_source_name ? info->default_source_name : "";
   }
-  PulseConnection::SignalLoop(query->loop);
+  query->connection->Signal();
 }
 
 std::string FriendlyNameOf(const PulseDevice& device) {
@@ -114,7 +114,7 @@ class PulseAudioSystem final : public AudioSystem {
     if (endpoint == nullptr) return audio_result::kPointer;
     *endpoint = {};
     PulseLock lock(*connection_);
-    ServerQuery server{connection_->loop(), {}, {}};
+    ServerQuery server{connection_.get(), {}, {}};
     AudioResult queried =
         connection_->Finish(pa_context_get_server_info(connection_->context(), OnServerInfo,
                                                        &server));
@@ -140,7 +140,7 @@ class PulseAudioSystem final : public AudioSystem {
     AudioResult found = FindEndpoint(id, &flow, &device);
     if (AudioFailed(found)) return found;
     pa_context* context = connection_->context();
-    PulseSuccessRequest request{connection_->loop(), false};
+    PulseSuccessRequest request{connection_.get(), false};
     auto answer = PulseSuccessRequest::OnContextAnswer;
     return connection_->Finish(
         flow == AudioFlow::kRender
@@ -181,7 +181,7 @@ class PulseAudioSystem final : public AudioSystem {
  private:
   // Locked. The flow's active endpoints in the server's order.
   AudioResult ListEndpoints(AudioFlow flow, std::vector<PulseDevice>* devices) {
-    DeviceQuery query{connection_->loop(), {}};
+    DeviceQuery query{connection_.get(), {}};
     pa_context* context = connection_->context();
     AudioResult result = connection_->Finish(
         flow == AudioFlow::kRender
@@ -198,7 +198,7 @@ class PulseAudioSystem final : public AudioSystem {
   AudioResult FindEndpoint(const std::string& id, AudioFlow* flow, PulseDevice* device) {
     std::string name;
     if (!ParsePulseEndpointId(id, flow, &name)) return audio_result::kNotFound;
-    DeviceQuery query{connection_->loop(), {}};
+    DeviceQuery query{connection_.get(), {}};
     pa_context* context = connection_->context();
     AudioResult result = connection_->Finish(
         *flow == AudioFlow::kRender

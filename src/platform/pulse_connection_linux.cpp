@@ -1,33 +1,13 @@
 #include "platform/pulse_connection_linux.h"
 
-#include <pulse/rtclock.h>
-
 #include <algorithm>
 #include <string_view>
 
 namespace zennic {
 namespace {
 
-// The local server answers in microseconds; a server that stays silent this long is stuck.
-constexpr pa_usec_t kRequestTimeoutUsec = 5 * PA_USEC_PER_SEC;
-
 constexpr std::string_view kSinkPrefix = "sink:";
 constexpr std::string_view kSourcePrefix = "source:";
-
-struct Deadline {
-  pa_threaded_mainloop* loop = nullptr;
-  bool expired = false;
-};
-
-void OnDeadline(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
-  auto* deadline = static_cast<Deadline*>(userdata);
-  deadline->expired = true;
-  PulseConnection::SignalLoop(deadline->loop);
-}
-
-void OnContextState(pa_context*, void* userdata) {
-  PulseConnection::SignalLoop(static_cast<pa_threaded_mainloop*>(userdata));
-}
 
 AudioEndpointEvent EventOf(pa_subscription_event_type_t type) {
   unsigned facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
@@ -52,7 +32,7 @@ std::shared_ptr<PulseConnection> PulseConnection::Connect(AudioResult* result) {
   connection->context_ =
       pa_context_new(pa_threaded_mainloop_get_api(connection->loop_), "Ruzerad");
   if (connection->context_ == nullptr) return fail(audio_result::kOutOfMemory);
-  pa_context_set_state_callback(connection->context_, OnContextState, connection->loop_);
+  pa_context_set_state_callback(connection->context_, OnContextState, connection.get());
   if (pa_threaded_mainloop_start(connection->loop_) < 0) return fail(audio_result::kFail);
 
   PulseLock lock(*connection);
@@ -84,7 +64,22 @@ PulseConnection::~PulseConnection() {
 
 bool PulseConnection::InLoopThread() const { return pa_threaded_mainloop_in_thread(loop_) != 0; }
 
-void PulseConnection::SignalLoop(pa_threaded_mainloop* loop) { pa_threaded_mainloop_signal(loop, 0); }
+void PulseConnection::Signal() {
+  {
+    std::lock_guard lock(wake_mutex_);
+    ++wakes_;
+  }
+  woken_.notify_all();
+}
+
+void PulseConnection::OnContextState(pa_context* context, void* userdata) {
+  auto* connection = static_cast<PulseConnection*>(userdata);
+  connection->Signal();
+  // A server that went away (or was stopped) never comes back on this connection.
+  if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
+    connection->Notify(AudioEndpointEvent::kServiceLost);
+  }
+}
 
 bool PulseConnection::Ready() const {
   return pa_context_get_state(context_) == PA_CONTEXT_READY;
@@ -100,23 +95,20 @@ AudioResult PulseConnection::LastError() const {
 
 AudioResult PulseConnection::WaitUntil(const std::function<bool()>& done) {
   if (InLoopThread()) return audio_result::kOutOfOrder;
-  Deadline deadline{loop_, false};
-  pa_time_event* timer =
-      pa_context_rttime_new(context_, pa_rtclock_now() + kRequestTimeoutUsec, OnDeadline, &deadline);
-  AudioResult result = audio_result::kOk;
+  auto deadline = std::chrono::steady_clock::now() + kRequestTimeout;
   while (!done()) {
-    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) {
-      result = LastError();
-      break;
-    }
-    if (deadline.expired || timer == nullptr) {
-      result = audio_result::kTimeout;
-      break;
-    }
-    pa_threaded_mainloop_wait(loop_);
+    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) return LastError();
+    // Every change comes from a callback that runs with the loop locked and then signals, so
+    // one counted while the loop is still locked here cannot be missed.
+    std::unique_lock lock(wake_mutex_);
+    uint64_t seen = wakes_;
+    pa_threaded_mainloop_unlock(loop_);
+    bool woken = woken_.wait_until(lock, deadline, [this, seen] { return wakes_ != seen; });
+    lock.unlock();
+    pa_threaded_mainloop_lock(loop_);
+    if (!woken && !done()) return audio_result::kTimeout;
   }
-  if (timer != nullptr) pa_threaded_mainloop_get_api(loop_)->time_free(timer);
-  return result;
+  return audio_result::kOk;
 }
 
 AudioResult PulseConnection::Finish(pa_operation* operation) {
@@ -142,7 +134,7 @@ AudioResult PulseConnection::Finish(pa_operation* operation, const PulseSuccessR
 void PulseSuccessRequest::OnContextAnswer(pa_context*, int success, void* userdata) {
   auto* request = static_cast<PulseSuccessRequest*>(userdata);
   request->success = success != 0;
-  PulseConnection::SignalLoop(request->loop);
+  request->connection->Signal();
 }
 
 void PulseSuccessRequest::OnStreamAnswer(pa_stream*, int success, void* userdata) {
@@ -157,7 +149,7 @@ AudioResult PulseConnection::AddListener(AudioEndpointListener* listener) {
                                                      PA_SUBSCRIPTION_MASK_SOURCE |
                                                      PA_SUBSCRIPTION_MASK_SERVER |
                                                      PA_SUBSCRIPTION_MASK_CARD);
-    PulseSuccessRequest request{loop_, false};
+    PulseSuccessRequest request{this, false};
     AudioResult result = Finish(
         pa_context_subscribe(context_, mask, PulseSuccessRequest::OnContextAnswer, &request),
         request);
@@ -176,9 +168,11 @@ void PulseConnection::RemoveListener(AudioEndpointListener* listener) {
 
 void PulseConnection::OnSubscriptionEvent(pa_context*, pa_subscription_event_type_t type, uint32_t,
                                           void* userdata) {
-  auto* connection = static_cast<PulseConnection*>(userdata);
-  AudioEndpointEvent event = EventOf(type);
-  for (AudioEndpointListener* listener : std::vector(connection->listeners_)) {
+  static_cast<PulseConnection*>(userdata)->Notify(EventOf(type));
+}
+
+void PulseConnection::Notify(AudioEndpointEvent event) {
+  for (AudioEndpointListener* listener : std::vector(listeners_)) {
     listener->OnAudioEndpointEvent(event);
   }
 }

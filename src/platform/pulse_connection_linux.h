@@ -2,6 +2,9 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -17,6 +20,11 @@ namespace zennic {
 // context happens with the loop locked (PulseLock); the loop's callbacks run locked too.
 class PulseConnection {
  public:
+  // The longest any wait for the server lasts. The local server answers in microseconds; one
+  // that stays silent this long is stuck or stopped, and nothing that waits for it (a web page's
+  // request among them) should wait longer.
+  static constexpr std::chrono::milliseconds kRequestTimeout{1500};
+
   // Null with the failure in `result` when no server answers in time.
   static std::shared_ptr<PulseConnection> Connect(AudioResult* result);
   ~PulseConnection();
@@ -30,6 +38,7 @@ class PulseConnection {
   bool InLoopThread() const;
 
   // With the loop locked: waits until `done` holds, the context fails or the time-out passes.
+  // The time-out holds even when the loop's thread never runs (it may not have started).
   AudioResult WaitUntil(const std::function<bool()>& done);
   // With the loop locked: waits for the operation to end and releases it. A null operation is
   // the context's failure to send it.
@@ -41,27 +50,35 @@ class PulseConnection {
   AudioResult LastError() const;
   bool Ready() const;
 
-  // With the loop locked. Subscribes to endpoint changes on first registration.
+  // With the loop locked. Subscribes to endpoint changes on first registration. Listeners also
+  // hear the loss of the server.
   AudioResult AddListener(AudioEndpointListener* listener);
   void RemoveListener(AudioEndpointListener* listener);
 
-  // Wakes every waiter on the loop; the one callback the loop's requests share.
-  static void SignalLoop(pa_threaded_mainloop* loop);
+  // Wakes every waiter; the one callback the connection's requests share. With the loop locked.
+  void Signal();
 
  private:
   PulseConnection() = default;
+  static void OnContextState(pa_context* context, void* userdata);
   static void OnSubscriptionEvent(pa_context* context, pa_subscription_event_type_t type,
                                   uint32_t index, void* userdata);
+  void Notify(AudioEndpointEvent event);
 
   pa_threaded_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
   bool subscribed_ = false;
   std::vector<AudioEndpointListener*> listeners_;
+  // Waiters sleep here rather than on the loop's own condition, so that their time-out needs no
+  // help from the loop's thread.
+  std::mutex wake_mutex_;
+  std::condition_variable woken_;
+  uint64_t wakes_ = 0;  // guarded by wake_mutex_
 };
 
-// A request whose answer is success or failure; the callbacks record it and wake the loop.
+// A request whose answer is success or failure; the callbacks record it and wake the waiter.
 struct PulseSuccessRequest {
-  pa_threaded_mainloop* loop = nullptr;
+  PulseConnection* connection = nullptr;
   bool success = false;
 
   static void OnContextAnswer(pa_context*, int success, void* userdata);

@@ -1,15 +1,18 @@
 #include "windows_audio/audio_route_monitor.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
 namespace zennic {
 
-// Every notification, whatever it says, only counts and wakes the worker.
+// Every notification, whatever it says, only counts and wakes the worker; the loss of the
+// service is also noted, for the worker to connect again.
 class WindowsAudioRouteMonitor::NotificationClient final : public AudioEndpointListener {
  public:
   explicit NotificationClient(WindowsAudioRouteMonitor* monitor) : monitor_(monitor) {}
-  void OnAudioEndpointEvent(AudioEndpointEvent) override {
+  void OnAudioEndpointEvent(AudioEndpointEvent event) override {
+    if (event == AudioEndpointEvent::kServiceLost) monitor_->service_lost_ = true;
     monitor_->notification_count_.fetch_add(1);
     monitor_->Signal();
   }
@@ -19,8 +22,11 @@ class WindowsAudioRouteMonitor::NotificationClient final : public AudioEndpointL
 };
 
 WindowsAudioRouteMonitor::WindowsAudioRouteMonitor(AudioSystemFactory audio_systems,
-                                                   std::function<void()> handler)
-    : audio_systems_(std::move(audio_systems)), handler_(std::move(handler)) {}
+                                                   std::function<void()> handler,
+                                                   std::function<void(bool)> listening)
+    : audio_systems_(std::move(audio_systems)),
+      handler_(std::move(handler)),
+      listening_(std::move(listening)) {}
 
 WindowsAudioRouteMonitor::~WindowsAudioRouteMonitor() { Stop(); }
 
@@ -35,6 +41,7 @@ bool WindowsAudioRouteMonitor::Start(std::string* error) {
     event_signalled_ = false;
   }
   stop_ = false;
+  service_lost_ = false;
   std::promise<std::string> started;
   std::future<std::string> start_text = started.get_future();
   try {
@@ -72,25 +79,18 @@ void WindowsAudioRouteMonitor::ThreadMain(std::promise<std::string> started) {
 }
 
 void WindowsAudioRouteMonitor::ListenAndRunHandler(std::promise<std::string>& started) {
-  // Declared first so that it outlives the connection that calls it.
+  // Declared first so that it outlives every connection that calls it.
   std::unique_ptr<NotificationClient> client;
-  AudioResult connected = audio_result::kOk;
-  std::unique_ptr<AudioSystem> system = audio_systems_ ? audio_systems_(&connected) : nullptr;
-  if (system == nullptr) {
-    started.set_value("MMDeviceEnumerator creation failed while starting Windows audio monitoring");
-    return;
-  }
   try {
     client = std::make_unique<NotificationClient>(this);
   } catch (const std::bad_alloc&) {
     started.set_value("Windows audio notification callback allocation failed");
     return;
   }
-  if (AudioFailed(system->RegisterEndpointListener(client.get()))) {
-    started.set_value("Windows rejected the audio endpoint notification callback");
-    return;
-  }
-  started.set_value("");
+  std::unique_ptr<AudioSystem> system;
+  std::string failure = Listen(client.get(), &system);
+  started.set_value(failure);
+  if (!failure.empty()) return;
 
   while (!stop_) {
     Wait();
@@ -102,13 +102,51 @@ void WindowsAudioRouteMonitor::ListenAndRunHandler(std::promise<std::string>& st
       if (stop_ || (!signalled && notification_count_.load() == seen)) break;
     }
     if (stop_) break;
-    try {
-      if (handler_) handler_();
-    } catch (...) {
-      // A failing check must not end monitoring; the next notification runs it again.
+    if (service_lost_.exchange(false)) {
+      system.reset();
+      if (listening_) listening_(false);
+      if (!Reconnect(client.get(), &system)) break;
+      if (listening_) listening_(true);
     }
+    RunHandler();
   }
-  system->UnregisterEndpointListener(client.get());
+  if (system) system->UnregisterEndpointListener(client.get());
+}
+
+std::string WindowsAudioRouteMonitor::Listen(NotificationClient* client,
+                                             std::unique_ptr<AudioSystem>* system) {
+  AudioResult connected = audio_result::kOk;
+  *system = audio_systems_ ? audio_systems_(&connected) : nullptr;
+  if (*system == nullptr) {
+    return "MMDeviceEnumerator creation failed while starting Windows audio monitoring";
+  }
+  if (AudioFailed((*system)->RegisterEndpointListener(client))) {
+    system->reset();
+    return "Windows rejected the audio endpoint notification callback";
+  }
+  return {};
+}
+
+bool WindowsAudioRouteMonitor::Reconnect(NotificationClient* client,
+                                         std::unique_ptr<AudioSystem>* system) {
+  std::chrono::milliseconds pause = kFirstReconnectPause;
+  while (!stop_) {
+    Wait(pause);
+    if (stop_) break;
+    // A loss noted by the connection that failed is no news for the next one.
+    service_lost_ = false;
+    if (Listen(client, system).empty()) return true;
+    pause = std::min(pause * 2, kLongestReconnectPause);
+  }
+  return false;
+}
+
+void WindowsAudioRouteMonitor::RunHandler() {
+  try {
+    if (handler_) handler_();
+  } catch (...) {
+    // A failing check must not end monitoring; the next notification runs it again.
+  }
 }
 
 void WindowsAudioRouteMonitor::Signal() {

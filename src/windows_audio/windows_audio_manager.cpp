@@ -155,7 +155,7 @@ bool WindowsAudioManager::GetStatus(WindowsAudioStatus* status) {
 
   std::vector<AudioRoleEndpoint> defaults;
   std::string defaults_error;
-  if (ReadCurrentDefaults(&defaults, &defaults_error)) {
+  if (ReadKnownDefaults(&defaults, &defaults_error)) {
     record.current_defaults_available = true;
     record.current_default_output_name = DefaultsOutputName(defaults);
     record.current_default_input_name = DefaultsInputName(defaults);
@@ -169,7 +169,7 @@ bool WindowsAudioManager::GetStatus(WindowsAudioStatus* status) {
   std::string read_error;
   if (!record.backup_exists) {
     // Nothing to read: no backup is not an error.
-  } else if (!ReadBackup(&backup, &read_error)) {
+  } else if (!ReadKnownBackup(&backup, &read_error)) {
     record.error = read_error;
   } else {
     const AudioDefaultsSnapshot& session = backup.current_session;
@@ -237,8 +237,26 @@ bool WindowsAudioManager::ReadUsableBackup(std::optional<AudioBackup>* backup,
   return true;
 }
 
+bool WindowsAudioManager::ReadKnownBackup(AudioBackup* backup, std::string* error) {
+  std::error_code size_error;
+  std::error_code time_error;
+  uintmax_t size = std::filesystem::file_size(backup_path_, size_error);
+  std::filesystem::file_time_type written = std::filesystem::last_write_time(backup_path_, time_error);
+  if (!size_error && !time_error && known_backup_ && known_backup_->size == size &&
+      known_backup_->written == written) {
+    *backup = known_backup_->backup;
+    return true;
+  }
+  known_backup_.reset();
+  if (!ReadBackup(backup, error)) return false;
+  if (!size_error && !time_error) known_backup_ = KnownBackup{size, written, *backup};
+  return true;
+}
+
 bool WindowsAudioManager::WriteBackup(const AudioBackup& backup, std::string* error) {
   std::lock_guard lock(mutex_);
+  // A write within the file time's granularity may keep the size: never trust it to show.
+  known_backup_.reset();
   return WriteTextFileAtomic(backup_path_, AudioBackupToJson(backup).Serialize(2), error);
 }
 
@@ -254,6 +272,44 @@ bool WindowsAudioManager::ReadCurrentDefaults(std::vector<AudioRoleEndpoint>* en
                                               std::string* error) {
   if (!backend_) return Fail(error, kNoBackend);
   return backend_->GetDefaultEndpoints(endpoints, error);
+}
+
+bool WindowsAudioManager::ReadKnownDefaults(std::vector<AudioRoleEndpoint>* endpoints,
+                                            std::string* error) {
+  {
+    std::lock_guard lock(defaults_mutex_);
+    if (known_defaults_) {
+      *endpoints = known_defaults_->endpoints;
+      return known_defaults_->available || Fail(error, known_defaults_->error);
+    }
+  }
+  return ReadCurrentDefaults(endpoints, error);
+}
+
+void WindowsAudioManager::RefreshKnownDefaults() {
+  uint64_t changes = 0;
+  {
+    std::lock_guard lock(defaults_mutex_);
+    changes = defaults_changes_;
+  }
+  DefaultsReading reading;
+  reading.available = ReadCurrentDefaults(&reading.endpoints, &reading.error);
+  std::lock_guard lock(defaults_mutex_);
+  if (changes == defaults_changes_) known_defaults_ = std::move(reading);
+}
+
+void WindowsAudioManager::ForgetKnownDefaults() {
+  std::lock_guard lock(defaults_mutex_);
+  ++defaults_changes_;
+  known_defaults_.reset();
+}
+
+bool WindowsAudioManager::ChangeDefaultEndpoint(const std::string& id, AudioRole role,
+                                                std::string* error) {
+  bool changed = backend_->SetDefaultEndpoint(id, role, error);
+  // After the change: a reading taken before it can no longer be kept.
+  ForgetKnownDefaults();
+  return changed;
 }
 
 }  // namespace zennic

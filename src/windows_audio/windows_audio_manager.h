@@ -31,6 +31,12 @@ inline constexpr char kUnsafeAudioSnapshotMessage[] =
 // call each other (begin rolls back, a restore clears the session); the route warning has its
 // own mutex so status readers never wait on the route check's system calls.
 //
+// While the route monitor listens, every change of the defaults reaches it, and it keeps a
+// reading of them: the status and the route check read that instead of asking the audio
+// service on every call, so many pollers cost the service nothing and a stuck service holds
+// none of them up. After the manager itself changes a default, they ask the service until the
+// monitor has read the change.
+//
 // Operations return false with an English sentence in `error` (when given) on failure.
 class WindowsAudioManager {
  public:
@@ -110,6 +116,13 @@ class WindowsAudioManager {
   bool CheckAudioRoute(const AudioRouteMonitorContext& context, std::string* error);
 
  private:
+  // The current defaults as one reading found them, or why it could not.
+  struct DefaultsReading {
+    bool available = false;
+    std::vector<AudioRoleEndpoint> endpoints;
+    std::string error;
+  };
+
   // Writes `text` into `error` when given; false.
   static bool Fail(std::string* error, std::string text);
 
@@ -120,8 +133,19 @@ class WindowsAudioManager {
   // left empty and `set_aside` gets a sentence for the user saying so.
   bool ReadUsableBackup(std::optional<AudioBackup>* backup, std::string* set_aside,
                         std::string* error);
-  // Locked. The current defaults through the backend.
+  // Locked. The backup as ReadBackup gives it, read again only once the file changed: the
+  // status readers ask for it many times a second.
+  bool ReadKnownBackup(AudioBackup* backup, std::string* error);
+  // The current defaults through the backend.
   bool ReadCurrentDefaults(std::vector<AudioRoleEndpoint>* endpoints, std::string* error);
+  // The monitor's reading when it has one, else the backend's answer.
+  bool ReadKnownDefaults(std::vector<AudioRoleEndpoint>* endpoints, std::string* error);
+  // The monitor's: reads the defaults and keeps the reading, unless the manager changed a
+  // default meanwhile (the change's own notification brings another reading).
+  void RefreshKnownDefaults();
+  void ForgetKnownDefaults();
+  // Every change of a default goes through here, so that no older reading outlives it.
+  bool ChangeDefaultEndpoint(const std::string& id, AudioRole role, std::string* error);
   // Locked. Makes the endpoint the default for the three roles; the first failure ends it.
   bool SetDefaultForRoles(const std::string& id, std::string* error);
   // Locked. Writes the backup with its session ended: nothing active, nothing applied.
@@ -135,6 +159,14 @@ class WindowsAudioManager {
   AudioSystemFactory audio_systems_;
   std::unique_ptr<AudioPolicyBackend> backend_;
   std::recursive_mutex mutex_;
+  // The backup last read for a status reader, and the size and time of the file it came from;
+  // guarded by mutex_.
+  struct KnownBackup {
+    uintmax_t size = 0;
+    std::filesystem::file_time_type written;
+    AudioBackup backup;
+  };
+  std::optional<KnownBackup> known_backup_;
   std::mutex warning_mutex_;
   bool route_warning_ = false;
   std::string route_warning_code_;
@@ -142,6 +174,9 @@ class WindowsAudioManager {
   std::atomic<bool> monitoring_active_{false};
   std::mutex monitor_mutex_;  // guards the monitor's pointer, not its work
   std::unique_ptr<WindowsAudioRouteMonitor> route_monitor_;
+  std::mutex defaults_mutex_;  // guards the two below, never held across a call
+  std::optional<DefaultsReading> known_defaults_;
+  uint64_t defaults_changes_ = 0;
 };
 
 }  // namespace zennic

@@ -76,7 +76,7 @@ bool WindowsAudioManager::RestoreSession(AudioRestoreResult* result, std::string
                              " because it was changed outside Ruzerad.");
       continue;
     }
-    if (!backend_->SetDefaultEndpoint(saved.id, saved.role, error)) return false;
+    if (!ChangeDefaultEndpoint(saved.id, saved.role, error)) return false;
   }
   out.restored = true;
   return ClearCableSession(&out, error);
@@ -134,7 +134,7 @@ bool WindowsAudioManager::ChooseSafeEndpoint(AudioFlow flow, const AudioDefaults
 
 bool WindowsAudioManager::SetDefaultForRoles(const std::string& id, std::string* error) {
   for (AudioRole role : kAudioRoleOrder) {
-    if (!backend_->SetDefaultEndpoint(id, role, error)) return false;
+    if (!ChangeDefaultEndpoint(id, role, error)) return false;
   }
   return true;
 }

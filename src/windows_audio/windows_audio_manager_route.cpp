@@ -11,9 +11,16 @@ bool WindowsAudioManager::StartRouteMonitoring(std::function<AudioRouteMonitorCo
   StopRouteMonitoring();
   if (!provider) return Fail(error, "Windows audio monitor context provider is unavailable");
   auto monitor = std::make_unique<WindowsAudioRouteMonitor>(
-      audio_systems_, [this, provider = std::move(provider)] {
+      audio_systems_,
+      [this, provider = std::move(provider)] {
+        RefreshKnownDefaults();
         std::string ignored;
         CheckAudioRoute(provider(), &ignored);
+      },
+      [this](bool listening) {
+        monitoring_active_ = listening;
+        // Lost, the service answers no reading: the status says so at once.
+        if (!listening) RefreshKnownDefaults();
       });
   if (!monitor->Start(error)) return false;
   std::lock_guard lock(monitor_mutex_);
@@ -29,7 +36,11 @@ void WindowsAudioManager::StopRouteMonitoring() {
     std::lock_guard lock(monitor_mutex_);
     monitor = std::move(route_monitor_);
   }
-  if (monitor) monitor->Stop();
+  if (!monitor) return;
+  monitor->Stop();
+  // The monitor may have reconnected while it was being stopped.
+  monitoring_active_ = false;
+  ForgetKnownDefaults();
 }
 
 bool WindowsAudioManager::CheckAudioRoute(const AudioRouteMonitorContext& context,
@@ -40,13 +51,13 @@ bool WindowsAudioManager::CheckAudioRoute(const AudioRouteMonitorContext& contex
     case BackupPresence::kUnknown:
       return Fail(error, "Windows audio backup state could not be checked");
     case BackupPresence::kPresent:
-      if (!ReadBackup(&backup, error)) return false;
+      if (!ReadKnownBackup(&backup, error)) return false;
       break;
     case BackupPresence::kMissing:
       break;
   }
   std::vector<AudioRoleEndpoint> current;
-  if (!ReadCurrentDefaults(&current, error)) return false;
+  if (!ReadKnownDefaults(&current, error)) return false;
 
   if (!context.mixer_running) {
     bool cable_is_microphone = false;

@@ -76,7 +76,7 @@ bool WindowsAudioManager::BeginCableSession(const std::string& monitor_output_na
   for (const AudioRoleEndpoint& planned : plan) {
     if (planned.id.empty()) continue;
     std::string set_error;
-    if (!backend_->SetDefaultEndpoint(planned.id, planned.role, &set_error)) {
+    if (!ChangeDefaultEndpoint(planned.id, planned.role, &set_error)) {
       return FailBeginWithRollback(set_error, error);
     }
     applied.endpoints.push_back(planned);
@@ -111,7 +111,7 @@ bool WindowsAudioManager::RollbackCableSession(std::string* error) {
       continue;
     }
     if (!backend_) return Fail(error, "Windows audio backend is not available");
-    if (!backend_->SetDefaultEndpoint(endpoint.id, endpoint.role, error)) return false;
+    if (!ChangeDefaultEndpoint(endpoint.id, endpoint.role, error)) return false;
   }
   return WriteEndedSession(std::move(backup), error);
 }

@@ -112,6 +112,16 @@ TEST_F(RouteCheck, AFailedCheckLeavesTheWarningAsItWas) {
 
 class RouteMonitorTest : public AudioRouteTest {
  protected:
+  // The manager's monitoring, with a context of a stopped mixer; counts its checks.
+  bool StartManagersMonitor(std::string* error) {
+    return manager->StartRouteMonitoring(
+        [this] {
+          ++runs;
+          return AudioRouteMonitorContext{};
+        },
+        error);
+  }
+
   std::atomic<int> runs{0};
 };
 
@@ -167,13 +177,7 @@ TEST_F(RouteMonitorTest, TheManagersMonitorRaisesTheWarningAfterAChange) {
   manager->GetStatus(&status);
   EXPECT_FALSE(status.audio_route_monitoring_active);
 
-  ASSERT_TRUE(manager->StartRouteMonitoring(
-      [this] {
-        ++runs;
-        return AudioRouteMonitorContext{};
-      },
-      &error))
-      << error;
+  ASSERT_TRUE(StartManagersMonitor(&error)) << error;
   manager->GetStatus(&status);
   EXPECT_TRUE(status.audio_route_monitoring_active);
   EXPECT_TRUE(Eventually([this] { return runs == 1; }));
@@ -195,6 +199,31 @@ TEST_F(RouteMonitorTest, TheManagersMonitorRaisesTheWarningAfterAChange) {
   EXPECT_FALSE(manager->StartRouteMonitoring([] { return AudioRouteMonitorContext{}; }, &error));
   manager->GetStatus(&status);
   EXPECT_FALSE(status.audio_route_monitoring_active);
+}
+
+TEST_F(RouteMonitorTest, StatusReadersTakeTheMonitorsReadingWhileItListens) {
+  std::string error;
+  ASSERT_TRUE(StartManagersMonitor(&error)) << error;
+  ASSERT_TRUE(Eventually([this] { return runs == 1; }));
+  auto input_name = [this] {
+    WindowsAudioStatus status;
+    manager->GetStatus(&status);
+    return status.current_default_input_name;
+  };
+
+  // Pollers ask the service nothing: one that no longer answers holds none of them up.
+  world.FailConnections(audio_result::kServiceNotRunning);
+  EXPECT_TRUE(manager->CheckAudioRoute({}, &error)) << error;
+  EXPECT_EQ(input_name(), "Microphone (USB)");
+  world.FailConnections(audio_result::kOk);
+
+  // The manager's own change is read at once; the monitor reads it after its quiet period.
+  const std::string cable = "CABLE Output (VB-Audio Virtual Cable)";
+  StartSessionWithHeadphones();
+  EXPECT_EQ(input_name(), cable);
+  ASSERT_TRUE(Eventually([this] { return runs >= 2; }));
+  world.FailConnections(audio_result::kServiceNotRunning);
+  EXPECT_EQ(input_name(), cable);
 }
 
 }  // namespace
