@@ -62,6 +62,20 @@ void OnServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
   query->connection->Signal();
 }
 
+// Wakes a wait on the connection whenever the server reports a change.
+class ChangeWatch final : public AudioEndpointListener {
+ public:
+  explicit ChangeWatch(PulseConnection* connection) : connection_(connection) {}
+  void OnAudioEndpointEvent(AudioEndpointEvent) override {
+    changed = true;
+    connection_->Signal();
+  }
+  bool changed = false;  // guarded by the loop lock
+
+ private:
+  PulseConnection* connection_;
+};
+
 std::string FriendlyNameOf(const PulseDevice& device) {
   return device.description.empty() ? device.name : device.description;
 }
@@ -114,13 +128,9 @@ class PulseAudioSystem final : public AudioSystem {
     if (endpoint == nullptr) return audio_result::kPointer;
     *endpoint = {};
     PulseLock lock(*connection_);
-    ServerQuery server{connection_.get(), {}, {}};
-    AudioResult queried =
-        connection_->Finish(pa_context_get_server_info(connection_->context(), OnServerInfo,
-                                                       &server));
+    std::string name;
+    AudioResult queried = QueryDefaultName(flow, &name);
     if (AudioFailed(queried)) return queried;
-    const std::string& name = flow == AudioFlow::kRender ? server.default_sink
-                                                         : server.default_source;
     // The server falls back to a sink's monitor when no real source exists: that is no
     // microphone, so there is no default.
     std::vector<PulseDevice> devices;
@@ -139,14 +149,30 @@ class PulseAudioSystem final : public AudioSystem {
     PulseDevice device;
     AudioResult found = FindEndpoint(id, &flow, &device);
     if (AudioFailed(found)) return found;
-    pa_context* context = connection_->context();
-    PulseSuccessRequest request{connection_.get(), false};
-    auto answer = PulseSuccessRequest::OnContextAnswer;
-    return connection_->Finish(
-        flow == AudioFlow::kRender
-            ? pa_context_set_default_sink(context, device.name.c_str(), answer, &request)
-            : pa_context_set_default_source(context, device.name.c_str(), answer, &request),
-        request);
+    // PipeWire's server answers before its session manager has made the device the default,
+    // while on Windows the change has taken effect when the call returns: the server's own
+    // default is awaited. The watch is in place before the change, so no news of it is missed.
+    ChangeWatch watch(connection_.get());
+    AudioResult result = connection_->AddListener(&watch);
+    if (AudioSucceeded(result)) {
+      pa_context* context = connection_->context();
+      PulseSuccessRequest request{connection_.get(), false};
+      auto answer = PulseSuccessRequest::OnContextAnswer;
+      result = connection_->Finish(
+          flow == AudioFlow::kRender
+              ? pa_context_set_default_sink(context, device.name.c_str(), answer, &request)
+              : pa_context_set_default_source(context, device.name.c_str(), answer, &request),
+          request);
+    }
+    while (AudioSucceeded(result)) {
+      watch.changed = false;
+      std::string current;
+      result = QueryDefaultName(flow, &current);
+      if (AudioFailed(result) || current == device.name) break;
+      result = connection_->WaitUntil([&watch] { return watch.changed; });
+    }
+    connection_->RemoveListener(&watch);
+    return result;
   }
 
   AudioResult OpenEndpoint(const std::string& id,
@@ -179,6 +205,17 @@ class PulseAudioSystem final : public AudioSystem {
   }
 
  private:
+  // Locked. The name of the server's default sink or source.
+  AudioResult QueryDefaultName(AudioFlow flow, std::string* name) {
+    ServerQuery server{connection_.get(), {}, {}};
+    AudioResult queried =
+        connection_->Finish(pa_context_get_server_info(connection_->context(), OnServerInfo,
+                                                       &server));
+    if (AudioFailed(queried)) return queried;
+    *name = flow == AudioFlow::kRender ? server.default_sink : server.default_source;
+    return audio_result::kOk;
+  }
+
   // Locked. The flow's active endpoints in the server's order.
   AudioResult ListEndpoints(AudioFlow flow, std::vector<PulseDevice>* devices) {
     DeviceQuery query{connection_.get(), {}};

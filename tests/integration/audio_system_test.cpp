@@ -95,15 +95,19 @@ TEST(AudioSystemEndpoints, TheThreeRolesShareTheServersOneDefault) {
     EXPECT_EQ(DefaultName(*system, AudioFlow::kCapture, role), "Microphone (Virtual)");
   }
 
+  // A default that was set is the default as soon as the call returns, as on Windows: read back
+  // at once, before the server is asked from outside.
   std::string cable_output = IdOf(*system, AudioFlow::kCapture, "CABLE Output");
   ASSERT_EQ(system->SetDefaultEndpoint(cable_output, AudioRole::kCommunications),
             audio_result::kOk);
-  EXPECT_EQ(server.DefaultSource(), "cable_output");
   EXPECT_EQ(DefaultName(*system, AudioFlow::kCapture, AudioRole::kConsole), "CABLE Output");
+  EXPECT_EQ(server.DefaultSource(), "cable_output");
 
   ASSERT_EQ(system->SetDefaultEndpoint(IdOf(*system, AudioFlow::kRender, "Headphones (Virtual)"),
                                        AudioRole::kConsole),
             audio_result::kOk);
+  EXPECT_EQ(DefaultName(*system, AudioFlow::kRender, AudioRole::kMultimedia),
+            "Headphones (Virtual)");
   EXPECT_EQ(server.DefaultSink(), "headphones");
 }
 
