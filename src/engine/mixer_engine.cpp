@@ -158,15 +158,13 @@ bool MixerEngine::StartWorkers(const MixerDeviceSelection& selection,
 
   int32_t device_threads = 1 + (choice.microphone.usable ? 1 : 0) + (choice.monitor.usable ? 1 : 0);
   auto startup = std::make_shared<WorkerStartup>(device_threads);
+  capture_worker_.device = choice.microphone;
+  mix_render_worker_.device = choice.output;
+  monitor_render_worker_.device = choice.monitor;
   try {
     mixer_thread_ = std::thread(&MixerEngine::MixerThreadMain, this);
-    if (choice.microphone.usable) {
-      capture_thread_ = std::thread(&MixerEngine::CaptureThreadMain, this, choice.microphone, startup);
-    }
-    mix_render_thread_ = std::thread(&MixerEngine::RenderThreadMain, this, choice.output, 0, startup);
-    if (choice.monitor.usable) {
-      monitor_render_thread_ =
-          std::thread(&MixerEngine::RenderThreadMain, this, choice.monitor, 1, startup);
+    for (DeviceWorker* worker : {&capture_worker_, &mix_render_worker_, &monitor_render_worker_}) {
+      if (worker->device.usable) StartDeviceThread(worker, startup);
     }
   } catch (const std::exception& failure) {
     stop_.exchange(true);
@@ -196,6 +194,12 @@ bool MixerEngine::StartWorkers(const MixerDeviceSelection& selection,
     return false;
   }
   Log("Audio threads run at " + priority);
+  try {
+    supervisor_thread_ = std::thread(&MixerEngine::SuperviseDevices, this);
+  } catch (const std::system_error&) {
+    // The run plays on; only a device that goes away stays away.
+    Log("Devices that go away during this run are not resumed: no thread could watch for them");
+  }
   return true;
 }
 
@@ -210,8 +214,11 @@ void MixerEngine::Log(const std::string& message) const {
 
 void MixerEngine::StopWorkers() {
   stop_.exchange(true);
+  // First, so that no device thread is started anew behind the joins.
+  StopSupervision();
   for (std::thread* thread :
-       {&mixer_thread_, &capture_thread_, &mix_render_thread_, &monitor_render_thread_}) {
+       {&mixer_thread_, &capture_worker_.thread, &mix_render_worker_.thread,
+        &monitor_render_worker_.thread}) {
     if (thread->joinable()) thread->join();
   }
   microphone_fifo_.Clear();

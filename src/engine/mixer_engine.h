@@ -137,6 +137,29 @@ class MixerEngine {
     uint64_t serial = 0;
   };
 
+  // How start-up failures and stops name the devices.
+  static constexpr char kCaptureLabel[] = "Microphone input device";
+  static constexpr char kMixOutputLabel[] = "Mixer output device";
+  static constexpr char kMonitorLabel[] = "Monitor output device";
+
+  // A device thread of the run, with what it takes to start it anew on the same device.
+  static constexpr int kCaptureMode = -1;
+  struct DeviceWorker {
+    DeviceWorker(const char* device_label, int thread_mode)
+        : label(device_label), mode(thread_mode) {}
+    const char* const label;
+    const int mode;  // kCaptureMode, else the render mode: 0 the mix output, 1 the monitor
+    MixerSelectedDevice device;  // none when the run has none
+    std::thread thread;
+    // The thread ended while the run went on: its device went away. Guarded by
+    // supervision_mutex_.
+    bool ended = false;
+  };
+
+  // How often a run looks for a device that went away: soon at first, then less often.
+  static constexpr std::chrono::milliseconds kFirstResumePause{250};
+  static constexpr std::chrono::milliseconds kLongestResumePause{2000};
+
   // The audio a device thread works on: the connection, the endpoint and its stream.
   struct DeviceStream {
     std::unique_ptr<AudioSystem> system;
@@ -183,6 +206,15 @@ class MixerEngine {
   // A device that stopped mid-run: for the status and the log. Called by that device's own
   // thread, whose real-time work is over.
   void ReportDeviceFailure(const std::string& message);
+  // The device's thread body and, when it ends while the run goes on, word to the supervision.
+  void StartDeviceThread(DeviceWorker* worker, std::shared_ptr<WorkerStartup> startup);
+  void RunDeviceThread(DeviceWorker* worker, std::shared_ptr<WorkerStartup> startup);
+  // The run's own supervision: a device thread that ended is started anew, with the same
+  // device, once that device is back; never on another device.
+  void SuperviseDevices();
+  bool ResumeDevice(DeviceWorker* worker);
+  void StopSupervision();
+  bool EndpointPresent(const std::string& id) const;
   void Log(const std::string& message) const;
 
   RuntimeState* runtime_state_;
@@ -204,9 +236,12 @@ class MixerEngine {
   SampleFifo mix_fifo_;
   SampleFifo monitor_fifo_;
   std::thread mixer_thread_;
-  std::thread capture_thread_;
-  std::thread mix_render_thread_;
-  std::thread monitor_render_thread_;
+  DeviceWorker capture_worker_{kCaptureLabel, kCaptureMode};
+  DeviceWorker mix_render_worker_{kMixOutputLabel, 0};
+  DeviceWorker monitor_render_worker_{kMonitorLabel, 1};
+  std::thread supervisor_thread_;
+  std::mutex supervision_mutex_;
+  std::condition_variable supervision_changed_;
   std::atomic<bool> stop_{false};
   // Written by the mixer thread alone, reset by a start.
   std::atomic<uint64_t> ticks_{0};

@@ -17,9 +17,6 @@ namespace zennic {
 namespace {
 
 constexpr int64_t kBufferDuration100ns = 200000;  // 20 ms
-constexpr char kCaptureLabel[] = "Microphone input device";
-constexpr char kMixOutputLabel[] = "Mixer output device";
-constexpr char kMonitorLabel[] = "Monitor output device";
 
 void SetError(std::string* error, const std::string& message) {
   if (error != nullptr) *error = message;
@@ -121,6 +118,8 @@ void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
       ReportDeviceFailure(std::string(kCaptureLabel) + " stopped delivering audio: " +
                           FormatHresult("Failed to read the next capture packet", next));
     }
+    // A stream whose device went away never delivers again; the run opens it anew.
+    if (next == audio_result::kDeviceInvalidated) break;
     while (AudioSucceeded(next) && packet_frames > 0) {
       uint8_t* data = nullptr;
       uint32_t frames = 0;

@@ -103,6 +103,13 @@ void RuntimeState::AddAudioDeviceFailure(const std::string& message) {
   audio_device_failures_.push_back(message);
 }
 
+void RuntimeState::RemoveAudioDeviceFailures(const std::string& device_label) {
+  std::lock_guard lock(mutex_);
+  std::erase_if(audio_device_failures_, [&device_label](const std::string& failure) {
+    return failure.compare(0, device_label.size(), device_label) == 0;
+  });
+}
+
 void RuntimeState::ClearAudioDeviceFailures() {
   std::lock_guard lock(mutex_);
   audio_device_failures_.clear();

@@ -59,7 +59,10 @@ class RuntimeState {
                         std::optional<int32_t> monitor);
   void SetMixerRunning(bool running);
   void SetVoiceKeyActive(bool active);
+  // A failure is a sentence that begins with its device's label.
   void AddAudioDeviceFailure(const std::string& message);
+  // The failures of the device with that label, once it plays again.
+  void RemoveAudioDeviceFailures(const std::string& device_label);
   void ClearAudioDeviceFailures();
   std::string GetSessionToken() const;
   void SetSessionToken(const std::string& token);

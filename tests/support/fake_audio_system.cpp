@@ -129,10 +129,11 @@ class FakeAudioSystem final : public AudioSystem {
 
 FakeAudioWorld::FakeAudioWorld() : state_(std::make_shared<State>()) {}
 
-std::string FakeAudioWorld::AddEndpoint(AudioFlow flow, const std::string& name, std::string id) {
+std::string FakeAudioWorld::AddEndpoint(AudioFlow flow, const std::string& name, std::string id,
+                                        FakeStreamSettings settings) {
   if (id.empty()) id = std::string(flow == AudioFlow::kRender ? "render:" : "capture:") + name;
   std::lock_guard lock(state_->mutex);
-  state_->endpoints.push_back({flow, id, name, FakeStreamSettings()});
+  state_->endpoints.push_back({flow, id, name, std::move(settings)});
   state_->NotifyLocked(AudioEndpointEvent::kAdded);
   return id;
 }

@@ -20,8 +20,9 @@ class FakeAudioWorld {
   FakeAudioWorld();
 
   // Adds an active endpoint and returns its id ("render:<name>" or "capture:<name>" unless one
-  // is given).
-  std::string AddEndpoint(AudioFlow flow, const std::string& name, std::string id = {});
+  // is given); its streams behave as `settings` say.
+  std::string AddEndpoint(AudioFlow flow, const std::string& name, std::string id = {},
+                          FakeStreamSettings settings = {});
   // Streams already open on the endpoint fail from now on.
   void RemoveEndpoint(const std::string& id);
   // How streams opened on the endpoint from now on behave.

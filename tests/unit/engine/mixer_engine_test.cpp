@@ -251,6 +251,30 @@ TEST_F(MixerEngineTest, ClipStartsAreRefusedWithTheirReasons) {
   EXPECT_FALSE(ClipPlaying());
 }
 
+TEST_F(MixerEngineTest, ADeviceThatComesBackResumesOnItsOwnButNeverOnAnother) {
+  ASSERT_TRUE(Start());
+  world_.RemoveEndpoint(cable_id_);
+  ASSERT_TRUE(Eventually([&] { return !state_.GetSnapshot().audio_device_failures.empty(); }));
+  // A device of the same name is another device: the voice never moves to it.
+  testing::RenderRecording other;
+  FakeStreamSettings recorded;
+  recorded.render_sink = other.Sink();
+  world_.AddEndpoint(AudioFlow::kRender, kFakeCable, "render:other", recorded);
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(other.Frames(), 0u);
+
+  cable_.Clear();
+  recorded.render_sink = cable_.Sink();
+  world_.AddEndpoint(AudioFlow::kRender, kFakeCable, cable_id_, recorded);
+  ASSERT_TRUE(Eventually([&] { return cable_.CountLeft(0.125f) > 4800; }))
+      << "the microphone reaches the cable again";
+  EXPECT_TRUE(state_.GetSnapshot().audio_device_failures.empty());
+  EXPECT_TRUE(state_.GetSnapshot().mixer_running);
+  std::string log = testing::ReadFile(paths_.logs_folder / "app.log");
+  EXPECT_NE(log.find("[MixerEngine] Mixer output device resumed on " + kFakeCable), std::string::npos)
+      << log;
+}
+
 TEST_F(MixerEngineTest, ARemovedDeviceEndsItsThreadAndTheNextStartTakesAnother) {
   ASSERT_TRUE(Start());
   ASSERT_TRUE(Eventually([&] { return headphones_.Frames() > 960; }));
