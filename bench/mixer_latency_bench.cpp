@@ -1,14 +1,19 @@
-// The delay from microphone to cable output, through the virtual devices of a private audio
-// server, at the start of a run and at its end (target: 30 ms or less, and no growth over ten
-// minutes: bench_mixer_latency 600).
+// The voice on the cable through the virtual devices of a private audio server (the one
+// scripts/virtual-audio starts, PulseAudio or PipeWire as it is asked), in three runs:
 //
-// The microphone is a remap of the cable's own monitor, so the cable's output comes back as
-// the voice: an impulse played as a clip reaches the cable, returns through the microphone and
-// is mixed again at half level. In one recording of "CABLE Output" the distance from each
-// impulse to its first echo is exactly one trip from microphone to cable output, free of any
-// skew between separate recordings.
+// 1. Continuity: the test microphone's steady 440 Hz tone with a 1 kHz clip looping and the
+//    monitor on, for the given seconds; every discontinuity and silence on "CABLE Output"
+//    (target: none).
+// 2. Microphone to cable: the microphone is a remap of the cable's own monitor, so the cable's
+//    output comes back as the voice: an impulse played as a clip reaches the cable, returns
+//    through the microphone and is mixed again at half level. In one recording of "CABLE Output"
+//    the distance from each impulse to its first echo is exactly one trip from microphone to
+//    cable output, free of any skew between separate recordings (target: median 40 ms or less,
+//    no growth between the first and the last minute, none above 60 ms).
+// 3. Hotkey press to the clip on the cable, the first press after a start included (target:
+//    under 50 ms). The recording's frames are put on the steady clock by the times they arrive.
 //
-// usage: bench_mixer_latency [seconds]   (default 65)
+// usage: bench_mixer_latency [seconds] [--busy]   (default 65; --busy keeps every core busy)
 
 #include <signal.h>
 #include <stdlib.h>
@@ -18,9 +23,15 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <mutex>
+#include <numbers>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,12 +43,17 @@
 #include "model/runtime_state.h"
 #include "sound_files/analyzer_service.h"
 #include "sound_files/wav_file.h"
+#include "support/tone_continuity.h"
 
 namespace zennic {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr double kRate = 48000.0;
 constexpr float kImpulse = 0.8f;
+constexpr double kMicrophoneTone = 440.0;
+constexpr double kClipTone = 1000.0;
 
 std::string Run(const std::string& command) {
   std::string output;
@@ -50,7 +66,9 @@ std::string Run(const std::string& command) {
   return output;
 }
 
-// parec's float stereo output, read as it arrives.
+// parec's float stereo output, read as it arrives. Each frame is put on the steady clock: a
+// frame cannot arrive before it was recorded, so the earliest arrival seen, less the frames
+// before it, bounds when frame 0 was recorded.
 class Recorder {
  public:
   explicit Recorder(const std::string& device) {
@@ -60,7 +78,7 @@ class Recorder {
     if (pid_ == 0) {
       ::dup2(fds[1], 1);
       ::close(fds[0]);
-      ::execlp("parec", "parec", "--latency-msec=20", "--format=float32le", "--rate=48000",
+      ::execlp("parec", "parec", "--latency-msec=10", "--format=float32le", "--rate=48000",
                "--channels=2", "--raw", ("--device=" + device).c_str(), nullptr);
       ::_exit(127);
     }
@@ -69,8 +87,14 @@ class Recorder {
       std::vector<float> chunk(4096);
       ssize_t got = 0;
       while ((got = ::read(fd, chunk.data(), chunk.size() * sizeof(float))) > 0) {
+        Clock::time_point now = Clock::now();
         std::lock_guard lock(mutex_);
         samples_.insert(samples_.end(), chunk.begin(), chunk.begin() + got / sizeof(float));
+        Clock::time_point start =
+            now - std::chrono::duration_cast<Clock::duration>(
+                      std::chrono::duration<double>(static_cast<double>(samples_.size() / 2) / kRate));
+        if (!started_ || start < start_) start_ = start;
+        started_ = true;
       }
       ::close(fd);
     });
@@ -85,26 +109,160 @@ class Recorder {
     return samples_;
   }
 
+  // When frame 0 was recorded; only after Finish.
+  Clock::time_point start() const { return start_; }
+
  private:
   pid_t pid_ = -1;
   std::thread reader_;
   std::mutex mutex_;
   std::vector<float> samples_;
+  bool started_ = false;
+  Clock::time_point start_;
 };
+
+// Every core busy at normal priority, as a game and its launcher would keep them.
+class BusyCores {
+ public:
+  explicit BusyCores(bool busy) {
+    if (!busy) return;
+    for (unsigned i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i) {
+      threads_.emplace_back([this] {
+        volatile uint64_t counter = 0;
+        while (!stop_.load(std::memory_order_relaxed)) counter = counter + 1;
+      });
+    }
+  }
+  ~BusyCores() {
+    stop_ = true;
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> threads_;
+};
+
+std::vector<int16_t> ToneSamples(double frequency, int frames, double level) {
+  std::vector<int16_t> samples;
+  for (int i = 0; i < frames; ++i) {
+    auto value = static_cast<int16_t>(
+        std::lround(32767 * level * std::sin(2 * std::numbers::pi * frequency * i / kRate)));
+    samples.push_back(value);
+    samples.push_back(value);
+  }
+  return samples;
+}
+
+// The engine and what it needs, on the given clip, microphone and settings.
+struct Rig {
+  Rig(const std::filesystem::path& folder, const std::filesystem::path& clip,
+      const std::function<void(MixerSettings&)>& adjust)
+      : state(SettingsStore(FillAppPaths(folder / "data"), {}, clip.parent_path())),
+        key_bindings(&state),
+        analyzer(AnalyzerServiceOptions()),
+        profiles(&state),
+        engine(&state, &key_bindings, &analyzer, &profiles, folder / "logs"),
+        logs(folder / "logs") {
+    std::filesystem::create_directories(logs);
+    state.LoadSettings(nullptr);
+    state.MutateSettings(
+        [&](MixerSettings& settings) {
+          settings.profiles.front().audio_dir = clip.parent_path().string();
+          settings.file_path = clip.string();
+          settings.hold_voice_key = false;
+          adjust(settings);
+        },
+        true, nullptr);
+  }
+
+  // Starts on the named microphone and the cable; false with the reason printed.
+  bool Start(const std::string& microphone) {
+    MixerDeviceList devices;
+    engine.ListDevices(&devices, nullptr);
+    MixerDeviceSelection selection;
+    for (const auto& input : devices.inputs) {
+      if (input.name == microphone) selection.microphone_index = input.index;
+    }
+    for (const auto& output : devices.outputs) {
+      if (output.name == "CABLE Input") selection.output_index = output.index;
+    }
+    std::string error;
+    if (selection.microphone_index && selection.output_index &&
+        engine.Start(selection, nullptr, &error)) {
+      return true;
+    }
+    std::fprintf(stderr, "the engine did not start on %s: %s\n", microphone.c_str(),
+                 error.c_str());
+    return false;
+  }
+
+  // What the engine logged about late deliveries and stalls, one line each.
+  void PrintTimingLog() const {
+    std::ifstream log(logs / "app.log");
+    for (std::string line; std::getline(log, line);) {
+      if (line.find(" late") != std::string::npos || line.find("stalled") != std::string::npos ||
+          line.find("for the mix") != std::string::npos) {
+        std::printf("  engine: %s\n", line.c_str());
+      }
+    }
+  }
+
+  RuntimeState state;
+  KeyBindingService key_bindings;
+  AnalyzerService analyzer;
+  ProfileService profiles;
+  MixerEngine engine;
+  std::filesystem::path logs;
+};
+
+bool MeasureContinuity(const std::filesystem::path& folder, int seconds) {
+  std::filesystem::path clip = folder / "sounds" / "tone.wav";
+  // Three seconds hold a whole number of the tone's cycles, so the loop is seamless.
+  WriteWavFile(clip, 48000, 2, ToneSamples(kClipTone, 3 * 48000, 0.5), nullptr);
+  Rig rig(folder / "continuity", clip, [](MixerSettings& settings) {
+    settings.loop = true;
+    settings.mic_volume = 0.5;
+    settings.sfx_volume = 0.5;
+    settings.monitor_name = "Headphones (Virtual)";
+    settings.monitor_enabled = true;
+  });
+  if (!rig.Start("Microphone (Virtual)")) return false;
+  rig.engine.StartPtt(true, nullptr);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  Recorder recorder("cable_output");
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  std::vector<float> cable = recorder.Finish();
+  rig.engine.Stop(nullptr);
+  testing::ToneBreaks breaks = testing::FindToneBreaks(cable, {kMicrophoneTone, kClipTone});
+  std::printf("continuity, %.1f s of the cable: %s\n",
+              static_cast<double>(cable.size() / 2) / kRate, breaks.Describe().c_str());
+  rig.PrintTimingLog();
+  return true;
+}
 
 struct Trip {
   double at_seconds;  // where the impulse lies in the recording
   double milliseconds;
 };
 
+// Each impulse is a 2 ms step, so that resampling at a follower's speed cannot smear it below
+// the thresholds: its rising edge after 10 ms of quiet, and the first edge of its echo.
+constexpr size_t kImpulseFrames = 96;
+
 std::vector<Trip> FindTrips(const std::vector<float>& samples) {
   std::vector<Trip> trips;
   const size_t frames = samples.size() / 2;
-  for (size_t i = 1; i < frames; ++i) {
-    if (samples[2 * i] < 0.6f || samples[2 * (i - 1)] > 0.1f) continue;
-    for (size_t j = i + 1; j < std::min(frames, i + 24000); ++j) {
-      float value = samples[2 * j];
-      if (value > 0.3f && value < 0.5f) {
+  auto quiet_before = [&samples](size_t edge) {
+    for (size_t k = edge - 480; k + 2 < edge; ++k) {
+      if (samples[2 * k] >= 0.1f) return false;
+    }
+    return true;
+  };
+  for (size_t i = 480; i < frames; ++i) {
+    if (samples[2 * i] < 0.6f || samples[2 * (i - 1)] >= 0.6f || !quiet_before(i)) continue;
+    for (size_t j = i + kImpulseFrames + 24; j < std::min(frames, i + 9600); ++j) {
+      if (samples[2 * j] > 0.3f) {
         trips.push_back({static_cast<double>(i) / kRate, static_cast<double>(j - i) / kRate * 1000});
         break;
       }
@@ -113,21 +271,107 @@ std::vector<Trip> FindTrips(const std::vector<float>& samples) {
   return trips;
 }
 
-void Report(const char* label, std::vector<Trip> trips, double from, double to) {
+void Report(const char* label, const std::vector<Trip>& trips, double from, double to) {
   std::vector<double> ms;
   for (const Trip& trip : trips) {
     if (trip.at_seconds >= from && trip.at_seconds < to) ms.push_back(trip.milliseconds);
   }
   if (ms.empty()) {
-    std::printf("%-22s no impulse came back\n", label);
+    std::printf("  %-20s no impulse came back\n", label);
     return;
   }
   std::sort(ms.begin(), ms.end());
-  std::printf("%-22s median %.1f ms, min %.1f ms, max %.1f ms (%zu impulses)\n", label,
+  std::printf("  %-20s median %.1f ms, min %.1f ms, max %.1f ms (%zu impulses)\n", label,
               ms[ms.size() / 2], ms.front(), ms.back(), ms.size());
 }
 
-int Main(int seconds) {
+bool MeasureMicrophoneTrips(const std::filesystem::path& folder, int seconds) {
+  Run("pactl load-module module-remap-source master=cable_input.monitor "
+      "source_name=loopback_microphone "
+      "source_properties=device.description=Microphone-Loopback");
+  std::filesystem::path clip = folder / "sounds" / "impulse.wav";
+  WriteWavFile(clip, 48000, 2,
+               std::vector<int16_t>(2 * kImpulseFrames, static_cast<int16_t>(kImpulse * 32767)),
+               nullptr);
+  Rig rig(folder / "trips", clip, [](MixerSettings& settings) {
+    settings.mic_volume = 0.5;
+    settings.monitor_enabled = false;
+  });
+  Recorder recorder("cable_output");
+  if (!rig.Start("Microphone-Loopback")) return false;
+  auto started = Clock::now();
+  for (int i = 0; i < seconds * 2; ++i) {
+    std::this_thread::sleep_until(started + std::chrono::milliseconds(500 * (i + 1)));
+    rig.engine.StartPtt(true, nullptr);
+  }
+  rig.engine.Stop(nullptr);
+  std::vector<Trip> trips = FindTrips(recorder.Finish());
+  std::printf("microphone to cable output, %d s run\n", seconds);
+  rig.PrintTimingLog();
+  Report("whole run", trips, 0, seconds + 1);
+  Report("first minute", trips, 0, std::min(60, seconds));
+  Report("last minute", trips, std::max(0, seconds - 60), seconds + 1);
+  return true;
+}
+
+// The first frame after `from` where the clip's tone stands above the silence.
+std::optional<size_t> OnsetAfter(const std::vector<float>& samples, size_t from) {
+  for (size_t i = from; 2 * i < samples.size(); ++i) {
+    if (std::abs(samples[2 * i]) > 0.1f) return i;
+  }
+  return std::nullopt;
+}
+
+bool MeasureHotkeyToCable(const std::filesystem::path& folder) {
+  std::filesystem::path clip = folder / "sounds" / "burst.wav";
+  WriteWavFile(clip, 48000, 2, ToneSamples(kClipTone, 4800, 0.5), nullptr);
+  Rig rig(folder / "hotkey", clip, [](MixerSettings& settings) {
+    settings.mic_volume = 0.0;
+    settings.monitor_enabled = false;
+  });
+  Recorder recorder("cable_output");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::vector<Clock::time_point> first_presses;
+  std::vector<Clock::time_point> presses;
+  for (int start = 0; start < 5; ++start) {
+    if (!rig.Start("Microphone (Virtual)")) return false;
+    first_presses.push_back(Clock::now());
+    rig.engine.StartPtt(true, nullptr);
+    for (int i = 1; i <= 4; ++i) {
+      std::this_thread::sleep_until(first_presses.back() + std::chrono::milliseconds(400 * i));
+      presses.push_back(Clock::now());
+      rig.engine.StartPtt(true, nullptr);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    rig.engine.Stop(nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  std::vector<float> cable = recorder.Finish();
+  auto latencies = [&](const std::vector<Clock::time_point>& times) {
+    std::vector<double> ms;
+    for (Clock::time_point press : times) {
+      double offset = std::chrono::duration<double>(press - recorder.start()).count();
+      auto onset = OnsetAfter(cable, static_cast<size_t>(std::max(0.0, offset * kRate)));
+      if (onset) ms.push_back(static_cast<double>(*onset) / kRate * 1000 - offset * 1000);
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms;
+  };
+  auto print = [](const char* label, const std::vector<double>& ms, size_t presses) {
+    if (ms.empty()) {
+      std::printf("  %-20s no clip reached the cable\n", label);
+      return;
+    }
+    std::printf("  %-20s median %.1f ms, max %.1f ms (%zu of %zu presses heard)\n", label,
+                ms[ms.size() / 2], ms.back(), ms.size(), presses);
+  };
+  std::printf("hotkey press to the clip on the cable, 5 starts\n");
+  print("first after a start", latencies(first_presses), first_presses.size());
+  print("later presses", latencies(presses), presses.size());
+  return true;
+}
+
+int Main(int seconds, bool busy) {
   char folder_template[] = "/tmp/ruzerad-latency-XXXXXX";
   if (::mkdtemp(folder_template) == nullptr) return 1;
   std::filesystem::path folder = folder_template;
@@ -138,68 +382,33 @@ int Main(int seconds) {
     return 1;
   }
   ::setenv("PULSE_SERVER", server.c_str(), 1);
-  Run("pactl load-module module-remap-source master=cable_input.monitor "
-      "source_name=loopback_microphone "
-      "source_properties=device.description=Microphone-Loopback");
+  std::filesystem::create_directories(folder / "sounds");
+  std::printf("%s, every core %s\n", Run("pactl info | grep '^Server Name'").c_str(),
+              busy ? "busy" : "as it was");
 
-  int result = 0;
+  bool measured = false;
   {
-    std::filesystem::path sounds = folder / "sounds";
-    std::filesystem::create_directories(sounds);
-    WriteWavFile(sounds / "impulse.wav", 48000, 2,
-                 {static_cast<int16_t>(kImpulse * 32767), static_cast<int16_t>(kImpulse * 32767)},
-                 nullptr);
-    RuntimeState state(SettingsStore(FillAppPaths(folder / "data"), {}, sounds));
-    state.LoadSettings(nullptr);
-    state.MutateSettings(
-        [&sounds](MixerSettings& settings) {
-          settings.profiles.front().audio_dir = sounds.string();
-          settings.file_path = (sounds / "impulse.wav").string();
-          settings.hold_voice_key = false;
-          settings.mic_volume = 0.5;
-          settings.monitor_enabled = false;
-        },
-        true, nullptr);
-    KeyBindingService key_bindings(&state);
-    AnalyzerService analyzer{AnalyzerServiceOptions()};
-    ProfileService profiles(&state);
-    MixerEngine engine(&state, &key_bindings, &analyzer, &profiles);
-
-    MixerDeviceList devices;
-    engine.ListDevices(&devices, nullptr);
-    MixerDeviceSelection selection;
-    for (const auto& input : devices.inputs) {
-      if (input.name == "Microphone-Loopback") selection.microphone_index = input.index;
-    }
-    for (const auto& output : devices.outputs) {
-      if (output.name == "CABLE Input") selection.output_index = output.index;
-    }
-    Recorder recorder("cable_output");
-    std::string error;
-    if (!selection.microphone_index || !engine.Start(selection, nullptr, &error)) {
-      std::fprintf(stderr, "the engine did not start: %s\n", error.c_str());
-      result = 1;
-    } else {
-      auto started = std::chrono::steady_clock::now();
-      for (int i = 0; i < seconds * 2; ++i) {
-        std::this_thread::sleep_until(started + std::chrono::milliseconds(500 * (i + 1)));
-        engine.StartPtt(true, nullptr);
-      }
-      engine.Stop(nullptr);
-    }
-    std::vector<Trip> trips = FindTrips(recorder.Finish());
-    if (result == 0) {
-      std::printf("microphone to cable output, %d s run\n", seconds);
-      Report("start of the run", trips, 0, 6);
-      Report(("after " + std::to_string(seconds) + " s").c_str(), trips, seconds - 5.5, seconds);
-    }
+    BusyCores cores(busy);
+    measured = MeasureContinuity(folder, seconds) && MeasureMicrophoneTrips(folder, seconds) &&
+               MeasureHotkeyToCable(folder);
   }
   Run("'" + script + "' stop '" + (folder / "audio").string() + "'");
   std::filesystem::remove_all(folder);
-  return result;
+  return measured ? 0 : 1;
 }
 
 }  // namespace
 }  // namespace zennic
 
-int main(int argc, char** argv) { return zennic::Main(argc > 1 ? std::atoi(argv[1]) : 65); }
+int main(int argc, char** argv) {
+  int seconds = 65;
+  bool busy = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--busy") == 0) {
+      busy = true;
+    } else {
+      seconds = std::max(1, std::atoi(argv[i]));
+    }
+  }
+  return zennic::Main(seconds, busy);
+}

@@ -54,27 +54,42 @@ void LinearResampler::Push(const float* stereo, uint64_t frame_count, uint32_t s
   Produce(count, step, out->data() + offset);
 }
 
-void LinearResampler::TopUpFrames(SampleFifo* fifo, uint64_t frames) {
+uint64_t LinearResampler::TopUpFrames(SampleFifo* fifo, uint64_t frames) {
   uint64_t have = pending_frames();
-  if (have >= frames) return;
+  if (have >= frames) return 0;
   pending_.resize(2 * frames);
-  fifo->Read(pending_.data() + 2 * have, frames - have, true);
+  return frames - have - fifo->Read(pending_.data() + 2 * have, frames - have, true);
 }
 
-void LinearResampler::Pull(SampleFifo* fifo, uint32_t target_rate, uint64_t frame_count,
-                           std::vector<float>* out) {
+bool LinearResampler::PassesThrough(uint32_t target_rate, double speed) const {
+  return target_rate == kEngineRate && speed == 1.0 && pending_.empty() && phase_ == 0.0;
+}
+
+uint64_t LinearResampler::FramesSpanned(uint64_t frame_count, double step) const {
+  return static_cast<uint64_t>(std::floor(static_cast<double>(frame_count - 1) * step + phase_)) +
+         2;
+}
+
+uint64_t LinearResampler::FramesNeeded(uint32_t target_rate, uint64_t frame_count,
+                                       double speed) const {
+  if (frame_count == 0 || target_rate == 0 || !(speed > 0.0)) return 0;
+  if (PassesThrough(target_rate, speed)) return frame_count;
+  uint64_t spanned =
+      FramesSpanned(frame_count, static_cast<double>(kEngineRate) / target_rate * speed);
+  return spanned > pending_frames() ? spanned - pending_frames() : 0;
+}
+
+uint64_t LinearResampler::Pull(SampleFifo* fifo, uint32_t target_rate, uint64_t frame_count,
+                               std::vector<float>* out, double speed) {
   out->assign(2 * frame_count, 0.0f);
-  if (fifo == nullptr || frame_count == 0 || target_rate == 0) return;
-  if (target_rate == kEngineRate) {
-    Reset();
-    fifo->Read(out->data(), frame_count, true);
-    return;
+  if (fifo == nullptr || frame_count == 0 || target_rate == 0 || !(speed > 0.0)) return 0;
+  if (PassesThrough(target_rate, speed)) {
+    return frame_count - fifo->Read(out->data(), frame_count, true);
   }
-  const double step = static_cast<double>(kEngineRate) / target_rate;
-  auto last = static_cast<uint64_t>(
-      std::floor(static_cast<double>(frame_count - 1) * step + phase_));
-  TopUpFrames(fifo, last + 2);
+  const double step = static_cast<double>(kEngineRate) / target_rate * speed;
+  uint64_t lacking = TopUpFrames(fifo, FramesSpanned(frame_count, step));
   Produce(frame_count, step, out->data());
+  return lacking;
 }
 
 }  // namespace zennic

@@ -208,6 +208,42 @@ void MixerEngine::ReportDeviceFailure(const std::string& message) {
   Log(message);
 }
 
+void MixerEngine::NoteTiming(TimingNotes* notes, const DriftFollower::Decision& decision,
+                             uint64_t margin_frames) {
+  if (decision.stall.count() == 0 && decision.late.count() == 0) return;
+  if (decision.stall.count() > 0) {
+    notes->stall_ms.store(decision.stall.count());
+    notes->stalls.fetch_add(1);
+  } else {
+    notes->late_ms.store(decision.late.count());
+    notes->margin_ms.store(static_cast<int64_t>(margin_frames * 1000 / 48000));
+    notes->lates.fetch_add(1);
+  }
+  voice_key_wake_.release();
+}
+
+void MixerEngine::LogTimings() {
+  auto since_last_line = [](uint64_t events, const char* what) {
+    return events > 1 ? " (" + std::to_string(events) + " " + what + " since the last line)"
+                      : std::string();
+  };
+  for (TimingNotes* notes : {&microphone_timing_, &mix_output_timing_, &monitor_timing_}) {
+    if (uint64_t stalls = notes->stalls.load(); stalls != notes->stalls_logged) {
+      Log(std::string(notes->label) + " stalled for " + std::to_string(notes->stall_ms.load()) +
+          " ms; its audio was realigned" + since_last_line(stalls - notes->stalls_logged, "stalls"));
+      notes->stalls_logged = stalls;
+    }
+    if (uint64_t lates = notes->lates.load(); lates != notes->lates_logged) {
+      std::string late = std::to_string(notes->late_ms.load()) + " ms";
+      Log(std::string(notes->label) +
+          (notes->output ? " waited " + late + " for the mix; " : " delivered " + late + " late; ") +
+          std::to_string(notes->margin_ms.load()) + " ms are now kept in hand" +
+          since_last_line(lates - notes->lates_logged, "late deliveries"));
+      notes->lates_logged = lates;
+    }
+  }
+}
+
 void MixerEngine::Log(const std::string& message) const {
   if (!logs_folder_.empty()) WriteLogLine(logs_folder_, "MixerEngine", message);
 }

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/drift_follower.h"
 #include "engine/endpoint_format.h"
 #include "engine/mix_block.h"
 #include "engine/mixer_device_choice.h"
@@ -169,13 +170,32 @@ class MixerEngine {
     AudioMixFormat mix_format;
   };
 
-  // How the FIFOs' readers keep delay from building up: at once beyond 20 ms more than a read
-  // and a burst; and, over windows of about three seconds (longer than the slowest device's
-  // bursts), whatever delay stayed all along, but for 5 ms in hand against jitter.
-  static constexpr uint64_t kBacklogSlackFrames = 960;
-  static constexpr uint64_t kBacklogMarginFrames = 240;
-  static constexpr uint32_t kMixerBacklogWindowReads = 300;   // one read per 10 ms tick
-  static constexpr uint32_t kRenderBacklogWindowReads = 600;  // about one read per 5 ms
+  // How start-up failures, stops and stalls name the devices.
+  static constexpr char kCaptureLabel[] = "Microphone input device";
+  static constexpr char kMixOutputLabel[] = "Mixer output device";
+  static constexpr char kMonitorLabel[] = "Monitor output device";
+
+  // What the FIFOs' readers keep waiting after each read beyond their writers' blocks, in hand
+  // against a writer that delivers late; their drift followers raise it where a device needs more.
+  static constexpr uint64_t kFollowerMarginFrames = 144;  // 3 ms
+
+  // What a FIFO's reader did about its writer's timing, for the log: a stall it realigned
+  // after, a late delivery it made room for. The audio threads only note it, and the voice-key
+  // thread, which may wait for a file, writes the line.
+  struct TimingNotes {
+    // `fed_by_mixer`: an output, whose FIFO the mixer fills, rather than the microphone.
+    TimingNotes(const char* device_label, bool fed_by_mixer)
+        : label(device_label), output(fed_by_mixer) {}
+    const char* const label;
+    const bool output;
+    std::atomic<uint64_t> stalls{0};
+    std::atomic<int64_t> stall_ms{0};
+    std::atomic<uint64_t> lates{0};
+    std::atomic<int64_t> late_ms{0};
+    std::atomic<int64_t> margin_ms{0};
+    uint64_t stalls_logged = 0;  // the voice-key thread's own
+    uint64_t lates_logged = 0;
+  };
 
   bool StartWorkers(const MixerDeviceSelection& selection, std::vector<std::string>* notes,
                     std::string* error);
@@ -215,6 +235,10 @@ class MixerEngine {
   bool ResumeDevice(DeviceWorker* worker);
   void StopSupervision();
   bool EndpointPresent(const std::string& id) const;
+  // From an audio thread: never waits.
+  void NoteTiming(TimingNotes* notes, const DriftFollower::Decision& decision,
+                  uint64_t margin_frames);
+  void LogTimings();
   void Log(const std::string& message) const;
 
   RuntimeState* runtime_state_;
@@ -254,6 +278,9 @@ class MixerEngine {
   // The start serial of a clip that played out, marked by the mixer thread; 0 for none.
   std::atomic<uint64_t> ended_clip_serial_{0};
   std::atomic<bool> release_owed_{false};
+  TimingNotes microphone_timing_{kCaptureLabel, false};
+  TimingNotes mix_output_timing_{kMixOutputLabel, true};
+  TimingNotes monitor_timing_{kMonitorLabel, true};
   uint64_t clip_serial_counter_ = 0;
   // Clip starts (from the key press to the clip's publication) and stops (from clearing the
   // clip to releasing the key) take turns under it, so that no stop lets go of a key that a

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <thread>
 
-#include "engine/backlog_limiter.h"
 #include "engine/linear_resampler.h"
 #include "engine/mixer_engine.h"
+#include "engine/paced_fifo_reader.h"
 #include "model/runtime_state.h"
 #include "platform/audio_thread_priority.h"
 
@@ -177,8 +177,10 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
   startup->ReportReady();
 
   SampleFifo* source = mode == 0 ? &mix_fifo_ : &monitor_fifo_;
-  LinearResampler resampler;
-  BacklogLimiter backlog(kBacklogSlackFrames, kBacklogMarginFrames, kRenderBacklogWindowReads);
+  TimingNotes* timing = mode == 0 ? &mix_output_timing_ : &monitor_timing_;
+  // The device's clock and the mixer's tick differ a little: the FIFO is read at the pace that
+  // keeps its delay steady.
+  PacedFifoReader reader(kFollowerMarginFrames);
   std::vector<float> frames;
   while (!stop_.load()) {
     uint32_t padding = 0;
@@ -203,17 +205,13 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     }
     if (mode == 1 && !runtime_state_->GetAudioSettingsView().monitor_enabled) {
       // Turned on again, the monitor starts from the clip as it is then, not from old frames.
-      resampler.Reset();
-      backlog.Reset();
+      reader.Reset();
       monitor_fifo_.Clear();
       std::memset(data, 0, size_t{room} * format.block_align);
     } else {
-      // What this buffer takes from the FIFO, in engine frames; beyond it the reader lets only
-      // a bounded backlog build up, so underruns and drift never add up to a growing delay.
-      uint64_t needed = (uint64_t{room} * LinearResampler::kEngineRate + format.sample_rate - 1) /
-                        format.sample_rate;
-      backlog.BeforeRead(source, needed);
-      resampler.Pull(source, format.sample_rate, room, &frames);
+      DriftFollower::Decision paced = reader.Read(source, format.sample_rate, room,
+                                                  std::chrono::steady_clock::now(), &frames);
+      NoteTiming(timing, paced, reader.margin_frames());
       ConvertStereoToEndpointFormat(frames.data(), room, room, format, data);
     }
     render->ReleaseBuffer(room, 0);

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <thread>
 
-#include "engine/backlog_limiter.h"
 #include "engine/key_binding_service.h"
 #include "engine/mixer_engine.h"
+#include "engine/paced_fifo_reader.h"
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
 #include "platform/audio_thread_priority.h"
@@ -42,7 +42,9 @@ void MixerEngine::MixerThreadMain() {
   std::vector<float> microphone(2 * kTickFrames, 0.0f);
   std::vector<float> mix(2 * kTickFrames, 0.0f);
   std::vector<float> monitor(2 * kTickFrames, 0.0f);
-  BacklogLimiter backlog(kBacklogSlackFrames, kBacklogMarginFrames, kMixerBacklogWindowReads);
+  // The microphone's clock and the tick's differ a little: the voice is read at the pace that
+  // keeps its delay steady, never skipped or padded while the microphone delivers.
+  PacedFifoReader microphone_reader(kFollowerMarginFrames);
   Clock::time_point deadline = Clock::now();
   Clock::time_point tick_start = deadline;
   if (stop_.load()) return;
@@ -53,15 +55,15 @@ void MixerEngine::MixerThreadMain() {
     // Read without a lock and without a copy: a settings save in progress never holds a tick up.
     const AudioSettingsView settings = runtime_state_->GetAudioSettingsView();
     if (!settings.mixer_running) {
+      microphone_reader.Reset();
       std::this_thread::sleep_for(kIdlePause);
       deadline = tick_start = Clock::now();
       continue;
     }
 
-    // The capture side may have run ahead (start-up, clock drift, a late tick): keep the voice
-    // close to the player rather than let the delay build up.
-    backlog.BeforeRead(&microphone_fifo_, kTickFrames);
-    microphone_fifo_.Read(microphone.data(), kTickFrames, true);
+    DriftFollower::Decision paced = microphone_reader.Read(
+        &microphone_fifo_, LinearResampler::kEngineRate, kTickFrames, tick_start, &microphone);
+    NoteTiming(&microphone_timing_, paced, microphone_reader.margin_frames());
     ApplyVoiceEffect(&voice_effect_, microphone.data(), kTickFrames, settings);
     voice_test_.Append(microphone.data(), kTickFrames);
 
@@ -233,6 +235,7 @@ void MixerEngine::VoiceKeyThreadMain() {
     if (voice_key_thread_stop_.load()) return;
     if (uint64_t ended = ended_clip_serial_.exchange(0); ended != 0) StopClipOf(ended, nullptr);
     RetryOwedRelease();
+    LogTimings();
   }
 }
 

@@ -10,9 +10,11 @@ SampleFifo::SampleFifo(uint64_t capacity_frames, uint32_t channels)
       capacity_(capacity_frames),
       buffer_(capacity_frames * channels_, 0.0f) {}
 
-uint64_t SampleFifo::Write(const float* frames, uint64_t frame_count) {
+uint64_t SampleFifo::Write(const float* frames, uint64_t frame_count, Clock::time_point at) {
   if (frames == nullptr || frame_count == 0 || capacity_ == 0) return 0;
   std::lock_guard lock(mutex_);
+  last_write_frames_ = std::min(frame_count, capacity_);
+  last_write_at_ = at;
   if (frame_count >= capacity_) {
     // Only the newest capacity frames of the block can be kept.
     frames += (frame_count - capacity_) * channels_;
@@ -58,11 +60,17 @@ void SampleFifo::Clear() {
   count_ = 0;
   read_index_ = 0;
   write_index_ = 0;
+  last_write_frames_ = 0;
 }
 
 uint64_t SampleFifo::Size() const {
   std::lock_guard lock(mutex_);
   return count_;
+}
+
+SampleFifo::Fill SampleFifo::GetFill() const {
+  std::lock_guard lock(mutex_);
+  return {count_, last_write_frames_, last_write_at_};
 }
 
 uint64_t SampleFifo::DropOldest(uint64_t frames) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <vector>
 
 #include "platform/audio_thread_priority.h"
@@ -80,6 +81,26 @@ bool SampleSpecOf(const AudioMixFormat& format, pa_sample_spec* spec) {
          format.block_align == format.channels * format.bits_per_sample / 8;
 }
 
+// A virtual sink ahead of the wall clock by more than this runs at somebody else's pace.
+constexpr pa_usec_t kRunawaySinkLatencyUsec = 100000;
+
+struct SinkPaceQuery {
+  pa_threaded_mainloop* loop = nullptr;
+  bool found = false;
+  bool hardware = false;
+  pa_usec_t latency = 0;
+};
+
+void OnSinkPace(pa_context*, const pa_sink_info* info, int end_of_list, void* userdata) {
+  auto* query = static_cast<SinkPaceQuery*>(userdata);
+  if (end_of_list == 0 && info != nullptr) {
+    query->found = true;
+    query->hardware = (info->flags & PA_SINK_HARDWARE) != 0;
+    query->latency = info->latency;
+  }
+  if (end_of_list != 0) PulseConnection::SignalLoop(query->loop);
+}
+
 void OnStreamState(pa_stream*, void* userdata) {
   static_cast<PulseConnection*>(userdata)->Signal();
 }
@@ -133,11 +154,14 @@ class PulseAudioClient final : public AudioClient,
     int64_t duration = std::max(buffer_duration_100ns, kMinimumDevicePeriod100ns);
     auto buffer_bytes = static_cast<uint32_t>(
         pa_usec_to_bytes(static_cast<pa_usec_t>(duration / 10), &spec));
+    // The latency the stream needs, asked for so that the device runs at its pace: a render
+    // buffer of the requested length, topped up a quarter of it at a time (the threads poll at
+    // half the device period), and capture fragments of half of it, a device period each.
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.tlength = flow_ == AudioFlow::kRender ? buffer_bytes : static_cast<uint32_t>(-1);
     attr.prebuf = static_cast<uint32_t>(-1);
-    attr.minreq = static_cast<uint32_t>(-1);
+    attr.minreq = flow_ == AudioFlow::kRender ? buffer_bytes / 4 : static_cast<uint32_t>(-1);
     attr.fragsize = flow_ == AudioFlow::kCapture ? buffer_bytes / 2 : static_cast<uint32_t>(-1);
     // A stream stays on its device: when the device goes, the stream ends instead of moving
     // the user's voice to whatever device takes its role.
@@ -229,8 +253,10 @@ class PulseAudioClient final : public AudioClient,
     if (AudioFailed(state)) return state;
     if (started_) return audio_result::kNotStopped;
     AudioResult corked = Cork(false);
-    if (AudioSucceeded(corked)) started_ = true;
-    return corked;
+    if (AudioFailed(corked)) return corked;
+    started_ = true;
+    if (flow_ == AudioFlow::kRender) CatchUpRunawaySink();
+    return audio_result::kOk;
   }
 
   AudioResult Stop() override {
@@ -287,7 +313,7 @@ class PulseAudioClient final : public AudioClient,
       AudioResult drained = DrainCapture();
       if (AudioFailed(drained)) return drained;
     }
-    *frames = static_cast<uint32_t>(capture_pending_.size() / frame_bytes_);
+    *frames = capture_packets_.empty() ? 0 : capture_packets_.front();
     return audio_result::kOk;
   }
 
@@ -302,11 +328,10 @@ class PulseAudioClient final : public AudioClient,
     if (capture_held_frames_ != 0) return audio_result::kOutOfOrder;
     AudioResult drained = DrainCapture();
     if (AudioFailed(drained)) return drained;
-    auto available = static_cast<uint32_t>(capture_pending_.size() / frame_bytes_);
-    if (available == 0) return audio_result::kBufferEmpty;
-    capture_held_frames_ = available;
+    if (capture_packets_.empty()) return audio_result::kBufferEmpty;
+    capture_held_frames_ = capture_packets_.front();
     *data = capture_pending_.data();
-    *frames = available;
+    *frames = capture_held_frames_;
     return audio_result::kOk;
   }
 
@@ -315,9 +340,15 @@ class PulseAudioClient final : public AudioClient,
     uint32_t held = capture_held_frames_;
     capture_held_frames_ = 0;
     if (frames > held) return audio_result::kInvalidSize;
+    if (frames == 0) return audio_result::kOk;
     capture_pending_.erase(capture_pending_.begin(),
                            capture_pending_.begin() + static_cast<std::ptrdiff_t>(
                                                           size_t{frames} * frame_bytes_));
+    if (frames < capture_packets_.front()) {
+      capture_packets_.front() -= frames;
+    } else {
+      capture_packets_.pop_front();
+    }
     return audio_result::kOk;
   }
 
@@ -345,7 +376,8 @@ class PulseAudioClient final : public AudioClient,
     return audio_result::kOk;
   }
 
-  // Locked. Moves what the server delivered into the pending packet; gaps become silence.
+  // Locked. Moves what the server delivered into the pending packets, one packet for each piece
+  // the server handed over, as a sound card's periods; gaps become silence.
   AudioResult DrainCapture() {
     while (pa_stream_readable_size(stream_) > 0) {
       const void* data = nullptr;
@@ -353,6 +385,7 @@ class PulseAudioClient final : public AudioClient,
       if (pa_stream_peek(stream_, &data, &bytes) < 0) return connection_->LastError();
       if (bytes == 0) break;
       const auto* begin = static_cast<const uint8_t*>(data);
+      capture_packets_.push_back(static_cast<uint32_t>(bytes / frame_bytes_));
       if (begin != nullptr) {
         capture_pending_.insert(capture_pending_.end(), begin, begin + bytes);
       } else {
@@ -361,6 +394,29 @@ class PulseAudioClient final : public AudioClient,
       pa_stream_drop(stream_);
     }
     return audio_result::kOk;
+  }
+
+  // Locked. A virtual sink that nobody holds to a low latency (a null sink used as the cable)
+  // renders up to two seconds ahead of the clock and asks for more only when that runs out, so
+  // this stream would first be heard that much later, however low a latency it asked for.
+  // Suspending and resuming such a sink restarts its clock at the pace its clients now ask for.
+  // Sound cards and sinks somebody keeps at a low latency are left alone.
+  void CatchUpRunawaySink() {
+    SinkPaceQuery query{connection_->loop()};
+    pa_context* context = connection_->context();
+    AudioResult asked = connection_->Finish(pa_context_get_sink_info_by_name(
+        context, device_name_.c_str(), OnSinkPace, &query));
+    if (AudioFailed(asked) || !query.found || query.hardware ||
+        query.latency < kRunawaySinkLatencyUsec) {
+      return;
+    }
+    for (int suspend : {1, 0}) {
+      PulseSuccessRequest request{connection_->loop(), false};
+      connection_->Finish(pa_context_suspend_sink_by_name(context, device_name_.c_str(), suspend,
+                                                          PulseSuccessRequest::OnContextAnswer,
+                                                          &request),
+                          request);
+    }
   }
 
   // Locked.
@@ -388,6 +444,7 @@ class PulseAudioClient final : public AudioClient,
   bool render_held_ = false;
   uint32_t render_held_frames_ = 0;
   std::vector<uint8_t> capture_pending_;
+  std::deque<uint32_t> capture_packets_;  // frames of each pending packet, oldest first
   uint32_t capture_held_frames_ = 0;
 };
 

@@ -153,7 +153,7 @@ TEST_F(MixerEngineTest, TheMixCarriesVoiceAndClipAtTheirVolumesAndTheMonitorTheC
   ASSERT_TRUE(Eventually([&] { return cable_.CountLeft(0.0625f) > voice_alone + 4800; }));
 
   // Voice and clip together while it plays, then the voice alone; a stall under load may cost a
-  // few frames to the backlog bound, never add any.
+  // few frames to a realignment, never add any.
   size_t mixed = cable_.CountLeft(0.0625f + 0.5f);
   EXPECT_LE(mixed, 4800u);
   EXPECT_GE(mixed, 4800u - 960u);
@@ -368,12 +368,13 @@ TEST_F(MixerEngineTest, AMicrophoneClockRunningFastOrSlowNeverBuildsUpDelay) {
     world_.SetStreamSettings(microphone_id_, probe.Microphone(speed));
     cable_.Observe([&probe](const std::vector<float>& samples) { probe.OnPlayed(samples); });
     ASSERT_TRUE(Start());
-    // Two seconds at 6 % off would leave 120 ms of backlog if nothing bounded it.
+    // Two seconds at 6 % off would leave 120 ms of backlog if nothing bounded it: far beyond
+    // what the drift follower follows, it is realigned as a stall.
     std::this_thread::sleep_for(2s);
     uint64_t delay = probe.RecentMedianDelay(100);
     engine_->Stop(nullptr);
     cable_.Observe(nullptr);
-    // Packet, tick, both FIFOs' bounds and the render buffer: about 60 ms at most.
+    // Packet, tick, both FIFOs and the render buffer: about 60 ms at most.
     EXPECT_LT(delay, 2880u);
   }
 }

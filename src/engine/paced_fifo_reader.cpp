@@ -1,0 +1,27 @@
+#include "engine/paced_fifo_reader.h"
+
+namespace zennic {
+
+void PacedFifoReader::Reset() {
+  resampler_.Reset();
+  follower_.Reset();
+  speed_ = 1.0;
+}
+
+DriftFollower::Decision PacedFifoReader::Read(SampleFifo* fifo, uint32_t rate,
+                                              uint64_t frame_count,
+                                              SampleFifo::Clock::time_point now,
+                                              std::vector<float>* out) {
+  DriftFollower::Decision decision = follower_.BeforeRead(
+      now, fifo->GetFill(), resampler_.FramesNeeded(rate, frame_count, speed_));
+  speed_ = decision.speed;
+  if (decision.drop_frames > 0) fifo->DropOldest(decision.drop_frames);
+  if (decision.hold) {
+    out->assign(2 * frame_count, 0.0f);
+  } else {
+    resampler_.Pull(fifo, rate, frame_count, out, speed_);
+  }
+  return decision;
+}
+
+}  // namespace zennic

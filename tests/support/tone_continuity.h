@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace zennic::testing {
+
+// Breaks in a recording of steady tones: a sum of sines of known frequencies obeys a fixed
+// linear recurrence (two terms per sine), so whatever does not is a jump, a dropped or repeated
+// stretch, or a gap; and stretches of silence of 2 ms or more. Works on the left channel of a
+// 48,000 Hz stereo float recording.
+struct ToneBreaks {
+  std::vector<double> discontinuities;  // seconds into the recording
+  struct Silence {
+    double at_seconds;
+    double milliseconds;
+  };
+  std::vector<Silence> silences;
+
+  bool empty() const { return discontinuities.empty() && silences.empty(); }
+  // "N discontinuities (at ...), M silences (... ms at ...)", for a failure message.
+  std::string Describe() const;
+};
+
+// `skip_frames` at the start (the recorder's and the tones' own start) are not looked at.
+ToneBreaks FindToneBreaks(const std::vector<float>& stereo, const std::vector<double>& frequencies,
+                          size_t skip_frames = 4800);
+
+}  // namespace zennic::testing
