@@ -25,8 +25,10 @@ constexpr auto kStartSettling = 1s;
 
 }  // namespace
 
+// A run starts with twice the margin, while its threads and devices settle, and comes down to it
+// as the minutes show room to spare.
 DriftFollower::DriftFollower(uint64_t margin_frames)
-    : base_margin_(margin_frames), margin_(margin_frames) {}
+    : base_margin_(margin_frames), margin_(2 * margin_frames) {}
 
 void DriftFollower::Reset() { *this = DriftFollower(base_margin_); }
 
@@ -104,7 +106,6 @@ DriftFollower::Decision DriftFollower::BeforeRead(Clock::time_point now,
     starving_ = false;
     // The silence read while the writer was late is the delay it needs in hand.
     RaiseMargin(now, missing_ + kGuardFrames);
-    window_open_ = false;
     decision.late = std::max(1ms, std::chrono::milliseconds(missing_ * 1000 / 48000));
   }
   if (level > target_frames() + kStallFrames) {

@@ -48,7 +48,7 @@ class DriftFollower {
   };
 
   // `margin_frames`: what should wait beyond the writer's block after a read, at 48,000 frames
-  // a second.
+  // a second, once the run has settled.
   explicit DriftFollower(uint64_t margin_frames);
 
   // Forgets everything: the next audio starts a new alignment.

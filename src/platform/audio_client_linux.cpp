@@ -85,7 +85,7 @@ bool SampleSpecOf(const AudioMixFormat& format, pa_sample_spec* spec) {
 constexpr pa_usec_t kRunawaySinkLatencyUsec = 100000;
 
 struct SinkPaceQuery {
-  pa_threaded_mainloop* loop = nullptr;
+  PulseConnection* connection = nullptr;
   bool found = false;
   bool hardware = false;
   pa_usec_t latency = 0;
@@ -98,7 +98,7 @@ void OnSinkPace(pa_context*, const pa_sink_info* info, int end_of_list, void* us
     query->hardware = (info->flags & PA_SINK_HARDWARE) != 0;
     query->latency = info->latency;
   }
-  if (end_of_list != 0) PulseConnection::SignalLoop(query->loop);
+  if (end_of_list != 0) query->connection->Signal();
 }
 
 void OnStreamState(pa_stream*, void* userdata) {
@@ -402,7 +402,7 @@ class PulseAudioClient final : public AudioClient,
   // Suspending and resuming such a sink restarts its clock at the pace its clients now ask for.
   // Sound cards and sinks somebody keeps at a low latency are left alone.
   void CatchUpRunawaySink() {
-    SinkPaceQuery query{connection_->loop()};
+    SinkPaceQuery query{connection_.get()};
     pa_context* context = connection_->context();
     AudioResult asked = connection_->Finish(pa_context_get_sink_info_by_name(
         context, device_name_.c_str(), OnSinkPace, &query));
@@ -411,7 +411,7 @@ class PulseAudioClient final : public AudioClient,
       return;
     }
     for (int suspend : {1, 0}) {
-      PulseSuccessRequest request{connection_->loop(), false};
+      PulseSuccessRequest request{connection_.get(), false};
       connection_->Finish(pa_context_suspend_sink_by_name(context, device_name_.c_str(), suspend,
                                                           PulseSuccessRequest::OnContextAnswer,
                                                           &request),
