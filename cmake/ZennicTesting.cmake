@@ -5,11 +5,12 @@ include(GoogleTest)
 # Every executable of unit tests hangs off zennic_unit_tests, so a build can make just those.
 add_custom_target(zennic_unit_tests)
 
-# zennic_add_gtest(<target> SOURCES ... LIBRARIES ... [LABELS ...] [RESOURCE_LOCK <name>])
+# zennic_add_gtest(<target> SOURCES ... LIBRARIES ... [LABELS ...] [RESOURCE_LOCK <name>] [SERIAL])
 # Builds one GoogleTest executable and registers each of its tests with ctest. Tests that share
-# a RESOURCE_LOCK never run at the same time (the shared X display, the audio server's defaults).
+# a RESOURCE_LOCK never run at the same time (the shared X display, the audio server's defaults);
+# SERIAL tests run with no other test beside them (timing a user would hear).
 function(zennic_add_gtest target)
-  cmake_parse_arguments(ARG "" "RESOURCE_LOCK" "SOURCES;LIBRARIES;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "SERIAL" "RESOURCE_LOCK" "SOURCES;LIBRARIES;LABELS" ${ARGN})
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBRARIES} GTest::gmock GTest::gtest_main Threads::Threads)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
@@ -25,6 +26,9 @@ function(zennic_add_gtest target)
   set(extra_properties)
   if(ARG_RESOURCE_LOCK)
     set(extra_properties RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+  endif()
+  if(ARG_SERIAL)
+    list(APPEND extra_properties RUN_SERIAL TRUE)
   endif()
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST

@@ -11,7 +11,6 @@
 #include "integration/mixer_api_fixture.h"
 #include "support/eventually.h"
 #include "support/http_test_client.h"
-#include "support/tone_continuity.h"
 
 namespace zennic {
 namespace {
@@ -198,30 +197,6 @@ TEST_F(MixerControlRoutes, StartRunsOnTheVerifiedCableAndStopPutsTheDefaultsBack
   EXPECT_FALSE(stopped.body["running"].bool_value);
   EXPECT_EQ(audio_.DefaultSource(), "test_microphone");
   EXPECT_EQ(audio_.DefaultSink(), "speakers");
-  StopProgram();
-}
-
-// The cable is a plain null sink with nothing else clocking it, as users make one; whatever
-// the clocks do, the voice that reaches the game never jumps and never falls silent.
-TEST_F(MixerControlRoutes, TheVoiceOnTheCableNeverJumpsOrFallsSilent) {
-  JsonValue settings = ClipSettings();
-  settings["mic_volume"] = 0.5;
-  settings["sfx_volume"] = 0.5;
-  settings["monitor_enabled"] = false;
-  WriteSettings(settings);
-  StartProgram();
-  ASSERT_EQ(Post("/api/mixer/start").status, 200);
-  testing::ToneBreaks voice = testing::FindToneBreaks(audio_.Record("cable_output", 30.0),
-                                                      {kMicrophoneHz});
-  EXPECT_TRUE(voice.empty()) << "the voice alone: " << voice.Describe();
-
-  ASSERT_EQ(Post("/api/mixer/monitor_enable", R"({"enabled": true})").status, 200);
-  ASSERT_EQ(Post("/api/mixer/ptt/start").status, 200);
-  std::this_thread::sleep_for(200ms);
-  testing::ToneBreaks mixed = testing::FindToneBreaks(audio_.Record("cable_output", 30.0),
-                                                      {kMicrophoneHz, double{kClipHz}});
-  EXPECT_TRUE(mixed.empty()) << "with the monitor on and a clip looping: " << mixed.Describe();
-  ASSERT_EQ(Post("/api/mixer/stop").status, 200);
   StopProgram();
 }
 
