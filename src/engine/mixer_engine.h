@@ -138,7 +138,7 @@ class MixerEngine {
     uint64_t serial = 0;
   };
 
-  // How start-up failures and stops name the devices.
+  // How start-up failures, stops and stalls name the devices.
   static constexpr char kCaptureLabel[] = "Microphone input device";
   static constexpr char kMixOutputLabel[] = "Mixer output device";
   static constexpr char kMonitorLabel[] = "Monitor output device";
@@ -169,11 +169,6 @@ class MixerEngine {
     EndpointFormat format;
     AudioMixFormat mix_format;
   };
-
-  // How start-up failures, stops and stalls name the devices.
-  static constexpr char kCaptureLabel[] = "Microphone input device";
-  static constexpr char kMixOutputLabel[] = "Mixer output device";
-  static constexpr char kMonitorLabel[] = "Monitor output device";
 
   // What the FIFOs' readers keep waiting after each read beyond their writers' blocks, in hand
   // against a writer that delivers late; their drift followers raise it where a device needs more.
