@@ -34,7 +34,8 @@ JsonValue FileIdentityJson(const SoundInboxRecord& record) {
 
 std::vector<SoundInboxRecord> ParseRecordList(const JsonValue& document, const char* member) {
   std::vector<SoundInboxRecord> records;
-  const JsonValue* list = document.type == JsonValue::Type::Object ? document.Find(member) : nullptr;
+  const JsonValue* list =
+      document.type == JsonValue::Type::Object ? document.Find(member) : nullptr;
   if (list == nullptr || list->type != JsonValue::Type::Array) return records;
   for (const JsonValue& item : list->array_value) {
     if (item.type != JsonValue::Type::Object) continue;
@@ -82,7 +83,9 @@ JsonValue BuildSoundInboxLedgerJson(const std::vector<SoundInboxRecord>& records
   if (!present_when_chosen.empty()) {
     JsonValue& present = document["present_when_chosen"];
     present = JsonValue::MakeArray();
-    for (const SoundInboxRecord& file : present_when_chosen) present.PushBack(FileIdentityJson(file));
+    for (const SoundInboxRecord& file : present_when_chosen) {
+      present.PushBack(FileIdentityJson(file));
+    }
   }
   return document;
 }

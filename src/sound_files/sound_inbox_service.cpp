@@ -229,7 +229,7 @@ bool SoundInboxService::CollectCandidates(const fs::path& folder, Clock::time_po
                                           std::vector<SoundInboxCandidate>* seen,
                                           std::string* error) {
   bool refused = false;
-  const bool walked = VisitSoundFiles(folder, scan_time, status, [&](const SoundInboxCandidate& file) {
+  const auto take = [&](const SoundInboxCandidate& file) {
     {
       std::lock_guard<std::mutex> lock(state_mutex_);
       if (HasRecord(MakeSoundInboxFileKey(file.path, file.size, file.modified_ticks))) return true;
@@ -259,23 +259,23 @@ bool SoundInboxService::CollectCandidates(const fs::path& folder, Clock::time_po
     if (error != nullptr) *error = PreparationFailure(record.source_path, kTooLarge);
     refused = true;
     return false;
-  });
-  return walked && !refused;
+  };
+  return VisitSoundFiles(folder, scan_time, status, take) && !refused;
 }
 
 void SoundInboxService::RecordPresentFiles(const fs::path& folder, Clock::time_point scan_time,
                                            SoundInboxStatus* status) {
   std::vector<SoundInboxRecord> present;
-  const bool walked = VisitSoundFiles(folder, scan_time, status, [&](const SoundInboxCandidate& file) {
+  const auto keep = [&](const SoundInboxCandidate& file) {
     SoundInboxRecord record;
     record.source_path = WideToUtf8(file.path);
     record.source_size = file.size;
     record.modified_ticks = file.modified_ticks;
     present.push_back(std::move(record));
     return true;
-  });
+  };
   // A folder too full to scan is tried again at the next scan.
-  if (!walked) return;
+  if (!VisitSoundFiles(folder, scan_time, status, keep)) return;
   {
     std::lock_guard<std::mutex> lock(state_mutex_);
     present_when_chosen_ = std::move(present);
@@ -378,7 +378,9 @@ bool SoundInboxService::Prepare(const MixerSettings& settings, const SoundInboxC
   } else {
     status->message = message.empty() ? "Failed to prepare inbox sound" : message;
   }
-  if (!prepared && error != nullptr) *error = PreparationFailure(record.source_path, status->message);
+  if (!prepared && error != nullptr) {
+    *error = PreparationFailure(record.source_path, status->message);
+  }
   SetStatus(*status, true);
   return prepared;
 }

@@ -242,18 +242,23 @@ TEST_F(SoundInboxChosen, SoundsAlreadyInTheChosenFolderStayAndOnlyANewArrivalIsP
   const fs::path downloads = folder_ / "Downloads";
   fs::create_directories(downloads);
   const std::vector<std::string> present = {"song.wav", "ringtone.wav", "voice memo.wav"};
-  for (const std::string& name : present) testing::WriteToneWav(downloads / name, 1.0, 0.5, 44100, 1);
+  for (const std::string& name : present) {
+    testing::WriteToneWav(downloads / name, 1.0, 0.5, 44100, 1);
+  }
   const std::string before = ReadFile(downloads / "song.wav");
 
-  testing::ApiReply chosen = Post("/api/mixer/sound-inbox/configure",
-                                  testing::Json({{"enabled", true}, {"folder_path", Text(downloads)}}));
+  testing::ApiReply chosen =
+      Post("/api/mixer/sound-inbox/configure",
+           testing::Json({{"enabled", true}, {"folder_path", Text(downloads)}}));
   ASSERT_EQ(chosen.status, 200) << chosen.http.raw;
   // Until the inbox has looked at the folder, a new file would count among those already there.
   bool looked = false;
-  for (auto end = std::chrono::steady_clock::now() + 10s; !looked && std::chrono::steady_clock::now() < end;
-       std::this_thread::sleep_for(100ms)) {
-    const JsonValue status = Post("/api/mixer/sound-inbox/status", JsonValue::MakeObject()).json["sound_inbox"];
-    looked = status.GetString("phase", "") == "watching" && status.GetString("folder_path", "") == Text(downloads);
+  for (auto end = std::chrono::steady_clock::now() + 10s;
+       !looked && std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(100ms)) {
+    const JsonValue status =
+        Post("/api/mixer/sound-inbox/status", JsonValue::MakeObject()).json["sound_inbox"];
+    looked = status.GetString("phase", "") == "watching" &&
+             status.GetString("folder_path", "") == Text(downloads);
   }
   ASSERT_TRUE(looked) << program_->Stderr();
 
@@ -268,7 +273,9 @@ TEST_F(SoundInboxChosen, SoundsAlreadyInTheChosenFolderStayAndOnlyANewArrivalIsP
   std::this_thread::sleep_for(2500ms);
   testing::ApiReply files = Post("/api/mixer/files", JsonValue::MakeObject());
   std::vector<std::string> listed;
-  for (const JsonValue& file : files.json["files"].array_value) listed.push_back(file.GetString("name", ""));
+  for (const JsonValue& file : files.json["files"].array_value) {
+    listed.push_back(file.GetString("name", ""));
+  }
   EXPECT_EQ(listed, std::vector<std::string>{"new download.wav"});
   for (const std::string& name : present) EXPECT_TRUE(fs::exists(downloads / name)) << name;
   EXPECT_EQ(ReadFile(downloads / "song.wav"), before) << "what was there is left as it was";
