@@ -1,6 +1,7 @@
 #include "api/audio_folder_rules.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "api/http_api.h"
 #include "api/path_style.h"
@@ -9,12 +10,16 @@
 #include "core/paths.h"
 #include "model/profile_service.h"
 #include "core/text.h"
+#include "platform/file_sync.h"
 #include "sound_files/analyzer_service.h"
 
 namespace zennic {
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr char kResolvesOutside[] =
+    "The requested path resolves outside the active profile audio folder";
 
 // The members whose text the routes take as a path or a file name.
 bool NamesAPath(std::string_view key) {
@@ -143,6 +148,14 @@ std::optional<HttpResponse> CheckFileToEdit(const fs::path& root, const fs::path
   return std::nullopt;
 }
 
+HttpResponse ConfinementRefusal(int error_number) {
+  if (error_number == ELOOP || error_number == ENOTDIR) {
+    return HttpApi::ErrorResponse(403, "path_outside_root", kResolvesOutside);
+  }
+  return HttpApi::PathUnavailableResponse("The requested file or folder is no longer available: " +
+                                          SystemErrorText(error_number));
+}
+
 bool HttpApi::ResolvePathInsideActiveRoot(const fs::path& path, const fs::path& root,
                                           std::string* reason) {
   std::error_code code;
@@ -159,7 +172,7 @@ bool HttpApi::ResolvePathInsideActiveRoot(const fs::path& path, const fs::path& 
     return false;
   }
   if (!IsInsideAudioRoot(resolved_path, resolved_root)) {
-    if (reason) *reason = "The requested path resolves outside the active profile audio folder";
+    if (reason) *reason = kResolvesOutside;
     return false;
   }
   return true;

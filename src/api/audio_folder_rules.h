@@ -53,6 +53,11 @@ std::optional<HttpResponse> RefuseTakenPath(const std::filesystem::path& path,
 // sees the whole text, but the system would stop reading it at the NUL and act on another file.
 std::optional<HttpResponse> RefuseNulInPaths(const JsonValue& body);
 
+// The refusal when a path that passed the checks cannot be reached from the root's opened
+// folder (OpenFolderInside and its kin): 403 "path_outside_root" when it leads out of the root,
+// as a folder swapped for a link meanwhile does, else 409 "path_unavailable".
+HttpResponse ConfinementRefusal(int error_number);
+
 // The checks of a file that a route is about to edit, in their fixed order: inside the root,
 // not under "_originals" (refused with `originals_message`), present, a regular file, a sound
 // file's extension (when `require_sound_extension`), and inside the root once resolved.

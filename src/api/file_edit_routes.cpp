@@ -9,7 +9,9 @@
 #include "core/paths.h"
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
+#include "core/confined_paths.h"
 #include "core/text.h"
+#include "platform/file_sync.h"
 #include "server/json_envelope.h"
 
 namespace zennic {
@@ -32,10 +34,12 @@ bool PathIsTaken(const fs::path& path) {
   return fs::exists(fs::symlink_status(path, code));
 }
 
-// A moved or renamed file as the reply names it.
+// A moved or renamed file as the reply names it, and its two places.
 struct MovedFile {
   fs::path source;
   fs::path target;
+  FilePlace from;
+  FilePlace to;
   std::string old_relative_path;
   std::string new_relative_path;
   bool ptt_path_updated = false;
@@ -59,7 +63,7 @@ bool MoveWithSelection(RuntimeState* runtime_state, const MixerSettings& setting
   moved->old_relative_path = RelativeUtf8Path(root, moved->source);
   moved->new_relative_path = RelativeUtf8Path(root, moved->target);
   std::string error;
-  if (!MoveFileWithMessage(moved->source, moved->target, &error)) {
+  if (!MoveFileWithMessage(moved->from, moved->to, &error)) {
     *refusal =
         PathIsTaken(moved->target) ? taken : HttpApi::ErrorResponse(409, failure_code, error);
     return false;
@@ -77,7 +81,7 @@ bool MoveWithSelection(RuntimeState* runtime_state, const MixerSettings& setting
           },
           /*persist=*/true, &error)) {
     std::string rollback_error;
-    if (!MoveFileWithMessage(moved->target, moved->source, &rollback_error)) {
+    if (!MoveFileWithMessage(moved->to, moved->from, &rollback_error)) {
       error += " Rollback failed: " + rollback_error;
     }
     *refusal = HttpApi::ErrorResponse(500, "settings_save_failed", error);
@@ -111,11 +115,13 @@ HttpResponse HttpApi::HandleFilesDelete(const JsonValue& body) {
   if (!ResolvePathInsideActiveRoot(candidate, root, &reason)) {
     return ErrorResponse(403, "path_outside_root", reason);
   }
-  std::error_code code;
-  if (!fs::remove(candidate, code)) {
-    if (code)
-      return ErrorResponse(500, "file_delete_failed", "Failed to delete file: " + code.message());
-    return ErrorResponse(404, "file_not_found", "Selected file does not exist");
+  // The entry is removed from the folder that was checked, never through a link.
+  FilePlace place;
+  if (int error = OpenParentInside(root, candidate, &place)) return ConfinementRefusal(error);
+  if (int error = place.folder.RemoveFile(place.name)) {
+    if (error == ENOENT) return ErrorResponse(404, "file_not_found", "Selected file does not exist");
+    return ErrorResponse(500, "file_delete_failed",
+                         "Failed to delete file: " + SystemErrorText(error));
   }
 
   bool selection_cleared = WideToUtf8(candidate) == settings.file_path;
@@ -177,6 +183,13 @@ HttpResponse HttpApi::HandleFilesMove(const JsonValue& body) {
           RefuseTakenPath(moved.target, "Destination folder", taken)) {
     return *refusal;
   }
+  moved.to.name = moved.source.filename().string();
+  if (int error = OpenParentInside(root, moved.source, &moved.from)) {
+    return ConfinementRefusal(error);
+  }
+  if (int error = OpenFolderInside(root, folder, &moved.to.folder)) {
+    return ConfinementRefusal(error);
+  }
   HttpResponse move_failed;
   if (!MoveWithSelection(config_.runtime_state, settings, root, &moved, "file_move_failed", taken,
                          &move_failed)) {
@@ -221,6 +234,10 @@ HttpResponse HttpApi::HandleFilesRename(const JsonValue& body) {
           RefuseTakenPath(moved.target, "Destination file", taken)) {
     return *refusal;
   }
+  if (int error = OpenParentInside(root, moved.source, &moved.from)) {
+    return ConfinementRefusal(error);
+  }
+  moved.to = FilePlace{moved.from.folder, moved.target.filename().string()};
   HttpResponse rename_failed;
   if (!MoveWithSelection(config_.runtime_state, settings, root, &moved, "file_rename_failed", taken,
                          &rename_failed)) {

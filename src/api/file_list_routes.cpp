@@ -1,12 +1,14 @@
 // The clip list of an audio folder, its sub-folders, and new sub-folders.
 
 #include <algorithm>
+#include <functional>
 
 #include "api/audio_folder_rules.h"
 #include "api/file_name_validation.h"
 #include "api/http_api.h"
 #include "api/path_style.h"
 #include "core/paths.h"
+#include "platform/confined_folder.h"
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
 #include "core/text.h"
@@ -59,36 +61,77 @@ std::vector<std::string> CategoriesOf(const fs::path& root) {
   return SortedWithoutCaseDuplicates(std::move(names));
 }
 
-// A listed clip and its path relative to the root.
+// Visits every entry below the root through opened folders only, so that a folder swapped
+// for a link while the walk runs is never entered; `visit` gets each entry's path relative to
+// the root and tells whether to enter a folder. Links are never entered. A folder that cannot
+// be opened (gone, no longer a folder, not ours to read) is passed over; a root that cannot be
+// read throws, as the standard walk does.
+using WalkVisitor = std::function<bool(const ConfinedFolder& folder, const std::string& name,
+                                       EntryType type, const fs::path& relative)>;
+
+void WalkInside(const fs::path& root, const WalkVisitor& visit) {
+  struct Pending {
+    ConfinedFolder parent;
+    std::string name;  // empty for the root
+    fs::path relative;
+  };
+  std::vector<Pending> pending(1);
+  if (const int error = ConfinedFolder::Open(root, &pending[0].parent)) {
+    throw fs::filesystem_error("Audio folder could not be read", root,
+                               std::error_code(error, std::system_category()));
+  }
+  while (!pending.empty()) {
+    Pending next = std::move(pending.back());
+    pending.pop_back();
+    ConfinedFolder folder = next.parent;
+    std::vector<std::pair<std::string, EntryType>> entries;
+    if ((!next.name.empty() && next.parent.OpenFolder(next.name, &folder) != 0) ||
+        folder.List(&entries) != 0) {
+      continue;
+    }
+    for (const auto& [name, type] : entries) {
+      const fs::path relative = next.relative / name;
+      if (visit(folder, name, type, relative) && type == EntryType::Folder) {
+        pending.push_back({folder, name, relative});
+      }
+    }
+  }
+}
+
+// A listed clip, its path relative to the root, and its size as the walk found it.
 struct FoundFile {
   fs::path path;
   std::string relative_path;
+  uint64_t size = UINT64_MAX;
 };
 
-// The sound files below the root; "_originals" folders are not entered, linked folders are not
-// followed, and a linked file counts only when it resolves inside the root.
+// The sound files below the root; "_originals" folders are not entered, and a linked file
+// counts only when it resolves inside the root.
 std::vector<FoundFile> CollectSoundFiles(const fs::path& root) {
   std::vector<FoundFile> files;
   const fs::path normal_root = AbsoluteNormalPath(root);
-  fs::recursive_directory_iterator walk(root, fs::directory_options::skip_permission_denied);
-  for (auto entry = fs::begin(walk); entry != fs::end(walk); ++entry) {
-    if (IsPlainFolder(*entry)) {
-      if (IsOriginalsFolder(entry->path())) entry.disable_recursion_pending();
-      continue;
-    }
-    std::error_code code;
-    if (!entry->is_regular_file(code) || !IsSupportedAudioExtension(entry->path())) continue;
-    fs::path path = AbsoluteNormalPath(entry->path());
-    if (!entry->is_symlink(code)) {
+  WalkInside(root, [&](const ConfinedFolder& folder, const std::string& name, EntryType type,
+                       const fs::path& relative) {
+    if (type == EntryType::Folder) return !IsOriginalsName(name);
+    if (!IsSupportedAudioExtension(name)) return false;
+    fs::path path = normal_root / relative;
+    if (type == EntryType::File) {
       // No link lies between the root and a file the walk reached, so the text form is the
       // resolved one, without asking the file system per folder.
-      std::string relative = WideToUtf8(path.lexically_relative(normal_root));
-      files.push_back({std::move(path), std::move(relative)});
-    } else if (HttpApi::ResolvePathInsideActiveRoot(path, root, nullptr)) {
-      std::string relative = RelativeUtf8Path(root, path);
-      files.push_back({std::move(path), std::move(relative)});
+      uint64_t size = UINT64_MAX;
+      folder.TypeOf(name, &size);
+      files.push_back({std::move(path), WideToUtf8(relative), size});
+    } else if (type == EntryType::Link) {
+      std::error_code code;
+      if (fs::is_regular_file(path, code) &&
+          HttpApi::ResolvePathInsideActiveRoot(path, root, nullptr)) {
+        std::string relative_text = RelativeUtf8Path(root, path);
+        const uintmax_t size = fs::file_size(path, code);
+        files.push_back({std::move(path), std::move(relative_text), code ? UINT64_MAX : size});
+      }
     }
-  }
+    return false;
+  });
   return files;
 }
 
@@ -109,11 +152,12 @@ JsonValue HttpApi::BuildFileListJson(const fs::path& root, const std::string& se
     std::string sort_key;  // the relative path, lower-cased
     std::string relative_path;
     fs::path path;
+    uint64_t walked_size;
   };
   std::vector<Keyed> files;
   for (FoundFile& found : CollectSoundFiles(root)) {
-    files.push_back(
-        {ToLower(found.relative_path), std::move(found.relative_path), std::move(found.path)});
+    files.push_back({ToLower(found.relative_path), std::move(found.relative_path),
+                     std::move(found.path), found.size});
   }
   std::sort(files.begin(), files.end(),
             [](const Keyed& a, const Keyed& b) { return a.sort_key < b.sort_key; });
@@ -126,11 +170,7 @@ JsonValue HttpApi::BuildFileListJson(const fs::path& root, const std::string& se
     std::string relative_path =
         analyzed && !metadata.relative_path.empty() ? metadata.relative_path : file.relative_path;
     uint64_t size = analyzed ? metadata.size_bytes : 0;
-    if (size == 0) {
-      std::error_code code;
-      uintmax_t file_size = fs::file_size(path, code);
-      size = code ? UINT64_MAX : file_size;
-    }
+    if (size == 0) size = file.walked_size;
 
     JsonValue entry = JsonValue::MakeObject();
     entry["name"] = WideToUtf8(path.filename());
@@ -174,20 +214,14 @@ HttpResponse HttpApi::HandleFolders(const JsonValue&) {
     return ErrorResponse(409, "path_unavailable", reason);
   }
 
+  // Only real folders are listed and entered: never a link, which may lead out of the root.
   std::vector<std::string> relative_paths = {""};
-  fs::recursive_directory_iterator walk(root, fs::directory_options::skip_permission_denied);
-  for (auto entry = fs::begin(walk); entry != fs::end(walk); ++entry) {
-    if (!IsPlainFolder(*entry)) continue;
-    fs::path folder = AbsoluteNormalPath(entry->path());
-    if (IsOriginalsFolder(folder) || !IsInsideAudioRoot(folder, root) ||
-        IsUnderOriginalsFolder(root, folder) ||
-        !ResolvePathInsideActiveRoot(folder, root, nullptr)) {
-      entry.disable_recursion_pending();
-      continue;
-    }
-    std::string relative = RelativeUtf8Path(root, folder);
-    if (!relative.empty() && relative != ".") relative_paths.push_back(std::move(relative));
-  }
+  WalkInside(root, [&](const ConfinedFolder&, const std::string& name, EntryType type,
+                       const fs::path& relative) {
+    if (type != EntryType::Folder || IsOriginalsName(name)) return false;
+    relative_paths.push_back(WideToUtf8(relative));
+    return true;
+  });
 
   JsonValue folders = JsonValue::MakeArray();
   for (const std::string& relative : SortedWithoutCaseDuplicates(std::move(relative_paths))) {

@@ -1,15 +1,13 @@
 #pragma once
 
-#include <filesystem>
 #include <string>
+
+#include "core/confined_paths.h"
 
 namespace zennic {
 
-// Moves a file to a path where nothing is, never replacing what is there, also from one file
-// system to another (a copy written to a new work file beside the target, forced to disk and
-// published without replacing, then the source removed). On failure the source is where it
-// was and `error` ends in the system's error number.
-bool MoveFileWithMessage(const std::filesystem::path& from, const std::filesystem::path& to,
-                         std::string* error);
+// MoveFileToPlace, with the sentence the file routes answer a failure with, ending in the
+// system's error number.
+bool MoveFileWithMessage(const FilePlace& from, const FilePlace& to, std::string* error);
 
 }  // namespace zennic

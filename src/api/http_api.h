@@ -86,10 +86,13 @@ bool OpenFolderInExplorer(const std::string& folder, std::string* error);
 // no state between requests.
 class HttpApi : public HttpRequestHandler {
  public:
-  // Every route takes at most 1 MiB of body, but the trim export, whose one long string may
-  // hold a whole clip.
+  // Every route takes at most 1 MiB of body, but the trim export, whose one long string holds
+  // a whole clip in Base64 (four characters for three bytes) beside a few short members.
   static constexpr size_t kMaxBodyBytes = 1 << 20;
-  static constexpr size_t kMaxTrimExportBodyBytes = 256 << 20;
+  // The largest clip the trim editor loads or saves, as a file or as uploaded WAV bytes: the
+  // request, its parsed text and the bytes are all held at once.
+  static constexpr size_t kMaxTrimClipBytes = 128 << 20;
+  static constexpr size_t kMaxTrimExportBodyBytes = (kMaxTrimClipBytes + 2) / 3 * 4 + kMaxBodyBytes;
 
   explicit HttpApi(HttpApiConfig config);
   // Its routes hold on to it.

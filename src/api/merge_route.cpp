@@ -5,6 +5,7 @@
 #include "api/audio_folder_rules.h"
 #include "api/http_api.h"
 #include "api/new_sound_file.h"
+#include "core/confined_paths.h"
 #include "core/paths.h"
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
@@ -128,8 +129,13 @@ HttpResponse HttpApi::HandleFilesMerge(const JsonValue& body) {
   if (std::optional<HttpResponse> refusal = RefuseTakenPath(output, "Merged output file", taken)) {
     return *refusal;
   }
-  if (!FitsOneClip(DeclaredEngineFrames(first).value_or(0), gap,
-                   DeclaredEngineFrames(second).value_or(0))) {
+  // Read where they were checked, whatever their folders' names lead to by now.
+  OpenFile first_file;
+  OpenFile second_file;
+  if (int error = OpenFileInside(root, first, &first_file)) return ConfinementRefusal(error);
+  if (int error = OpenFileInside(root, second, &second_file)) return ConfinementRefusal(error);
+  if (!FitsOneClip(DeclaredEngineFrames(first_file, first).value_or(0), gap,
+                   DeclaredEngineFrames(second_file, second).value_or(0))) {
     return TooLarge();
   }
 
@@ -137,8 +143,8 @@ HttpResponse HttpApi::HandleFilesMerge(const JsonValue& body) {
   DecodedAudioData second_clip;
   std::string error;
   bool too_long = false;
-  if (!DecodeClip(first, &first_clip, &too_long, &error) ||
-      !DecodeClip(second, &second_clip, &too_long, &error)) {
+  if (!DecodeClip(first_file, first, &first_clip, &too_long, &error) ||
+      !DecodeClip(second_file, second, &second_clip, &too_long, &error)) {
     return too_long ? TooLarge() : ErrorResponse(409, "file_decode_failed", error);
   }
   const uint64_t first_frames = EngineFrameCount(first_clip);

@@ -1,11 +1,13 @@
 #include "api/new_sound_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 #include "api/audio_folder_rules.h"
 #include "api/file_name_validation.h"
 #include "api/http_api.h"
+#include "core/confined_paths.h"
 #include "core/files.h"
 #include "core/paths.h"
 #include "core/text.h"
@@ -44,9 +46,11 @@ void FloatToPcm16(const float* samples, size_t count, int16_t* pcm) {
   }
 }
 
-std::optional<uint64_t> DeclaredEngineFrames(const fs::path& path) {
+std::optional<uint64_t> DeclaredEngineFrames(const OpenFile& file, const fs::path& name) {
   AudioFormatInfo format;
-  if (!AnalyzeAudioFile(path, &format, nullptr) || format.sample_rate == 0 ||
+  DecodeOptions options;
+  options.named_as = name;
+  if (!AnalyzeAudioFile(file.ReopenPath(), &format, nullptr, options) || format.sample_rate == 0 ||
       format.frame_count == 0) {
     return std::nullopt;
   }
@@ -57,11 +61,14 @@ std::optional<uint64_t> DeclaredEngineFrames(const fs::path& path) {
   return frames > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(frames);
 }
 
-bool DecodeClip(const fs::path& path, DecodedAudioData* decoded, bool* too_long,
-                std::string* error) {
+bool DecodeClip(const OpenFile& file, const fs::path& name, DecodedAudioData* decoded,
+                bool* too_long, std::string* error) {
   std::string message;
   *too_long = false;
-  if (!DecodeAudioFile(path, decoded, &message, DecodeLimit{kMaxClipSeconds})) {
+  DecodeOptions options;
+  options.max_seconds = kMaxClipSeconds;
+  options.named_as = name;
+  if (!DecodeAudioFile(file.ReopenPath(), decoded, &message, options)) {
     *too_long = message == kAudioTooLong;
     return Fail(error, message.empty() ? "Selected file could not be decoded" : message);
   }
@@ -120,16 +127,21 @@ std::optional<HttpResponse> WriteNewClip(const fs::path& root, const fs::path& o
                                          const ClipWriter& write, const HttpResponse& taken,
                                          const std::string& failure_code,
                                          const std::string& failure_message, JsonValue* reply) {
+  ConfinedFolder folder;
+  if (int opened = OpenFolderInside(root, output.parent_path(), &folder)) {
+    return ConfinementRefusal(opened);
+  }
+  const std::string name = output.filename().string();
   std::string error;
-  fs::path work;
-  bool written = CreateExclusiveWorkFile(output, &work, &error);
-  if (written && !write(work, &error)) {
+  WorkFile work;
+  bool written = CreateExclusiveWorkFile(folder, name, &work, &error);
+  if (written && !write(work.path(), &error)) {
     DiscardWorkFile(work);
     written = false;
   }
-  if (written && !PublishWorkFile(work, output, /*replace_existing=*/false, &error)) {
-    std::error_code code;
-    if (fs::exists(fs::symlink_status(output, code))) return taken;
+  int published = 0;
+  if (written && !PublishWorkFile(work, name, /*replace_existing=*/false, &error, &published)) {
+    if (published == EEXIST) return taken;
     written = false;
   }
   if (!written) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/json_value.h"
+#include "platform/confined_folder.h"
 #include "sound_files/audio_decoding.h"
 #include "server/http_message.h"
 
@@ -27,15 +28,19 @@ inline constexpr uint64_t kMaxClipFrames = 600ull * kEngineSampleRate;
 std::vector<int16_t> FloatToPcm16(const std::vector<float>& samples);
 void FloatToPcm16(const float* samples, size_t count, int16_t* pcm);
 
-// The length a file's header declares, in frames at 48,000 Hz; nothing when the header does not
-// say. Read before decoding: a long file of few bytes would otherwise be decoded whole.
-std::optional<uint64_t> DeclaredEngineFrames(const std::filesystem::path& path);
+// A clip is read from the file opened where it was checked (OpenFileInside); `name` is the
+// clip's own path, whose extension tells its format.
+
+// The length the file's header declares, in frames at 48,000 Hz; nothing when the header does
+// not say. Read before decoding: a long file of few bytes would otherwise be decoded whole.
+std::optional<uint64_t> DeclaredEngineFrames(const OpenFile& file,
+                                             const std::filesystem::path& name);
 
 // The file decoded at its own rate, at most kMaxClipSeconds long. False with an English
 // sentence when it cannot be decoded or holds no samples; `too_long` tells a sound beyond the
 // limit apart.
-bool DecodeClip(const std::filesystem::path& path, DecodedAudioData* decoded, bool* too_long,
-                std::string* error);
+bool DecodeClip(const OpenFile& file, const std::filesystem::path& name, DecodedAudioData* decoded,
+                bool* too_long, std::string* error);
 // A decoded clip as interleaved 48,000 Hz stereo, handed on a block at a time.
 void StreamEngineFormat(const DecodedAudioData& decoded,
                         const std::function<void(const float* stereo, size_t frames)>& consume);
@@ -58,8 +63,8 @@ std::optional<HttpResponse> ChooseOutputPath(
 // Writes a clip into the file at the path it is given.
 using ClipWriter = std::function<bool(const std::filesystem::path& file, std::string* error)>;
 
-// Has `write` fill a work file beside `output` and publishes it only where nothing is; no work
-// file is left behind. Nothing, with "new_path", "relative_path" and "new_filename" set in
+// Has `write` fill a work file beside `output`, in its folder opened below the root, and
+// publishes it only where nothing is; no work file is left behind. Nothing, with "new_path", "relative_path" and "new_filename" set in
 // `reply`; or the refusal: `taken` when another file got there first, else 500 with
 // `failure_code` and the writer's sentence (or `failure_message`).
 std::optional<HttpResponse> WriteNewClip(const std::filesystem::path& root,

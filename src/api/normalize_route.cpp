@@ -8,6 +8,7 @@
 #include "api/http_api.h"
 #include "api/new_sound_file.h"
 #include "model/mixer_settings_json.h"
+#include "core/confined_paths.h"
 #include "core/paths.h"
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
@@ -83,11 +84,13 @@ HttpResponse HttpApi::HandleFilesNormalize(const JsonValue& body) {
   // stops at the same length, for a header that says nothing or lies.
   const HttpResponse too_long = ErrorResponse(413, "normalize_too_large",
                                               "Selected file is too long to normalize safely");
-  if (DeclaredEngineFrames(source).value_or(0) > kMaxClipFrames) return too_long;
+  OpenFile file;
+  if (int error = OpenFileInside(root, source, &file)) return ConfinementRefusal(error);
+  if (DeclaredEngineFrames(file, source).value_or(0) > kMaxClipFrames) return too_long;
   DecodedAudioData decoded;
   bool beyond_limit = false;
   std::string error;
-  if (!DecodeClip(source, &decoded, &beyond_limit, &error)) {
+  if (!DecodeClip(file, source, &decoded, &beyond_limit, &error)) {
     return beyond_limit ? too_long : ErrorResponse(409, "file_decode_failed", error);
   }
   // Two passes over the 48 kHz stereo stream, a block at a time: the peak, then the gain

@@ -9,7 +9,9 @@
 #include "api/file_move.h"
 #include "api/http_api.h"
 #include "api/new_sound_file.h"
+#include "core/confined_paths.h"
 #include "core/files.h"
+#include "platform/file_sync.h"
 #include "model/mixer_settings_json.h"
 #include "core/paths.h"
 #include "model/runtime_state.h"
@@ -35,6 +37,24 @@ constexpr char kTrimExportOriginals[] = "Trim export cannot use _originals folde
 
 HttpResponse PathInvalid(const std::string& message) {
   return HttpApi::ErrorResponse(400, "path_invalid", message);
+}
+
+// 413 "<route>_too_large": the request holds the whole clip more than once, so there is a bound.
+HttpResponse TrimClipTooLarge(const std::string& route) {
+  return HttpApi::ErrorResponse(
+      413, route + "_too_large",
+      "The clip is larger than " + std::to_string(HttpApi::kMaxTrimClipBytes >> 20) +
+          " MiB, too large for the trim editor");
+}
+
+// "wav_base64" trimmed, without a copy of what may be a whole clip.
+std::string_view UploadText(const JsonValue& body) {
+  const JsonValue* member = body.Find("wav_base64");
+  if (member == nullptr || member->type != JsonValue::Type::String) return {};
+  std::string_view text = member->string_value;
+  const size_t first = text.find_first_not_of(" \t\n\v\f\r");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\n\v\f\r") - first + 1);
 }
 
 // Inside the root by text and, once it exists, by the file system's resolution; an empty root
@@ -88,13 +108,22 @@ HttpResponse HttpApi::HandleTrimSource(const JsonValue& body) {
     return ErrorResponse(409, "file_unsupported",
                          "Selected file is not playable in the current build");
   }
-  std::vector<uint8_t> bytes;
-  std::string error;
-  if (!ReadWholeFile(path, &bytes, &error)) {
+  // Read from the folder that was checked, straight into the reply: the clip is held once.
+  OpenFile file;
+  if (int error = OpenFileInside(root, path, &file)) {
+    if (error == ELOOP || error == ENOTDIR) return PathInvalid(kOutside);
+    if (error == ENOENT) return PathUnavailableResponse(kSourceGone);
     return ErrorResponse(500, "trim_source_failed",
-                         error.empty() ? "The trim source could not be loaded" : error);
+                         "Failed to open file for reading: " + SystemErrorText(error));
   }
-  return BinaryResponse("application/octet-stream", std::string(bytes.begin(), bytes.end()));
+  uint64_t size = 0;
+  if (file.Size(&size) == 0 && size > kMaxTrimClipBytes) return TrimClipTooLarge("trim_source");
+  std::string bytes;
+  if (int error = file.ReadAll(&bytes)) {
+    return ErrorResponse(500, "trim_source_failed",
+                         "Failed to read file contents: " + SystemErrorText(error));
+  }
+  return BinaryResponse("application/octet-stream", std::move(bytes));
 }
 
 HttpResponse HttpApi::HandleTrimExport(const JsonValue& body) {
@@ -104,7 +133,7 @@ HttpResponse HttpApi::HandleTrimExport(const JsonValue& body) {
   std::optional<HttpResponse> refusal;
   fs::path root = ResolveRequestAudioDir(config_.runtime_state->GetSettings(), body, &refusal);
   if (refusal) return *refusal;
-  const std::string upload = Trim(ReadJsonString(body, "wav_base64"));
+  const std::string_view upload = UploadText(body);
   const std::string original_name = Trim(ReadJsonString(body, "original_filename"));
   const std::string source_text = Trim(ReadJsonString(body, "source_path"));
   const std::string target_text = Trim(ReadJsonString(body, "target_folder_path"));
@@ -156,6 +185,8 @@ HttpResponse HttpApi::HandleTrimExport(const JsonValue& body) {
   if (std::optional<HttpResponse> refusal = RefuseTakenPath(output, "Output file", taken)) {
     return *refusal;
   }
+  // Four characters stand for at most three bytes: a clip too large is refused undecoded.
+  if (upload.size() / 4 * 3 > kMaxTrimClipBytes) return TrimClipTooLarge("trim_export");
   std::string bytes;
   if (!Base64Decode(upload, &bytes) || bytes.empty()) {
     return ErrorResponse(400, "invalid_json", "wav_base64 did not contain valid base64 WAV data");
@@ -182,7 +213,18 @@ HttpResponse HttpApi::HandleTrimExport(const JsonValue& body) {
     if (ran) error = converted.results.front().message;
     return ErrorResponse(500, "conversion_failed", error.empty() ? "Conversion failed" : error);
   }
-  if (!MoveFileWithMessage(temp, output, &error)) {
+  // Into the folder that was checked, wherever its name leads by now.
+  FilePlace from{{}, temp.filename().string()};
+  FilePlace to{{}, output.filename().string()};
+  if (int opened = ConfinedFolder::Open(temp.parent_path(), &from.folder)) {
+    DiscardWorkFile(temp);
+    return ErrorResponse(500, "trim_export_failed", SystemErrorText(opened));
+  }
+  if (int opened = OpenFolderInside(root, folder, &to.folder)) {
+    DiscardWorkFile(temp);
+    return ConfinementRefusal(opened);
+  }
+  if (!MoveFileWithMessage(from, to, &error)) {
     DiscardWorkFile(temp);
     std::error_code code;
     if (fs::exists(fs::symlink_status(output, code))) return taken;

@@ -70,11 +70,11 @@ bool WriteTextFileAtomic(const std::filesystem::path& path, std::string_view tex
   return true;
 }
 
-bool CreateExclusiveWorkFile(const std::filesystem::path& target, std::filesystem::path* work,
-                             std::string* error) {
+bool CreateExclusiveWorkFile(const ConfinedFolder& folder, const std::string& target_name,
+                             WorkFile* work, std::string* error) {
   if (work == nullptr) return Fail(error, "Work file path output pointer is null");
   constexpr int kAttempts = 16;
-  std::filesystem::path candidate;
+  std::string candidate = target_name;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     unsigned char random[6];
     if (!FillSecureRandom(random, sizeof random)) break;
@@ -82,17 +82,58 @@ bool CreateExclusiveWorkFile(const std::filesystem::path& target, std::filesyste
     for (size_t i = 0; i < sizeof random; ++i) {
       std::snprintf(tag + 2 * i, 3, "%02x", random[i]);
     }
-    candidate = target;
-    candidate += std::string(".zennic-") + tag + ".tmp";
-    // "x" fails when the name exists, so the file is ours alone.
-    if (std::FILE* file = std::fopen(candidate.c_str(), "wbx")) {
-      std::fclose(file);
-      *work = std::move(candidate);
+    candidate = target_name + ".zennic-" + tag + ".tmp";
+    // Made exclusively, so the file is ours alone.
+    const int result = folder.CreateFile(candidate, &work->file);
+    if (result == 0) {
+      work->folder = folder;
+      work->name = candidate;
       return true;
     }
-    if (errno != EEXIST) break;
+    if (result != EEXIST) break;
   }
-  return Fail(error, "Unable to open temp file for writing: " + candidate.string());
+  return Fail(error, "Unable to open temp file for writing: " + candidate);
+}
+
+void DiscardWorkFile(const WorkFile& work) { work.folder.RemoveFile(work.name); }
+
+bool PublishWorkFile(const WorkFile& work, const std::string& target_name, bool replace_existing,
+                     std::string* error, int* error_number) {
+  int result = work.file.Sync();
+  if (result == 0) result = work.folder.Rename(work.name, work.folder, target_name, replace_existing);
+  if (result != 0) {
+    DiscardWorkFile(work);
+    if (error_number != nullptr) *error_number = result;
+    return Fail(error, SystemErrorText(result));
+  }
+  // The rename itself must survive a power cut too. Some file systems cannot sync a folder;
+  // the file is in place by now, and a caller told otherwise might discard what it replaced.
+  work.folder.Sync();
+  return true;
+}
+
+namespace {
+
+// The folder a path lies in, opened; the current folder for a bare name.
+int OpenFolderOf(const std::filesystem::path& path, ConfinedFolder* folder) {
+  const std::filesystem::path parent = path.parent_path();
+  return ConfinedFolder::Open(parent.empty() ? std::filesystem::path(".") : parent, folder);
+}
+
+}  // namespace
+
+bool CreateExclusiveWorkFile(const std::filesystem::path& target, std::filesystem::path* work,
+                             std::string* error) {
+  if (work == nullptr) return Fail(error, "Work file path output pointer is null");
+  ConfinedFolder folder;
+  WorkFile made;
+  if (OpenFolderOf(target, &folder) != 0 ||
+      !CreateExclusiveWorkFile(folder, target.filename().string(), &made, nullptr)) {
+    return Fail(error, "Unable to open temp file for writing: " + target.string() +
+                           ".zennic-*.tmp");
+  }
+  *work = target.parent_path() / made.name;
+  return true;
 }
 
 void DiscardWorkFile(const std::filesystem::path& work) {
@@ -102,20 +143,17 @@ void DiscardWorkFile(const std::filesystem::path& work) {
 
 bool PublishWorkFile(const std::filesystem::path& work, const std::filesystem::path& target,
                      bool replace_existing, std::string* error, int* error_number) {
-  int result = SyncFileToDisk(work);
-  if (result == 0) {
-    result = replace_existing ? MoveFileReplacing(work, target)
-                              : MoveFileWithoutReplacing(work, target);
-  }
+  WorkFile opened;
+  opened.name = work.filename().string();
+  int result = OpenFolderOf(target, &opened.folder);
+  if (result == 0) result = opened.folder.OpenFileForReading(opened.name, &opened.file);
   if (result != 0) {
     DiscardWorkFile(work);
     if (error_number != nullptr) *error_number = result;
     return Fail(error, SystemErrorText(result));
   }
-  // The rename itself must survive a power cut too. Some file systems cannot sync a folder;
-  // the file is in place by now, and a caller told otherwise might discard what it replaced.
-  SyncFolderToDisk(target.parent_path());
-  return true;
+  return PublishWorkFile(opened, target.filename().string(), replace_existing, error,
+                         error_number);
 }
 
 bool MoveDamagedFileAside(const std::filesystem::path& file, std::filesystem::path* kept_as,
@@ -132,6 +170,32 @@ bool MoveDamagedFileAside(const std::filesystem::path& file, std::filesystem::pa
     return true;
   }
   return Fail(error, "No free name is left beside " + file.string());
+}
+
+int CopyFileToPlace(const FilePlace& from, const FilePlace& to) {
+  OpenFile source;
+  if (int error = from.folder.OpenFileForReading(from.name, &source)) return error;
+  WorkFile work;
+  if (!CreateExclusiveWorkFile(to.folder, to.name, &work, nullptr)) return EIO;
+  if (int error = source.CopyTo(work.file)) {
+    DiscardWorkFile(work);
+    return error;
+  }
+  int published = 0;
+  PublishWorkFile(work, to.name, /*replace_existing=*/false, nullptr, &published);
+  return published;
+}
+
+int MoveFileToPlace(const FilePlace& from, const FilePlace& to) {
+  const int moved = from.folder.Rename(from.name, to.folder, to.name, /*replace=*/false);
+  if (moved != EXDEV) return moved;
+  if (int error = CopyFileToPlace(from, to)) return error;
+  if (int error = from.folder.RemoveFile(from.name)) {
+    // Two copies would be a move that did not happen: take the new one back.
+    to.folder.RemoveFile(to.name);
+    return error;
+  }
+  return 0;
 }
 
 bool CreateDirectories(const std::filesystem::path& path, std::string* error) {

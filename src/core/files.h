@@ -6,6 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "core/confined_paths.h"
+#include "platform/confined_folder.h"
+
 namespace zennic {
 
 // Whole-file reading and writing. Each returns false with an English sentence in `error`
@@ -24,20 +27,44 @@ bool WriteTextFileAtomic(const std::filesystem::path& path, std::string_view tex
                          std::string* error);
 
 // Work files: every file the program produces is written under a work name and then published.
-// Creates a new, empty work file beside `target` under a name that no other writer can hold,
+// A work file lies beside its target under a name that no other writer can hold,
 // "<target name>.zennic-<random>.tmp" (listings and the inbox pass over ".tmp" names), so two
-// writers of one target never share a work file. Fails with "Unable to open temp file for
-// writing: " and the path tried.
+// writers of one target never share a work file. The work file is made in an opened folder and
+// kept open, so that what is written and published stays in that folder whatever happens to
+// the names on the way to it.
+struct WorkFile {
+  ConfinedFolder folder;
+  std::string name;
+  OpenFile file;
+  // Where a writer that takes a path writes this very file.
+  std::filesystem::path path() const { return file.ReopenPath(); }
+};
+// Fails with "Unable to open temp file for writing: " and the name tried.
+bool CreateExclusiveWorkFile(const ConfinedFolder& folder, const std::string& target_name,
+                             WorkFile* work, std::string* error);
+// Makes a finished work file the target of its folder: the file forced to disk, moved onto the
+// target in one step (over an existing file only when `replace_existing`), then the folder
+// forced to disk. On failure `error` gets the system's text and `error_number` (when given) its
+// number, the work file is removed and the target is as it was; true means the target holds
+// the work file.
+bool PublishWorkFile(const WorkFile& work, const std::string& target_name, bool replace_existing,
+                     std::string* error, int* error_number = nullptr);
+// Removes a work file that will not be published; a file already gone is no failure.
+void DiscardWorkFile(const WorkFile& work);
+// The same for the program's own files, by path: the work file lies beside `target`.
 bool CreateExclusiveWorkFile(const std::filesystem::path& target, std::filesystem::path* work,
                              std::string* error);
-// Makes a finished work file the target: the file forced to disk, moved onto the target in one
-// step (over an existing file only when `replace_existing`), then the folder forced to disk.
-// On failure `error` gets the system's text and `error_number` (when given) its number, the
-// work file is removed and the target is as it was; true means the target holds the work file.
 bool PublishWorkFile(const std::filesystem::path& work, const std::filesystem::path& target,
                      bool replace_existing, std::string* error, int* error_number = nullptr);
-// Removes a work file that will not be published; a file already gone is no failure.
 void DiscardWorkFile(const std::filesystem::path& work);
+// Copies a file to a place where nothing is, through a work file beside it published without
+// replacing. 0 or the error number.
+int CopyFileToPlace(const FilePlace& from, const FilePlace& to);
+// Moves a file to a place where nothing is, never replacing what is there, also from one file
+// system to another: then as a copy written to a work file beside the target, published without
+// replacing, and the source removed only after. 0 or the error number; on failure the source is
+// where it was.
+int MoveFileToPlace(const FilePlace& from, const FilePlace& to);
 // Keeps a damaged file for the user while freeing its place: renames it beside itself as
 // "<name>.corrupted", or "<name>-2.corrupted" up to "-999" when that is taken, never over
 // another file. `kept_as` (when given) gets the new path.

@@ -7,8 +7,6 @@ namespace zennic {
 
 // Durable file replacement. Each returns 0 on success or the system error number.
 
-// Forces a written file's data to the disk.
-int SyncFileToDisk(const std::filesystem::path& file);
 // Forces a folder's entries (a rename into it) to the disk.
 int SyncFolderToDisk(const std::filesystem::path& folder);
 // Moves a file onto a target, replacing it in one step.

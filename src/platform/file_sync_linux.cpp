@@ -21,8 +21,6 @@ int SyncPath(const std::filesystem::path& path, int flags) {
 
 }  // namespace
 
-int SyncFileToDisk(const std::filesystem::path& file) { return SyncPath(file, O_RDONLY); }
-
 int SyncFolderToDisk(const std::filesystem::path& folder) {
   return SyncPath(folder.empty() ? std::filesystem::path(".") : folder, O_RDONLY | O_DIRECTORY);
 }

@@ -1,11 +1,13 @@
 #include "sound_files/analyzer_service.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <tuple>
 #include <unordered_set>
 
+#include "core/confined_paths.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "sound_files/audio_decoding.h"
@@ -156,6 +158,12 @@ std::string AnalyzerService::RootText(const fs::path& root) {
   return WideToUtf8(AbsoluteNormalPath(root));
 }
 
+int AnalyzerService::OpenToRead(const fs::path& root, const fs::path& path, OpenFile* file,
+                                DecodeOptions* options) {
+  options->named_as = path;
+  return OpenFileInside(root, path, file);
+}
+
 bool AnalyzerService::IsOutsideRoot(const fs::path& root, const fs::path& path) {
   return !RootText(root).empty() && !IsPathInsideRoot(path, root);
 }
@@ -232,9 +240,19 @@ bool AnalyzerService::ReadFileMetadata(const fs::path& root, const fs::path& pat
     return true;
   }
 
+  OpenFile file;
+  DecodeOptions read_as;
+  if (const int opened = OpenToRead(root, normal, &file, &read_as)) {
+    const bool outside = opened == ELOOP || opened == ENOTDIR;
+    AddIssue(out, outside ? "path_outside_profile_root" : "file_not_found",
+             outside ? kOutsideRoot : "File could not be read");
+    return Fail(error, outside ? kOutsideRoot : "File could not be read");
+  }
+  // The size of what is read, not of whatever the name leads to by now.
+  file.Size(&out->size_bytes);
   AudioFormatInfo probe;
   std::string probe_message;
-  if (!AnalyzeAudioFile(normal, &probe, &probe_message)) {
+  if (!AnalyzeAudioFile(file.ReopenPath(), &probe, &probe_message, read_as)) {
     AddIssue(out, "file_corrupt",
              probe_message.empty() ? "Audio metadata could not be read" : probe_message);
     return Fail(error, probe_message);

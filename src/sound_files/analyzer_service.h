@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "core/json_value.h"
+#include "platform/confined_folder.h"
+#include "sound_files/audio_decoding.h"
 #include "sound_files/analyzer_volume_health.h"
 
 namespace zennic {
@@ -127,6 +129,11 @@ class AnalyzerService {
   static std::string RootText(const std::filesystem::path& root);
   // A root is given and the path does not lie inside it.
   static bool IsOutsideRoot(const std::filesystem::path& root, const std::filesystem::path& path);
+  // Opens the file for reading where the root allows (OpenFileInside), so that what is read
+  // never comes from beyond a folder swapped for a link meanwhile; `options` then read it
+  // through the open file under its own name. 0, or the error number (ELOOP: outside).
+  static int OpenToRead(const std::filesystem::path& root, const std::filesystem::path& path,
+                        OpenFile* file, DecodeOptions* options);
   // The weakly canonical path relative to the weakly canonical root; the file name when there
   // is no root or either cannot be resolved.
   static std::string RelativePathForRoot(const std::filesystem::path& root,

@@ -1,8 +1,10 @@
 #include "sound_files/analyzer_volume_health.h"
 
+#include <cerrno>
 #include <cmath>
 
 #include "core/text.h"
+#include "platform/file_sync.h"
 #include "sound_files/analyzer_service.h"
 #include "sound_files/audio_decoding.h"
 #include "sound_files/sample_conversion.h"
@@ -114,9 +116,18 @@ bool AnalyzerService::CheckVolumeHealth(const fs::path& root, const fs::path& pa
       *out = verdict;
       return true;
     };
+    OpenFile file;
+    DecodeOptions read_as;
+    if (const int opened = OpenToRead(root, stamp.path, &file, &read_as)) {
+      const bool outside = opened == ELOOP || opened == ENOTDIR;
+      uncached(outside ? "path_outside_profile_root" : "path_unavailable");
+      return Fail(error, outside ? "Path is outside the active profile folder"
+                                 : "Audio file could not be opened: " + SystemErrorText(opened));
+    }
     DecodedAudioData decoded;
     std::string decode_error;
-    if (!DecodeAudioFile(stamp.path, &decoded, &decode_error) || decoded.channels < 1 ||
+    if (!DecodeAudioFile(file.ReopenPath(), &decoded, &decode_error, read_as) ||
+        decoded.channels < 1 ||
         decoded.sample_rate < 1 || decoded.samples.empty()) {
       verdict.error_code = "file_decode_failed";
       if (error != nullptr) {

@@ -55,15 +55,16 @@ void CopyWavFormat(const WavFormatInfo& wav, AudioFormatInfo* out) {
 }
 
 bool DecodeWav(const std::filesystem::path& path, DecodedAudioData* out, std::string* error,
-               DecodeLimit limit) {
+               const DecodeOptions& options) {
   DecodedWavData wav;
-  if (!DecodeWavFile(path, &wav, error, limit)) return false;
+  if (!DecodeWavFile(path, &wav, error, options)) return false;
   CopyWavFormat(wav, out);
   out->samples = std::move(wav.samples);
   return true;
 }
 
-bool ProbeWav(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error) {
+bool ProbeWav(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error,
+              const DecodeOptions&) {
   WavFormatInfo wav;
   if (!ReadWavFormatInfo(path, &wav, error)) return false;
   CopyWavFormat(wav, out);
@@ -76,8 +77,10 @@ bool ProbeWav(const std::filesystem::path& path, AudioFormatInfo* out, std::stri
 
 // How files of one extension are decoded and probed.
 struct DecoderRoute {
-  bool (*decode)(const std::filesystem::path&, DecodedAudioData*, std::string*, DecodeLimit);
-  bool (*probe)(const std::filesystem::path&, AudioFormatInfo*, std::string*);
+  bool (*decode)(const std::filesystem::path&, DecodedAudioData*, std::string*,
+                 const DecodeOptions&);
+  bool (*probe)(const std::filesystem::path&, AudioFormatInfo*, std::string*,
+                const DecodeOptions&);
 };
 
 const DecoderRoute* FindRoute(const std::filesystem::path& path) {
@@ -187,7 +190,7 @@ bool ReadWholeFile(const std::filesystem::path& path, std::vector<uint8_t>* out,
   return true;
 }
 
-uint64_t DecodeLimit::SamplesFor(uint32_t sample_rate, int32_t channels) const {
+uint64_t DecodeOptions::SamplesFor(uint32_t sample_rate, int32_t channels) const {
   if (max_seconds <= 0 || channels < 1) return kMaxAudioSamples;
   const double samples = std::ceil(max_seconds * sample_rate) * channels;
   return samples >= static_cast<double>(kMaxAudioSamples) ? kMaxAudioSamples
@@ -195,32 +198,33 @@ uint64_t DecodeLimit::SamplesFor(uint32_t sample_rate, int32_t channels) const {
 }
 
 bool DecodeAudioFile(const std::filesystem::path& path, DecodedAudioData* out, std::string* error,
-                     DecodeLimit limit) {
+                     const DecodeOptions& options) {
   if (out == nullptr) return Fail(error, "DecodedAudioData output pointer is null");
   *out = DecodedAudioData();
-  const DecoderRoute* route = FindRoute(path);
+  const DecoderRoute* route = FindRoute(options.NameOf(path));
   if (route == nullptr) return Fail(error, "Decoder support for this format has not been linked");
   std::string code;
   std::string message;
-  bool decoded = route->decode(path, out, error, limit);
+  bool decoded = route->decode(path, out, error, options);
   if (decoded && FindFormatProblem(*out, &code, &message)) decoded = Fail(error, message);
   if (!decoded) *out = DecodedAudioData();
   return decoded;
 }
 
-bool AnalyzeAudioFile(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error) {
+bool AnalyzeAudioFile(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error,
+                      const DecodeOptions& options) {
   if (out == nullptr) return Fail(error, "AudioFormatInfo output pointer is null");
   *out = AudioFormatInfo();
-  const DecoderRoute* route = FindRoute(path);
+  const DecoderRoute* route = FindRoute(options.NameOf(path));
   if (route == nullptr) {
     out->probed = true;
-    out->container = ContainerNameForExtension(LowerCaseExtension(path));
+    out->container = ContainerNameForExtension(LowerCaseExtension(options.NameOf(path)));
     out->codec = "Unknown";
     out->issue_code = "codec_unsupported";
     out->issue_message = "File extension is not supported by the analyzer";
     return true;
   }
-  const bool probed = route->probe(path, out, error);
+  const bool probed = route->probe(path, out, error, options);
   if (!probed) {
     *out = AudioFormatInfo();
   } else if (out->decodable && FindFormatProblem(*out, &out->issue_code, &out->issue_message)) {

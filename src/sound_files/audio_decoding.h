@@ -30,12 +30,20 @@ struct DecodedAudioData : AudioFormatInfo {
   std::vector<float> samples;
 };
 
-// The most samples a decode may hold: kMaxAudioSamples, and with `max_seconds` above 0 no more
-// than that long at the file's own rate, so that a caller that will work on the whole sound
-// at once never has more of it than it can take.
-struct DecodeLimit {
+// How a file is read.
+struct DecodeOptions {
+  // The most samples a decode may hold: kMaxAudioSamples, and with `max_seconds` above 0 no
+  // more than that long at the file's own rate, so that a caller that will work on the whole
+  // sound at once never has more of it than it can take.
   double max_seconds = 0;
+  // The file's own name, whose extension tells its format, when the path read is not that name
+  // (an opened file read through its ReopenPath).
+  std::filesystem::path named_as;
+
   uint64_t SamplesFor(uint32_t sample_rate, int32_t channels) const;
+  const std::filesystem::path& NameOf(const std::filesystem::path& path) const {
+    return named_as.empty() ? path : named_as;
+  }
 };
 
 // Both choose their route by the file's extension. A failed call leaves a default record.
@@ -43,10 +51,11 @@ struct DecodeLimit {
 // damaged header must not make a tiny file stand for hours of audio. A sound beyond the limit
 // fails with kAudioTooLong.
 bool DecodeAudioFile(const std::filesystem::path& path, DecodedAudioData* out, std::string* error,
-                     DecodeLimit limit = {});
+                     const DecodeOptions& options = {});
 // False only when the file cannot be read or opened at all; a file that was read but cannot be
 // decoded gives true with `decodable` false and an issue.
-bool AnalyzeAudioFile(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error);
+bool AnalyzeAudioFile(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error,
+                      const DecodeOptions& options = {});
 
 // The most samples a decoded or converted sound may hold (1 GiB of floats, 46 minutes of
 // 48 kHz stereo): no clip is that long, and a small damaged or hostile file can claim any

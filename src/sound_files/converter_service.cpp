@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "core/confined_paths.h"
 #include "core/files.h"
 #include "core/paths.h"
 #include "core/text.h"
@@ -25,21 +26,6 @@ bool Fail(std::string* error, const std::string& message) {
   return false;
 }
 
-// A move that may cross file systems by copying, and never replaces: returns 0 or an errno.
-int MoveFileAllowingCopy(const fs::path& from, const fs::path& to) {
-  const int moved = MoveFileWithoutReplacing(from, to);
-  if (moved != EXDEV) return moved;
-  std::error_code code;
-  fs::copy_file(from, to, fs::copy_options::none, code);
-  if (code) return code.value();
-  if (SyncFileToDisk(to) != 0 || !fs::remove(from, code)) {
-    std::error_code ignored;
-    fs::remove(to, ignored);
-    return code ? code.value() : EIO;
-  }
-  return 0;
-}
-
 // What a path held, to tell whether another conversion wrote it meanwhile.
 struct PathState {
   bool exists = false;
@@ -56,6 +42,80 @@ PathState ReadPathState(const fs::path& path) {
   state.exists = true;
   state.written = fs::last_write_time(path, code);
   return state;
+}
+
+// The source's backup under "_originals" (BuildOriginalsBackupPath), its folders made below
+// the root; without a root the originals are kept beside the source.
+bool OpenBackupPlace(const fs::path& root, const fs::path& source, FilePlace* backup,
+                     fs::path* backup_path, std::string* error) {
+  *backup_path = BuildOriginalsBackupPath(root, source);
+  if (backup_path->empty()) return Fail(error, SystemErrorText(EEXIST));
+  const fs::path base = root.empty() ? AbsoluteNormalPath(source).parent_path() : root;
+  backup->name = backup_path->filename().string();
+  if (int made = CreateFolderInside(base, backup_path->parent_path(), &backup->folder)) {
+    return Fail(error, "Failed to create directory: " + SystemErrorText(made));
+  }
+  return true;
+}
+
+// Publishes the checked work file in place of the source or beside it, and keeps the source
+// under "_originals" or deletes it. Nothing is deleted before its replacement is in place, so
+// a failed step loses no file.
+bool FinalizeConvertedFile(const fs::path& root, const fs::path& source, const FilePlace& place,
+                           const WorkFile& work, bool keep_originals, bool overwrite_existing,
+                           fs::path* backup, std::string* error) {
+  backup->clear();
+  const std::string target = ConvertTargetPath(place.name).string();
+  FilePlace kept;
+  fs::path kept_path;
+  if (target == place.name) {
+    const std::string failure = "Failed to replace original with converted file: ";
+    if (keep_originals) {
+      std::string reason;
+      if (!OpenBackupPlace(root, source, &kept, &kept_path, &reason)) {
+        return Fail(error, failure + reason);
+      }
+      // The old file gets its backup name before the swap: a second link costs no copy, and a
+      // copy serves where links cannot be made.
+      int kept_as = place.folder.Link(place.name, kept.folder, kept.name);
+      if (kept_as != 0 && kept_as != EEXIST) kept_as = CopyFileToPlace(place, kept);
+      if (kept_as != 0) return Fail(error, failure + SystemErrorText(kept_as));
+    }
+    std::string reason;
+    if (!PublishWorkFile(work, target, /*replace_existing=*/true, &reason)) {
+      if (keep_originals) kept.folder.RemoveFile(kept.name);
+      return Fail(error, failure + reason);
+    }
+    *backup = kept_path;
+    return true;
+  }
+
+  if (place.folder.TypeOf(target) != EntryType::Missing && !overwrite_existing) {
+    return Fail(error, kTargetExists);
+  }
+  // The move replaces an existing target in one step, the converted file on the disk before
+  // the source goes; nothing is deleted beforehand.
+  std::string reason;
+  int published = 0;
+  if (!PublishWorkFile(work, target, overwrite_existing, &reason, &published)) {
+    if (published == EEXIST && !overwrite_existing) return Fail(error, kTargetExists);
+    return Fail(error, "Failed to finalize converted file: " + reason);
+  }
+  if (!keep_originals) {
+    if (int removed = place.folder.RemoveFile(place.name)) {
+      return Fail(error, "Converted file written, but failed to delete original: " +
+                             SystemErrorText(removed));
+    }
+    return true;
+  }
+  if (!OpenBackupPlace(root, source, &kept, &kept_path, &reason)) {
+    return Fail(error, "Failed to move original file to backup: " + reason);
+  }
+  if (int moved = MoveFileToPlace(place, kept)) {
+    return Fail(error, "Failed to move original file to backup: " + SystemErrorText(moved));
+  }
+  *backup = kept_path;
+  return true;
 }
 
 }  // namespace
@@ -118,8 +178,20 @@ bool ConverterService::ConvertFile(const fs::path& root, const fs::path& source,
 
   const fs::path target = ConvertTargetPath(source);
   const PathState target_before = ReadPathState(target);
+  // Read, written and moved in the folder the root allows, whatever a folder's name leads to
+  // by now.
+  OpenFile file;
+  FilePlace place;
+  int opened = OpenFileInside(root, source, &file);
+  if (opened != 0 || (opened = OpenParentInside(root, source, &place)) != 0) {
+    item->code = opened == ELOOP || opened == ENOTDIR ? "path_outside_root" : "conversion_failed";
+    item->message = "Audio file could not be opened: " + SystemErrorText(opened);
+    return false;
+  }
+  DecodeOptions read_as;
+  read_as.named_as = source;
   DecodedAudioData decoded;
-  if (!DecodeAudioFile(source, &decoded, &error)) {
+  if (!DecodeAudioFile(file.ReopenPath(), &decoded, &error, read_as)) {
     item->message = error.empty() ? "Audio file could not be decoded" : error;
     return false;
   }
@@ -138,18 +210,18 @@ bool ConverterService::ConvertFile(const fs::path& root, const fs::path& source,
   std::vector<int16_t> samples = ToStereoPcm16(decoded.samples, decoded.channels,
                                                decoded.channel_mask, rate, kTargetSampleRate);
   decoded = DecodedAudioData();
-  fs::path work;
-  if (!CreateExclusiveWorkFile(target, &work, &error)) {
+  WorkFile work;
+  if (!CreateExclusiveWorkFile(place.folder, target.filename().string(), &work, &error)) {
     item->message = error;
     return false;
   }
-  if (!WriteWavFile(work, kTargetSampleRate, kTargetChannels, samples, &error)) {
-    RemoveFileIfPresent(work, nullptr);
+  if (!WriteWavFile(work.path(), kTargetSampleRate, kTargetChannels, samples, &error)) {
+    DiscardWorkFile(work);
     item->message = error.empty() ? "Converted WAV file could not be written" : error;
     return false;
   }
-  if (!ValidateConvertedWav(work, &error)) {
-    RemoveFileIfPresent(work, nullptr);
+  if (!ValidateConvertedWav(work.path(), &error)) {
+    DiscardWorkFile(work);
     item->message = error.empty() ? "Converted WAV file failed validation" : error;
     return false;
   }
@@ -157,14 +229,14 @@ bool ConverterService::ConvertFile(const fs::path& root, const fs::path& source,
   {
     std::lock_guard<std::mutex> lock(publish_mutex_);
     if (ReadPathState(target) != target_before) {
-      RemoveFileIfPresent(work, nullptr);
+      DiscardWorkFile(work);
       item->code = "target_exists";
       item->message = kTargetChanged;
       return false;
     }
-    if (!FinalizeConvertedFile(root, source, target, work, keep_originals, overwrite_existing,
+    if (!FinalizeConvertedFile(root, source, place, work, keep_originals, overwrite_existing,
                                &backup, &error)) {
-      RemoveFileIfPresent(work, nullptr);
+      DiscardWorkFile(work);
       item->code = error.find("target exists") != std::string::npos ? "target_exists"
                                                                     : "conversion_failed";
       item->message = error;
@@ -198,47 +270,6 @@ fs::path BuildOriginalsBackupPath(const fs::path& root, const fs::path& source) 
   return MakeUniqueFilePath(AbsoluteNormalPath(base) / "_originals" / relative);
 }
 
-bool RemoveFileIfPresent(const fs::path& path, std::string* error) {
-  std::error_code code;
-  fs::remove(path, code);
-  if (!code) return true;
-  return Fail(error, "Failed to remove existing file: " + code.message());
-}
-
-bool MoveConvertedFile(const fs::path& temp, const fs::path& target, bool replace_existing,
-                       std::string* error) {
-  std::string reason;
-  int code = 0;
-  if (PublishWorkFile(temp, target, replace_existing, &reason, &code)) return true;
-  if (code == EEXIST && !replace_existing) return Fail(error, kTargetExists);
-  return Fail(error, "Failed to finalize converted file: " + reason);
-}
-
-bool ReplaceWithConverted(const fs::path& target, const fs::path& temp, const fs::path* backup,
-                          std::string* error) {
-  const std::string failure = "Failed to replace original with converted file: ";
-  if (backup != nullptr) {
-    // The old file gets its backup name before the swap: a second link costs no copy, and
-    // a copy serves where links cannot be made.
-    std::error_code code;
-    fs::create_hard_link(target, *backup, code);
-    if (code && code != std::errc::file_exists) {
-      code.clear();
-      fs::copy_file(target, *backup, fs::copy_options::none, code);
-    }
-    if (code) return Fail(error, failure + code.message());
-  }
-  std::string reason;
-  if (!PublishWorkFile(temp, target, /*replace_existing=*/true, &reason)) {
-    if (backup != nullptr) {
-      std::error_code ignored;
-      fs::remove(*backup, ignored);
-    }
-    return Fail(error, failure + reason);
-  }
-  return true;
-}
-
 bool ValidateConvertedWav(const fs::path& path, std::string* error) {
   WavFormatInfo format;
   std::string message;
@@ -249,54 +280,6 @@ bool ValidateConvertedWav(const fs::path& path, std::string* error) {
       format.channels != kTargetChannels || format.bits_per_sample != 16) {
     return Fail(error, "Converted WAV file failed validation");
   }
-  return true;
-}
-
-bool FinalizeConvertedFile(const fs::path& root, const fs::path& source, const fs::path& target,
-                           const fs::path& temp, bool keep_originals, bool overwrite_existing,
-                           fs::path* backup, std::string* error) {
-  if (backup != nullptr) backup->clear();
-  if (AbsoluteNormalPath(target) == AbsoluteNormalPath(source)) {
-    fs::path backup_path;
-    if (keep_originals) {
-      backup_path = BuildOriginalsBackupPath(root, source);
-      if (backup_path.empty()) {
-        return Fail(error,
-                    "Failed to replace original with converted file: " + SystemErrorText(EEXIST));
-      }
-      if (!EnsureParentDirectory(backup_path, error)) return false;
-    }
-    if (!ReplaceWithConverted(target, temp, keep_originals ? &backup_path : nullptr, error)) {
-      return false;
-    }
-    if (backup != nullptr) *backup = backup_path;
-    return true;
-  }
-
-  if (fs::exists(target) && !overwrite_existing) return Fail(error, kTargetExists);
-  if (!fs::exists(temp)) return Fail(error, "Converted temporary file is missing");
-  // The move replaces an existing target in one step, the converted file on the disk before
-  // the source goes; nothing is deleted beforehand.
-  if (!MoveConvertedFile(temp, target, overwrite_existing, error)) return false;
-  if (!keep_originals) {
-    std::error_code code;
-    fs::remove(source, code);
-    if (code) {
-      return Fail(error,
-                  "Converted file written, but failed to delete original: " + code.message());
-    }
-    return true;
-  }
-  const fs::path backup_path = BuildOriginalsBackupPath(root, source);
-  if (backup_path.empty()) {
-    return Fail(error, "Failed to move original file to backup: " + SystemErrorText(EEXIST));
-  }
-  if (!EnsureParentDirectory(backup_path, error)) return false;
-  const int moved = MoveFileAllowingCopy(source, backup_path);
-  if (moved != 0) {
-    return Fail(error, "Failed to move original file to backup: " + SystemErrorText(moved));
-  }
-  if (backup != nullptr) *backup = backup_path;
   return true;
 }
 

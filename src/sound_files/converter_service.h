@@ -68,24 +68,8 @@ std::filesystem::path ConvertTargetPath(const std::filesystem::path& source);
 std::filesystem::path BuildOriginalsBackupPath(const std::filesystem::path& root,
                                                const std::filesystem::path& source);
 
-// Publishes the checked work file (see PublishWorkFile) and keeps or deletes the source.
-// Nothing is deleted before its replacement is in place, so a failed step loses no file.
-bool FinalizeConvertedFile(const std::filesystem::path& root, const std::filesystem::path& source,
-                           const std::filesystem::path& target, const std::filesystem::path& temp,
-                           bool keep_originals, bool overwrite_existing,
-                           std::filesystem::path* backup, std::string* error);
 // A readable 48,000 Hz stereo PCM16 WAV.
 bool ValidateConvertedWav(const std::filesystem::path& path, std::string* error);
-// A path that does not exist counts as removed.
-bool RemoveFileIfPresent(const std::filesystem::path& path, std::string* error);
-// Publishes in one step; without `replace_existing` an existing target is left alone and the
-// move fails.
-bool MoveConvertedFile(const std::filesystem::path& temp, const std::filesystem::path& target,
-                       bool replace_existing, std::string* error);
-// Swaps the work file into the target's place in one step, written through to the disk; with
-// a backup path the old file is kept there.
-bool ReplaceWithConverted(const std::filesystem::path& target, const std::filesystem::path& temp,
-                          const std::filesystem::path* backup, std::string* error);
 
 JsonValue BuildConvertResultJson(const ConvertResult& result);
 

@@ -121,17 +121,18 @@ std::unique_ptr<FLAC__StreamDecoder, DecoderDeleter> OpenFlac(const std::filesys
 
 }  // namespace
 
-bool ProbeFlacFile(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error) {
+bool ProbeFlacFile(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error,
+                const DecodeOptions&) {
   FlacSession session;
   return OpenFlac(path, &session, out) != nullptr || Fail(error);
 }
 
 bool DecodeFlacFile(const std::filesystem::path& path, DecodedAudioData* out, std::string* error,
-                    DecodeLimit limit) {
+                    const DecodeOptions& options) {
   FlacSession session;
   auto decoder = OpenFlac(path, &session, out);
   if (!decoder) return Fail(error);
-  session.max_samples = limit.SamplesFor(session.sample_rate, static_cast<int32_t>(session.channels));
+  session.max_samples = options.SamplesFor(session.sample_rate, static_cast<int32_t>(session.channels));
   std::error_code size_error;
   ReserveDecodedSamples(&out->samples, session.total_frames * session.channels,
                         std::filesystem::file_size(path, size_error));

@@ -9,7 +9,8 @@ namespace zennic {
 
 // FLAC files for the decoding front end, which resets `out` first and routes by extension.
 bool DecodeFlacFile(const std::filesystem::path& path, DecodedAudioData* out,
-                    std::string* error, DecodeLimit limit);
-bool ProbeFlacFile(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error);
+                    std::string* error, const DecodeOptions& options);
+bool ProbeFlacFile(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error,
+                const DecodeOptions& options);
 
 }  // namespace zennic

@@ -69,7 +69,7 @@ void FillFormatFromMediaType(const std::filesystem::path& path, const MediaAudio
 }
 
 bool DecodeWithMediaFoundation(const std::filesystem::path& path, DecodedAudioData* out,
-                               std::string* error, DecodeLimit limit) {
+                               std::string* error, const DecodeOptions& options) {
   const MediaFoundationStatus status = EnsureMediaFoundation();
   if (!status.available) return Fail(error, UnavailableMessage(status));
   MediaThreadScope thread_scope;
@@ -90,13 +90,13 @@ bool DecodeWithMediaFoundation(const std::filesystem::path& path, DecodedAudioDa
   }
   uint64_t duration = 0;
   if (!reader->GetDuration(&duration)) duration = 0;
-  FillFormatFromMediaType(path, current, duration, out);
+  FillFormatFromMediaType(options.NameOf(path), current, duration, out);
 
   out->samples.clear();
   std::error_code size_error;
   ReserveDecodedSamples(&out->samples, out->frame_count * current.channels,
                         std::filesystem::file_size(path, size_error));
-  const uint64_t max_samples = limit.SamplesFor(out->sample_rate, out->channels);
+  const uint64_t max_samples = options.SamplesFor(out->sample_rate, out->channels);
   std::vector<uint8_t> block;
   for (;;) {
     const MediaReadStatus read = reader->ReadSample(&block);
@@ -112,8 +112,9 @@ bool DecodeWithMediaFoundation(const std::filesystem::path& path, DecodedAudioDa
 }
 
 bool ProbeWithMediaFoundation(const std::filesystem::path& path, AudioFormatInfo* out,
-                              std::string* error) {
-  const std::string extension = LowerCaseExtension(path);
+                              std::string* error,
+                const DecodeOptions& options) {
+  const std::string extension = LowerCaseExtension(options.NameOf(path));
   const auto undecodable = [&](const char* code, const std::string& message) {
     out->probed = true;
     out->decodable = false;
@@ -139,7 +140,7 @@ bool ProbeWithMediaFoundation(const std::filesystem::path& path, AudioFormatInfo
   }
   uint64_t duration = 0;
   if (!reader->GetDuration(&duration)) duration = 0;
-  FillFormatFromMediaType(path, native, duration, out);
+  FillFormatFromMediaType(options.NameOf(path), native, duration, out);
   return true;
 }
 

@@ -26,9 +26,10 @@ bool TryStartMediaFoundation();
 
 // Both expect `out` already reset by the caller.
 bool DecodeWithMediaFoundation(const std::filesystem::path& path, DecodedAudioData* out,
-                               std::string* error, DecodeLimit limit);
+                               std::string* error, const DecodeOptions& options);
 bool ProbeWithMediaFoundation(const std::filesystem::path& path, AudioFormatInfo* out,
-                              std::string* error);
+                              std::string* error,
+                const DecodeOptions& options);
 
 // Container and codec come from the extension, not from the stream.
 void FillFormatFromMediaType(const std::filesystem::path& path, const MediaAudioType& type,

@@ -63,12 +63,13 @@ Mpg123Handle OpenMp3(const std::filesystem::path& path, bool scan, AudioFormatIn
 
 }  // namespace
 
-bool ProbeMp3File(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error) {
+bool ProbeMp3File(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error,
+                const DecodeOptions&) {
   return OpenMp3(path, /*scan=*/true, out) != nullptr || Fail(error);
 }
 
 bool DecodeMp3File(const std::filesystem::path& path, DecodedAudioData* out, std::string* error,
-                   DecodeLimit limit) {
+                   const DecodeOptions& options) {
   // Decoding counts the frames itself; the estimate only sizes the array.
   Mpg123Handle handle = OpenMp3(path, /*scan=*/false, out);
   if (!handle) return Fail(error);
@@ -76,7 +77,7 @@ bool DecodeMp3File(const std::filesystem::path& path, DecodedAudioData* out, std
   std::error_code size_error;
   ReserveDecodedSamples(&samples, out->frame_count * static_cast<uint64_t>(out->channels),
                         std::filesystem::file_size(path, size_error));
-  const uint64_t max_samples = limit.SamplesFor(out->sample_rate, out->channels);
+  const uint64_t max_samples = options.SamplesFor(out->sample_rate, out->channels);
   std::vector<float> chunk(16384);
   for (;;) {
     size_t bytes = 0;

@@ -9,7 +9,8 @@ namespace zennic {
 
 // MP3 files for the decoding front end, which resets `out` first and routes by extension.
 bool DecodeMp3File(const std::filesystem::path& path, DecodedAudioData* out,
-                   std::string* error, DecodeLimit limit);
-bool ProbeMp3File(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error);
+                   std::string* error, const DecodeOptions& options);
+bool ProbeMp3File(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error,
+                const DecodeOptions& options);
 
 }  // namespace zennic

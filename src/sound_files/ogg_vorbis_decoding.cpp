@@ -219,7 +219,8 @@ void MarkUndecodable(const char* code, const char* message, AudioFormatInfo* out
 }  // namespace
 
 bool ProbeOggVorbisFile(const std::filesystem::path& path, AudioFormatInfo* out,
-                        std::string* error) {
+                        std::string* error,
+                const DecodeOptions&) {
   std::vector<uint8_t> bytes;
   if (!ReadWholeFile(path, &bytes, error)) return false;
   VorbisStream stream(bytes);
@@ -232,7 +233,7 @@ bool ProbeOggVorbisFile(const std::filesystem::path& path, AudioFormatInfo* out,
 }
 
 bool DecodeOggVorbisFile(const std::filesystem::path& path, DecodedAudioData* out,
-                         std::string* error, DecodeLimit limit) {
+                         std::string* error, const DecodeOptions& options) {
   const auto fail = [error](const char* message) {
     if (error != nullptr) *error = message;
     return false;
@@ -244,7 +245,7 @@ bool DecodeOggVorbisFile(const std::filesystem::path& path, DecodedAudioData* ou
   if (!ReadFormat(stream.file(), out)) return fail(kMixedSections);
   if (out->channels < 1) return true;
   const size_t channels = static_cast<size_t>(out->channels);
-  const uint64_t max_samples = limit.SamplesFor(out->sample_rate, out->channels);
+  const uint64_t max_samples = options.SamplesFor(out->sample_rate, out->channels);
   if (ov_streams(stream.file()) != 1 ||
       !DecodeInParts(bytes, channels, out->frame_count, out->sample_rate, max_samples,
                      &out->samples)) {

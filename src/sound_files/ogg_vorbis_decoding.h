@@ -9,8 +9,9 @@ namespace zennic {
 
 // Ogg Vorbis files for the decoding front end, which resets `out` first and routes by extension.
 bool DecodeOggVorbisFile(const std::filesystem::path& path, DecodedAudioData* out,
-                         std::string* error, DecodeLimit limit);
+                         std::string* error, const DecodeOptions& options);
 bool ProbeOggVorbisFile(const std::filesystem::path& path, AudioFormatInfo* out,
-                        std::string* error);
+                        std::string* error,
+                const DecodeOptions& options);
 
 }  // namespace zennic

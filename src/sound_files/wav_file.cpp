@@ -183,7 +183,7 @@ bool ReadWavFormatInfo(const std::filesystem::path& path, WavFormatInfo* out, st
 }
 
 bool DecodeWavFile(const std::filesystem::path& path, DecodedWavData* out, std::string* error,
-                   DecodeLimit limit) {
+                   const DecodeOptions& options) {
   if (out == nullptr) return Fail(error, "DecodedWavData output pointer is null");
   out->samples.clear();
   if (!ReadWavFormatInfo(path, out, error)) return false;
@@ -203,7 +203,7 @@ bool DecodeWavFile(const std::filesystem::path& path, DecodedWavData* out, std::
     return Fail(error, "Unexpected end of WAV data chunk");
   }
   if (static_cast<uint64_t>(out->channels) * out->frame_count >
-      limit.SamplesFor(out->sample_rate, out->channels)) {
+      options.SamplesFor(out->sample_rate, out->channels)) {
     return Fail(error, kAudioTooLong);
   }
 

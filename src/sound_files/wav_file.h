@@ -36,7 +36,7 @@ bool ParseWavFmtChunk(const std::vector<uint8_t>& fmt, WavFormatInfo* out, std::
 // An empty data chunk followed by more data is a failure, not silence: the audio is there, the
 // header only fails to count it.
 bool DecodeWavFile(const std::filesystem::path& path, DecodedWavData* out, std::string* error,
-                   DecodeLimit limit = {});
+                   const DecodeOptions& options = {});
 // A canonical 16-bit PCM WAV with the 44-byte header, written to `path` itself; callers that
 // need an atomic result write to a temporary name and move it.
 bool WriteWavFile(const std::filesystem::path& path, uint32_t sample_rate, int32_t channels,

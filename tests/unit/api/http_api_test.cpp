@@ -153,7 +153,9 @@ TEST_F(HttpApiTest, TheHeadDecidesWhetherAndHowMuchBodyIsRead) {
   };
   for (const Case& c : std::vector<Case>{
            {Post("/api/mixer/status", WithCookie()), Kind::ReadBody, 1u << 20},
-           {Post("/api/mixer/trim/export", WithCookie()), Kind::ReadBody, 256u << 20},
+           // The Base64 of a 128 MiB clip, and 1 MiB for the rest.
+           {Post("/api/mixer/trim/export", WithCookie()), Kind::ReadBody,
+            (128u << 20) / 3 * 4 + 4 + (1u << 20)},
            {Post("/api/mixer/trim/export/", WithCookie()), Kind::ReadBody, 1u << 20},
            {Post("/api/mixer/status"), Kind::Answered, 0},
            {Post("/api/mixer/status", WithCookie({{"Origin", "null"}})), Kind::Answered, 0},

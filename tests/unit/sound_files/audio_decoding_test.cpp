@@ -40,6 +40,12 @@ std::vector<FormatCase> EncodedFormats() {
   };
 }
 
+DecodeOptions HalfASecond() {
+  DecodeOptions options;
+  options.max_seconds = 0.5;
+  return options;
+}
+
 TEST(AudioDecoding, ExtensionsAreReadWithoutRegardToCase) {
   EXPECT_EQ(LowerCaseExtension("CLIP.WAV"), ".wav");
   EXPECT_EQ(LowerCaseExtension("/x/clip.Wav"), ".wav");
@@ -93,13 +99,13 @@ TEST(AudioDecoding, EachFormatDecodesToItsToneWithItsFormatFacts) {
     }
     // A decode that may last only half as long stops rather than holding the whole sound.
     DecodedAudioData cut;
-    EXPECT_FALSE(DecodeAudioFile(path, &cut, &error, DecodeLimit{0.5}));
+    EXPECT_FALSE(DecodeAudioFile(path, &cut, &error, HalfASecond()));
     EXPECT_EQ(error, kAudioTooLong);
     EXPECT_TRUE(cut.samples.empty());
   }
   testing::MakeToneFile(folder / "pcm16.wav", {.seconds = 1.0}, {"-c:a", "pcm_s16le"});
   DecodedAudioData cut;
-  EXPECT_FALSE(DecodeAudioFile(folder / "pcm16.wav", &cut, nullptr, DecodeLimit{0.5}));
+  EXPECT_FALSE(DecodeAudioFile(folder / "pcm16.wav", &cut, nullptr, HalfASecond()));
 }
 
 TEST(AudioDecoding, Mp3WithEncoderDelayKeepsTheOriginalLength) {
@@ -313,7 +319,7 @@ TEST(AudioDecoding, FlacDecodesToTheEndWhateverItsHeaderDeclares) {
     ASSERT_TRUE(DecodeAudioFile(path, &data, &error)) << error;
     EXPECT_EQ(data.frame_count, 44100u);
     EXPECT_EQ(data.samples.size(), 88200u);
-    EXPECT_FALSE(DecodeAudioFile(path, &data, &error, DecodeLimit{0.5}))
+    EXPECT_FALSE(DecodeAudioFile(path, &data, &error, HalfASecond()))
         << "the limit holds whatever the header declares";
   }
 }
