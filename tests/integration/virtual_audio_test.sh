@@ -40,12 +40,15 @@ awk -v peak="$peak" 'BEGIN { exit !(peak > 0.3) }' || fail "the cable carried no
 address=$("$ZENNIC_VIRTUAL_AUDIO" start "$own")
 "$ZENNIC_VIRTUAL_AUDIO" stop "$own"
 PULSE_SERVER=$address timeout 5 pactl info >/dev/null 2>&1 && fail "the stopped server still answers"
-# Its processes name its folder in their command line or environment.
+# Its processes name its folder in their command line or environment: one line each, the
+# process number and the command line.
 survivors() {
-  for process in /proc/[0-9]*; do
-    grep -qsF "$own" "$process/cmdline" "$process/environ" && tr '\0' ' ' <"$process/cmdline"
+  local pid
+  # The folder reaches grep by a pipe, so that grep's own command line does not name it.
+  for pid in $(grep -lsF -f <(echo "$own") /proc/[0-9]*/cmdline /proc/[0-9]*/environ |
+    cut -d/ -f3 | sort -u); do
+    echo "$pid $(tr '\0\n' '  ' <"/proc/$pid/cmdline" 2>/dev/null)"
   done
-  return 0
 }
 for _ in $(seq 1 20); do
   [ -z "$(survivors)" ] && break
@@ -55,4 +58,16 @@ done
 [ "$("$ZENNIC_VIRTUAL_AUDIO" start "$own")" = "$address" ] || fail "the server came back elsewhere"
 [ "$(PULSE_SERVER=$address pactl get-default-sink)" = speakers ] || fail "no speakers after the restart"
 PULSE_SERVER=$address pactl list short sources | grep -q cable_output || fail "no cable after the restart"
+
+# A server frozen in place is ended by the next start, with its microphone's feeder, so that the
+# new microphone has one feeder alone.
+frozen=$(survivors | awk '$2 ~ /^(pulseaudio|pipewire|pipewire-pulse|wireplumber)$/ { print $1 }')
+[ -n "$frozen" ] || fail "no server process found: $(survivors)"
+kill -STOP $frozen
+[ "$("$ZENNIC_VIRTUAL_AUDIO" start "$own")" = "$address" ] || fail "no server after the frozen one"
+for pid in $frozen; do
+  # A zombie awaiting its reaper has ended.
+  ps -o stat= -p "$pid" | grep -qv '^Z' && fail "a process of the frozen server lives on: $pid"
+done
+[ "$(survivors | grep -c 'microphone\.fifo')" = 1 ] || fail "feeders: $(survivors | grep microphone)"
 echo "virtual audio devices: ok"
