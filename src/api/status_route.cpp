@@ -87,6 +87,12 @@ JsonValue HttpApi::BuildStatusJson() {
 
   const Profile* profile = ProfileService::ActiveProfile(settings);
   status["alerts"] = BuildAlertsJson();
+  // A run whose devices stopped goes on, and plays again once they are back; until then the
+  // page says so, and the alerts say which and why.
+  for (const std::string& failure : snapshot.audio_device_failures) {
+    status["alerts"].PushBack(failure);
+  }
+  status["devices_stopped"] = snapshot.mixer_running && !snapshot.audio_device_failures.empty();
   status["audio_dir"] = profile != nullptr ? profile->audio_dir : DefaultAudioDirUtf8();
   status["available"] = true;
   status["engine_channels"] = 2.0;

@@ -57,12 +57,12 @@ function runTool(command, args, env) {
 }
 
 // A PulseAudio server of its own, shaped like the player's machine, for tests that switch the
-// default devices.
+// default devices; stopped, it starts again on the same folder with the same devices.
 function startPrivateAudio(folder) {
   const script = process.env.ZENNIC_VIRTUAL_AUDIO;
   if (!script) throw new Error("ZENNIC_VIRTUAL_AUDIO is not set: run the browser tests through scripts/test");
-  const address = runTool(script, ["start", folder], process.env).trim();
-  return { address, stop: () => runTool(script, ["stop", folder], process.env) };
+  const start = () => runTool(script, ["start", folder], process.env).trim();
+  return { address: start(), start, stop: () => runTool(script, ["stop", folder], process.env) };
 }
 
 // An X display of its own, for tests that press keys the program reads as hotkeys.
@@ -110,8 +110,9 @@ async function startProgram(options = {}) {
   });
   delete env.XDG_CONFIG_HOME;
   const stops = [];
+  let audio = null;
   if (options.privateAudio) {
-    const audio = startPrivateAudio(path.join(folder, "audio"));
+    audio = startPrivateAudio(path.join(folder, "audio"));
     stops.push(audio.stop);
     env.PULSE_SERVER = audio.address;
   }
@@ -145,6 +146,8 @@ async function startProgram(options = {}) {
     url: await launch(),
     folder,
     env,
+    // The private audio server: {start, stop}, or null.
+    audio,
     log: () => log,
     // Ends the program as a user's exit does and starts it again on the same data folder, audio
     // server and display; its address may change.

@@ -64,7 +64,7 @@ browserTest(shared, "categories, the ready clips, selection and Stop Mixer", asy
   assert.ok(Date.now() - clicked >= 300, "left after " + (Date.now() - clicked) + " ms");
 });
 
-browserTest(shared, "the status poll drives the route warning, the sound links and new inbox clips", async (page) => {
+browserTest(shared, "the status poll drives the route warning, the stopped devices, the sound links and new inbox clips", async (page) => {
   const en = await servedCatalogue(shared, "en");
   emptySoundsFolder(shared.program);
   let mixer = {};
@@ -89,6 +89,11 @@ browserTest(shared, "the status poll drives the route warning, the sound links a
   }
   await polled({ audio_management: {} });
   assert.strictEqual(await page.locator("#playAudioRouteWarning").isHidden(), true);
+
+  await polled({ running: true, devices_stopped: true });
+  assert.strictEqual(await page.textContent("#playDevicesStopped span"), en["mixer.devices_stopped"]);
+  await polled({ running: true, devices_stopped: false });
+  assert.strictEqual(await page.locator("#playDevicesStopped").isHidden(), true);
 
   await polled({ sound_links: [{ id: "a", name: "Bad", url: "ftp://x" }, { id: "b", name: "Good", url: "https://sounds.example/" }] });
   assert.deepStrictEqual(await page.$$eval("#playSoundLinkSel option", (options) => options.map((option) => option.textContent)), ["Good"]);

@@ -1,6 +1,6 @@
 // The main page beside a running mixer, in chromium against the built program on an audio server
-// and a display of its own: push-to-talk from the page, the voice test, and a start refused while
-// Windows still records from the cable.
+// and a display of its own: push-to-talk from the page, the voice test, a start refused while
+// Windows still records from the cable, and a run whose audio server went away for a while.
 "use strict";
 
 const assert = require("node:assert");
@@ -79,6 +79,22 @@ browserTest(shared, "the voice test records five seconds and plays them in the p
   }));
   assert.ok(Math.abs(duration - 5) < 0.05, "the recording lasts " + duration + " s");
   assert.strictEqual(await page.locator("#mixerVoiceTestPlayBtn").isEnabled(), true);
+});
+
+browserTest(shared, "a run whose audio server went away says so, and plays on once it is back", async (page) => {
+  const en = await servedCatalogue(shared, "en");
+  await openRunningMixer(page);
+  shared.program.audio.stop();
+  try {
+    await page.locator("#mixerDevicesStoppedNotice").waitFor({ state: "visible", timeout: 10000 });
+    assert.strictEqual(await page.textContent("#mixerDevicesStoppedNotice"), en["mixer.devices_stopped"]);
+    assert.strictEqual(await page.textContent("#mixerStatusBadge"), en["main.status.devices_stopped"]);
+    assert.strictEqual(await page.isDisabled("#mixerStopBtn"), false, "the run is still there to stop");
+  } finally {
+    shared.program.audio.start();
+  }
+  await page.locator("#mixerDevicesStoppedNotice").waitFor({ state: "hidden", timeout: 15000 });
+  assert.strictEqual(await page.textContent("#mixerStatusBadge"), en["main.status.running"]);
 });
 
 browserTest(shared, "a start while Windows still records from the cable is refused and shown", async (page) => {

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "api/base64_decode.h"
@@ -197,6 +199,40 @@ TEST_F(MixerControlRoutes, StartRunsOnTheVerifiedCableAndStopPutsTheDefaultsBack
   EXPECT_FALSE(stopped.body["running"].bool_value);
   EXPECT_EQ(audio_.DefaultSource(), "test_microphone");
   EXPECT_EQ(audio_.DefaultSink(), "speakers");
+  StopProgram();
+}
+
+TEST_F(MixerControlRoutes, ARunWhoseAudioServerWentAwayPlaysAgainOnceItIsBack) {
+  WriteSettings(ClipSettings());
+  StartProgram();
+  ASSERT_EQ(Post("/api/mixer/start").status, 200);
+  ASSERT_GT(ToneAmplitude(RecordSource("cable_output", 1.0), kMicrophoneHz), 0.01);
+
+  audio_.Stop();
+  // Still the user's run, which says at once that its devices stopped, and why.
+  ASSERT_TRUE(testing::Eventually([&] { return Status()["devices_stopped"].bool_value; }));
+  JsonValue gone = Status();
+  EXPECT_TRUE(gone["running"].bool_value);
+  EXPECT_FALSE(gone["alerts"].array_value.empty());
+  EXPECT_TRUE(testing::Eventually([&] {
+    return !Status()["audio_management"]["audio_route_monitoring_active"].bool_value;
+  })) << "no monitoring is claimed without a server";
+
+  audio_.Start();
+  auto returned = std::chrono::steady_clock::now();
+  EXPECT_TRUE(testing::Eventually(
+      [&] { return ToneAmplitude(RecordSource("cable_output", 0.5), kMicrophoneHz) > 0.01; }, 5s))
+      << "the microphone reaches the game again within 5 s, without a click from the user";
+  std::printf("the cable carried the microphone again %.1f s after the server's return\n",
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - returned).count());
+  JsonValue back = Status();
+  EXPECT_FALSE(back["devices_stopped"].bool_value) << back.Serialize(2);
+  EXPECT_TRUE(back["running"].bool_value);
+  EXPECT_TRUE(testing::Eventually([&] {
+    return Status()["audio_management"]["audio_route_monitoring_active"].bool_value;
+  }, 10s)) << "the route monitor listens again";
+  std::string log = testing::ReadFile(DataFolder() / "logs/app.log");
+  EXPECT_NE(log.find("Mixer output device resumed on CABLE Input"), std::string::npos) << log;
   StopProgram();
 }
 

@@ -39,13 +39,18 @@ std::string Quoted(const std::string& text) {
 }  // namespace
 
 PrivateAudioServer::PrivateAudioServer() {
-  std::string script = RequiredEnvironment("ZENNIC_VIRTUAL_AUDIO");
   if (const char* previous = std::getenv("PULSE_SERVER")) {
     had_previous_server_ = true;
     previous_server_ = previous;
   }
+  Start();
+}
+
+void PrivateAudioServer::Start() {
   int status = 0;
-  address_ = RunCommand(Quoted(script) + " start " + Quoted(folder_.path().string()), &status);
+  address_ = RunCommand(Quoted(RequiredEnvironment("ZENNIC_VIRTUAL_AUDIO")) + " start " +
+                            Quoted(folder_.path().string()),
+                        &status);
   if (status != 0 || address_.empty()) {
     ADD_FAILURE() << "the private audio server did not start: " << address_;
     return;
@@ -53,11 +58,15 @@ PrivateAudioServer::PrivateAudioServer() {
   ::setenv("PULSE_SERVER", address_.c_str(), 1);
 }
 
-PrivateAudioServer::~PrivateAudioServer() {
+void PrivateAudioServer::Stop() const {
   if (const char* script = std::getenv("ZENNIC_VIRTUAL_AUDIO")) {
     int status = 0;
     RunCommand(Quoted(script) + " stop " + Quoted(folder_.path().string()), &status);
   }
+}
+
+PrivateAudioServer::~PrivateAudioServer() {
+  Stop();
   if (had_previous_server_) {
     ::setenv("PULSE_SERVER", previous_server_.c_str(), 1);
   } else {

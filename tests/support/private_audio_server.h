@@ -30,6 +30,10 @@ class PrivateAudioServer {
   std::string LoadModule(const std::string& arguments) const;
   // Unloads the module whose arguments contain `text`.
   void UnloadModuleWith(const std::string& text) const;
+  // Ends the server as a crash or a restart of the user's session would, and starts it again on
+  // the same folder with the same devices (scripts/virtual-audio stop and start).
+  void Stop() const;
+  void Start();
   // Adds a further virtual cable (scripts/virtual-audio add-cable): the sink, named `input_name`,
   // and the source `output_name` that carries it; `sink_options` such as "rate=44100 format=u8".
   void AddCable(const std::string& sink, const std::string& source, const std::string& input_name,

@@ -74,8 +74,12 @@ function applyStatus(mixer, settingsRevision) {
     renderAudioManagementStatus(mixer.audio_management);
   }
 
+  // A run whose devices went away is still on: it plays again by itself once they are back.
+  var devicesStopped = state.mixerRunning && mixer.devices_stopped === true;
+  byId("mixerDevicesStoppedNotice").hidden = !devicesStopped;
   var badge = byId("mixerStatusBadge");
-  var badgeState = !state.mixerRunning ? "off" : (mixer.ptt_active === true ? "ptt" : "on");
+  var badgeState = !state.mixerRunning ? "off" : devicesStopped ? "interrupted" :
+    (mixer.ptt_active === true ? "ptt" : "on");
   badge.className = "status-dot status-" + badgeState;
   badge.dataset.state = badgeState;
   renderStatusBadgeText();
@@ -96,7 +100,9 @@ function applyStatus(mixer, settingsRevision) {
 
 function renderStatusBadgeText() {
   var badge = byId("mixerStatusBadge");
-  var key = { ptt: "main.status.ptt_active", on: "main.status.running" }[badge.dataset.state];
+  var key = {
+    ptt: "main.status.ptt_active", on: "main.status.running", interrupted: "main.status.devices_stopped"
+  }[badge.dataset.state];
   badge.textContent = t(key || "main.status.stopped");
 }
 

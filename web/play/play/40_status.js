@@ -1,5 +1,6 @@
-// Quick Play's status poll: whether the mixer runs, the clip on the trigger key, the sound links,
-// new clips from the Sound Inbox and the warning when Windows stopped recording from the cable.
+// Quick Play's status poll: whether the mixer runs and its devices play, the clip on the trigger
+// key, the sound links, new clips from the Sound Inbox and the warning when Windows stopped
+// recording from the cable.
 
 var PLAY_STATUS_REFRESH_MS = 2500;
 var PLAY_SOUND_LINK_URL = /^https?:\/\/\S+$/i;
@@ -53,6 +54,7 @@ function playApplyStatus(mixer, selectionRevision) {
     if (playState.soundInboxRevision !== null && revision !== playState.soundInboxRevision) reload = playLoadFiles();
     playState.soundInboxRevision = revision;
   }
+  playById("playDevicesStopped").hidden = !(playState.mixerRunning && mixer.devices_stopped === true);
   playRenderRouteWarning(mixer.audio_management || {});
   if (typeof mixer.file_path === "string" && mixer.file_path !== playState.selectedFilePath &&
       selectionRevision === playState.selectionRevision) {
