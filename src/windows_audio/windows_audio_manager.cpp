@@ -276,6 +276,14 @@ bool WindowsAudioManager::ReadCurrentDefaults(std::vector<AudioRoleEndpoint>* en
 
 bool WindowsAudioManager::ReadKnownDefaults(std::vector<AudioRoleEndpoint>* endpoints,
                                             std::string* error) {
+  bool missing = false;
+  {
+    std::lock_guard lock(defaults_mutex_);
+    missing = !known_defaults_;
+  }
+  // After a change of the manager's own, the first reader reads the defaults again and, while
+  // the monitor listens for the next change, keeps them for the readers after it.
+  if (missing && monitoring_active_) RefreshKnownDefaults(true);
   {
     std::lock_guard lock(defaults_mutex_);
     if (known_defaults_) {
@@ -286,7 +294,7 @@ bool WindowsAudioManager::ReadKnownDefaults(std::vector<AudioRoleEndpoint>* endp
   return ReadCurrentDefaults(endpoints, error);
 }
 
-void WindowsAudioManager::RefreshKnownDefaults() {
+void WindowsAudioManager::RefreshKnownDefaults(bool only_while_monitored) {
   uint64_t changes = 0;
   {
     std::lock_guard lock(defaults_mutex_);
@@ -295,7 +303,11 @@ void WindowsAudioManager::RefreshKnownDefaults() {
   DefaultsReading reading;
   reading.available = ReadCurrentDefaults(&reading.endpoints, &reading.error);
   std::lock_guard lock(defaults_mutex_);
-  if (changes == defaults_changes_) known_defaults_ = std::move(reading);
+  // Monitoring stops before the reading is forgotten: a reading kept after that would never
+  // be replaced.
+  if (changes == defaults_changes_ && (!only_while_monitored || monitoring_active_)) {
+    known_defaults_ = std::move(reading);
+  }
 }
 
 void WindowsAudioManager::ForgetKnownDefaults() {

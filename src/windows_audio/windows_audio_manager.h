@@ -34,8 +34,8 @@ inline constexpr char kUnsafeAudioSnapshotMessage[] =
 // While the route monitor listens, every change of the defaults reaches it, and it keeps a
 // reading of them: the status and the route check read that instead of asking the audio
 // service on every call, so many pollers cost the service nothing and a stuck service holds
-// none of them up. After the manager itself changes a default, they ask the service until the
-// monitor has read the change.
+// none of them up. After the manager itself changes a default, the next reader reads them
+// again and keeps that reading.
 //
 // Operations return false with an English sentence in `error` (when given) on failure.
 class WindowsAudioManager {
@@ -138,11 +138,11 @@ class WindowsAudioManager {
   bool ReadKnownBackup(AudioBackup* backup, std::string* error);
   // The current defaults through the backend.
   bool ReadCurrentDefaults(std::vector<AudioRoleEndpoint>* endpoints, std::string* error);
-  // The monitor's reading when it has one, else the backend's answer.
+  // The kept reading when there is one, else the backend's answer.
   bool ReadKnownDefaults(std::vector<AudioRoleEndpoint>* endpoints, std::string* error);
-  // The monitor's: reads the defaults and keeps the reading, unless the manager changed a
-  // default meanwhile (the change's own notification brings another reading).
-  void RefreshKnownDefaults();
+  // Reads the defaults and keeps the reading, unless the manager changed a default meanwhile
+  // (the change's own notification brings another reading), or, when asked, monitoring ended.
+  void RefreshKnownDefaults(bool only_while_monitored);
   void ForgetKnownDefaults();
   // Every change of a default goes through here, so that no older reading outlives it.
   bool ChangeDefaultEndpoint(const std::string& id, AudioRole role, std::string* error);

@@ -13,14 +13,14 @@ bool WindowsAudioManager::StartRouteMonitoring(std::function<AudioRouteMonitorCo
   auto monitor = std::make_unique<WindowsAudioRouteMonitor>(
       audio_systems_,
       [this, provider = std::move(provider)] {
-        RefreshKnownDefaults();
+        RefreshKnownDefaults(false);
         std::string ignored;
         CheckAudioRoute(provider(), &ignored);
       },
       [this](bool listening) {
         monitoring_active_ = listening;
         // Lost, the service answers no reading: the status says so at once.
-        if (!listening) RefreshKnownDefaults();
+        if (!listening) RefreshKnownDefaults(false);
       });
   if (!monitor->Start(error)) return false;
   std::lock_guard lock(monitor_mutex_);
