@@ -1,14 +1,13 @@
 // The clip list of an audio folder, its sub-folders, and new sub-folders.
 
 #include <algorithm>
-#include <functional>
 
 #include "api/audio_folder_rules.h"
 #include "api/file_name_validation.h"
 #include "api/http_api.h"
 #include "api/path_style.h"
 #include "core/paths.h"
-#include "platform/confined_folder.h"
+#include "core/confined_paths.h"
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
 #include "core/text.h"
@@ -61,40 +60,11 @@ std::vector<std::string> CategoriesOf(const fs::path& root) {
   return SortedWithoutCaseDuplicates(std::move(names));
 }
 
-// Visits every entry below the root through opened folders only, so that a folder swapped
-// for a link while the walk runs is never entered; `visit` gets each entry's path relative to
-// the root and tells whether to enter a folder. Links are never entered. A folder that cannot
-// be opened (gone, no longer a folder, not ours to read) is passed over; a root that cannot be
-// read throws, as the standard walk does.
-using WalkVisitor = std::function<bool(const ConfinedFolder& folder, const std::string& name,
-                                       EntryType type, const fs::path& relative)>;
-
-void WalkInside(const fs::path& root, const WalkVisitor& visit) {
-  struct Pending {
-    ConfinedFolder parent;
-    std::string name;  // empty for the root
-    fs::path relative;
-  };
-  std::vector<Pending> pending(1);
-  if (const int error = ConfinedFolder::Open(root, &pending[0].parent)) {
+// WalkInside, with a root that cannot be read thrown as the standard walk throws it.
+void WalkLibrary(const fs::path& root, const ConfinedWalkVisitor& visit) {
+  if (const int error = WalkInside(root, visit)) {
     throw fs::filesystem_error("Audio folder could not be read", root,
                                std::error_code(error, std::system_category()));
-  }
-  while (!pending.empty()) {
-    Pending next = std::move(pending.back());
-    pending.pop_back();
-    ConfinedFolder folder = next.parent;
-    std::vector<std::pair<std::string, EntryType>> entries;
-    if ((!next.name.empty() && next.parent.OpenFolder(next.name, &folder) != 0) ||
-        folder.List(&entries) != 0) {
-      continue;
-    }
-    for (const auto& [name, type] : entries) {
-      const fs::path relative = next.relative / name;
-      if (visit(folder, name, type, relative) && type == EntryType::Folder) {
-        pending.push_back({folder, name, relative});
-      }
-    }
   }
 }
 
@@ -110,7 +80,7 @@ struct FoundFile {
 std::vector<FoundFile> CollectSoundFiles(const fs::path& root) {
   std::vector<FoundFile> files;
   const fs::path normal_root = AbsoluteNormalPath(root);
-  WalkInside(root, [&](const ConfinedFolder& folder, const std::string& name, EntryType type,
+  WalkLibrary(root, [&](const ConfinedFolder& folder, const std::string& name, EntryType type,
                        const fs::path& relative) {
     if (type == EntryType::Folder) return !IsOriginalsName(name);
     if (!IsSupportedAudioExtension(name)) return false;
@@ -216,7 +186,7 @@ HttpResponse HttpApi::HandleFolders(const JsonValue&) {
 
   // Only real folders are listed and entered: never a link, which may lead out of the root.
   std::vector<std::string> relative_paths = {""};
-  WalkInside(root, [&](const ConfinedFolder&, const std::string& name, EntryType type,
+  WalkLibrary(root, [&](const ConfinedFolder&, const std::string& name, EntryType type,
                        const fs::path& relative) {
     if (type != EntryType::Folder || IsOriginalsName(name)) return false;
     relative_paths.push_back(WideToUtf8(relative));

@@ -128,6 +128,9 @@ class HttpApi : public HttpRequestHandler {
   // inside an existing root; `reason` says which of the two failed.
   static bool ResolvePathInsideActiveRoot(const std::filesystem::path& path,
                                           const std::filesystem::path& root, std::string* reason);
+  // Removes what interrupted trim exports left in the system's temporary folder: uploads, and
+  // the work files of their conversions, that no running process is writing. Run at start.
+  static void SweepAbandonedTrimExports();
   // The answer for what a handler threw: a vanished file or folder is 409, anything else 500.
   static HttpResponse ExceptionResponse(std::exception_ptr thrown);
 

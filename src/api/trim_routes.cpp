@@ -1,7 +1,7 @@
 // The trim editor's two routes: a clip's raw bytes, and the edited WAV saved as a new clip.
 
-#include <unistd.h>
-
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 #include "api/audio_folder_rules.h"
@@ -12,6 +12,7 @@
 #include "core/confined_paths.h"
 #include "core/files.h"
 #include "platform/file_sync.h"
+#include "platform/process_ids.h"
 #include "model/mixer_settings_json.h"
 #include "core/paths.h"
 #include "model/runtime_state.h"
@@ -57,6 +58,23 @@ std::string_view UploadText(const JsonValue& body) {
   return text.substr(first, text.find_last_not_of(" \t\n\v\f\r") - first + 1);
 }
 
+constexpr char kTrimUploadPrefix[] = "zennic-trim-";
+
+// Whether a number in an upload's name is the id of another running process. The clip's name
+// before the writer's id may hold numbers too, so each is taken as the possible writer.
+bool NamesAnotherRunningProcess(const std::string& name) {
+  const int own = CurrentProcessId();
+  for (size_t at = name.find_first_of("0123456789"); at != std::string::npos;
+       at = name.find_first_of("0123456789", at)) {
+    const size_t end = std::min(name.find_first_not_of("0123456789", at), name.size());
+    int writer = 0;
+    std::from_chars(name.data() + at, name.data() + end, writer);
+    if (writer != own && IsProcessRunning(writer)) return true;
+    at = end;
+  }
+  return false;
+}
+
 // Inside the root by text and, once it exists, by the file system's resolution; an empty root
 // leaves the request to choose any folder.
 bool StaysInsideRoot(const fs::path& path, const fs::path& root) {
@@ -69,7 +87,8 @@ bool StaysInsideRoot(const fs::path& path, const fs::path& root) {
 // exports of one clip never share it.
 bool WriteTrimTempFile(const std::string& stem, const std::string& bytes, fs::path* temp,
                        std::string* error) {
-  const std::string base = "zennic-trim-" + MakeSlug(stem) + "-" + std::to_string(::getpid());
+  const std::string base =
+      std::string(kTrimUploadPrefix) + MakeSlug(stem) + "-" + std::to_string(CurrentProcessId());
   const fs::path folder = fs::temp_directory_path();
   for (int n = 1; n <= 999; ++n) {
     fs::path candidate = folder / (base + (n == 1 ? "" : "-" + std::to_string(n)) + ".wav");
@@ -89,6 +108,23 @@ bool WriteTrimTempFile(const std::string& stem, const std::string& bytes, fs::pa
 }
 
 }  // namespace
+
+void HttpApi::SweepAbandonedTrimExports() {
+  std::error_code no_folder;
+  const fs::path folder = fs::temp_directory_path(no_folder);
+  ConfinedFolder opened;
+  if (no_folder || ConfinedFolder::Open(folder, &opened) != 0) return;
+  // The conversion of an upload leaves a work file of its own beside it.
+  SweepAbandonedWorkFiles(opened, /*including_own=*/true);
+  std::vector<std::pair<std::string, EntryType>> entries;
+  if (opened.List(&entries) != 0) return;
+  for (const auto& [name, type] : entries) {
+    if (type == EntryType::File && name.starts_with(kTrimUploadPrefix) && name.ends_with(".wav") &&
+        !NamesAnotherRunningProcess(name)) {
+      opened.RemoveFile(name);
+    }
+  }
+}
 
 HttpResponse HttpApi::HandleTrimSource(const JsonValue& body) {
   std::optional<HttpResponse> refusal;

@@ -68,6 +68,11 @@ bool AppHost::StartServices(std::string* error) {
     Shutdown();
     return false;
   }
+  // What an interrupted run left half-written goes before anything new is written.
+  SweepAbandonedWorkFiles(paths_.root, /*recursive=*/true);
+  SweepAbandonedWorkFiles(ProfileService::ActiveAudioDirectory(runtime_state_->GetSettings()),
+                          /*recursive=*/true);
+  HttpApi::SweepAbandonedTrimExports();
 
   localization_ = std::make_unique<Localization>(EmbeddedCatalogue);
   if (!InitializeLocalization(localization_.get(), error)) {

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <system_error>
+#include <vector>
 
 #include "core/paths.h"
 
@@ -44,6 +45,35 @@ int CreateFolderInside(const fs::path& root, const fs::path& folder, ConfinedFol
     if (int error = current.OpenFolder(name, &current)) return error;
   }
   *out = std::move(current);
+  return 0;
+}
+
+int WalkInside(const fs::path& root, const ConfinedWalkVisitor& visit) {
+  struct Pending {
+    ConfinedFolder parent;
+    std::string name;  // empty for the root
+    fs::path relative;
+  };
+  // Each folder is opened only when its turn comes, so the walk holds few folders open.
+  std::vector<Pending> pending(1);
+  if (int error = ConfinedFolder::Open(root, &pending[0].parent)) return error;
+  bool at_root = true;
+  while (!pending.empty()) {
+    Pending next = std::move(pending.back());
+    pending.pop_back();
+    ConfinedFolder folder = next.parent;
+    std::vector<std::pair<std::string, EntryType>> entries;
+    int error = next.name.empty() ? 0 : next.parent.OpenFolder(next.name, &folder);
+    if (error == 0) error = folder.List(&entries);
+    if (error != 0 && at_root) return error;
+    at_root = false;
+    for (const auto& [name, type] : entries) {
+      const fs::path relative = next.relative / name;
+      if (visit(folder, name, type, relative) && type == EntryType::Folder) {
+        pending.push_back({folder, name, relative});
+      }
+    }
+  }
   return 0;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "platform/confined_folder.h"
@@ -28,6 +29,15 @@ int OpenParentInside(const std::filesystem::path& root, const std::filesystem::p
 // `folder` below the root, its missing folders made on the way, none of them through a link.
 int CreateFolderInside(const std::filesystem::path& root, const std::filesystem::path& folder,
                        ConfinedFolder* out);
+// Visits every entry below `root` through opened folders only, so that a folder swapped for a
+// link while the walk runs is never entered; `visit` gets each entry's folder, name, type and
+// path relative to the root, and tells whether to enter a folder. Links are never entered. A
+// folder that cannot be opened (gone, no longer a folder, not ours to read) is passed over.
+// 0, or the error number of opening or reading the root itself.
+using ConfinedWalkVisitor =
+    std::function<bool(const ConfinedFolder& folder, const std::string& name, EntryType type,
+                       const std::filesystem::path& relative)>;
+int WalkInside(const std::filesystem::path& root, const ConfinedWalkVisitor& visit);
 // The regular file `path` leads to, opened for reading.
 int OpenFileInside(const std::filesystem::path& root, const std::filesystem::path& path,
                    OpenFile* file);

@@ -1,12 +1,15 @@
 #include "core/files.h"
 
 #include <cerrno>
+#include <charconv>
+#include <optional>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <system_error>
 
 #include "platform/file_sync.h"
+#include "platform/process_ids.h"
 #include "platform/secure_random.h"
 
 namespace zennic {
@@ -70,9 +73,61 @@ bool WriteTextFileAtomic(const std::filesystem::path& path, std::string_view tex
   return true;
 }
 
+namespace {
+
+// The process a work file's name says is writing it; 0 for a name of the older form, which
+// names none; nothing for a name that is no work file.
+std::optional<int> WorkFileWriter(std::string_view name) {
+  constexpr std::string_view kMark = ".zennic-";
+  constexpr std::string_view kEnd = ".tmp";
+  const size_t mark = name.rfind(kMark);
+  if (mark == std::string_view::npos || !name.ends_with(kEnd)) return std::nullopt;
+  std::string_view tag = name.substr(mark + kMark.size());
+  tag.remove_suffix(kEnd.size());
+  const size_t dash = tag.find('-');
+  const std::string_view random = dash == std::string_view::npos ? tag : tag.substr(dash + 1);
+  if (random.size() != 12 || random.find_first_not_of("0123456789abcdef") != std::string_view::npos) {
+    return std::nullopt;
+  }
+  if (dash == std::string_view::npos) return 0;
+  int writer = 0;
+  const auto [end, parsed] = std::from_chars(tag.data(), tag.data() + dash, writer);
+  if (parsed != std::errc() || end != tag.data() + dash || writer <= 0) return std::nullopt;
+  return writer;
+}
+
+void SweepAbandonedWorkFile(const ConfinedFolder& folder, const std::string& name,
+                            bool including_own) {
+  const std::optional<int> writer = WorkFileWriter(name);
+  if (!writer) return;
+  const bool own = *writer == CurrentProcessId();
+  if (own ? including_own : !IsProcessRunning(*writer)) folder.RemoveFile(name);
+}
+
+}  // namespace
+
+void SweepAbandonedWorkFiles(const ConfinedFolder& folder, bool including_own) {
+  std::vector<std::pair<std::string, EntryType>> entries;
+  if (folder.List(&entries) != 0) return;
+  for (const auto& [name, type] : entries) {
+    if (type == EntryType::File) SweepAbandonedWorkFile(folder, name, including_own);
+  }
+}
+
+void SweepAbandonedWorkFiles(const std::filesystem::path& folder, bool recursive) {
+  if (folder.empty()) return;
+  WalkInside(folder, [recursive](const ConfinedFolder& parent, const std::string& name,
+                                 EntryType type, const std::filesystem::path&) {
+    if (type == EntryType::File) SweepAbandonedWorkFile(parent, name, /*including_own=*/true);
+    return recursive;
+  });
+}
+
 bool CreateExclusiveWorkFile(const ConfinedFolder& folder, const std::string& target_name,
                              WorkFile* work, std::string* error) {
   if (work == nullptr) return Fail(error, "Work file path output pointer is null");
+  SweepAbandonedWorkFiles(folder, /*including_own=*/false);
+  const std::string writer = std::to_string(CurrentProcessId());
   constexpr int kAttempts = 16;
   std::string candidate = target_name;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
@@ -82,7 +137,7 @@ bool CreateExclusiveWorkFile(const ConfinedFolder& folder, const std::string& ta
     for (size_t i = 0; i < sizeof random; ++i) {
       std::snprintf(tag + 2 * i, 3, "%02x", random[i]);
     }
-    candidate = target_name + ".zennic-" + tag + ".tmp";
+    candidate = target_name + ".zennic-" + writer + "-" + tag + ".tmp";
     // Made exclusively, so the file is ours alone.
     const int result = folder.CreateFile(candidate, &work->file);
     if (result == 0) {

@@ -28,8 +28,9 @@ bool WriteTextFileAtomic(const std::filesystem::path& path, std::string_view tex
 
 // Work files: every file the program produces is written under a work name and then published.
 // A work file lies beside its target under a name that no other writer can hold,
-// "<target name>.zennic-<random>.tmp" (listings and the inbox pass over ".tmp" names), so two
-// writers of one target never share a work file. The work file is made in an opened folder and
+// "<target name>.zennic-<process id>-<random>.tmp" (listings and the inbox pass over ".tmp"
+// names), so two writers of one target never share a work file, and one that its writer left
+// unfinished (a crash, a kill, a power cut) is known as such and swept away. The work file is made in an opened folder and
 // kept open, so that what is written and published stays in that folder whatever happens to
 // the names on the way to it.
 struct WorkFile {
@@ -39,7 +40,8 @@ struct WorkFile {
   // Where a writer that takes a path writes this very file.
   std::filesystem::path path() const { return file.ReopenPath(); }
 };
-// Fails with "Unable to open temp file for writing: " and the name tried.
+// Sweeps the folder first (SweepAbandonedWorkFiles). Fails with "Unable to open temp file for
+// writing: " and the name tried.
 bool CreateExclusiveWorkFile(const ConfinedFolder& folder, const std::string& target_name,
                              WorkFile* work, std::string* error);
 // Makes a finished work file the target of its folder: the file forced to disk, moved onto the
@@ -57,6 +59,11 @@ bool CreateExclusiveWorkFile(const std::filesystem::path& target, std::filesyste
 bool PublishWorkFile(const std::filesystem::path& work, const std::filesystem::path& target,
                      bool replace_existing, std::string* error, int* error_number = nullptr);
 void DiscardWorkFile(const std::filesystem::path& work);
+// Removes the work files of the folder that no running process is writing, and, when
+// `including_own` (at start, before this run writes anything), this process's too.
+void SweepAbandonedWorkFiles(const ConfinedFolder& folder, bool including_own);
+// The same at start, in the folder and, when `recursive`, every folder below it but links.
+void SweepAbandonedWorkFiles(const std::filesystem::path& folder, bool recursive);
 // Copies a file to a place where nothing is, through a work file beside it published without
 // replacing. 0 or the error number.
 int CopyFileToPlace(const FilePlace& from, const FilePlace& to);

@@ -120,6 +120,27 @@ TEST_F(SoundLibraryTest, ClipsLongForTheirFewBytesCostLittleMemory) {
   EXPECT_EQ(FormatOf(audio_ / "ten_minutes_normalized.wav").frame_count, 600u * 48000u);
 }
 
+// What a run killed part-way left half-written (a save, a move across disks, a trim export) is
+// gone once the program has started again; what a running process writes stays.
+TEST_F(SoundLibraryTest, WorkFilesOfAnInterruptedRunAreSweptAtStart) {
+  // No system gives out process ids this high; process 1 always runs.
+  const std::string dead = "2147483646";
+  const std::vector<fs::path> abandoned = {
+      data_folder_ / ("settings.json.zennic-" + dead + "-0123456789ab.tmp"),
+      audio_ / ("Sub/big.wav.zennic-" + dead + "-0123456789ab.tmp"),
+      temp_folder_ / ("zennic-trim-song-" + dead + ".wav"),
+      temp_folder_ / ("zennic-trim-song-" + dead + ".wav.zennic-" + dead + "-0123456789ab.tmp")};
+  const std::vector<fs::path> kept = {audio_ / "Sub/big.wav.zennic-1-0123456789ab.tmp",
+                                      temp_folder_ / "zennic-trim-song-1.wav",
+                                      audio_ / "notes.tmp"};
+  for (const auto& files : {abandoned, kept}) {
+    for (const fs::path& file : files) testing::WriteFile(file, "part");
+  }
+  ASSERT_TRUE(StartProgram());
+  for (const fs::path& file : abandoned) EXPECT_FALSE(fs::exists(file)) << file;
+  for (const fs::path& file : kept) EXPECT_TRUE(fs::exists(file)) << file;
+}
+
 TEST_F(SoundLibraryTest, NormalizeBringsThePeakToTheTarget) {
   WriteToneWav(audio_ / "song.wav", 0.5, 0.5, 44100, 1);
   WriteToneWav(audio_ / "silence.wav", 0.5, 0.0);

@@ -1,6 +1,7 @@
 #include "core/files.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -127,6 +128,30 @@ TEST(Files, WorkFilesAreNeverSharedAndPublishReplacesOnlyWhenAsked) {
   testing::WriteFile(second, "second");
   ASSERT_TRUE(PublishWorkFile(second, target, /*replace_existing=*/true, nullptr));
   EXPECT_EQ(testing::ReadFile(target), "second");
+}
+
+// Before a work file is made, those of the folder that no running process writes go: left by a
+// run that was killed part-way, they would otherwise stay for ever.
+TEST(Files, WorkFilesNoRunningProcessWritesAreSweptBeforeTheNextOne) {
+  TempFolder folder;
+  // No system gives out process ids this high; process 1 always runs.
+  const std::vector<std::string> abandoned = {"a.wav.zennic-2147483646-0123456789ab.tmp",
+                                              "settings.json.zennic-0123456789ab.tmp"};
+  const std::vector<std::string> kept = {
+      "a.wav.zennic-1-0123456789ab.tmp",
+      "b.wav.zennic-" + std::to_string(::getpid()) + "-0123456789ab.tmp",
+      "notes.zennic-2147483646-short.tmp", "a.wav"};
+  for (const auto& names : {abandoned, kept}) {
+    for (const std::string& name : names) testing::WriteFile(folder / name, "x");
+  }
+  ConfinedFolder opened;
+  ASSERT_EQ(ConfinedFolder::Open(folder.path(), &opened), 0);
+  WorkFile work;
+  ASSERT_TRUE(CreateExclusiveWorkFile(opened, "c.wav", &work, nullptr));
+  std::vector<std::string> expected = kept;
+  expected.push_back(work.name);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Names(folder.path()), expected);
 }
 
 TEST(Files, ConcurrentAtomicWritesOfOneFileEachLandWhole) {
