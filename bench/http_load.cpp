@@ -7,11 +7,14 @@
 // "hold", `count` clients trickle their heads for `seconds`, for measuring what they cost.
 // With "status", `concurrency` clients post to the status route back to back for `seconds`
 // while one more loads the main page and its script, and the latencies of both are printed.
+// With "soak", `concurrency` clients poll the status, list the files and load the main page,
+// in turn, for `seconds`.
 //
 // Usage: bench_http_load <port> [requests=10000] [concurrency=64]
 //        bench_http_load <port> slow
 //        bench_http_load <port> hold <count> <seconds>
 //        bench_http_load <port> status <seconds> <concurrency>
+//        bench_http_load <port> soak <seconds> [concurrency=64]
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -23,6 +26,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -191,44 +195,10 @@ int PollStatusBesidePages(uint16_t port, const std::string& status, const std::s
   return failed == 0 ? 0 : 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: bench_http_load <port> [requests] [concurrency]\n"
-                         "       bench_http_load <port> slow\n"
-                         "       bench_http_load <port> hold <count> <seconds>\n"
-                         "       bench_http_load <port> status <seconds> <concurrency>\n");
-    return 2;
-  }
-  uint16_t port = static_cast<uint16_t>(std::atoi(argv[1]));
-  std::string mode = argc > 2 ? argv[2] : "";
-  std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
-
-  std::string token = SessionToken(Exchange(port, "GET / HTTP/1.1\r\n" + host + "\r\n"));
-  if (token.empty()) {
-    std::fprintf(stderr, "bench_http_load: the main page gave no session cookie\n");
-    return 1;
-  }
-  const std::string page = "GET / HTTP/1.1\r\n" + host + "\r\n";
-  // An API call through every gate to the router, whose route does no work of its own: the
-  // status route asks the audio system on every call, which would measure that instead.
-  const std::string api_head = "POST /api/mixer/no-such-route HTTP/1.1\r\n" + host +
-                               "Origin: http://127.0.0.1:" + std::to_string(port) +
-                               "\r\nCookie: zennic_session=" + token +
-                               "\r\nContent-Type: application/json\r\nContent-Length: ";
-  const std::string api = api_head + "2\r\n\r\n{}";
-  if (mode == "slow") return RunBesideSlowClients(port, page, api, api_head + "100000\r\n\r\n{");
-  if (mode == "hold" && argc > 4) return HoldConnections(port, page, std::atoi(argv[3]), std::atoi(argv[4]));
-  if (mode == "status" && argc > 4) {
-    std::string status = "POST /api/mixer/status HTTP/1.1\r\n" + api_head.substr(api_head.find("Host: "));
-    return PollStatusBesidePages(port, status + "2\r\n\r\n{}", page,
-                                 "GET /assets/js/app.js HTTP/1.1\r\n" + host + "\r\n",
-                                 std::atoi(argv[3]), std::atoi(argv[4]));
-  }
-  int total = argc > 2 ? std::atoi(argv[2]) : 10000;
-  int concurrency = argc > 3 ? std::atoi(argv[3]) : 64;
-
+// `concurrency` clients send request number i, requests[i % size], while `more(i)`; prints the
+// throughput, latencies and statuses, and returns 1 when any request failed.
+int RunClients(uint16_t port, const std::vector<std::string>& requests, int concurrency,
+               const std::function<bool(int)>& more) {
   std::atomic<int> next{0};
   std::mutex results_mutex;
   std::map<int, int> statuses;
@@ -241,9 +211,9 @@ int main(int argc, char** argv) {
       std::map<int, int> my_statuses;
       int my_failed = 0;
       std::vector<double> my_latencies;
-      for (int i; (i = next.fetch_add(1)) < total;) {
+      for (int i; more(i = next.fetch_add(1));) {
         auto begin = std::chrono::steady_clock::now();
-        Reply reply = Exchange(port, i % 2 == 0 ? page : api);
+        Reply reply = Exchange(port, requests[static_cast<size_t>(i) % requests.size()]);
         my_latencies.push_back(MillisecondsSince(begin));
         my_statuses[reply.status] += 1;
         if (!reply.complete || reply.status == 0 || reply.status >= 500) my_failed += 1;
@@ -257,12 +227,63 @@ int main(int argc, char** argv) {
   for (std::thread& client : clients) client.join();
   double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-
-  std::printf("requests %d, concurrency %d, %.2f s, %.0f requests/s\n", total, concurrency, seconds,
-              total / seconds);
+  size_t total = latencies_ms.size();
+  std::printf("requests %zu, concurrency %d, %.2f s, %.0f requests/s\n", total, concurrency,
+              seconds, static_cast<double>(total) / seconds);
   std::printf("latency ms: p50 %.2f, p99 %.2f, max %.2f\n", Percentile(latencies_ms, 0.5),
               Percentile(latencies_ms, 0.99), Percentile(latencies_ms, 1.0));
   for (auto [status, count] : statuses) std::printf("status %d: %d\n", status, count);
   std::printf("failed %d\n", failed);
   return failed == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: bench_http_load <port> [requests] [concurrency]\n"
+                         "       bench_http_load <port> slow\n"
+                         "       bench_http_load <port> hold <count> <seconds>\n"
+                         "       bench_http_load <port> status <seconds> <concurrency>\n"
+                         "       bench_http_load <port> soak <seconds> [concurrency]\n");
+    return 2;
+  }
+  uint16_t port = static_cast<uint16_t>(std::atoi(argv[1]));
+  std::string mode = argc > 2 ? argv[2] : "";
+  std::string host = "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
+
+  std::string token = SessionToken(Exchange(port, "GET / HTTP/1.1\r\n" + host + "\r\n"));
+  if (token.empty()) {
+    std::fprintf(stderr, "bench_http_load: the main page gave no session cookie\n");
+    return 1;
+  }
+  const std::string page = "GET / HTTP/1.1\r\n" + host + "\r\n";
+  // A POST through every gate, up to the value of its Content-Length.
+  auto api_head = [&](const std::string& path) {
+    return "POST " + path + " HTTP/1.1\r\n" + host + "Origin: http://127.0.0.1:" +
+           std::to_string(port) + "\r\nCookie: zennic_session=" + token +
+           "\r\nContent-Type: application/json\r\nContent-Length: ";
+  };
+  // An API call to the router, whose route does no work of its own.
+  const std::string api = api_head("/api/mixer/no-such-route") + "2\r\n\r\n{}";
+  const std::string status = api_head("/api/mixer/status") + "2\r\n\r\n{}";
+  if (mode == "slow") {
+    return RunBesideSlowClients(port, page, api,
+                                api_head("/api/mixer/no-such-route") + "100000\r\n\r\n{");
+  }
+  if (mode == "hold" && argc > 4) return HoldConnections(port, page, std::atoi(argv[3]), std::atoi(argv[4]));
+  if (mode == "status" && argc > 4) {
+    return PollStatusBesidePages(port, status, page,
+                                 "GET /assets/js/app.js HTTP/1.1\r\n" + host + "\r\n",
+                                 std::atoi(argv[3]), std::atoi(argv[4]));
+  }
+  if (mode == "soak" && argc > 3) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[3]));
+    return RunClients(port, {status, api_head("/api/mixer/files") + "2\r\n\r\n{}", page},
+                      argc > 4 ? std::atoi(argv[4]) : 64,
+                      [until](int) { return std::chrono::steady_clock::now() < until; });
+  }
+  int total = argc > 2 ? std::atoi(argv[2]) : 10000;
+  return RunClients(port, {page, api}, argc > 3 ? std::atoi(argv[3]) : 64,
+                    [total](int i) { return i < total; });
 }

@@ -2,9 +2,11 @@
 
 #include "app/app_host.h"
 #include "app/startup_failure.h"
+#include "platform/memory_release.h"
 #include "platform/termination_signals.h"
 
 int main() {
+  zennic::LimitAllocatorArenas();
   // Before any thread starts, so every thread inherits the blocked termination signals.
   zennic::PrepareTerminationSignals();
 

@@ -3,6 +3,15 @@
 #include <malloc.h>
 
 namespace zennic {
+namespace {
+
+// Enough that the few threads that allocate at once rarely wait for one another; each thread
+// also keeps a small cache of its own that needs no arena at all.
+constexpr int kMaxArenas = 4;
+
+}  // namespace
+
+void LimitAllocatorArenas() { ::mallopt(M_ARENA_MAX, kMaxArenas); }
 
 void ReturnLargeBlocksToSystem() {
   // Fixed thresholds: left to adjust themselves, they rise after each large block to tens of
