@@ -46,6 +46,9 @@ void HttpWorkerPool::Run(Worker* self) {
     lock.lock();
   }
   --running_;
+  // Threads that ended before this one are joined now, not at the next task: until joined, each
+  // keeps its whole stack, so a pool left idle after a burst would keep a hundred of them.
+  JoinEnded();
   self->ended = true;
 }
 
