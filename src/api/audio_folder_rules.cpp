@@ -32,8 +32,9 @@ bool HoldsNulInPath(const JsonValue& value, bool path_text) {
     case JsonValue::Type::String:
       return path_text && value.string_value.find('\0') != std::string::npos;
     case JsonValue::Type::Array:
-      return std::any_of(value.array_value.begin(), value.array_value.end(),
-                         [&](const JsonValue& element) { return HoldsNulInPath(element, path_text); });
+      return std::any_of(
+          value.array_value.begin(), value.array_value.end(),
+          [&](const JsonValue& element) { return HoldsNulInPath(element, path_text); });
     case JsonValue::Type::Object:
       return std::any_of(value.object_value.begin(), value.object_value.end(),
                          [](const auto& member) {

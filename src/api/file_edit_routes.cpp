@@ -119,7 +119,9 @@ HttpResponse HttpApi::HandleFilesDelete(const JsonValue& body) {
   FilePlace place;
   if (int error = OpenParentInside(root, candidate, &place)) return ConfinementRefusal(error);
   if (int error = place.folder.RemoveFile(place.name)) {
-    if (error == ENOENT) return ErrorResponse(404, "file_not_found", "Selected file does not exist");
+    if (error == ENOENT) {
+      return ErrorResponse(404, "file_not_found", "Selected file does not exist");
+    }
     return ErrorResponse(500, "file_delete_failed",
                          "Failed to delete file: " + SystemErrorText(error));
   }

@@ -81,7 +81,7 @@ std::vector<FoundFile> CollectSoundFiles(const fs::path& root) {
   std::vector<FoundFile> files;
   const fs::path normal_root = AbsoluteNormalPath(root);
   WalkLibrary(root, [&](const ConfinedFolder& folder, const std::string& name, EntryType type,
-                       const fs::path& relative) {
+                        const fs::path& relative) {
     if (type == EntryType::Folder) return !IsOriginalsName(name);
     if (!IsSupportedAudioExtension(name)) return false;
     fs::path path = normal_root / relative;
@@ -187,7 +187,7 @@ HttpResponse HttpApi::HandleFolders(const JsonValue&) {
   // Only real folders are listed and entered: never a link, which may lead out of the root.
   std::vector<std::string> relative_paths = {""};
   WalkLibrary(root, [&](const ConfinedFolder&, const std::string& name, EntryType type,
-                       const fs::path& relative) {
+                        const fs::path& relative) {
     if (type != EntryType::Folder || IsOriginalsName(name)) return false;
     relative_paths.push_back(WideToUtf8(relative));
     return true;

@@ -64,9 +64,10 @@ std::optional<HttpResponse> ChooseOutputPath(
 using ClipWriter = std::function<bool(const std::filesystem::path& file, std::string* error)>;
 
 // Has `write` fill a work file beside `output`, in its folder opened below the root, and
-// publishes it only where nothing is; no work file is left behind. Nothing, with "new_path", "relative_path" and "new_filename" set in
-// `reply`; or the refusal: `taken` when another file got there first, else 500 with
-// `failure_code` and the writer's sentence (or `failure_message`).
+// publishes it only where nothing is; no work file is left behind. Nothing, with "new_path",
+// "relative_path" and "new_filename" set in `reply`; or the refusal: `taken` when another file
+// got there first, else 500 with `failure_code` and the writer's sentence (or
+// `failure_message`).
 std::optional<HttpResponse> WriteNewClip(const std::filesystem::path& root,
                                          const std::filesystem::path& output,
                                          const ClipWriter& write, const HttpResponse& taken,

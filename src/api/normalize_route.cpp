@@ -26,7 +26,9 @@ constexpr char kOutputExists[] = "A normalized output file already exists";
 // The largest magnitude among the finite samples, or `peak` when that is larger.
 double PeakAbsSample(const float* samples, size_t count, double peak) {
   for (size_t i = 0; i < count; ++i) {
-    if (std::isfinite(samples[i])) peak = std::max(peak, std::fabs(static_cast<double>(samples[i])));
+    if (std::isfinite(samples[i])) {
+      peak = std::max(peak, std::fabs(static_cast<double>(samples[i])));
+    }
   }
   return peak;
 }

@@ -86,9 +86,9 @@ std::optional<int> WorkFileWriter(std::string_view name) {
   tag.remove_suffix(kEnd.size());
   const size_t dash = tag.find('-');
   const std::string_view random = dash == std::string_view::npos ? tag : tag.substr(dash + 1);
-  if (random.size() != 12 || random.find_first_not_of("0123456789abcdef") != std::string_view::npos) {
-    return std::nullopt;
-  }
+  const bool random_tag =
+      random.size() == 12 && random.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+  if (!random_tag) return std::nullopt;
   if (dash == std::string_view::npos) return 0;
   int writer = 0;
   const auto [end, parsed] = std::from_chars(tag.data(), tag.data() + dash, writer);
@@ -155,7 +155,9 @@ void DiscardWorkFile(const WorkFile& work) { work.folder.RemoveFile(work.name); 
 bool PublishWorkFile(const WorkFile& work, const std::string& target_name, bool replace_existing,
                      std::string* error, int* error_number) {
   int result = work.file.Sync();
-  if (result == 0) result = work.folder.Rename(work.name, work.folder, target_name, replace_existing);
+  if (result == 0) {
+    result = work.folder.Rename(work.name, work.folder, target_name, replace_existing);
+  }
   if (result != 0) {
     DiscardWorkFile(work);
     if (error_number != nullptr) *error_number = result;

@@ -30,9 +30,9 @@ bool WriteTextFileAtomic(const std::filesystem::path& path, std::string_view tex
 // A work file lies beside its target under a name that no other writer can hold,
 // "<target name>.zennic-<process id>-<random>.tmp" (listings and the inbox pass over ".tmp"
 // names), so two writers of one target never share a work file, and one that its writer left
-// unfinished (a crash, a kill, a power cut) is known as such and swept away. The work file is made in an opened folder and
-// kept open, so that what is written and published stays in that folder whatever happens to
-// the names on the way to it.
+// unfinished (a crash, a kill, a power cut) is known as such and swept away. The work file is
+// made in an opened folder and kept open, so that what is written and published stays in that
+// folder whatever happens to the names on the way to it.
 struct WorkFile {
   ConfinedFolder folder;
   std::string name;

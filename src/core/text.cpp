@@ -126,7 +126,9 @@ std::string WideToUtf8(const std::wstring& text) {
   return result;
 }
 
-std::string WideToUtf8(const std::filesystem::path& path) { return EscapeStrayBytes(path.native()); }
+std::string WideToUtf8(const std::filesystem::path& path) {
+  return EscapeStrayBytes(path.native());
+}
 
 std::string EscapeStrayBytes(std::string_view bytes) {
   std::string text;
