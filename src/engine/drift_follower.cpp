@@ -18,17 +18,17 @@ constexpr uint64_t kStallFrames = 4800;  // 100 ms
 // What should still wait after a read when the writer came as late as it lately has.
 constexpr uint64_t kGuardFrames = 48;     // 1 ms
 constexpr uint64_t kLoweringFrames = 48;  // 1 ms
-constexpr auto kLoweringPause = 60s;
+constexpr auto kLoweringPause = 10s;
 constexpr auto kBlockMemory = 5s;
 // A burst right after the first alignment is the devices' own start, not a stall.
 constexpr auto kStartSettling = 1s;
 
 }  // namespace
 
-// A run starts with twice the margin, while its threads and devices settle, and comes down to it
-// as the minutes show room to spare.
+// A run starts with three times the margin, while its threads and devices settle, and comes
+// down to it as the seconds show room to spare.
 DriftFollower::DriftFollower(uint64_t margin_frames)
-    : base_margin_(margin_frames), margin_(2 * margin_frames) {}
+    : base_margin_(margin_frames), margin_(3 * margin_frames) {}
 
 void DriftFollower::Reset() { *this = DriftFollower(base_margin_); }
 

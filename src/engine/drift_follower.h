@@ -19,8 +19,8 @@ namespace zennic {
 // next block that are due by the time since the last one came. What should wait after a read is
 // the largest recent block and a margin against jitter. When less than a millisecond was left
 // after some read, or a writer came so late that the reader ran short (the silence read then
-// becomes delay in hand), the margin grows by what was missing (up to kMaxMarginFrames); a
-// minute with room to spare brings it back down by a millisecond.
+// becomes delay in hand), the margin grows by what was missing (up to kMaxMarginFrames); ten
+// seconds with room to spare bring it back down by a millisecond.
 //
 // Only a real stall realigns at once: a writer that delivered nothing for kStallTime, or a
 // reader that took nothing for as long (the FIFO then holds that much beyond the target). The
@@ -48,7 +48,7 @@ class DriftFollower {
   };
 
   // `margin_frames`: what should wait beyond the writer's block after a read, at 48,000 frames
-  // a second, once the run has settled.
+  // a second.
   explicit DriftFollower(uint64_t margin_frames);
 
   // Forgets everything: the next audio starts a new alignment.
