@@ -172,7 +172,7 @@ class MixerEngine {
 
   // What the FIFOs' readers keep waiting after each read beyond their writers' blocks, in hand
   // against a writer that delivers late; their drift followers raise it where a device needs more.
-  static constexpr uint64_t kFollowerMarginFrames = 96;  // 2 ms
+  static constexpr uint64_t kFollowerMarginFrames = 48;  // 1 ms
 
   // What a FIFO's reader did about its writer's timing, for the log: a stall it realigned
   // after, a late delivery it made room for. The audio threads only note it, and the voice-key
