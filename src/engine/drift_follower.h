@@ -59,6 +59,8 @@ class DriftFollower {
   Decision BeforeRead(Clock::time_point now, const SampleFifo::Fill& fill, uint64_t needed);
 
   double speed() const { return speed_; }
+  // Filling up after a start or a stall: reads play silence.
+  bool holding() const { return !aligned_; }
   uint64_t margin_frames() const { return margin_; }
   // What should wait after a read: the largest recent block and the margin.
   uint64_t target_frames() const;

@@ -79,6 +79,18 @@ uint64_t LinearResampler::FramesNeeded(uint32_t target_rate, uint64_t frame_coun
   return spanned > pending_frames() ? spanned - pending_frames() : 0;
 }
 
+uint64_t LinearResampler::FramesProducible(uint64_t fifo_frames, uint32_t target_rate,
+                                           uint64_t wanted, double speed) const {
+  if (FramesNeeded(target_rate, wanted, speed) <= fifo_frames) return wanted;
+  if (PassesThrough(target_rate, speed)) return fifo_frames;
+  // Each frame made reaches `step` source frames further; start from the estimate and settle.
+  const double step = static_cast<double>(kEngineRate) / target_rate * speed;
+  double reach = static_cast<double>(fifo_frames + pending_frames()) - 2.0 - phase_;
+  uint64_t frames = reach < 0.0 ? 0 : std::min(wanted, static_cast<uint64_t>(reach / step) + 1);
+  while (frames > 0 && FramesNeeded(target_rate, frames, speed) > fifo_frames) --frames;
+  return frames;
+}
+
 uint64_t LinearResampler::Pull(SampleFifo* fifo, uint32_t target_rate, uint64_t frame_count,
                                std::vector<float>* out, double speed) {
   out->assign(2 * frame_count, 0.0f);

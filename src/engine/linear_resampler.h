@@ -31,6 +31,9 @@ class LinearResampler {
 
   // How many frames the next Pull with these arguments takes from its FIFO.
   uint64_t FramesNeeded(uint32_t target_rate, uint64_t frame_count, double speed) const;
+  // The most frames, up to `wanted`, that a Pull can make from `fifo_frames` without silence.
+  uint64_t FramesProducible(uint64_t fifo_frames, uint32_t target_rate, uint64_t wanted,
+                            double speed) const;
 
   uint64_t pending_frames() const { return pending_.size() / 2; }
   double phase() const { return phase_; }

@@ -192,6 +192,12 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
       break;
     }
     uint32_t room = buffer_frames > padding ? buffer_frames - padding : 0;
+    const bool monitor_off = mode == 1 && !runtime_state_->GetAudioSettingsView().monitor_enabled;
+    // While the device still has audio in hand, a mix that comes a little late is waited for
+    // rather than padded with silence: only what is ready goes to the device.
+    if (room > 0 && !monitor_off && padding >= buffer_frames / 4) {
+      room = static_cast<uint32_t>(reader.FramesReady(*source, format.sample_rate, room));
+    }
     if (room == 0) {
       SleepHalfDevicePeriod(stream.client.get());
       continue;
@@ -203,7 +209,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
                           FormatHresult("Failed to get the render buffer", result));
       break;
     }
-    if (mode == 1 && !runtime_state_->GetAudioSettingsView().monitor_enabled) {
+    if (monitor_off) {
       // Turned on again, the monitor starts from the clip as it is then, not from old frames.
       reader.Reset();
       monitor_fifo_.Clear();

@@ -20,6 +20,10 @@ using Clock = std::chrono::steady_clock;
 constexpr uint32_t kTickFrames = 480;  // 10 ms at 48,000 Hz
 constexpr auto kTickPeriod = std::chrono::milliseconds(10);
 constexpr auto kIdlePause = std::chrono::milliseconds(5);
+// A microphone that delivers a little late is waited for this long into the tick, rather than
+// padded with silence; the outputs' buffers carry the tick that much later.
+constexpr auto kLateMicrophoneWait = std::chrono::milliseconds(6);
+constexpr auto kLateMicrophonePoll = std::chrono::microseconds(500);
 // A mixer further behind than this starts afresh instead of catching up with a burst of ticks.
 constexpr auto kMaxLag = std::chrono::milliseconds(25);
 constexpr uint64_t kVoiceTestFrames = 240000;
@@ -61,8 +65,18 @@ void MixerEngine::MixerThreadMain() {
       continue;
     }
 
+    Clock::time_point read_at = tick_start;
+    if (SampleFifo::Fill fill = microphone_fifo_.GetFill();
+        fill.last_write_frames > 0 && tick_start - fill.last_write_at < DriftFollower::kStallTime) {
+      while (microphone_reader.FramesReady(microphone_fifo_, LinearResampler::kEngineRate,
+                                           kTickFrames) < kTickFrames &&
+             read_at - tick_start < kLateMicrophoneWait) {
+        std::this_thread::sleep_for(kLateMicrophonePoll);
+        read_at = Clock::now();
+      }
+    }
     DriftFollower::Decision paced = microphone_reader.Read(
-        &microphone_fifo_, LinearResampler::kEngineRate, kTickFrames, tick_start, &microphone);
+        &microphone_fifo_, LinearResampler::kEngineRate, kTickFrames, read_at, &microphone);
     NoteTiming(&microphone_timing_, paced, microphone_reader.margin_frames());
     ApplyVoiceEffect(&voice_effect_, microphone.data(), kTickFrames, settings);
     voice_test_.Append(microphone.data(), kTickFrames);

@@ -8,6 +8,12 @@ void PacedFifoReader::Reset() {
   speed_ = 1.0;
 }
 
+uint64_t PacedFifoReader::FramesReady(const SampleFifo& fifo, uint32_t rate,
+                                      uint64_t wanted) const {
+  if (follower_.holding()) return wanted;
+  return resampler_.FramesProducible(fifo.Size(), rate, wanted, speed_);
+}
+
 DriftFollower::Decision PacedFifoReader::Read(SampleFifo* fifo, uint32_t rate,
                                               uint64_t frame_count,
                                               SampleFifo::Clock::time_point now,

@@ -25,6 +25,11 @@ class PacedFifoReader {
   DriftFollower::Decision Read(SampleFifo* fifo, uint32_t rate, uint64_t frame_count,
                                SampleFifo::Clock::time_point now, std::vector<float>* out);
 
+  // How many of `wanted` frames a read could make now from what the FIFO holds: all of them
+  // while the FIFO fills up (the read plays silence then). A reader that can wait for a writer
+  // a little late reads no more than these.
+  uint64_t FramesReady(const SampleFifo& fifo, uint32_t rate, uint64_t wanted) const;
+
   uint64_t margin_frames() const { return follower_.margin_frames(); }
 
  private:

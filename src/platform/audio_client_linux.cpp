@@ -10,8 +10,10 @@
 namespace zennic {
 namespace {
 
-// What a shared-mode endpoint offers as its period: 10 ms by default, 3 ms at the least.
-constexpr int64_t kDefaultDevicePeriod100ns = 100000;
+// What a shared-mode endpoint offers as its period: 5 ms by default (the fragments the streams
+// ask for below), 3 ms at the least. The threads poll at half of it, so audio waits on them no
+// more than a couple of milliseconds.
+constexpr int64_t kDefaultDevicePeriod100ns = 50000;
 constexpr int64_t kMinimumDevicePeriod100ns = 30000;
 
 AudioMixFormat MixFormatOf(const pa_sample_spec& spec) {
@@ -155,14 +157,13 @@ class PulseAudioClient final : public AudioClient,
     auto buffer_bytes = static_cast<uint32_t>(
         pa_usec_to_bytes(static_cast<pa_usec_t>(duration / 10), &spec));
     // The latency the stream needs, asked for so that the device runs at its pace: a render
-    // buffer of the requested length, topped up a quarter of it at a time (the threads poll at
-    // half the device period), and capture fragments of half of it, a device period each.
+    // buffer of the requested length, and both ways a quarter of it at a time, a device period.
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.tlength = flow_ == AudioFlow::kRender ? buffer_bytes : static_cast<uint32_t>(-1);
     attr.prebuf = static_cast<uint32_t>(-1);
     attr.minreq = flow_ == AudioFlow::kRender ? buffer_bytes / 4 : static_cast<uint32_t>(-1);
-    attr.fragsize = flow_ == AudioFlow::kCapture ? buffer_bytes / 2 : static_cast<uint32_t>(-1);
+    attr.fragsize = flow_ == AudioFlow::kCapture ? buffer_bytes / 4 : static_cast<uint32_t>(-1);
     // A stream stays on its device: when the device goes, the stream ends instead of moving
     // the user's voice to whatever device takes its role.
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE |
