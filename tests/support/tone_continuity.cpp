@@ -55,6 +55,13 @@ ToneBreaks FindToneBreaks(const std::vector<float>& stereo, const std::vector<do
                           size_t skip_frames) {
   ToneBreaks breaks;
   const size_t frames = stereo.size() / 2;
+  size_t first_sound = 0;
+  while (first_sound < frames && std::abs(stereo[2 * first_sound]) < kSilenceLevel) ++first_sound;
+  if (first_sound == frames) {
+    breaks.silences.push_back({0.0, static_cast<double>(frames) / kRate * 1000.0});
+    return breaks;
+  }
+  skip_frames += first_sound;
   if (frames <= skip_frames) return breaks;
   auto left = [&stereo](size_t frame) { return static_cast<double>(stereo[2 * frame]); };
 

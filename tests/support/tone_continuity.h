@@ -23,7 +23,8 @@ struct ToneBreaks {
   std::string Describe() const;
 };
 
-// `skip_frames` at the start (the recorder's and the tones' own start) are not looked at.
+// `skip_frames` from the first sound on (the recorder's and the tones' own start) are not looked
+// at, nor the silence before it: a recorder joining a PipeWire graph starts with a silence of its own.
 ToneBreaks FindToneBreaks(const std::vector<float>& stereo, const std::vector<double>& frequencies,
                           size_t skip_frames = 4800);
 
