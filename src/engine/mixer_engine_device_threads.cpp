@@ -194,8 +194,10 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     uint32_t room = buffer_frames > padding ? buffer_frames - padding : 0;
     const bool monitor_off = mode == 1 && !runtime_state_->GetAudioSettingsView().monitor_enabled;
     // While the device still has audio in hand, a mix that comes a little late is waited for
-    // rather than padded with silence: only what is ready goes to the device.
-    if (room > 0 && !monitor_off && padding >= buffer_frames / 4) {
+    // rather than padded with silence: only what is ready goes to the device. The padding a
+    // device reports can run ahead of what it really holds by a request's worth (a quarter of
+    // the buffer), so half the buffer is the least that is sure to carry the wait.
+    if (room > 0 && !monitor_off && padding >= buffer_frames / 2) {
       room = static_cast<uint32_t>(reader.FramesReady(*source, format.sample_rate, room));
     }
     if (room == 0) {
