@@ -46,9 +46,14 @@ void HttpConnection::Receive(char* scratch, size_t scratch_size, Clock::time_poi
   }
   if (phase_ != Phase::Head && phase_ != Phase::Body) return;
   if (status != TcpSocket::IoStatus::Done) {
+    if (!request_started_) {
+      phase_ = Phase::Done;
+      return;
+    }
     FailRequest(phase_ == Phase::Head ? kHeadsNotIn : kBodyNotIn, 400, now);
     return;
   }
+  request_started_ = true;
   last_progress_ = now;
   switch (reader_.Add(std::string_view(scratch, received))) {
     case HttpRequestReader::Stage::Failed:
@@ -156,6 +161,10 @@ void HttpConnection::FinishReply(Clock::time_point now) {
 void HttpConnection::Expire(Clock::time_point now) {
   switch (phase_) {
     case Phase::Head:
+      if (!request_started_) {
+        phase_ = Phase::Done;
+        return;
+      }
       FailRequest(kHeadsNotIn, 400, now);
       return;
     case Phase::Body:

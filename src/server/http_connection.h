@@ -50,7 +50,7 @@ class HttpConnection {
   Clock::time_point deadline() const;
 
   // Head, Body or Draining: takes what the socket holds. A request that cannot be read, or
-  // whose client went away, is answered here.
+  // whose client went away, is answered here; a connection that never sent a byte just ends.
   void Receive(char* scratch, size_t scratch_size, Clock::time_point now);
   // Verdict: reads the body the handler asked for (phase Body, or Handling once it is in).
   void ReadBody(HttpHeadVerdict verdict, Clock::time_point now);
@@ -68,8 +68,8 @@ class HttpConnection {
   void Reply(HttpResponse response, Clock::time_point now);
   // Sending: sends what the socket takes.
   void Send(Clock::time_point now);
-  // After the deadline: a request not yet in is answered 400; a reply that makes no progress,
-  // or a drain, ends.
+  // After the deadline: a request not yet in is answered 400; a connection that never sent a
+  // byte, a reply that makes no progress, or a drain, ends.
   void Expire(Clock::time_point now);
   // Ends the connection at once, whatever its phase.
   void Abort() { phase_ = Phase::Done; }
@@ -83,6 +83,9 @@ class HttpConnection {
   HttpRequestReader reader_;
   HttpHeadVerdict verdict_;
   bool paused_ = false;
+  // Browsers open connections ahead of need and may never use them: one that has sent nothing
+  // is closed without an answer, which they take as a reason to retry, not as a reply.
+  bool request_started_ = false;
   // Whether the client's input was read to its end; if not, the close drains it first.
   bool input_complete_ = false;
   std::string reply_head_;

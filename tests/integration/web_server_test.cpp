@@ -2,7 +2,10 @@
 // restart, the API's gates.
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <regex>
 
@@ -106,6 +109,22 @@ TEST_F(WebServer, TheSessionLastsOneRun) {
       << "a restart invalidates every earlier cookie";
   EXPECT_NE(client.Send("GET", "/").headers["Set-Cookie"], cookie);
   Stop(*second);
+}
+
+// Browsers open connections ahead of need and may leave them unused. One closed unanswered
+// makes a browser retry on a fresh one; an answer would be taken as the next request's reply.
+TEST_F(WebServer, AConnectionThatSendsNothingIsClosedWithoutAnAnswer) {
+  auto program = Start("run");
+  uint16_t port = ListeningPort(*program);
+  ASSERT_NE(port, 0) << program->Stderr();
+  int idle = testing::ConnectToLoopback(port);
+  pollfd wait{idle, POLLIN, 0};
+  // Well past the head's deadline: a connection kept open fails here rather than hangs.
+  ASSERT_EQ(::poll(&wait, 1, 20000), 1) << "the server kept a silent connection";
+  char received[64];
+  EXPECT_EQ(::recv(idle, received, sizeof received, 0), 0) << "closed with no bytes sent";
+  ::close(idle);
+  Stop(*program);
 }
 
 }  // namespace

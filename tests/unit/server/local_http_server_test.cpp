@@ -171,10 +171,10 @@ TEST_F(LocalHttpServerTest, EveryApiRequestPassesTheGates) {
   EXPECT_EQ(Code(unknown), "route_not_found");
 }
 
-TEST_F(LocalHttpServerTest, AMalformedOrSilentRequestIsAnswered400AndTheServerGoesOn) {
+TEST_F(LocalHttpServerTest, AMalformedOrStalledRequestIsAnswered400AndTheServerGoesOn) {
   StartServer();
   HttpTestClient client = Client();
-  std::future<HttpReply> silent = std::async(std::launch::async, [&] { return client.Exchange("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n"); });
+  std::future<HttpReply> stalled = std::async(std::launch::async, [&] { return client.Exchange("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n"); });
   for (std::string bad : {"POST /api/mixer/x HTTP/1.1\r\nContent-Length: -1\r\n\r\n",
                           "POST /api/mixer/x HTTP/1.1\r\nContent-Length: 12abc\r\n\r\n",
                           "GET /\r\n\r\n", "\r\n\r\n"}) {
@@ -182,7 +182,7 @@ TEST_F(LocalHttpServerTest, AMalformedOrSilentRequestIsAnswered400AndTheServerGo
     EXPECT_EQ(reply.status, 400) << bad;
     EXPECT_EQ(Code(reply), "invalid_http_request") << bad;
   }
-  HttpReply timed_out = silent.get();
+  HttpReply timed_out = stalled.get();
   EXPECT_EQ(timed_out.status, 400);
   EXPECT_NE(timed_out.body.find("Client disconnected before sending complete headers"), std::string::npos);
   EXPECT_EQ(client.Send("GET", "/").status, 200);
