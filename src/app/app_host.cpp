@@ -177,6 +177,8 @@ bool AppHost::StartWebServer(std::string* error) {
   if (!http_server_->Start(error)) return false;
   effective_http_port_ = http_server_->effective_port();
   WriteLogLine(paths_.logs_folder, kLogTag, "Web client listening at " + BuildLocalUrl());
+  // A second start names it: the user may have launched again to find the web client.
+  single_instance_guard_.AnnounceAddress(BuildLocalUrl());
   return true;
 }
 

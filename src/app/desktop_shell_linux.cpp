@@ -47,7 +47,20 @@ DesktopShell::DesktopShell(std::filesystem::path logs_folder)
                {Command::CopyUrl, "native.tray.copy_url", "Copy URL"},
                {Command::SetupGuide, "native.tray.setup_guide", "Setup Guide"},
                {Command::About, "native.tray.about", "About"},
-               {Command::Exit, "native.tray.exit", "Exit"}} {}
+               {Command::Exit, "native.tray.exit", "Exit"}} {
+  // From the start, not from Create: a box shown before the icon exists, or without it (why
+  // a start failed), must still end when the program is asked to end.
+  termination_descriptor_ = OpenTerminationRequestDescriptor();
+  if (termination_descriptor_ >= 0) {
+    termination_watch_ = g_unix_fd_add(
+        termination_descriptor_, G_IO_IN,
+        +[](gint, GIOCondition, gpointer shell) -> gboolean {
+          static_cast<DesktopShell*>(shell)->OnTerminationRequest();
+          return G_SOURCE_CONTINUE;
+        },
+        this);
+  }
+}
 
 DesktopShell::~DesktopShell() { Destroy(); }
 
@@ -95,16 +108,6 @@ bool DesktopShell::Create(const std::string& tooltip, TrayCallbacks callbacks, s
   app_indicator_set_status(indicator, APP_INDICATOR_STATUS_ACTIVE);
   indicator_ = indicator;
 
-  termination_descriptor_ = OpenTerminationRequestDescriptor();
-  if (termination_descriptor_ >= 0) {
-    termination_watch_ = g_unix_fd_add(
-        termination_descriptor_, G_IO_IN,
-        +[](gint, GIOCondition, gpointer shell) -> gboolean {
-          static_cast<DesktopShell*>(shell)->OnTerminationRequest();
-          return G_SOURCE_CONTINUE;
-        },
-        this);
-  }
   relabel_timer_ = g_timeout_add_seconds(
       1,
       +[](gpointer shell) -> gboolean {

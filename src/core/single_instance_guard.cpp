@@ -9,7 +9,10 @@ bool SingleInstanceGuard::Acquire(const std::string& name, const std::filesystem
     case InstanceLock::Outcome::Acquired:
       return true;
     case InstanceLock::Outcome::HeldElsewhere:
-      if (error) *error = "Another Ruzerad instance is already running";
+      if (error) {
+        *error = "Another Ruzerad instance is already running";
+        if (!lock_.holder_note().empty()) *error += " at " + lock_.holder_note();
+      }
       return false;
     case InstanceLock::Outcome::Failed:
       if (error) *error = "CreateMutexW failed: " + detail;

@@ -23,8 +23,15 @@ class InstanceLock {
   void Release();
   bool IsHeld() const { return fd_ >= 0; }
 
+  // Holder only: one line of printable text for later starts to read, replacing the last.
+  void Publish(const std::string& note);
+  // What the holder published, read when Acquire found the lock held elsewhere; empty when it
+  // published nothing (yet).
+  const std::string& holder_note() const { return holder_note_; }
+
  private:
   int fd_ = -1;
+  std::string holder_note_;
 };
 
 }  // namespace zennic

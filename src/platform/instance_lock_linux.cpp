@@ -22,6 +22,30 @@ std::string LockFileName(const std::string& name) {
   return file + ".lock";
 }
 
+constexpr size_t kMaxNoteBytes = 256;
+
+// A note is read only once its line is complete: the holder may be writing it right now.
+std::string ReadNote(int fd) {
+  char buffer[kMaxNoteBytes + 1];
+  ssize_t count = ::pread(fd, buffer, sizeof buffer, 0);
+  if (count <= 0) return {};
+  std::string text(buffer, static_cast<size_t>(count));
+  size_t end = text.find('\n');
+  if (end == std::string::npos) return {};
+  text.resize(end);
+  for (char c : text) {
+    if (c < 0x20 || c > 0x7e) return {};
+  }
+  return text;
+}
+
+// A failure only leaves later starts without the note.
+bool ReplaceNote(int fd, const std::string& line) {
+  if (::ftruncate(fd, 0) != 0) return false;
+  return line.empty() ||
+         ::pwrite(fd, line.data(), line.size(), 0) == static_cast<ssize_t>(line.size());
+}
+
 }  // namespace
 
 InstanceLock::~InstanceLock() { Release(); }
@@ -30,6 +54,7 @@ InstanceLock::Outcome InstanceLock::Acquire(const std::string& name,
                                             const std::filesystem::path& fallback_folder,
                                             std::string* error) {
   if (fd_ >= 0) return Outcome::Acquired;
+  holder_note_.clear();
   std::filesystem::path folder = fallback_folder;
   if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0') {
     folder = runtime;
@@ -44,13 +69,20 @@ InstanceLock::Outcome InstanceLock::Acquire(const std::string& name,
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     int lock_error = errno;
     if (lock_error == EINTR) continue;
+    if (lock_error == EWOULDBLOCK) holder_note_ = ReadNote(fd);
     ::close(fd);
     if (lock_error == EWOULDBLOCK) return Outcome::HeldElsewhere;
     if (error) *error = "Cannot lock " + file.string() + ": " + SystemErrorText(lock_error);
     return Outcome::Failed;
   }
+  // What an instance that ended left behind names nobody.
+  ReplaceNote(fd, "");
   fd_ = fd;
   return Outcome::Acquired;
+}
+
+void InstanceLock::Publish(const std::string& note) {
+  if (fd_ >= 0 && note.size() < kMaxNoteBytes) ReplaceNote(fd_, note + "\n");
 }
 
 void InstanceLock::Release() {

@@ -51,10 +51,15 @@ TEST(AppLifecycle, OneInstancePerSessionAndAKilledOneLeavesNoLock) {
   ASSERT_TRUE(first.Start());
   ASSERT_TRUE(first.WaitForStderr("Ruzerad started", 10s));
 
+  std::smatch address;
+  std::string first_log = first.Stderr();
+  ASSERT_TRUE(std::regex_search(first_log, address, std::regex(R"(Web client listening at (\S+))")));
+
   ProgramProcess second(testing::IsolatedProgramOptions(folder.path()), folder / "second");
   ASSERT_TRUE(second.Start());
   EXPECT_EQ(second.WaitForExit(10s), 1);
-  EXPECT_NE(second.Stderr().find("Another Ruzerad instance is already running"), std::string::npos)
+  EXPECT_NE(second.Stderr().find("Another Ruzerad instance is already running at " + address[1].str()),
+            std::string::npos)
       << second.Stderr();
   EXPECT_TRUE(first.Running());
 

@@ -4,6 +4,7 @@ the desktop's choosers for the web client."""
 
 import json
 import os
+import signal
 import socket
 import threading
 import unittest
@@ -225,6 +226,12 @@ class Welcome(DesktopTest):
         self.desktop.keys(box, "Return")
         self.assertEqual(second.wait(), 1)
         self.assertIn("Another Ruzerad instance is already running", second.log())
+
+        # The box does not hold the program against the system's request to end.
+        second.start()
+        self.desktop.find_window("Ruzerad", pid=second.process.pid)
+        second.process.send_signal(signal.SIGTERM)
+        self.assertEqual(second.process.wait(1.0), 1)
         first.wait_for_log("Ruzerad started")
         self.assertEqual(first.stop(), 0, "the first instance runs on untouched")
 

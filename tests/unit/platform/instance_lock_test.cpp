@@ -35,12 +35,16 @@ TEST(InstanceLock, OneHolderAtATimeAndReleasedWithTheProcess) {
   if (child == 0) {
     InstanceLock held;
     held.Acquire("Local\\Test", folder.path(), nullptr);
+    held.Publish("http://127.0.0.1:5999");
     ::_exit(held.IsHeld() ? 0 : 1);
   }
   int status = 0;
   ::waitpid(child, &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(second.Acquire("Local\\Test", folder.path(), &error), InstanceLock::Outcome::Acquired);
+  InstanceLock third;
+  third.Acquire("Local\\Test", folder.path(), &error);
+  EXPECT_EQ(third.holder_note(), "") << "the dead holder's note names nobody";
 }
 
 TEST(InstanceLock, UnusableFolderFails) {
