@@ -1,11 +1,16 @@
+#include <optional>
 #include <string>
 
 #include "app/app_host.h"
+#include "app/command_line.h"
 #include "app/startup_failure.h"
 #include "platform/memory_release.h"
 #include "platform/termination_signals.h"
 
-int main() {
+int main(int argc, char** argv) {
+  if (std::optional<int> answered = zennic::AnswerCommandLine({argv + 1, argv + argc})) {
+    return *answered;
+  }
   zennic::LimitAllocatorArenas();
   // Before any thread starts, so every thread inherits the blocked termination signals.
   zennic::PrepareTerminationSignals();

@@ -34,6 +34,8 @@ class AppHost {
   AppHost(const AppHost&) = delete;
   AppHost& operator=(const AppHost&) = delete;
 
+  static constexpr char kProgramVersion[] = "1.0.4";
+
   // True when start-up completed (or had already); false with an English message otherwise,
   // which is logged too. Never throws: what a step throws ends start-up with its message.
   bool Initialize(std::string* error);
@@ -53,7 +55,6 @@ class AppHost {
 
  private:
   static constexpr uint16_t kDefaultHttpPort = 5000;
-  static constexpr char kProgramVersion[] = "1.0.4";
   static constexpr char kLogTag[] = "AppHost";
 
   // The desktop shell when a display can be opened, else the console shell.

@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <regex>
+#include <vector>
 
 #include "support/program_process.h"
 #include "support/temp_folder.h"
@@ -70,6 +71,31 @@ TEST(AppLifecycle, OneInstancePerSessionAndAKilledOneLeavesNoLock) {
   EXPECT_TRUE(third.WaitForStderr("Ruzerad started", 10s)) << third.Stderr();
   third.Signal(SIGINT);
   EXPECT_EQ(third.WaitForExit(10s), 0);
+}
+
+TEST(AppLifecycle, HelpAndVersionAnswerAndCreateNothing) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int exit_code;
+    std::string printed;
+  };
+  for (const Case& c : std::vector<Case>{{{"--help"}, 0, "Usage: ruzerad"},
+                                         {{"--version"}, 0, "Ruzerad 1.0.4\n"},
+                                         {{"--verbose"}, 2, "unexpected argument \"--verbose\""}}) {
+    TempFolder folder;
+    std::filesystem::create_directories(folder / "out");
+    ProgramProcess::Options options = testing::IsolatedProgramOptions(folder.path());
+    options.arguments = c.arguments;
+    ProgramProcess program(options, folder / "out");
+    ASSERT_TRUE(program.Start());
+    EXPECT_EQ(program.WaitForExit(10s), c.exit_code) << c.arguments[0];
+    EXPECT_NE((program.Stdout() + program.Stderr()).find(c.printed), std::string::npos)
+        << program.Stdout() << program.Stderr();
+    // Neither the data folder, nor the sounds folder in the home, nor the instance lock.
+    EXPECT_FALSE(std::filesystem::exists(folder / "data")) << c.arguments[0];
+    EXPECT_FALSE(std::filesystem::exists(folder / "home")) << c.arguments[0];
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "run")) << c.arguments[0];
+  }
 }
 
 TEST(AppLifecycle, WithoutAHomeTheDataFolderSitsBesideTheExecutable) {
