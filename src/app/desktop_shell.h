@@ -45,6 +45,8 @@ class DesktopShell : public TrayHost {
   // ends with code 0.
   void Exit();
   void OnTerminationRequest();
+  // Logs when the desktop has nowhere to show the icon, and when that changes.
+  void OnTrayHostChange(bool answers);
   // Follows the language in force without a restart.
   void RelabelMenu();
   std::string Localize(const char* key, const char* fallback) const;
@@ -60,6 +62,8 @@ class DesktopShell : public TrayHost {
   int termination_descriptor_ = -1;
   unsigned termination_watch_ = 0;
   unsigned relabel_timer_ = 0;
+  unsigned tray_host_watch_ = 0;
+  bool tray_host_missing_ = false;
   bool notifications_ready_ = false;
   bool ending_ = false;
   bool loop_running_ = false;

@@ -1,5 +1,7 @@
 #include "app/desktop_shell.h"
 
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 #include <libayatana-appindicator/app-indicator.h>
@@ -15,6 +17,8 @@ namespace {
 constexpr char kLogTag[] = "TrayHost";
 constexpr char kIndicatorId[] = "ruzerad";
 constexpr char kIconName[] = "audio-input-microphone";
+// Where status-notifier items register; the desktop's tray shows what registers there.
+constexpr char kTrayHostBusName[] = "org.kde.StatusNotifierWatcher";
 // The balloon's fields hold 64 and 256 UTF-16 units with their terminator.
 constexpr size_t kTitleUnits = 63;
 constexpr size_t kMessageUnits = 255;
@@ -32,6 +36,16 @@ std::string CutToUtf16Units(const std::string& text, size_t units) {
     at += length;
   }
   return text.substr(0, std::min(at, text.size()));
+}
+
+// Without a status-notifier host the icon falls back to the older X system tray, where the
+// display has one.
+bool DisplayHasSystemTray() {
+  GdkDisplay* display = gdk_display_get_default();
+  if (display == nullptr || !GDK_IS_X11_DISPLAY(display)) return false;
+  Display* x_display = GDK_DISPLAY_XDISPLAY(display);
+  std::string selection = "_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(x_display));
+  return XGetSelectionOwner(x_display, XInternAtom(x_display, selection.c_str(), False)) != None;
 }
 
 struct CommandTarget {
@@ -107,6 +121,16 @@ bool DesktopShell::Create(const std::string& tooltip, TrayCallbacks callbacks, s
   app_indicator_set_secondary_activate_target(indicator, GTK_WIDGET(entries_.front().item));
   app_indicator_set_status(indicator, APP_INDICATOR_STATUS_ACTIVE);
   indicator_ = indicator;
+  // Both handlers take the shell: the watch ends in Destroy, before the shell goes.
+  tray_host_watch_ = g_bus_watch_name(
+      G_BUS_TYPE_SESSION, kTrayHostBusName, G_BUS_NAME_WATCHER_FLAGS_NONE,
+      +[](GDBusConnection*, const gchar*, const gchar*, gpointer shell) {
+        static_cast<DesktopShell*>(shell)->OnTrayHostChange(true);
+      },
+      +[](GDBusConnection*, const gchar*, gpointer shell) {
+        static_cast<DesktopShell*>(shell)->OnTrayHostChange(false);
+      },
+      this, nullptr);
 
   relabel_timer_ = g_timeout_add_seconds(
       1,
@@ -121,6 +145,16 @@ bool DesktopShell::Create(const std::string& tooltip, TrayCallbacks callbacks, s
 std::string DesktopShell::Localize(const char* key, const char* fallback) const {
   std::string text = callbacks_.localize ? callbacks_.localize(key) : std::string();
   return text.empty() ? fallback : text;
+}
+
+void DesktopShell::OnTrayHostChange(bool answers) {
+  bool missing = !answers && !DisplayHasSystemTray();
+  if (missing == tray_host_missing_) return;
+  tray_host_missing_ = missing;
+  WriteLogLine(logs_folder_, kLogTag,
+               missing ? "No tray host answers (no StatusNotifierWatcher on the session bus, no "
+                         "system tray on the display): the notification-area icon cannot be shown"
+                       : "A tray host answers: the notification-area icon is shown");
 }
 
 void DesktopShell::RelabelMenu() {
@@ -195,6 +229,8 @@ void DesktopShell::Destroy() {
   for (void* dialog : open_dialogs_) {
     gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_DELETE_EVENT);
   }
+  if (tray_host_watch_ != 0) g_bus_unwatch_name(tray_host_watch_);
+  tray_host_watch_ = 0;
   if (termination_watch_ != 0) g_source_remove(termination_watch_);
   if (relabel_timer_ != 0) g_source_remove(relabel_timer_);
   termination_watch_ = relabel_timer_ = 0;

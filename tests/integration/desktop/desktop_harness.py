@@ -34,8 +34,9 @@ def eventually(probe, timeout=10.0, what="the condition"):
 class Desktop:
     """A display and a session bus of the test's own, with the desktop's peers on it."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, watcher=True):
         self.folder = folder
+        self.watcher = watcher
         self.record_file = os.path.join(folder, "desktop-events.jsonl")
         self.launch_file = os.path.join(folder, "launched.txt")
         self.processes = []
@@ -65,7 +66,8 @@ class Desktop:
         self.bus_address = "unix:path=" + socket
 
         peers = subprocess.Popen(
-            [sys.executable, os.path.join(HERE, "desktop_peers.py"), self.bus_address, self.record_file],
+            [sys.executable, os.path.join(HERE, "desktop_peers.py"), self.bus_address, self.record_file,
+             *([] if self.watcher else ["--no-watcher"])],
             stdout=subprocess.PIPE, text=True)
         self.processes.append(peers)
         ready = peers.stdout.readline().strip()
@@ -280,8 +282,9 @@ class Program:
 class AudioServer:
     """A private PulseAudio server with the virtual devices, as scripts/virtual-audio makes it."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, watcher=True):
         self.folder = folder
+        self.watcher = watcher
         self.script = os.environ["ZENNIC_VIRTUAL_AUDIO"]
         self.address = subprocess.run([self.script, "start", folder], capture_output=True, text=True,
                                       check=True).stdout.strip()

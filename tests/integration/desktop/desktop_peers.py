@@ -2,8 +2,9 @@
 items register with, and a notification server. Every registration and notification is
 appended to a file as one JSON line.
 
-usage: desktop_peers.py BUS_ADDRESS RECORD_FILE
-Prints "ready" once both names are owned; runs until killed.
+usage: desktop_peers.py BUS_ADDRESS RECORD_FILE [--no-watcher]
+Prints "ready" once the names are owned; runs until killed. With --no-watcher the bus has no
+status-notifier watcher, as on a desktop without a tray.
 """
 
 import json
@@ -99,8 +100,10 @@ def main():
     DBusGMainLoop(set_as_default=True)
     bus = dbus.bus.BusConnection(address)
     recorder = Recorder(record_file)
-    peers = [Watcher(bus, recorder), NotificationServer(bus, recorder)]
-    names = [dbus.service.BusName(name, bus) for name in (WATCHER, NOTIFICATIONS)]
+    with_watcher = "--no-watcher" not in sys.argv[3:]
+    peers = [NotificationServer(bus, recorder)] + ([Watcher(bus, recorder)] if with_watcher else [])
+    names = [dbus.service.BusName(name, bus)
+             for name in ([WATCHER] if with_watcher else []) + [NOTIFICATIONS]]
     print("ready", flush=True)
     GLib.MainLoop().run()
     del peers, names

@@ -42,9 +42,11 @@ def session_left_active():
 
 
 class DesktopTest(unittest.TestCase):
+    watcher = True
+
     def setUp(self):
         self.folder = temporary_folder(self)
-        self.desktop = Desktop(self.folder)
+        self.desktop = Desktop(self.folder, self.watcher)
         self.addCleanup(self.desktop.stop)
         self.desktop.start()
 
@@ -87,6 +89,7 @@ class TrayMenu(DesktopTest):
         self.assertEqual(self.desktop.labels(), [english["native.tray." + key] for key in
                                                  ("open_ui", "copy_url", "setup_guide", "about", "exit")])
         self.assertEqual([label for _, label in self.desktop.menu()][4], None, "a separator before Exit")
+        self.assertNotIn("No tray host answers", program.log())
         eventually(lambda: ("Ruzerad", english["native.tray.startup_balloon_message"])
                    in self.desktop.notifications(), what="the start-up notification")
 
@@ -234,6 +237,17 @@ class Welcome(DesktopTest):
         self.assertEqual(second.process.wait(1.0), 1)
         first.wait_for_log("Ruzerad started")
         self.assertEqual(first.stop(), 0, "the first instance runs on untouched")
+
+
+class NoTrayHost(DesktopTest):
+    watcher = False
+
+    def test_a_desktop_without_a_tray_host_is_named_in_the_log(self):
+        program = self.program()
+        program.write_settings({"server_port": free_port()})
+        program.suppress_welcome()
+        program.start().wait_for_log("No tray host answers")
+        self.assertEqual(program.stop(), 0)
 
 
 class Pickers(DesktopTest):
