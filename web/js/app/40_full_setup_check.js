@@ -108,10 +108,9 @@ function setMeter(peakDbfs) {
   byId("audioSelfTestMicMeterValue").textContent = known ? peakDbfs.toFixed(1) + " dBFS" : MISSING_LEVEL_DBFS + " dBFS";
 }
 
-function setSetupSummary(title, text, className) {
+function setSetupSummary(title, text) {
   byId("audioSelfTestResultTitle").textContent = title;
   byId("audioSelfTestSummary").textContent = text;
-  byId("audioSelfTestResult").className = "full-setup-result " + className;
 }
 
 function renderTalkAdvice() {
@@ -131,8 +130,9 @@ function renderTalkAdvice() {
 function renderSetupStep(card) {
   state.fullSetupWizardStep = card.step;
   byId("fullSetupStepCard").hidden = false;
-  // The summary speaks for the whole check, so it waits for the final card.
-  byId("audioSelfTestResult").hidden = card.step !== "final";
+  // The summary only introduces the check: from the first step on, the card says it all, the
+  // final verdict included.
+  byId("audioSelfTestResult").hidden = true;
   byId("fullSetupTalkPanel").hidden = true;
   byId("audioSelfTestIntro").hidden = true;
   byId("audioSelfTestStartBtn").hidden = true;
@@ -190,10 +190,7 @@ function openFullSetupCheck(options) {
   byId("fullSetupPathDiagnostics").textContent = "";
   byId("audioSelfTestList").textContent = "";
   byId("audioSelfTestDetails").open = false;
-  ["audioSelfTestSecondarySummary", "audioSelfTestTalkResultAdvice", "audioSelfTestNextStep"].forEach(function (id) {
-    byId(id).textContent = "";
-  });
-  setSetupSummary(opts.title || t("audio_test.idle_title"), opts.summary || t("audio_test.idle_summary"), "waiting");
+  setSetupSummary(opts.title || t("audio_test.idle_title"), opts.summary || t("audio_test.idle_summary"));
   setMeter(null);
   renderTalkAdvice();
   byId("audioSelfTestModal").hidden = false;
@@ -216,13 +213,14 @@ function showRecoveryStep() {
 }
 
 // Shows the card counting 3, 2, 1; resolves to whether the step may still run (closing,
-// resetting or another countdown meanwhile ends it).
+// resetting, another countdown or an outcome that arrived meanwhile ends it).
 function runCountdown(card) {
   cancelSetupWork();
   var runId = state.fullSetupWizardRunId;
   return new Promise(function (resolve) {
     function show(number) {
-      if (!setupRunIsCurrent(runId)) return resolve(false);
+      var movedOn = number < SETUP_COUNTDOWN_FROM && state.fullSetupWizardStep !== card.step;
+      if (!setupRunIsCurrent(runId) || movedOn) return resolve(false);
       if (number === 0) return resolve(true);
       renderSetupStep(Object.assign({}, card, { countdown: String(number), visual: t("audio_test.wizard.get_ready") }));
       state.fullSetupCountdownTimer = window.setTimeout(function () { show(number - 1); }, SETUP_COUNTDOWN_STEP_MS);
@@ -641,29 +639,35 @@ function showKeyPrepare(target) {
   }));
 }
 
+// The capture listens from the first count on, so a key pressed before "now" is taken, not
+// lost; it still leaves the full time-out after the countdown.
 function runKeyTest(target) {
-  return runCountdown(keyCard(target, "_key_countdown", { text: t(SETUP_KEY_TEXTS[target]) })).then(function (go) {
+  var countdown = runCountdown(keyCard(target, "_key_countdown", { text: t(SETUP_KEY_TEXTS[target]) }));
+  var runId = state.fullSetupWizardRunId;
+  state.fullSetupKeyResults[target] = "waiting";
+  state.fullSetupWrongKeyLabel = "";
+  renderSetupDetails(state.lastFullSetupResult);
+  var captured = postJson("/api/mixer/keycapture/start", {
+    target: target,
+    timeout_ms: SETUP_KEY_TIMEOUT_MS + SETUP_COUNTDOWN_FROM * SETUP_COUNTDOWN_STEP_MS,
+    verify_only: true
+  }, SETUP_KEY_REQUEST).then(function (result) {
+    if (!setupRunIsCurrent(runId)) return;
+    if (!result.payload.ok || !result.payload.capture_id) {
+      failKeyTest(target);
+      return;
+    }
+    state.fullSetupKeyCaptureId = result.payload.capture_id;
+    pollSetupKey(target, result.payload.capture_id, runId);
+  });
+  var prompted = countdown.then(function (go) {
     if (!go) return;
-    var runId = state.fullSetupWizardRunId;
-    var label = setupKeyLabel(target);
-    state.fullSetupKeyResults[target] = "waiting";
-    state.fullSetupWrongKeyLabel = "";
     renderSetupStep(keyCard(target, "_key_waiting", {
       text: t("audio_test.wizard.key_waiting"),
-      visual: t(target === "voice" ? "audio_test.wizard.hold_now" : "audio_test.wizard.press_now", { key: label })
+      visual: t(target === "voice" ? "audio_test.wizard.hold_now" : "audio_test.wizard.press_now", { key: setupKeyLabel(target) })
     }));
-    renderSetupDetails(state.lastFullSetupResult);
-    return postJson("/api/mixer/keycapture/start", { target: target, timeout_ms: SETUP_KEY_TIMEOUT_MS, verify_only: true },
-      SETUP_KEY_REQUEST).then(function (result) {
-      if (!setupRunIsCurrent(runId)) return;
-      if (!result.payload.ok || !result.payload.capture_id) {
-        failKeyTest(target);
-        return;
-      }
-      state.fullSetupKeyCaptureId = result.payload.capture_id;
-      pollSetupKey(target, result.payload.capture_id, runId);
-    });
   });
+  return Promise.all([captured, prompted]);
 }
 
 function pollSetupKey(target, captureId, runId) {
@@ -769,8 +773,6 @@ function showFinalSetupResult() {
     result: { status: ready ? "passed" : "warning", reason: reason },
     buttons: ready ? [] : (clipMissing ? ["chooseClip"] : ["retry"])
   });
-  setSetupSummary(title, text, ready ? "ready" : "fixable");
-  byId("audioSelfTestTalkResultAdvice").textContent = reason;
 }
 
 function itemStatus(item) {
@@ -781,7 +783,8 @@ function itemStatus(item) {
     if (live === "detected") return "ok";
     if (live === "failed") return "failed";
     if (live === "skipped") return "skipped";
-    if (keyTarget === "voice" && status === "not_checked" && state.fullSetupTalkMode !== "hold") return "skipped";
+    // Only an open microphone does without the voice chat key; "not sure" leaves it untested.
+    if (keyTarget === "voice" && status === "not_checked" && state.fullSetupTalkMode === "open") return "skipped";
   }
   return status;
 }
