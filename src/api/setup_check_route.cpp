@@ -277,6 +277,8 @@ bool IsReady(const SelfTestFindings& found, bool selected_clip_playable) {
 std::string NextStep(const SelfTestFindings& found, bool selected_clip_playable) {
   if (found.recovery_required) return "restore_my_sound";
   if (!found.voice_path.suggested_playback_name.empty()) return "use_working_cable";
+  // Without any cable there is no CABLE Input to choose: the cable is what is missing.
+  if (!found.cable_detected) return "install_vb_cable";
   if (!found.output_is_cable_input) return "select_cable_output";
   if (found.fix_available) return "fix_windows_input";
   if (!found.windows_input_ok && found.voice_path.verified) return "set_windows_default_input";

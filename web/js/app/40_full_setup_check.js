@@ -342,9 +342,22 @@ function pathCard(step, extra) {
   return Object.assign({ step: step, progress: t("audio_test.wizard.step_2_progress"), title: t("audio_test.wizard.path_title") }, extra);
 }
 
-function pathFailureText(virtualPath) {
-  var code = virtualPath ? (virtualPath.failure_code || virtualPath.error_code || "") : "";
+function setupItemStatus(answer, id) {
+  var item = ((answer && answer.items) || []).filter(function (candidate) { return candidate.id === id; })[0];
+  return item ? item.status : "";
+}
+
+// Without any cable there is nothing to choose or test: the missing cable is named first.
+function pathFailureText(answer) {
+  if (setupItemStatus(answer, "vb_cable") === "failed") return t("audio_test.item.vb_cable.fail");
+  var virtualPath = answer.virtual_path || {};
+  var code = virtualPath.failure_code || virtualPath.error_code || "";
   return t(PATH_FAILURE_KEYS[code] || "audio_test.wizard.path_failed");
+}
+
+// A path the check did not try (no cable, or not one chosen) played no test sound.
+function pathWasNotTried(virtualPath) {
+  return virtualPath.attempted !== true && virtualPath.verified !== true;
 }
 
 function recommendedPlayback(virtualPath) {
@@ -369,6 +382,8 @@ function renderPathDiagnostics(virtualPath) {
   box.textContent = "";
   if (!virtualPath) return;
   appendElement(box, "p", "", t("audio_test.selected_output_label") + " " + (virtualPath.selected_playback_name || "-"));
+  // Nothing was tested; the card already says why.
+  if (pathWasNotTried(virtualPath)) return;
   appendElement(box, "p", "path-diagnostics-title", t("audio_test.path_diagnostics.tested"));
   var list = appendElement(box, "ul", "path-candidates");
   var candidates = Array.isArray(virtualPath.tested_capture_candidates) ? virtualPath.tested_capture_candidates : [];
@@ -384,7 +399,6 @@ function renderPathDiagnostics(virtualPath) {
     }
     appendElement(list, "li", candidate.signal_detected ? "passed" : "failed", parts.join(" \u00b7 "));
   });
-  if (candidates.length === 0) appendElement(list, "li", "failed", pathFailureText(virtualPath));
   var recommended = recommendedPlayback(virtualPath);
   if (recommended.name) {
     appendElement(box, "p", "path-recommendation", t("audio_test.path_failure.working_title") + ": " + recommended.name +
@@ -480,7 +494,7 @@ function finishPathStep(answer) {
   renderSetupStep(pathCard("path_failed", {
     title: recommended.name ? t("audio_test.path_failure.working_title") : t("audio_test.wizard.path_title"),
     text: recommended.name ? t("audio_test.wizard.path_suggestion", { device: recommended.name })
-      : (pathWorked && answer.next_step ? t("audio_test.next_step." + answer.next_step) : pathFailureText(answer.virtual_path)),
+      : (pathWorked && answer.next_step ? t("audio_test.next_step." + answer.next_step) : pathFailureText(answer)),
     result: { status: "failed", reason: nextStepReason(answer) },
     buttons: buttons
   }));
@@ -789,10 +803,13 @@ function itemStatus(item) {
   return status;
 }
 
-function itemDetailText(item, status) {
+function itemDetailText(item, status, virtualPath) {
   var family = "audio_test.item." + item.id + ".";
   var text = t(family + ITEM_TEXT_SUFFIXES[status], null, t("audio_test.status." + status, null, status));
   if (item.id === "microphone" && item.mode === "invalid_cable_output") text = t("audio_test.next_step.select_microphone");
+  if (item.id === "virtual_path" && status === "failed" && pathWasNotTried(virtualPath || {})) {
+    text = t("audio_test.wizard.path_failed");
+  }
   if (item.id === "windows_input" && status === "ok" && item.mode === "managed_when_running") text = t(family + "managed");
   var keyTarget = Object.keys(SETUP_KEY_ITEMS).filter(function (target) { return SETUP_KEY_ITEMS[target] === item.id; })[0];
   var live = keyTarget ? state.fullSetupKeyResults[keyTarget] : "";
@@ -813,7 +830,7 @@ function renderSetupDetails(merged) {
     row.dataset.itemId = item.id;
     appendElement(row, "span", "check-icon", ITEM_ROW_ICONS[status] || "-");
     appendElement(row, "span", "check-label", t("audio_test.item." + item.id + ".label", null, item.id));
-    appendElement(row, "span", "check-detail", itemDetailText(item, status));
+    appendElement(row, "span", "check-detail", itemDetailText(item, status, merged.virtual_path));
     appendElement(row, "span", "check-status", t("audio_test.status." + status, null, status));
   });
 }
