@@ -10,14 +10,11 @@ const {
 } = require("./harness");
 const { writeWav } = require("./clip_files");
 const { recordSource, toneAmplitude, pactl, pressKey, holdKey } = require("./virtual_devices");
+const { waitForSetupStep, startSetupCheckPathStep } = require("./setup_check_steps");
 
 const shared = useProgramAndBrowser({ settings: null, privateAudio: true, display: "private" });
 const MICROPHONE_TONE_HZ = 440;
 const CLIP_TONE_HZ = 1000;
-
-async function waitForStep(page, step, timeout) {
-  await page.waitForFunction((wanted) => window.state.fullSetupWizardStep === wanted, step, { timeout });
-}
 
 async function selectInQuickPlay(page, file) {
   await page.locator(".play-row").filter({ hasText: file.split("/").pop() }).locator(".play-select").click();
@@ -49,26 +46,26 @@ browserTest(shared, "the whole first run: the check without a clip, a clip from 
   await openMainPage(shared, page);
 
   // A new user has no clip yet: the check passes everything but the clip, and says so.
-  await page.click("#mixerAudioDevicesSelfTestBtn");
-  await page.click("#audioSelfTestStartBtn");
-  await page.click("#fullSetupStepStartBtn");
-  await waitForStep(page, "microphone_passed", 30000);
-  await page.click("#fullSetupStepContinueBtn");
-  await page.click("#fullSetupStepStartBtn");
-  await waitForStep(page, "windows_fix", 30000);
+  await startSetupCheckPathStep(page);
+  await waitForSetupStep(page, "windows_fix", 30000);
+  // The fix gives the consent every start relies on, so it is asked here, naming the output a
+  // start will switch too.
   await page.click("#audioSelfTestFixWindowsInputBtn");
-  // The push-to-talk key is pressed on the display until the program's raw input reports it.
-  await waitForStep(page, "ptt_key_prepare", 30000);
+  await page.locator("#audioConsentModal").waitFor({ state: "visible" });
+  assert.strictEqual(await page.locator("#audioConsentOutput").textContent(), "Headphones (Virtual)");
+  await page.click("#audioConsentAllowBtn");
+  // The push-to-talk key, pressed on the display before the countdown ends, still counts.
+  await waitForSetupStep(page, "ptt_key_prepare", 30000);
   await page.click("#fullSetupStepStartBtn");
-  await waitForStep(page, "ptt_key_waiting", 10000);
-  for (let attempt = 0; attempt < 40; attempt += 1) {
-    if (await page.evaluate(() => window.state.fullSetupWizardStep) !== "ptt_key_waiting") break;
+  await page.waitForFunction(() => window.state.fullSetupKeyCaptureId !== "");
+  for (let attempt = 0; attempt < 10; attempt += 1) {
+    if (await page.evaluate(() => window.state.fullSetupWizardStep) !== "ptt_key_countdown") break;
     pressKey(shared.program, "KP_Add");
-    await page.waitForTimeout(250);
+    await page.waitForTimeout(200);
   }
-  await waitForStep(page, "ptt_key_passed", 5000);
+  await waitForSetupStep(page, "ptt_key_passed", 5000);
   await page.click("#fullSetupStepContinueBtn");
-  await waitForStep(page, "final", 5000);
+  await waitForSetupStep(page, "final", 5000);
   const card = await page.evaluate(() => ({
     title: document.getElementById("fullSetupStepTitle").textContent,
     text: document.getElementById("fullSetupStepText").textContent,
@@ -82,6 +79,8 @@ browserTest(shared, "the whole first run: the check without a clip, a clip from 
     failed: ["selected_file"]
   });
   assert.strictEqual(await page.locator("#audioSelfTestChooseClipBtn").isVisible(), true);
+  const shown = await page.locator("#audioSelfTestModal").innerText();
+  assert.strictEqual(shown.split(en["audio_test.result_fixable"]).length, 2, "the verdict is said once");
   assert.strictEqual(pactl(shared.program, ["get-default-source"]), "test_microphone", "the fix changes no default yet");
   await page.click("#audioSelfTestCloseBtn");
 

@@ -556,18 +556,35 @@ function showWindowsFixFailed(reason, recovery) {
   });
 }
 
+// The fix records the consent that every start relies on, and a start also makes the chosen
+// monitor the Windows output: the dialog that names both is asked before the fix, as a start
+// would ask it.
+function confirmWindowsInputFix() {
+  var monitor = selectedDevice("mixerMonitorSel");
+  if (monitor && isCablePlaybackName(monitor.name)) {
+    showWindowsFixFailed(t("audio_management.monitor_is_cable"), false);
+    return Promise.resolve(false);
+  }
+  if ((state.settings || {}).audio_management_consent_granted === true) return Promise.resolve(true);
+  return askAudioConsent(monitor);
+}
+
 function runWindowsInputFix() {
   if (state.audioSelfTestPending || state.audioInputFixPending) return Promise.resolve(false);
   state.audioInputFixPending = true;
   var runId = state.fullSetupWizardRunId;
-  renderSetupStep({
-    step: "windows_fixing",
-    progress: t("audio_test.wizard.step_3_progress"),
-    title: t("audio_test.configure_switching_title"),
-    busy: true
-  });
-  return postJson("/api/mixer/audio/fix-windows-input").then(function (result) {
-    if (!setupRunIsCurrent(runId)) return false;
+  return confirmWindowsInputFix().then(function (allowed) {
+    // Not allowed: the fix card stays up, nothing changed.
+    if (!allowed || !setupRunIsCurrent(runId)) return false;
+    renderSetupStep({
+      step: "windows_fixing",
+      progress: t("audio_test.wizard.step_3_progress"),
+      title: t("audio_test.configure_switching_title"),
+      busy: true
+    });
+    return postJson("/api/mixer/audio/fix-windows-input");
+  }).then(function (result) {
+    if (!result || !setupRunIsCurrent(runId)) return false;
     if (!result.payload.ok) {
       showWindowsFixFailed(windowsFixFailureReason(result.payload.code), result.payload.code === "audio_recovery_required");
       return false;
