@@ -1,8 +1,10 @@
 #include "platform/audio_client_linux.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
-#include <deque>
+#include <semaphore>
 #include <vector>
 
 #include "platform/audio_thread_priority.h"
@@ -103,10 +105,6 @@ void OnSinkPace(pa_context*, const pa_sink_info* info, int end_of_list, void* us
   if (end_of_list != 0) query->connection->Signal();
 }
 
-void OnStreamState(pa_stream*, void* userdata) {
-  static_cast<PulseConnection*>(userdata)->Signal();
-}
-
 // The loop carries a stream's audio to and from the server, so it is an audio thread too.
 void RaiseLoopPriority(pa_mainloop_api*, void*) { RaiseAudioThreadPriority(); }
 
@@ -126,9 +124,7 @@ class PulseAudioClient final : public AudioClient,
   ~PulseAudioClient() override {
     if (stream_ == nullptr) return;
     PulseLock lock(*connection_);
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
+    Release(stream_);
   }
 
   AudioResult GetMixFormat(AudioMixFormat* format) override {
@@ -151,23 +147,36 @@ class PulseAudioClient final : public AudioClient,
     }
     pa_stream* stream = pa_stream_new(connection_->context(), "Ruzerad", &spec, &map);
     if (stream == nullptr) return connection_->LastError();
-    pa_stream_set_state_callback(stream, OnStreamState, connection_.get());
+    pa_stream_set_state_callback(stream, OnStreamState, this);
+    // The stream's own requests and deliveries wake its thread, as a device's period event does.
+    pa_stream_set_write_callback(stream, OnStreamRequest, this);
+    pa_stream_set_read_callback(stream, OnStreamRequest, this);
+    pa_stream_set_underflow_callback(stream, OnUnderflow, this);
 
     int64_t duration = std::max(buffer_duration_100ns, kMinimumDevicePeriod100ns);
     auto buffer_bytes = static_cast<uint32_t>(
         pa_usec_to_bytes(static_cast<pa_usec_t>(duration / 10), &spec));
-    // The latency the stream needs, asked for so that the device runs at its pace: a render
-    // buffer of the requested length, and both ways a quarter of it at a time, a device period.
+    auto period_bytes = static_cast<uint32_t>(
+        pa_usec_to_bytes(static_cast<pa_usec_t>(kDefaultDevicePeriod100ns / 10), &spec));
+    // The latency the stream asks for, so that the device runs at its pace: four periods from a
+    // write to its playing (the buffer may hold more, and a stream that keeps more queued just
+    // waits longer), one period at a time each way.
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = flow_ == AudioFlow::kRender ? buffer_bytes : static_cast<uint32_t>(-1);
-    attr.prebuf = static_cast<uint32_t>(-1);
-    attr.minreq = flow_ == AudioFlow::kRender ? buffer_bytes / 4 : static_cast<uint32_t>(-1);
-    attr.fragsize = flow_ == AudioFlow::kCapture ? buffer_bytes / 4 : static_cast<uint32_t>(-1);
+    attr.tlength = flow_ == AudioFlow::kRender ? std::min(buffer_bytes, 4 * period_bytes)
+                                               : static_cast<uint32_t>(-1);
+    // No pre-buffering: a render queue that runs dry plays silence for as long and goes on with
+    // what comes next, as a device does, rather than stop until a whole buffer waits again,
+    // which the padding (it counts the device's part too) might never show as missing.
+    attr.prebuf = flow_ == AudioFlow::kRender ? 0 : static_cast<uint32_t>(-1);
+    attr.minreq = flow_ == AudioFlow::kRender ? period_bytes : static_cast<uint32_t>(-1);
+    attr.fragsize = flow_ == AudioFlow::kCapture ? period_bytes : static_cast<uint32_t>(-1);
     // A stream stays on its device: when the device goes, the stream ends instead of moving
-    // the user's voice to whatever device takes its role.
-    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE |
-                                                PA_STREAM_ADJUST_LATENCY);
+    // the user's voice to whatever device takes its role. The server's timing, kept up to date
+    // and carried forward on the clock, tells how much of what was written is still to play.
+    auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY |
+        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
     int connected =
         flow_ == AudioFlow::kRender
             ? pa_stream_connect_playback(stream, device_name_.c_str(), &attr, flags, nullptr,
@@ -185,20 +194,18 @@ class PulseAudioClient final : public AudioClient,
       }
     }
     if (AudioFailed(result)) {
-      pa_stream_set_state_callback(stream, nullptr, nullptr);
-      pa_stream_disconnect(stream);
-      pa_stream_unref(stream);
+      Release(stream);
       return result;
     }
 
     stream_ = stream;
+    stream_spec_ = spec;
     pa_mainloop_api_once(pa_threaded_mainloop_get_api(connection_->loop()), RaiseLoopPriority,
                          nullptr);
     frame_bytes_ = static_cast<uint32_t>(pa_frame_size(&spec));
-    const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream_);
-    uint32_t granted_bytes =
-        flow_ == AudioFlow::kRender && granted != nullptr ? granted->tlength : buffer_bytes;
-    buffer_frames_ = std::max<uint32_t>(granted_bytes / frame_bytes_, 1);
+    // The buffer is what was asked for, from a write to its playing: the server keeps part of
+    // it in the device and the rest in the stream's queue, and the padding counts both.
+    buffer_frames_ = std::max<uint32_t>(buffer_bytes / frame_bytes_, 1);
     if (flow_ == AudioFlow::kRender) render_buffer_.resize(size_t{buffer_frames_} * frame_bytes_);
     return audio_result::kOk;
   }
@@ -217,9 +224,9 @@ class PulseAudioClient final : public AudioClient,
     AudioResult state = StreamState();
     if (AudioFailed(state)) return state;
     if (flow_ == AudioFlow::kCapture) {
-      AudioResult drained = DrainCapture();
-      if (AudioFailed(drained)) return drained;
-      *frames = static_cast<uint32_t>(capture_pending_.size() / frame_bytes_);
+      size_t readable = pa_stream_readable_size(stream_);
+      if (readable == static_cast<size_t>(-1)) return audio_result::kDeviceInvalidated;
+      *frames = static_cast<uint32_t>((readable - std::min(readable, peek_offset_)) / frame_bytes_);
       return audio_result::kOk;
     }
     return RenderPadding(frames);
@@ -229,6 +236,26 @@ class PulseAudioClient final : public AudioClient,
     if (default_period == nullptr && minimum_period == nullptr) return audio_result::kPointer;
     if (default_period != nullptr) *default_period = kDefaultDevicePeriod100ns;
     if (minimum_period != nullptr) *minimum_period = kMinimumDevicePeriod100ns;
+    return audio_result::kOk;
+  }
+
+  AudioResult WaitForBuffer(int64_t timeout_100ns) override {
+    {
+      PulseLock lock(*connection_);
+      AudioResult state = StreamState();
+      if (AudioFailed(state)) return state;
+    }
+    auto timeout = std::chrono::microseconds(std::max<int64_t>(timeout_100ns, 0) / 10);
+    if (!event_.try_acquire_for(timeout)) return audio_result::kFalse;
+    // One wake answers every request made meanwhile.
+    while (event_.try_acquire()) {
+    }
+    return audio_result::kOk;
+  }
+
+  AudioResult GetGlitchCount(uint64_t* glitches) override {
+    if (glitches == nullptr) return audio_result::kPointer;
+    *glitches = glitches_.load(std::memory_order_relaxed);
     return audio_result::kOk;
   }
 
@@ -301,20 +328,19 @@ class PulseAudioClient final : public AudioClient,
     if (pa_stream_write(stream_, render_buffer_.data(), bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
       return connection_->LastError();
     }
+    written_frames_ += frames;
     return audio_result::kOk;
   }
 
-  // Capture service.
+  // Capture service: each packet is a piece of the server's own buffer, handed over in place.
   AudioResult GetNextPacketSize(uint32_t* frames) override {
     if (frames == nullptr) return audio_result::kPointer;
     PulseLock lock(*connection_);
     AudioResult state = StreamState();
     if (AudioFailed(state)) return state;
-    if (capture_held_frames_ == 0) {
-      AudioResult drained = DrainCapture();
-      if (AudioFailed(drained)) return drained;
-    }
-    *frames = capture_packets_.empty() ? 0 : capture_packets_.front();
+    AudioResult peeked = PeekCapture();
+    if (AudioFailed(peeked)) return peeked;
+    *frames = CaptureFramesLeft();
     return audio_result::kOk;
   }
 
@@ -327,12 +353,17 @@ class PulseAudioClient final : public AudioClient,
     AudioResult state = StreamState();
     if (AudioFailed(state)) return state;
     if (capture_held_frames_ != 0) return audio_result::kOutOfOrder;
-    AudioResult drained = DrainCapture();
-    if (AudioFailed(drained)) return drained;
-    if (capture_packets_.empty()) return audio_result::kBufferEmpty;
-    capture_held_frames_ = capture_packets_.front();
-    *data = capture_pending_.data();
+    AudioResult peeked = PeekCapture();
+    if (AudioFailed(peeked)) return peeked;
+    if (CaptureFramesLeft() == 0) return audio_result::kBufferEmpty;
+    capture_held_frames_ = CaptureFramesLeft();
     *frames = capture_held_frames_;
+    if (peek_data_ == nullptr) {
+      // A hole in the stream: audio the server lost before it reached us.
+      *flags = kAudioBufferFlagSilent | kAudioBufferFlagDataDiscontinuity;
+    } else {
+      *data = const_cast<uint8_t*>(peek_data_) + peek_offset_;
+    }
     return audio_result::kOk;
   }
 
@@ -342,13 +373,11 @@ class PulseAudioClient final : public AudioClient,
     capture_held_frames_ = 0;
     if (frames > held) return audio_result::kInvalidSize;
     if (frames == 0) return audio_result::kOk;
-    capture_pending_.erase(capture_pending_.begin(),
-                           capture_pending_.begin() + static_cast<std::ptrdiff_t>(
-                                                          size_t{frames} * frame_bytes_));
-    if (frames < capture_packets_.front()) {
-      capture_packets_.front() -= frames;
-    } else {
-      capture_packets_.pop_front();
+    peek_offset_ += size_t{frames} * frame_bytes_;
+    if (peek_offset_ >= peek_bytes_ && StreamState() == audio_result::kOk) {
+      pa_stream_drop(stream_);
+      peek_bytes_ = peek_offset_ = 0;
+      peek_data_ = nullptr;
     }
     return audio_result::kOk;
   }
@@ -367,34 +396,67 @@ class PulseAudioClient final : public AudioClient,
     return flow_ == wanted ? audio_result::kOk : audio_result::kWrongEndpointType;
   }
 
-  // Locked. Queued frames: the buffer minus what the server asks for.
+  // Locked. Queued frames: what was written and has not played yet, from the server's timing
+  // carried forward on the clock; until the server's first timing comes, all of it.
   AudioResult RenderPadding(uint32_t* frames) const {
-    size_t writable = pa_stream_writable_size(stream_);
-    if (writable == static_cast<size_t>(-1)) return audio_result::kDeviceInvalidated;
-    auto writable_frames =
-        static_cast<uint32_t>(std::min<size_t>(writable / frame_bytes_, buffer_frames_));
-    *frames = buffer_frames_ - writable_frames;
+    if (pa_stream_writable_size(stream_) == static_cast<size_t>(-1)) {
+      return audio_result::kDeviceInvalidated;
+    }
+    pa_usec_t played_usec = 0;
+    uint64_t played = 0;
+    if (pa_stream_get_time(stream_, &played_usec) == 0) {
+      played = pa_usec_to_bytes(played_usec, &stream_spec_) / frame_bytes_;
+    }
+    uint64_t queued = written_frames_ > played ? written_frames_ - played : 0;
+    *frames = static_cast<uint32_t>(std::min<uint64_t>(queued, buffer_frames_));
     return audio_result::kOk;
   }
 
-  // Locked. Moves what the server delivered into the pending packets, one packet for each piece
-  // the server handed over, as a sound card's periods; gaps become silence.
-  AudioResult DrainCapture() {
-    while (pa_stream_readable_size(stream_) > 0) {
-      const void* data = nullptr;
-      size_t bytes = 0;
-      if (pa_stream_peek(stream_, &data, &bytes) < 0) return connection_->LastError();
-      if (bytes == 0) break;
-      const auto* begin = static_cast<const uint8_t*>(data);
-      capture_packets_.push_back(static_cast<uint32_t>(bytes / frame_bytes_));
-      if (begin != nullptr) {
-        capture_pending_.insert(capture_pending_.end(), begin, begin + bytes);
-      } else {
-        capture_pending_.resize(capture_pending_.size() + bytes, 0);
-      }
-      pa_stream_drop(stream_);
-    }
+  // Locked. Takes the next piece the server delivered, unless one is still being read.
+  AudioResult PeekCapture() {
+    if (peek_bytes_ > 0 || pa_stream_readable_size(stream_) == 0) return audio_result::kOk;
+    const void* data = nullptr;
+    size_t bytes = 0;
+    if (pa_stream_peek(stream_, &data, &bytes) < 0) return connection_->LastError();
+    if (bytes == 0) return audio_result::kOk;
+    peek_data_ = static_cast<const uint8_t*>(data);
+    peek_bytes_ = bytes - bytes % frame_bytes_;
+    peek_offset_ = 0;
+    if (peek_data_ == nullptr) glitches_.fetch_add(1, std::memory_order_relaxed);
+    if (peek_bytes_ == 0) pa_stream_drop(stream_);
     return audio_result::kOk;
+  }
+
+  uint32_t CaptureFramesLeft() const {
+    return static_cast<uint32_t>((peek_bytes_ - peek_offset_) / frame_bytes_);
+  }
+
+  // Locked.
+  void Release(pa_stream* stream) {
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_write_callback(stream, nullptr, nullptr);
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+  }
+
+  // The callbacks run on the connection's loop, locked.
+  static void OnStreamState(pa_stream*, void* userdata) {
+    auto* client = static_cast<PulseAudioClient*>(userdata);
+    client->connection_->Signal();
+    // A stream that failed wakes its thread, which then finds out.
+    client->event_.release();
+  }
+
+  static void OnStreamRequest(pa_stream*, size_t, void* userdata) {
+    static_cast<PulseAudioClient*>(userdata)->event_.release();
+  }
+
+  static void OnUnderflow(pa_stream*, void* userdata) {
+    auto* client = static_cast<PulseAudioClient*>(userdata);
+    client->glitches_.fetch_add(1, std::memory_order_relaxed);
+    client->event_.release();
   }
 
   // Locked. A virtual sink that nobody holds to a low latency (a null sink used as the cable)
@@ -438,14 +500,20 @@ class PulseAudioClient final : public AudioClient,
   pa_sample_spec device_spec_;
 
   pa_stream* stream_ = nullptr;
+  pa_sample_spec stream_spec_{};
   bool started_ = false;
   uint32_t frame_bytes_ = 0;
   uint32_t buffer_frames_ = 0;
+  std::counting_semaphore<> event_{0};
+  std::atomic<uint64_t> glitches_{0};
   std::vector<uint8_t> render_buffer_;
   bool render_held_ = false;
   uint32_t render_held_frames_ = 0;
-  std::vector<uint8_t> capture_pending_;
-  std::deque<uint32_t> capture_packets_;  // frames of each pending packet, oldest first
+  uint64_t written_frames_ = 0;
+  // The piece of the server's capture buffer being read, and how far.
+  const uint8_t* peek_data_ = nullptr;
+  size_t peek_bytes_ = 0;
+  size_t peek_offset_ = 0;
   uint32_t capture_held_frames_ = 0;
 };
 

@@ -79,6 +79,8 @@ struct AudioMixFormat {
   SubFormat sub_format = SubFormat::kPcm;
 };
 
+// A captured packet that does not follow the one before: the device lost audio in between.
+constexpr uint32_t kAudioBufferFlagDataDiscontinuity = 0x1;
 // Marks a buffer as silence: whatever it holds is played (or was recorded) as zeros.
 constexpr uint32_t kAudioBufferFlagSilent = 0x2;
 
@@ -117,6 +119,13 @@ class AudioClient {
   virtual AudioResult GetCurrentPadding(uint32_t* frames) = 0;
   virtual AudioResult GetDevicePeriod(int64_t* default_period_100ns,
                                       int64_t* minimum_period_100ns) = 0;
+  // As an event-driven stream: waits until the stream asks for audio (render) or has audio to
+  // hand over (capture), at most `timeout_100ns`. kOk when it did, kFalse when the time ran out.
+  virtual AudioResult WaitForBuffer(int64_t timeout_100ns) = 0;
+  // Breaks on the device's side of a started stream, counted since Initialize: render, each time
+  // its queue ran dry and the device played silence; capture, each stretch of audio lost before
+  // the stream handed it over.
+  virtual AudioResult GetGlitchCount(uint64_t* glitches) = 0;
   // The services live as long as the client; the wrong one for the flow is kWrongEndpointType.
   virtual AudioResult GetRenderClient(AudioRenderClient** service) = 0;
   virtual AudioResult GetCaptureClient(AudioCaptureClient** service) = 0;

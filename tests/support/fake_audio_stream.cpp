@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 namespace zennic::testing {
@@ -64,6 +65,24 @@ class FakeAudioClient final : public AudioClient, public AudioRenderClient, publ
   AudioResult GetDevicePeriod(int64_t* default_period, int64_t* minimum_period) override {
     if (default_period != nullptr) *default_period = kDevicePeriod100ns;
     if (minimum_period != nullptr) *minimum_period = kDevicePeriod100ns / 3;
+    return audio_result::kOk;
+  }
+
+  // Wakes at the device's next period, as an event-driven stream's device signals.
+  AudioResult WaitForBuffer(int64_t timeout_100ns) override {
+    AudioResult ready = Ready();
+    if (AudioFailed(ready)) return ready;
+    auto period = std::chrono::nanoseconds(kDevicePeriod100ns * 100);
+    auto elapsed = Clock::now() - start_time_;
+    Clock::time_point next = start_time_ + (elapsed / period + 1) * period;
+    Clock::time_point limit = Clock::now() + std::chrono::nanoseconds(timeout_100ns * 100);
+    std::this_thread::sleep_until(std::min(next, limit));
+    return next <= limit ? audio_result::kOk : audio_result::kFalse;
+  }
+
+  AudioResult GetGlitchCount(uint64_t* glitches) override {
+    if (glitches == nullptr) return audio_result::kPointer;
+    *glitches = glitches_;
     return audio_result::kOk;
   }
 
@@ -171,6 +190,7 @@ class FakeAudioClient final : public AudioClient, public AudioRenderClient, publ
   // A device that ran dry played silence meanwhile: what is written next plays from now on.
   uint32_t RenderPadding() {
     uint64_t position = DevicePosition();
+    if (started_ && position > written_) ++glitches_;
     written_ = std::max(written_, position);
     return static_cast<uint32_t>(std::min<uint64_t>(written_ - position, buffer_frames_));
   }
@@ -178,7 +198,10 @@ class FakeAudioClient final : public AudioClient, public AudioRenderClient, publ
   uint64_t WaitingPackets() {
     uint64_t due = DevicePosition() / packet_frames_;
     // Like a real device, an unread capture buffer overflows and loses its oldest packets.
-    if (due > delivered_packets_ + kMaxWaitingPackets) delivered_packets_ = due - kMaxWaitingPackets;
+    if (due > delivered_packets_ + kMaxWaitingPackets) {
+      delivered_packets_ = due - kMaxWaitingPackets;
+      ++glitches_;
+    }
     return due - delivered_packets_;
   }
 
@@ -194,6 +217,7 @@ class FakeAudioClient final : public AudioClient, public AudioRenderClient, publ
   uint32_t held_frames_ = 0;
   uint64_t written_ = 0;
   uint64_t delivered_packets_ = 0;
+  uint64_t glitches_ = 0;
 };
 
 class FakeEndpoint final : public AudioEndpoint {
