@@ -197,12 +197,32 @@ struct Rig {
     return false;
   }
 
-  // What the engine logged about late deliveries and stalls, one line each.
-  void PrintTimingLog() const {
+  // What the engine counted and measured of each device (before the run stops), and what it
+  // logged about breaks and margins, one line each.
+  void PrintRoadHealth() const {
+    MixerEngine::AudioRoadHealth health = engine.GetAudioRoadHealth();
+    auto ms = [](std::chrono::microseconds duration) {
+      return static_cast<double>(duration.count()) / 1000.0;
+    };
+    auto print = [&](const char* device, const char* paced, const MixerEngine::DeviceHealth& d) {
+      std::printf("  %-11s %llu dropouts (%llu of the device, %llu short reads with %.1f ms of "
+                  "silence, %llu realigned); %s jitter median %.2f ms, worst second %.2f ms; "
+                  "margin %.1f ms\n",
+                  device, static_cast<unsigned long long>(d.dropouts),
+                  static_cast<unsigned long long>(d.device_glitches),
+                  static_cast<unsigned long long>(d.short_reads),
+                  static_cast<double>(d.silent_frames) / 48.0,
+                  static_cast<unsigned long long>(d.realignments), paced, ms(d.jitter_median),
+                  ms(d.jitter_peak), ms(d.margin));
+    };
+    print("microphone", "deliveries", health.microphone);
+    print("cable", "requests", health.mix_output);
+    print("monitor", "requests", health.monitor);
+    std::printf("  mixer       ticks jitter median %.2f ms, worst second %.2f ms\n",
+                ms(health.mixer_jitter_median), ms(health.mixer_jitter_peak));
     std::ifstream log(logs / "app.log");
     for (std::string line; std::getline(log, line);) {
-      if (line.find(" late") != std::string::npos || line.find("stalled") != std::string::npos ||
-          line.find("for the mix") != std::string::npos) {
+      if (line.find("Audio threads run at") == std::string::npos) {
         std::printf("  engine: %s\n", line.c_str());
       }
     }
@@ -233,11 +253,11 @@ bool MeasureContinuity(const std::filesystem::path& folder, int seconds) {
   Recorder recorder("cable_output");
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   std::vector<float> cable = recorder.Finish();
-  rig.engine.Stop(nullptr);
   testing::ToneBreaks breaks = testing::FindToneBreaks(cable, {kMicrophoneTone, kClipTone});
   std::printf("continuity, %.1f s of the cable: %s\n",
               static_cast<double>(cable.size() / 2) / kRate, breaks.Describe().c_str());
-  rig.PrintTimingLog();
+  rig.PrintRoadHealth();
+  rig.engine.Stop(nullptr);
   return true;
 }
 
@@ -304,10 +324,10 @@ bool MeasureMicrophoneTrips(const std::filesystem::path& folder, int seconds) {
     std::this_thread::sleep_until(started + std::chrono::milliseconds(500 * (i + 1)));
     rig.engine.StartPtt(true, nullptr);
   }
-  rig.engine.Stop(nullptr);
   std::vector<Trip> trips = FindTrips(recorder.Finish());
   std::printf("microphone to cable output, %d s run\n", seconds);
-  rig.PrintTimingLog();
+  rig.PrintRoadHealth();
+  rig.engine.Stop(nullptr);
   Report("whole run", trips, 0, seconds + 1);
   Report("first minute", trips, 0, std::min(60, seconds));
   Report("last minute", trips, std::max(0, seconds - 60), seconds + 1);
@@ -401,6 +421,7 @@ int Main(int seconds, bool busy) {
 }  // namespace zennic
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   int seconds = 65;
   bool busy = false;
   for (int i = 1; i < argc; ++i) {

@@ -12,6 +12,8 @@ void LinearResampler::Reset() {
   phase_ = 0.0;
 }
 
+void LinearResampler::Reserve(uint64_t frames) { pending_.reserve(2 * (2 * frames + 4)); }
+
 void LinearResampler::Produce(uint64_t count, double step, float* out) {
   const uint64_t pending = pending_frames();
   for (uint64_t i = 0; i < count; ++i) {

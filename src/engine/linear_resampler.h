@@ -16,6 +16,9 @@ class LinearResampler {
   static constexpr uint32_t kEngineRate = 48000;
 
   void Reset();
+  // Room for buffers of up to `frames` frames at any rate up to twice the engine's, made
+  // before an audio thread's loop so that the loop never allocates.
+  void Reserve(uint64_t frames);
 
   // Capture side: takes `frame_count` frames at `source_rate` and appends every 48,000 Hz frame
   // that can be computed so far to `out`.

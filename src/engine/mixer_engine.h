@@ -13,10 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "engine/drift_follower.h"
+#include "engine/delivery_jitter.h"
 #include "engine/endpoint_format.h"
 #include "engine/mix_block.h"
 #include "engine/mixer_device_choice.h"
+#include "engine/paced_fifo_reader.h"
 #include "engine/raw_input_window.h"
 #include "engine/sample_fifo.h"
 #include "engine/voice_effect.h"
@@ -102,6 +103,37 @@ class MixerEngine {
   };
   TickTiming GetTickTiming() const;
 
+  // What one device of the run met since the start: every break in its audio, by cause, the
+  // margin kept in hand against its jitter, and how unevenly it kept its pace (the spread of
+  // its deliveries or requests within a second: the median second's and the worst).
+  struct DeviceHealth {
+    // Every break below; 0 in a clean run.
+    uint64_t dropouts = 0;
+    // Its stream's own: an output's queue ran dry, a microphone lost audio before it was read.
+    uint64_t device_glitches = 0;
+    // Reads of its FIFO that found it short, and the frames that played as silence for it.
+    uint64_t short_reads = 0;
+    uint64_t silent_frames = 0;
+    // Stalls after which its audio was realigned.
+    uint64_t realignments = 0;
+    // What waits in its FIFO against the jitter (not the mix output's: the mixer keeps pace
+    // with it), and what an output keeps queued on the device.
+    std::chrono::microseconds margin{0};
+    std::chrono::microseconds queue{0};
+    std::chrono::microseconds jitter_median{0};
+    std::chrono::microseconds jitter_peak{0};
+  };
+  struct AudioRoadHealth {
+    DeviceHealth microphone;
+    DeviceHealth mix_output;
+    DeviceHealth monitor;
+    // The mixer's own ticks.
+    std::chrono::microseconds mixer_jitter_median{0};
+    std::chrono::microseconds mixer_jitter_peak{0};
+  };
+  // Lock-free: the status polls it.
+  AudioRoadHealth GetAudioRoadHealth() const;
+
  private:
   // The start-up handshake between the starting thread and the device threads.
   struct WorkerStartup {
@@ -170,26 +202,46 @@ class MixerEngine {
     AudioMixFormat mix_format;
   };
 
-  // What the FIFOs' readers keep waiting after each read beyond their writers' blocks, in hand
-  // against a writer that delivers late; their drift followers raise it where a device needs more.
-  static constexpr uint64_t kFollowerMarginFrames = 48;  // 1 ms
+  static constexpr uint64_t kStartMarginFrames = DriftFollower::kStartMarginFrames;
 
-  // What a FIFO's reader did about its writer's timing, for the log: a stall it realigned
-  // after, a late delivery it made room for. The audio threads only note it, and the voice-key
-  // thread, which may wait for a file, writes the line.
-  struct TimingNotes {
-    // `fed_by_mixer`: an output, whose FIFO the mixer fills, rather than the microphone.
-    TimingNotes(const char* device_label, bool fed_by_mixer)
-        : label(device_label), output(fed_by_mixer) {}
+  // One device's side of the audio road: counted by its audio threads, which never wait, and
+  // logged by the voice-key thread, which may wait for a file.
+  struct RoadNotes {
+    // `fed_by_mixer`: an output, whose FIFO the mixer fills, rather than the microphone;
+    // `follows_writer`: its FIFO's reader follows the writer's clock (all but the mix output,
+    // whose clock the mixer keeps).
+    RoadNotes(const char* device_label, bool fed_by_mixer, bool follows_writer)
+        : label(device_label), output(fed_by_mixer), followed(follows_writer) {}
+    // A new run; its threads are not running.
+    void Reset();
     const char* const label;
     const bool output;
+    const bool followed;
+    // The device's deliveries (microphone) or requests (outputs), noted by its own thread.
+    DeliveryJitter jitter;
+    std::atomic<uint64_t> device_glitches{0};
+    std::atomic<uint64_t> short_reads{0};
+    std::atomic<uint64_t> silent_frames{0};
+    std::atomic<int64_t> late_ms{0};  // the silence of the latest short read
     std::atomic<uint64_t> stalls{0};
     std::atomic<int64_t> stall_ms{0};
-    std::atomic<uint64_t> lates{0};
-    std::atomic<int64_t> late_ms{0};
-    std::atomic<int64_t> margin_ms{0};
-    uint64_t stalls_logged = 0;  // the voice-key thread's own
-    uint64_t lates_logged = 0;
+    std::atomic<uint64_t> margin_changes{0};
+    std::atomic<uint64_t> margin_frames{0};
+    // An output's: what it keeps queued on its device.
+    std::atomic<uint64_t> queue_changes{0};
+    std::atomic<uint64_t> queue_frames{0};
+    std::atomic<uint64_t> block_notes{0};
+    std::atomic<uint64_t> block_frames{0};
+    // Which run the counts are of.
+    std::atomic<uint64_t> run{0};
+    // The voice-key thread's own: what it has logged, and of which run.
+    uint64_t run_logged = 0;
+    uint64_t glitches_logged = 0;
+    uint64_t short_reads_logged = 0;
+    uint64_t stalls_logged = 0;
+    uint64_t margin_changes_logged = 0;
+    uint64_t queue_changes_logged = 0;
+    uint64_t block_notes_logged = 0;
   };
 
   bool StartWorkers(const MixerDeviceSelection& selection, std::vector<std::string>* notes,
@@ -217,7 +269,9 @@ class MixerEngine {
   static bool OpenAudioClient(AudioEndpoint* endpoint, std::unique_ptr<AudioClient>* client,
                               AudioMixFormat* mix_format, EndpointFormat* format,
                               std::string* error);
-  static void SleepHalfDevicePeriod(AudioClient* client);
+  // The device's period, or a common one when it does not say: the longest its thread waits.
+  static int64_t DevicePeriod100ns(AudioClient* client);
+  static constexpr int64_t kFallbackDevicePeriod100ns = 50000;  // 5 ms
   // A device that stopped mid-run: for the status and the log. Called by that device's own
   // thread, whose real-time work is over.
   void ReportDeviceFailure(const std::string& message);
@@ -231,9 +285,15 @@ class MixerEngine {
   void StopSupervision();
   bool EndpointPresent(const std::string& id) const;
   // From an audio thread: never waits.
-  void NoteTiming(TimingNotes* notes, const DriftFollower::Decision& decision,
-                  uint64_t margin_frames);
-  void LogTimings();
+  // `follower`: the reader's, where one follows the writer.
+  void NoteRead(RoadNotes* notes, const DriftFollower::Decision& decision,
+                const DriftFollower* follower);
+  // From the mix output's thread: it took from the mix FIFO, or found it short.
+  void AskForMix();
+  // True when the device broke since `seen`.
+  bool NoteDeviceGlitches(RoadNotes* notes, AudioClient* client, uint64_t* seen);
+  void LogRoadNotes();
+  static DeviceHealth HealthOf(const RoadNotes& notes);
   void Log(const std::string& message) const;
 
   RuntimeState* runtime_state_;
@@ -273,9 +333,16 @@ class MixerEngine {
   // The start serial of a clip that played out, marked by the mixer thread; 0 for none.
   std::atomic<uint64_t> ended_clip_serial_{0};
   std::atomic<bool> release_owed_{false};
-  TimingNotes microphone_timing_{kCaptureLabel, false};
-  TimingNotes mix_output_timing_{kMixOutputLabel, true};
-  TimingNotes monitor_timing_{kMonitorLabel, true};
+  RoadNotes microphone_notes_{kCaptureLabel, false, true};
+  RoadNotes mix_output_notes_{kMixOutputLabel, true, false};
+  RoadNotes monitor_notes_{kMonitorLabel, true, true};
+  DeliveryJitter mixer_jitter_;
+  // Each read by one audio thread at a time; a start resets them while no thread runs.
+  PacedFifoReader microphone_reader_{kStartMarginFrames};
+  PacedFifoReader monitor_reader_{kStartMarginFrames};
+  // The mix output's requests, which pace the mixer: a wake for each, and when the last came.
+  std::counting_semaphore<> mix_requested_{0};
+  std::atomic<int64_t> last_mix_request_ns_{0};
   uint64_t clip_serial_counter_ = 0;
   // Clip starts (from the key press to the clip's publication) and stops (from clearing the
   // clip to releasing the key) take turns under it, so that no stop lets go of a key that a

@@ -10,13 +10,18 @@
 #include "engine/linear_resampler.h"
 #include "engine/mixer_engine.h"
 #include "engine/paced_fifo_reader.h"
+#include "engine/render_queue_target.h"
 #include "model/runtime_state.h"
 #include "platform/audio_thread_priority.h"
 
 namespace zennic {
 namespace {
 
-constexpr int64_t kBufferDuration100ns = 200000;  // 20 ms
+// The streams' buffers hold up to 100 ms, so that an output can keep more queued when its thread
+// turns out to come late; how much it keeps is its queue target, 20 ms at the least.
+constexpr int64_t kBufferDuration100ns = 1000000;
+// A device's first second is its start, not a measure of its jitter.
+constexpr auto kStartSettling = std::chrono::seconds(1);
 
 void SetError(std::string* error, const std::string& message) {
   if (error != nullptr) *error = message;
@@ -72,13 +77,10 @@ bool MixerEngine::OpenDeviceStream(const MixerSelectedDevice& device, AudioFlow 
                          &stream->format, error);
 }
 
-void MixerEngine::SleepHalfDevicePeriod(AudioClient* client) {
+int64_t MixerEngine::DevicePeriod100ns(AudioClient* client) {
   int64_t period = 0;
-  auto pause = std::chrono::milliseconds(5);
-  if (AudioSucceeded(client->GetDevicePeriod(&period, nullptr)) && period > 0) {
-    pause = std::chrono::milliseconds(std::max<int64_t>(2, period / 20000));
-  }
-  std::this_thread::sleep_for(pause);
+  if (AudioSucceeded(client->GetDevicePeriod(&period, nullptr)) && period > 0) return period;
+  return kFallbackDevicePeriod100ns;
 }
 
 void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
@@ -104,22 +106,40 @@ void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
   startup->ReportReady();
 
   const EndpointFormat& format = stream.format;
+  const int64_t period = DevicePeriod100ns(stream.client.get());
+  const auto started = std::chrono::steady_clock::now();
   LinearResampler resampler;
+  // Room for a second of the device's audio, so that the loop allocates nothing.
   std::vector<float> samples;
   std::vector<float> stereo;
-  std::vector<float> converted;
+  std::vector<float> burst;
+  samples.reserve(size_t{format.sample_rate} * std::max<uint32_t>(format.channels, 2));
+  stereo.reserve(size_t{format.sample_rate} * 2);
+  burst.reserve(size_t{LinearResampler::kEngineRate} * 2);
+  resampler.Reserve(format.sample_rate);
+  uint64_t delivered = 0;
+  uint64_t glitches_seen = 0;
   bool failure_reported = false;
   while (!stop_.load()) {
     uint32_t packet_frames = 0;
-    // A failing call (the device went away) only ends this pass; the thread tries again.
-    AudioResult next = capture->GetNextPacketSize(&packet_frames);
-    if (AudioFailed(next) && !failure_reported) {
-      failure_reported = true;
-      ReportDeviceFailure(std::string(kCaptureLabel) + " stopped delivering audio: " +
-                          FormatHresult("Failed to read the next capture packet", next));
+    AudioResult next = stream.client->WaitForBuffer(period);
+    if (AudioSucceeded(next)) next = capture->GetNextPacketSize(&packet_frames);
+    if (AudioFailed(next)) {
+      // A failing call (the device went away) only ends this pass; the thread tries again.
+      if (!failure_reported) {
+        failure_reported = true;
+        ReportDeviceFailure(std::string(kCaptureLabel) + " stopped delivering audio: " +
+                            FormatHresult("Failed to read the next capture packet", next));
+      }
+      // A stream whose device went away never delivers again; the run opens it anew.
+      if (next == audio_result::kDeviceInvalidated) break;
+      std::this_thread::sleep_for(std::chrono::nanoseconds(period * 100));
+      continue;
     }
-    // A stream whose device went away never delivers again; the run opens it anew.
-    if (next == audio_result::kDeviceInvalidated) break;
+    // Whatever the device handed over since the last pass is one delivery, as it reaches the
+    // mixer: its follower holds a whole one in hand.
+    const auto arrived = std::chrono::steady_clock::now();
+    burst.clear();
     while (AudioSucceeded(next) && packet_frames > 0) {
       uint8_t* data = nullptr;
       uint32_t frames = 0;
@@ -128,15 +148,18 @@ void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
       bool silent = (flags & kAudioBufferFlagSilent) != 0;
       DecodeCapturedSamples(silent ? nullptr : data, frames, format, &samples);
       ConvertChannelCount(samples, format.channels, &stereo);
-      converted.clear();
       // The resampler carries its position from packet to packet, so rounding never adds or
       // loses frames over time.
-      resampler.Push(stereo.data(), frames, format.sample_rate, &converted);
-      microphone_fifo_.Write(converted.data(), converted.size() / 2);
+      resampler.Push(stereo.data(), frames, format.sample_rate, &burst);
       capture->ReleaseBuffer(frames);
       next = capture->GetNextPacketSize(&packet_frames);
     }
-    SleepHalfDevicePeriod(stream.client.get());
+    if (!burst.empty()) {
+      microphone_fifo_.Write(burst.data(), burst.size() / 2, arrived);
+      delivered += burst.size() / 2;
+      if (arrived - started >= kStartSettling) microphone_notes_.jitter.Note(arrived, delivered);
+    }
+    NoteDeviceGlitches(&microphone_notes_, stream.client.get(), &glitches_seen);
   }
   stream.client->Stop();
 }
@@ -163,10 +186,16 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     return;
   }
   const EndpointFormat& format = stream.format;
+  const int64_t period = DevicePeriod100ns(stream.client.get());
+  const uint64_t period_frames =
+      std::max<uint64_t>(1, static_cast<uint64_t>(period) * format.sample_rate / 10000000);
+  RenderQueueTarget queue(format.sample_rate, period_frames,
+                          buffer_frames > period_frames ? buffer_frames - period_frames : 1);
   uint8_t* data = nullptr;
-  if (AudioSucceeded(render->GetBuffer(buffer_frames, &data)) && data != nullptr) {
-    std::memset(data, 0, size_t{buffer_frames} * format.block_align);
-    render->ReleaseBuffer(buffer_frames, 0);
+  auto first_fill = static_cast<uint32_t>(queue.frames());
+  if (AudioSucceeded(render->GetBuffer(first_fill, &data)) && data != nullptr) {
+    std::memset(data, 0, size_t{first_fill} * format.block_align);
+    render->ReleaseBuffer(first_fill, 0);
   }
   result = stream.client->Start();
   if (AudioFailed(result)) {
@@ -176,34 +205,55 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
   startup->NotePriority(RaiseAudioThreadPriority());
   startup->ReportReady();
 
-  SampleFifo* source = mode == 0 ? &mix_fifo_ : &monitor_fifo_;
-  TimingNotes* timing = mode == 0 ? &mix_output_timing_ : &monitor_timing_;
-  // The device's clock and the mixer's tick differ a little: the FIFO is read at the pace that
-  // keeps its delay steady.
-  PacedFifoReader reader(kFollowerMarginFrames);
+  RoadNotes* notes = mode == 0 ? &mix_output_notes_ : &monitor_notes_;
+  const bool paces_mixer = mode == 0;
+  // The mix output's own clock paces the mixer, so its FIFO is read as it is. The monitor runs on
+  // a clock of its own: its FIFO is read at the pace that keeps the delay steady.
+  LinearResampler mix_resampler;
+  mix_resampler.Reserve(buffer_frames);
+  monitor_reader_.Reset();
+  monitor_reader_.Reserve(buffer_frames);
+  auto to_engine_frames = [&format](uint64_t frames) {
+    return frames * LinearResampler::kEngineRate / format.sample_rate;
+  };
+  notes->queue_frames.store(to_engine_frames(queue.frames()));
+  const auto started = std::chrono::steady_clock::now();
+  bool mix_began = false;
   std::vector<float> frames;
+  frames.reserve(size_t{buffer_frames} * 2);
+  // The device's requests, in 48,000 Hz frames.
+  uint64_t requested = 0;
+  uint64_t glitches_seen = 0;
   while (!stop_.load()) {
+    // Woken by the device's request for audio, or after a period at the latest.
+    result = stream.client->WaitForBuffer(period);
     uint32_t padding = 0;
     // A failing call here means the device is gone: this output ends, the others go on.
-    result = stream.client->GetCurrentPadding(&padding);
+    if (AudioSucceeded(result)) result = stream.client->GetCurrentPadding(&padding);
     if (AudioFailed(result)) {
       ReportDeviceFailure(std::string(label) + " stopped playing: " +
                           FormatHresult("Failed to read the render buffer padding", result));
       break;
     }
-    uint32_t room = buffer_frames > padding ? buffer_frames - padding : 0;
-    const bool monitor_off = mode == 1 && !runtime_state_->GetAudioSettingsView().monitor_enabled;
-    // While the device still has audio in hand, a mix that comes a little late is waited for
-    // rather than padded with silence: only what is ready goes to the device. The padding a
-    // device reports can run ahead of what it really holds by a request's worth (a quarter of
-    // the buffer), so half the buffer is the least that is sure to carry the wait.
-    if (room > 0 && !monitor_off && padding >= buffer_frames / 2) {
-      room = static_cast<uint32_t>(reader.FramesReady(*source, format.sample_rate, room));
+    bool ran_dry = NoteDeviceGlitches(notes, stream.client.get(), &glitches_seen);
+    if (queue.Update(std::chrono::steady_clock::now(), notes->jitter.RecentPeak(), ran_dry)) {
+      notes->queue_frames.store(to_engine_frames(queue.frames()));
+      notes->queue_changes.fetch_add(1);
+      voice_key_wake_.release();
     }
-    if (room == 0) {
-      SleepHalfDevicePeriod(stream.client.get());
-      continue;
+    // Whole periods, as a device asks for them: the mixer's ticks then keep an even pace.
+    uint64_t wanted = queue.frames() > padding ? queue.frames() - padding : 0;
+    auto room = static_cast<uint32_t>(wanted / period_frames * period_frames);
+    if (paces_mixer) {
+      // While the device holds half its queue, a mix that is not ready yet is waited for: only
+      // what is ready goes now, and the mixer is asked for the rest.
+      if (padding >= queue.frames() / 2) {
+        room = static_cast<uint32_t>(mix_resampler.FramesProducible(
+            mix_fifo_.Size(), format.sample_rate, room, 1.0));
+      }
+      AskForMix();
     }
+    if (room == 0) continue;
     data = nullptr;
     result = render->GetBuffer(room, &data);
     if (AudioFailed(result) || data == nullptr) {
@@ -211,19 +261,27 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
                           FormatHresult("Failed to get the render buffer", result));
       break;
     }
-    if (monitor_off) {
+    const auto now = std::chrono::steady_clock::now();
+    requested += to_engine_frames(room);
+    if (now - started >= kStartSettling) notes->jitter.Note(now, requested);
+    if (paces_mixer) {
+      // Until the first mix comes the device plays the silence of the run's start.
+      mix_began = mix_began || mix_fifo_.Size() > 0;
+      DriftFollower::Decision read;
+      read.short_frames = mix_resampler.Pull(&mix_fifo_, format.sample_rate, room, &frames);
+      if (mix_began) NoteRead(notes, read, nullptr);
+      AskForMix();
+    } else if (!runtime_state_->GetAudioSettingsView().monitor_enabled) {
       // Turned on again, the monitor starts from the clip as it is then, not from old frames.
-      reader.Reset();
+      monitor_reader_.Reset();
       monitor_fifo_.Clear();
-      std::memset(data, 0, size_t{room} * format.block_align);
+      frames.assign(size_t{room} * 2, 0.0f);
     } else {
-      DriftFollower::Decision paced = reader.Read(source, format.sample_rate, room,
-                                                  std::chrono::steady_clock::now(), &frames);
-      NoteTiming(timing, paced, reader.margin_frames());
-      ConvertStereoToEndpointFormat(frames.data(), room, room, format, data);
+      NoteRead(notes, monitor_reader_.Read(&monitor_fifo_, format.sample_rate, room, now, &frames),
+               &monitor_reader_.follower());
     }
+    ConvertStereoToEndpointFormat(frames.data(), room, room, format, data);
     render->ReleaseBuffer(room, 0);
-    SleepHalfDevicePeriod(stream.client.get());
   }
   stream.client->Stop();
 }

@@ -20,12 +20,14 @@ using Clock = std::chrono::steady_clock;
 constexpr uint32_t kTickFrames = 480;  // 10 ms at 48,000 Hz
 constexpr auto kTickPeriod = std::chrono::milliseconds(10);
 constexpr auto kIdlePause = std::chrono::milliseconds(5);
-// A microphone that delivers a little late is waited for this long into the tick, rather than
-// padded with silence; the outputs' buffers carry the tick that much later.
-constexpr auto kLateMicrophoneWait = std::chrono::milliseconds(6);
-constexpr auto kLateMicrophonePoll = std::chrono::microseconds(500);
 // A mixer further behind than this starts afresh instead of catching up with a burst of ticks.
 constexpr auto kMaxLag = std::chrono::milliseconds(25);
+// How much the mixer keeps mixed ahead of the mix output's requests: a tick, so that the next
+// request finds it ready while the mixer makes the one after.
+constexpr uint64_t kMixAheadFrames = kTickFrames;
+// A mix output that asked for nothing this long is away (gone, or not started yet): the mixer
+// ticks on the steady clock meanwhile, so that the monitor and the voice test go on.
+constexpr auto kMixRequestLapse = std::chrono::milliseconds(50);
 constexpr uint64_t kVoiceTestFrames = 240000;
 constexpr auto kVoiceTestTimeout = std::chrono::seconds(8);
 constexpr auto kReleaseRetryPause = std::chrono::milliseconds(100);
@@ -48,9 +50,10 @@ void MixerEngine::MixerThreadMain() {
   std::vector<float> monitor(2 * kTickFrames, 0.0f);
   // The microphone's clock and the tick's differ a little: the voice is read at the pace that
   // keeps its delay steady, never skipped or padded while the microphone delivers.
-  PacedFifoReader microphone_reader(kFollowerMarginFrames);
+  microphone_reader_.Reserve(kTickFrames);
   Clock::time_point deadline = Clock::now();
   Clock::time_point tick_start = deadline;
+  uint64_t ticked_frames = 0;
   if (stop_.load()) return;
   // The device threads report what they were granted; this one fares the same.
   RaiseAudioThreadPriority();
@@ -59,28 +62,42 @@ void MixerEngine::MixerThreadMain() {
     // Read without a lock and without a copy: a settings save in progress never holds a tick up.
     const AudioSettingsView settings = runtime_state_->GetAudioSettingsView();
     if (!settings.mixer_running) {
-      microphone_reader.Reset();
+      microphone_reader_.Reset();
       std::this_thread::sleep_for(kIdlePause);
       deadline = tick_start = Clock::now();
       continue;
     }
 
-    Clock::time_point read_at = tick_start;
-    if (SampleFifo::Fill fill = microphone_fifo_.GetFill();
-        fill.last_write_frames > 0 && tick_start - fill.last_write_at < DriftFollower::kStallTime) {
-      while (microphone_reader.FramesReady(microphone_fifo_, LinearResampler::kEngineRate,
-                                           kTickFrames) < kTickFrames &&
-             read_at - tick_start < kLateMicrophoneWait) {
-        std::this_thread::sleep_for(kLateMicrophonePoll);
-        read_at = Clock::now();
+    // The mix output's clock paces the ticks while it asks for the mix, so that the cable never
+    // waits for a tick of another clock; without it, the steady clock does.
+    Clock::time_point now = Clock::now();
+    Clock::time_point asked{std::chrono::nanoseconds(last_mix_request_ns_.load())};
+    if (now - asked < kMixRequestLapse) {
+      if (mix_fifo_.Size() >= kMixAheadFrames) {
+        mix_requested_.try_acquire_for(kMixRequestLapse);
+        while (mix_requested_.try_acquire()) {
+        }
+        continue;
       }
+      tick_start = now;
+      KeepLongest(&worst_tick_lateness_us_, now - asked);
+      deadline = now + kTickPeriod;
+    } else {
+      std::this_thread::sleep_until(deadline);
+      tick_start = Clock::now();
+      KeepLongest(&worst_tick_lateness_us_, tick_start - deadline);
+      if (deadline < tick_start - kMaxLag) deadline = tick_start;
+      deadline += kTickPeriod;
     }
-    DriftFollower::Decision paced = microphone_reader.Read(
-        &microphone_fifo_, LinearResampler::kEngineRate, kTickFrames, read_at, &microphone);
-    NoteTiming(&microphone_timing_, paced, microphone_reader.margin_frames());
+    ticks_.store(ticks_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    ticked_frames += kTickFrames;
+    mixer_jitter_.Note(tick_start, ticked_frames);
+    NoteRead(&microphone_notes_,
+             microphone_reader_.Read(&microphone_fifo_, LinearResampler::kEngineRate,
+                                     kTickFrames, tick_start, &microphone),
+             &microphone_reader_.follower());
     ApplyVoiceEffect(&voice_effect_, microphone.data(), kTickFrames, settings);
     voice_test_.Append(microphone.data(), kTickFrames);
-
     const auto gain_sfx = static_cast<float>(settings.sfx_volume);
     const auto gain_mic = static_cast<float>(settings.mic_volume);
     uint64_t ended_serial = 0;
@@ -104,13 +121,14 @@ void MixerEngine::MixerThreadMain() {
     }
 
     KeepLongest(&longest_tick_us_, Clock::now() - tick_start);
-    deadline += kTickPeriod;
-    std::this_thread::sleep_until(deadline);
-    tick_start = Clock::now();
-    ticks_.store(ticks_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-    KeepLongest(&worst_tick_lateness_us_, tick_start - deadline);
-    if (deadline < tick_start - kMaxLag) deadline = Clock::now();
   } while (!stop_.load());
+}
+
+void MixerEngine::AskForMix() {
+  last_mix_request_ns_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 Clock::now().time_since_epoch())
+                                 .count());
+  mix_requested_.release();
 }
 
 MixerEngine::TickTiming MixerEngine::GetTickTiming() const {
@@ -249,7 +267,7 @@ void MixerEngine::VoiceKeyThreadMain() {
     if (voice_key_thread_stop_.load()) return;
     if (uint64_t ended = ended_clip_serial_.exchange(0); ended != 0) StopClipOf(ended, nullptr);
     RetryOwedRelease();
-    LogTimings();
+    LogRoadNotes();
   }
 }
 

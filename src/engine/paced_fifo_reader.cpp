@@ -8,10 +8,9 @@ void PacedFifoReader::Reset() {
   speed_ = 1.0;
 }
 
-uint64_t PacedFifoReader::FramesReady(const SampleFifo& fifo, uint32_t rate,
-                                      uint64_t wanted) const {
-  if (follower_.holding()) return wanted;
-  return resampler_.FramesProducible(fifo.Size(), rate, wanted, speed_);
+void PacedFifoReader::ResetRun() {
+  Reset();
+  follower_.ResetRun();
 }
 
 DriftFollower::Decision PacedFifoReader::Read(SampleFifo* fifo, uint32_t rate,
@@ -20,13 +19,13 @@ DriftFollower::Decision PacedFifoReader::Read(SampleFifo* fifo, uint32_t rate,
                                               std::vector<float>* out) {
   DriftFollower::Decision decision = follower_.BeforeRead(
       now, fifo->GetFill(), resampler_.FramesNeeded(rate, frame_count, speed_));
-  speed_ = decision.speed;
   if (decision.drop_frames > 0) fifo->DropOldest(decision.drop_frames);
   if (decision.hold) {
     out->assign(2 * frame_count, 0.0f);
   } else {
-    resampler_.Pull(fifo, rate, frame_count, out, speed_);
+    decision.short_frames = resampler_.Pull(fifo, rate, frame_count, out, speed_);
   }
+  speed_ = follower_.speed();
   return decision;
 }
 

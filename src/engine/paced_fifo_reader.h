@@ -15,26 +15,28 @@ namespace zennic {
 // skipped or padded while the writer delivers.
 class PacedFifoReader {
  public:
-  explicit PacedFifoReader(uint64_t margin_frames) : follower_(margin_frames) {}
+  explicit PacedFifoReader(uint64_t start_margin_frames) : follower_(start_margin_frames) {}
 
+  // A new alignment; what was learnt of the two sides' jitter stays.
   void Reset();
+  // A new run.
+  void ResetRun();
+  // Room for reads of up to `frames` frames, so that reading never allocates.
+  void Reserve(uint64_t frames) { resampler_.Reserve(frames); }
 
   // `frame_count` stereo frames at `rate` into `out` (resized to fit), silence while the FIFO
   // fills up after a start or a stall. Returns the follower's decision, with the stall this read
-  // realigned after or the late delivery it made room for.
+  // realigned after and the frames it had to play as silence because the writer came late.
   DriftFollower::Decision Read(SampleFifo* fifo, uint32_t rate, uint64_t frame_count,
                                SampleFifo::Clock::time_point now, std::vector<float>* out);
 
-  // How many of `wanted` frames a read could make now from what the FIFO holds: all of them
-  // while the FIFO fills up (the read plays silence then). A reader that can wait for a writer
-  // a little late reads no more than these.
-  uint64_t FramesReady(const SampleFifo& fifo, uint32_t rate, uint64_t wanted) const;
-
-  uint64_t margin_frames() const { return follower_.margin_frames(); }
+  const DriftFollower& follower() const { return follower_; }
 
  private:
   LinearResampler resampler_;
   DriftFollower follower_;
+  // The speed of the next read, sized for before the read: a change the follower makes during
+  // a read takes effect with the one after.
   double speed_ = 1.0;
 };
 

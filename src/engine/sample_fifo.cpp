@@ -15,6 +15,7 @@ uint64_t SampleFifo::Write(const float* frames, uint64_t frame_count, Clock::tim
   std::lock_guard lock(mutex_);
   last_write_frames_ = std::min(frame_count, capacity_);
   last_write_at_ = at;
+  written_frames_ += frame_count;
   if (frame_count >= capacity_) {
     // Only the newest capacity frames of the block can be kept.
     frames += (frame_count - capacity_) * channels_;
@@ -61,6 +62,7 @@ void SampleFifo::Clear() {
   read_index_ = 0;
   write_index_ = 0;
   last_write_frames_ = 0;
+  written_frames_ = 0;
 }
 
 uint64_t SampleFifo::Size() const {
@@ -70,7 +72,7 @@ uint64_t SampleFifo::Size() const {
 
 SampleFifo::Fill SampleFifo::GetFill() const {
   std::lock_guard lock(mutex_);
-  return {count_, last_write_frames_, last_write_at_};
+  return {count_, last_write_frames_, last_write_at_, written_frames_};
 }
 
 uint64_t SampleFifo::DropOldest(uint64_t frames) {

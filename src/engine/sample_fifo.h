@@ -19,6 +19,8 @@ class SampleFifo {
     uint64_t frames = 0;
     uint64_t last_write_frames = 0;
     Clock::time_point last_write_at;
+    // Every frame written since the ring was made or last cleared: the writer's position.
+    uint64_t written_frames = 0;
   };
 
   // A channel count below 1 becomes 2.
@@ -55,6 +57,7 @@ class SampleFifo {
   uint64_t write_index_ = 0;
   uint64_t last_write_frames_ = 0;
   Clock::time_point last_write_at_;
+  uint64_t written_frames_ = 0;
 };
 
 }  // namespace zennic

@@ -52,17 +52,16 @@ std::string ToneBreaks::Describe() const {
 }
 
 ToneBreaks FindToneBreaks(const std::vector<float>& stereo, const std::vector<double>& frequencies,
-                          size_t skip_frames) {
+                          size_t leading_silence_frames) {
   ToneBreaks breaks;
   const size_t frames = stereo.size() / 2;
   size_t first_sound = 0;
   while (first_sound < frames && std::abs(stereo[2 * first_sound]) < kSilenceLevel) ++first_sound;
-  if (first_sound == frames) {
-    breaks.silences.push_back({0.0, static_cast<double>(frames) / kRate * 1000.0});
-    return breaks;
+  if (first_sound > leading_silence_frames) {
+    breaks.silences.push_back({0.0, static_cast<double>(first_sound) / kRate * 1000.0});
   }
-  skip_frames += first_sound;
-  if (frames <= skip_frames) return breaks;
+  if (first_sound == frames) return breaks;
+  const size_t skip_frames = first_sound;
   auto left = [&stereo](size_t frame) { return static_cast<double>(stereo[2 * frame]); };
 
   // The threshold follows the tones' level: 2 % of the recording's near-peak.
@@ -99,6 +98,19 @@ ToneBreaks FindToneBreaks(const std::vector<float>& stereo, const std::vector<do
     in_run = quiet;
   }
   return breaks;
+}
+
+double ToneAmplitude(const std::vector<float>& stereo, double frequency) {
+  const size_t frames = stereo.size() / 2;
+  if (frames == 0) return 0.0;
+  double in_phase = 0.0;
+  double quadrature = 0.0;
+  for (size_t i = 0; i < frames; ++i) {
+    const double angle = 2.0 * std::numbers::pi * frequency * static_cast<double>(i) / kRate;
+    in_phase += stereo[2 * i] * std::cos(angle);
+    quadrature += stereo[2 * i] * std::sin(angle);
+  }
+  return 2.0 * std::hypot(in_phase, quadrature) / static_cast<double>(frames);
 }
 
 }  // namespace zennic::testing

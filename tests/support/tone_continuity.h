@@ -23,9 +23,12 @@ struct ToneBreaks {
   std::string Describe() const;
 };
 
-// `skip_frames` from the first sound on (the recorder's and the tones' own start) are not looked
-// at, nor the silence before it: a recorder joining a PipeWire graph starts with a silence of its own.
+// The recording may start with up to `leading_silence_frames` of silence (a recorder's own start)
+// before the tones; more than that is a silence too.
 ToneBreaks FindToneBreaks(const std::vector<float>& stereo, const std::vector<double>& frequencies,
-                          size_t skip_frames = 4800);
+                          size_t leading_silence_frames = 9600);
+
+// The amplitude of one tone in the left channel of a 48,000 Hz stereo float recording.
+double ToneAmplitude(const std::vector<float>& stereo, double frequency);
 
 }  // namespace zennic::testing

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <random>
 #include <vector>
 
 #include "engine/paced_fifo_reader.h"
@@ -26,6 +27,7 @@ struct SimulatedRun {
   uint64_t jumps = 0;     // frames read back that do not follow the one before
   uint64_t silences = 0;  // silent reads after the first audio
   uint64_t stalls = 0;
+  uint64_t short_frames = 0;  // frames a read lacked and played as silence
   uint64_t highest_level = 0;  // after the first minute
   double final_speed = 1.0;
 };
@@ -35,12 +37,16 @@ Clock::time_point At(double milliseconds) {
       std::chrono::duration<double, std::milli>(milliseconds)));
 }
 
-// A writer that hands over 10 ms blocks on its own clock, `writer_ppm` off the reader's, and a
-// reader that takes 10 ms blocks on the reader's clock, for `minutes` simulated minutes in 1 ms
-// steps. `stall_at`: when the writer stops for 150 ms, if ever.
-SimulatedRun Simulate(double writer_ppm, int minutes, std::chrono::milliseconds stall_at = 0ms) {
+// A writer that hands over 10 ms blocks on its own clock, `writer_ppm` off the reader's, each
+// late by up to `late_ms` at random, and a reader that takes 10 ms blocks on the reader's clock,
+// for `minutes` simulated minutes in 1 ms steps. `stall_at`: when the writer stops for 150 ms,
+// if ever.
+SimulatedRun Simulate(double writer_ppm, int minutes, std::chrono::milliseconds stall_at = 0ms,
+                      double late_ms = 0.0, uint64_t margin = kMargin) {
   SampleFifo fifo(96000, 2);
-  PacedFifoReader reader(kMargin);
+  PacedFifoReader reader(margin);
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> lateness(0.0, late_ms);
   std::vector<float> circle(2 * static_cast<size_t>(kCircleFrames));
   for (size_t i = 0; i < circle.size() / 2; ++i) {
     circle[2 * i] = static_cast<float>(std::sin(2 * std::numbers::pi * i / kCircleFrames));
@@ -51,25 +57,28 @@ SimulatedRun Simulate(double writer_ppm, int minutes, std::chrono::milliseconds 
   const double writer_period_ms = 10.0 / (1.0 + writer_ppm * 1e-6);
   const double step = 2 * std::numbers::pi / kCircleFrames;
   double next_write_ms = 3.7;
+  double due_ms = next_write_ms;
   uint64_t written = 0;
   bool heard = false;
   double last_angle = 0.0;
   SimulatedRun run;
   for (int64_t ms = 0; ms < int64_t{minutes} * 60000; ++ms) {
     bool stalled = stall_at.count() > 0 && ms >= stall_at.count() && ms < stall_at.count() + 150;
-    for (; next_write_ms <= static_cast<double>(ms); next_write_ms += writer_period_ms) {
+    for (; due_ms <= static_cast<double>(ms);
+         next_write_ms += writer_period_ms,
+         due_ms = std::max(due_ms, next_write_ms + lateness(random))) {
       if (stalled) continue;
       for (uint64_t i = 0; i < kBlock; ++i, ++written) {
         size_t at = written % static_cast<size_t>(kCircleFrames);
         block[2 * i] = circle[2 * at];
         block[2 * i + 1] = circle[2 * at + 1];
       }
-      fifo.Write(block.data(), kBlock, At(next_write_ms));
+      fifo.Write(block.data(), kBlock, At(due_ms));
     }
     if (ms % 10 != 0) continue;
-    if (reader.Read(&fifo, 48000, kBlock, At(static_cast<double>(ms)), &out).stall.count() > 0) {
-      ++run.stalls;
-    }
+    DriftFollower::Decision read = reader.Read(&fifo, 48000, kBlock, At(static_cast<double>(ms)), &out);
+    if (read.stall.count() > 0) ++run.stalls;
+    run.short_frames += read.short_frames;
     // A read is skipped into or padded at its edges: its first frame must follow the last one
     // before, and its last frame must lie a read's length on.
     bool silent = false;
@@ -118,6 +127,19 @@ TEST(DriftFollower, OnlyAStallRealignsAndAClockFarOffIsFollowedOnlySoFar) {
   SimulatedRun far_off = Simulate(2000.0, 4);
   EXPECT_GT(far_off.stalls, 0u);
   EXPECT_LE(far_off.highest_level, kBlock + kMargin + 4800 + kBlock);
+}
+
+TEST(DriftFollower, DeliveriesLateByUpToTheMarginNeverPlaySilence) {
+  // The production margin, a writer a little off that makes the speed change at every window,
+  // and every block late by a random amount up to the margin: the reader never runs short.
+  for (double ppm : {300.0, -300.0}) {
+    SCOPED_TRACE(ppm);
+    SimulatedRun run = Simulate(ppm, 10, 0ms, DriftFollower::kStartMarginFrames / 48.0,
+                                DriftFollower::kStartMarginFrames);
+    EXPECT_EQ(run.short_frames, 0u);
+    EXPECT_EQ(run.silences, 0u);
+    EXPECT_EQ(run.jumps, 0u);
+  }
 }
 
 }  // namespace
