@@ -1,7 +1,10 @@
+#include <chrono>
+#include <cmath>
 #include <exception>
 
 #include "api/device_lookups.h"
 #include "api/http_api.h"
+#include "engine/mixer_engine.h"
 #include "model/mixer_settings_json.h"
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
@@ -36,6 +39,42 @@ constexpr const char* kSettingsKeys[] = {
     "voice_effect_strength",
     "voice_effects_enabled",
 };
+
+double Milliseconds(std::chrono::microseconds duration) {
+  return std::round(static_cast<double>(duration.count()) / 100.0) / 10.0;
+}
+
+JsonValue DeviceHealthJson(const MixerEngine::DeviceHealth& health) {
+  JsonValue device = JsonValue::MakeObject();
+  device["dropouts"] = static_cast<double>(health.dropouts);
+  device["device_glitches"] = static_cast<double>(health.device_glitches);
+  device["short_reads"] = static_cast<double>(health.short_reads);
+  device["silent_ms"] = std::round(static_cast<double>(health.silent_frames) / 48.0);
+  device["realignments"] = static_cast<double>(health.realignments);
+  device["margin_ms"] = Milliseconds(health.margin);
+  device["jitter_median_ms"] = Milliseconds(health.jitter_median);
+  device["jitter_peak_ms"] = Milliseconds(health.jitter_peak);
+  return device;
+}
+
+// The breaks of the run, per device, and what the engine measured of their timing: the page
+// shows the count, a bug report the rest.
+void AddAudioRoadHealth(const MixerEngine::AudioRoadHealth& health, JsonValue* status) {
+  JsonValue dropouts = JsonValue::MakeObject();
+  dropouts["microphone"] = static_cast<double>(health.microphone.dropouts);
+  dropouts["output"] = static_cast<double>(health.mix_output.dropouts);
+  dropouts["monitor"] = static_cast<double>(health.monitor.dropouts);
+  dropouts["total"] = static_cast<double>(health.microphone.dropouts +
+                                          health.mix_output.dropouts + health.monitor.dropouts);
+  (*status)["dropouts"] = std::move(dropouts);
+  JsonValue road = JsonValue::MakeObject();
+  road["microphone"] = DeviceHealthJson(health.microphone);
+  road["output"] = DeviceHealthJson(health.mix_output);
+  road["monitor"] = DeviceHealthJson(health.monitor);
+  road["mixer_jitter_median_ms"] = Milliseconds(health.mixer_jitter_median);
+  road["mixer_jitter_peak_ms"] = Milliseconds(health.mixer_jitter_peak);
+  (*status)["audio_road"] = std::move(road);
+}
 
 }  // namespace
 
@@ -104,6 +143,9 @@ JsonValue HttpApi::BuildStatusJson() {
   status["out_device"] = DeviceIndexJson(snapshot.out_index);
   status["ptt_active"] = snapshot.ptt_active;
   status["running"] = snapshot.mixer_running;
+  if (config_.mixer_engine != nullptr) {
+    AddAudioRoadHealth(config_.mixer_engine->GetAudioRoadHealth(), &status);
+  }
   status["server_port"] = static_cast<double>(ServerPort());
 
   SoundInboxStatus inbox;

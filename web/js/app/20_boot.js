@@ -122,6 +122,7 @@ function bootMainPage() {
   });
   // Mixer side.
   wireMixerCard();
+  wireDropouts();
   wireAudioDevices();
   wireWindowsAudioCard();
   wireServerSettings();
