@@ -70,23 +70,31 @@ std::optional<HttpResponse> HttpApi::StoreSoundInboxSettings(bool enabled,
                                                              const std::string& folder,
                                                              JsonValue* reply) {
   std::string error;
-  bool chosen_now = false;
-  if (!config_.runtime_state->MutateSettings(
-          [&](MixerSettings& settings) {
-            chosen_now = enabled && (!settings.sound_inbox_enabled ||
-                                     AbsoluteNormalPath(Utf8ToPath(settings.sound_inbox_dir)) !=
-                                         AbsoluteNormalPath(Utf8ToPath(folder)));
-            settings.sound_inbox_enabled = enabled;
-            settings.sound_inbox_dir = folder;
-          },
-          true, &error)) {
+  bool saved = false;
+  const auto choose = [&] {
+    bool chosen_now = false;
+    saved = config_.runtime_state->MutateSettings(
+        [&](MixerSettings& settings) {
+          chosen_now = enabled && (!settings.sound_inbox_enabled ||
+                                   AbsoluteNormalPath(Utf8ToPath(settings.sound_inbox_dir)) !=
+                                       AbsoluteNormalPath(Utf8ToPath(folder)));
+          settings.sound_inbox_enabled = enabled;
+          settings.sound_inbox_dir = folder;
+        },
+        true, &error);
+    return saved && chosen_now;
+  };
+  if (config_.sound_inbox_service != nullptr) {
+    // The sounds already there were not downloaded for the inbox: only what arrives after this
+    // answer is prepared.
+    config_.sound_inbox_service->WatchFromNow(Utf8ToPath(folder), choose);
+  } else {
+    choose();
+  }
+  if (!saved) {
     return ApiRefusal(500, "settings_save_failed", error, "Failed to save Sound Inbox settings");
   }
-  if (config_.sound_inbox_service != nullptr) {
-    // The sounds already there were not downloaded for the inbox: only new arrivals are prepared.
-    if (chosen_now) config_.sound_inbox_service->WatchFromNow(Utf8ToPath(folder));
-    config_.sound_inbox_service->Wake();
-  }
+  if (config_.sound_inbox_service != nullptr) config_.sound_inbox_service->Wake();
   MixerSettings stored = config_.runtime_state->GetSettings();
   (*reply)["settings"] = MixerSettingsToJson(stored);
   (*reply)["sound_inbox"] = SoundInboxStatusJson(stored);

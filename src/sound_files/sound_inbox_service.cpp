@@ -84,9 +84,21 @@ void SoundInboxService::Wake() {
   wake_.notify_all();
 }
 
-void SoundInboxService::WatchFromNow(const fs::path& folder) {
+void SoundInboxService::WatchFromNow(const fs::path& folder, const std::function<bool()>& choose) {
+  // A scan between the choice and the count would take what lies there for new arrivals.
+  std::lock_guard<std::mutex> scan(scan_mutex_);
+  if (!choose()) return;
+  const fs::path chosen = AbsoluteNormalPath(folder);
+  std::vector<SoundInboxRecord> present;
+  const bool counted = ListPresentFiles(chosen, &present);
   std::lock_guard<std::mutex> lock(state_mutex_);
-  watch_from_now_ = AbsoluteNormalPath(folder);
+  // The ledger is saved with them, so it has to have been read first.
+  LoadStateIfNeeded();
+  if (counted) {
+    KeepPresentFiles(std::move(present));
+  } else {
+    watch_from_now_ = chosen;
+  }
 }
 
 SoundInboxStatus SoundInboxService::GetStatus() const {
@@ -164,13 +176,13 @@ bool SoundInboxService::ScanLocked(const MixerSettings& settings, Clock::time_po
     return true;
   }
 
-  bool chosen_now = false;
+  bool chosen_too_full = false;
   {
     std::lock_guard<std::mutex> lock(state_mutex_);
-    chosen_now = !watch_from_now_.empty() && watch_from_now_ == folder;
+    chosen_too_full = !watch_from_now_.empty() && watch_from_now_ == folder;
   }
-  if (chosen_now) {
-    RecordPresentFiles(folder, scan_time, &status);
+  if (chosen_too_full) {
+    RecordPresentFiles(folder, &status);
     return true;
   }
   std::vector<SoundInboxCandidate> seen;
@@ -188,7 +200,7 @@ bool SoundInboxService::ScanLocked(const MixerSettings& settings, Clock::time_po
 }
 
 bool SoundInboxService::VisitSoundFiles(
-    const fs::path& folder, Clock::time_point scan_time, SoundInboxStatus* status,
+    const fs::path& folder, Clock::time_point scan_time,
     const std::function<bool(const SoundInboxCandidate&)>& visit) {
   size_t regular_files = 0;
   const fs::path canonical_folder = CanonicalFolderPath(folder);
@@ -197,13 +209,7 @@ bool SoundInboxService::VisitSoundFiles(
   for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
                                            walk_error);
        !walk_error && it != fs::recursive_directory_iterator(); it.increment(walk_error)) {
-    if (regular_files > kMaxScannedFiles) {
-      status->phase = "failed";
-      status->code = "sound_inbox_too_many_files";
-      status->message = "Sound Inbox has too many files to scan safely";
-      SetStatus(*status, true);
-      return false;
-    }
+    if (regular_files > kMaxScannedFiles) return false;
     const fs::path& path = it->path();
     std::error_code code;
     if (!fs::is_regular_file(path, code)) continue;
@@ -222,6 +228,13 @@ bool SoundInboxService::VisitSoundFiles(
     }
   }
   return true;
+}
+
+void SoundInboxService::StoreTooManyFiles(SoundInboxStatus* status) {
+  status->phase = "failed";
+  status->code = "sound_inbox_too_many_files";
+  status->message = "Sound Inbox has too many files to scan safely";
+  SetStatus(*status, true);
 }
 
 bool SoundInboxService::CollectCandidates(const fs::path& folder, Clock::time_point scan_time,
@@ -260,29 +273,44 @@ bool SoundInboxService::CollectCandidates(const fs::path& folder, Clock::time_po
     refused = true;
     return false;
   };
-  return VisitSoundFiles(folder, scan_time, status, take) && !refused;
+  if (!VisitSoundFiles(folder, scan_time, take)) {
+    StoreTooManyFiles(status);
+    return false;
+  }
+  return !refused;
 }
 
-void SoundInboxService::RecordPresentFiles(const fs::path& folder, Clock::time_point scan_time,
-                                           SoundInboxStatus* status) {
-  std::vector<SoundInboxRecord> present;
+bool SoundInboxService::ListPresentFiles(const fs::path& folder,
+                                         std::vector<SoundInboxRecord>* present) {
   const auto keep = [&](const SoundInboxCandidate& file) {
     SoundInboxRecord record;
     record.source_path = WideToUtf8(file.path);
     record.source_size = file.size;
     record.modified_ticks = file.modified_ticks;
-    present.push_back(std::move(record));
+    present->push_back(std::move(record));
     return true;
   };
-  // A folder too full to scan is tried again at the next scan.
-  if (!VisitSoundFiles(folder, scan_time, status, keep)) return;
+  return VisitSoundFiles(folder, Clock::now(), keep);
+}
+
+void SoundInboxService::KeepPresentFiles(std::vector<SoundInboxRecord> present) {
+  present_when_chosen_ = std::move(present);
+  pending_.clear();
+  watch_from_now_.clear();
+  IndexLedger();
+  SaveState();
+}
+
+void SoundInboxService::RecordPresentFiles(const fs::path& folder, SoundInboxStatus* status) {
+  std::vector<SoundInboxRecord> present;
+  // A folder still too full is tried again at the next scan.
+  if (!ListPresentFiles(folder, &present)) {
+    StoreTooManyFiles(status);
+    return;
+  }
   {
     std::lock_guard<std::mutex> lock(state_mutex_);
-    present_when_chosen_ = std::move(present);
-    pending_.clear();
-    if (watch_from_now_ == folder) watch_from_now_.clear();
-    IndexLedger();
-    SaveState();
+    KeepPresentFiles(std::move(present));
   }
   status->watching = true;
   status->phase = "watching";

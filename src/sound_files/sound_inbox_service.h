@@ -77,10 +77,12 @@ class SoundInboxService {
   void Stop();
   // Ends the worker's wait: a scan follows at once, with the settings then in force.
   void Wake();
-  // Files now lying in `folder` count as seen: the next scan of that folder records them without
-  // preparing them, so only sounds that arrive afterwards are prepared. For the moment the user
-  // chooses the folder: a Downloads folder holds sounds the user never meant as clips.
-  void WatchFromNow(const std::filesystem::path& folder);
+  // Runs `choose`, which stores the settings that make `folder` the inbox and says whether the
+  // user has just chosen it, with no scan beside it (a scan under way is waited for). The files
+  // then lying in a folder just chosen count as seen before `choose`'s caller answers, so only
+  // sounds that arrive afterwards are prepared: a Downloads folder holds sounds the user never
+  // meant as clips. A folder too full to count has them recorded by the first scan that can.
+  void WatchFromNow(const std::filesystem::path& folder, const std::function<bool()>& choose);
   SoundInboxStatus GetStatus() const;
 
   // One scan with these settings, as of `scan_time` on the steady clock; the worker passes the
@@ -99,21 +101,24 @@ class SoundInboxService {
   bool ScanLocked(const MixerSettings& settings, std::chrono::steady_clock::time_point scan_time,
                   std::string* error);
   // Hands each finished sound file in the folder (with its time stamped `scan_time`) to `visit`
-  // until that returns false. False when the folder holds more files than a scan may count;
-  // that status is then stored.
+  // until that returns false. False when the folder holds more files than a scan may count.
   bool VisitSoundFiles(const std::filesystem::path& folder,
-                       std::chrono::steady_clock::time_point scan_time, SoundInboxStatus* status,
+                       std::chrono::steady_clock::time_point scan_time,
                        const std::function<bool(const SoundInboxCandidate&)>& visit);
+  void StoreTooManyFiles(SoundInboxStatus* status);
   // Walks the folder into `seen`; false when the scan has to end early (its status is stored,
   // and `error` names a file refused as too large).
   bool CollectCandidates(const std::filesystem::path& folder,
                          std::chrono::steady_clock::time_point scan_time,
                          SoundInboxStatus* status, std::vector<SoundInboxCandidate>* seen,
                          std::string* error);
-  // Records every sound in the folder as present when chosen, in place of a scan.
-  void RecordPresentFiles(const std::filesystem::path& folder,
-                          std::chrono::steady_clock::time_point scan_time,
-                          SoundInboxStatus* status);
+  // The sounds lying in the folder; false when it holds more files than a scan may count.
+  bool ListPresentFiles(const std::filesystem::path& folder,
+                        std::vector<SoundInboxRecord>* present);
+  // Records them as present when chosen, in place of a scan. The state mutex is held.
+  void KeepPresentFiles(std::vector<SoundInboxRecord> present);
+  // The scan of a folder chosen while too full to count.
+  void RecordPresentFiles(const std::filesystem::path& folder, SoundInboxStatus* status);
   // Merges the walk into the pending list; returns the settled file to prepare, if any.
   bool MergePending(const std::vector<SoundInboxCandidate>& seen,
                     std::chrono::steady_clock::time_point scan_time, SoundInboxStatus* status,
@@ -151,7 +156,8 @@ class SoundInboxService {
   std::vector<SoundInboxRecord> present_when_chosen_;
   // The keys of both lists, for lookups while walking.
   std::unordered_set<std::string> ledger_keys_;
-  // The folder whose files are to be recorded as present at its next scan; empty when none.
+  // A folder chosen while too full to count, whose files are to be recorded as present at its
+  // next scan that can count them; empty when none.
   std::filesystem::path watch_from_now_;
   std::vector<SoundInboxCandidate> pending_;  // in the order first seen
 

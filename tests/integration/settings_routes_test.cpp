@@ -276,9 +276,14 @@ TEST_F(SettingsRoutes, TheDefaultInboxIsMadeInDownloadsAndPreparesWhatLandsThere
   EXPECT_EQ(Code(conflict), "sound_inbox_default_conflict");
 
   fs::remove(downloads / "Ruzerad Inbox");
+  WriteClip(folder_ / "horn.wav");
   Reply made = Post("/api/mixer/sound-inbox/use-default");
-  ASSERT_EQ(made.status, 200) << made.raw;
   fs::path inbox = downloads / "Ruzerad Inbox";
+  // Lands the moment the folder is chosen, before the inbox has scanned it: a new download.
+  std::error_code landing;
+  fs::rename(folder_ / "horn.wav", inbox / "horn.wav", landing);
+  ASSERT_EQ(made.status, 200) << made.raw;
+  ASSERT_FALSE(landing) << landing.message();
   EXPECT_TRUE(fs::is_directory(inbox));
   EXPECT_EQ(made.body.GetString("folder_path", ""), inbox.string());
   EXPECT_TRUE(made.body.GetBool("enabled", false));
@@ -287,8 +292,6 @@ TEST_F(SettingsRoutes, TheDefaultInboxIsMadeInDownloadsAndPreparesWhatLandsThere
   EXPECT_EQ(saved.GetString("sound_inbox_dir", ""), inbox.string());
   EXPECT_TRUE(saved.GetBool("sound_inbox_enabled", false));
 
-  WriteClip(folder_ / "horn.wav");
-  fs::rename(folder_ / "horn.wav", inbox / "horn.wav");
   double imported = 0;
   for (auto end = std::chrono::steady_clock::now() + 30s;
        imported == 0 && std::chrono::steady_clock::now() < end;
