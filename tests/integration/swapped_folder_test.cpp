@@ -56,14 +56,20 @@ class FolderSwapper {
     if (fs::is_symlink(folder_)) Exchange();
   }
 
+  // How many exchanges have succeeded so far.
+  int Exchanges() const { return exchanges_; }
+
  private:
   void Exchange() {
-    ::renameat2(AT_FDCWD, folder_.c_str(), AT_FDCWD, link_.c_str(), RENAME_EXCHANGE);
+    if (::renameat2(AT_FDCWD, folder_.c_str(), AT_FDCWD, link_.c_str(), RENAME_EXCHANGE) == 0) {
+      ++exchanges_;
+    }
   }
 
   fs::path folder_;
   fs::path link_;
   std::atomic<bool> stop_{false};
+  std::atomic<int> exchanges_{0};
   std::thread thread_;
 };
 
@@ -72,6 +78,8 @@ struct RacedRoute {
   std::function<JsonValue(int request)> body;
   // Whether a reply shows what only an outside file holds.
   std::function<bool(const ApiReply& reply)> shows_outside;
+  // Whether a reply shows the route at work inside; when not given, a 200.
+  std::function<bool(const ApiReply& reply)> worked_inside = {};
 };
 
 TEST_F(SoundLibraryTest, AFolderSwappedForALinkOutsideLeadsNoRouteThere) {
@@ -100,32 +108,41 @@ TEST_F(SoundLibraryTest, AFolderSwappedForALinkOutsideLeadsNoRouteThere) {
   const auto loud = [](const JsonValue* value) {
     return value != nullptr && value->type == JsonValue::Type::Number && value->number_value > -3;
   };
-  const double outside_size = static_cast<double>(fs::file_size(outside_ / "c0.wav"));
+  const auto lists_size = [](const ApiReply& reply, uintmax_t size) {
+    const JsonValue* files = reply.json.Find("files");
+    if (files == nullptr) return false;
+    for (const JsonValue& file : files->array_value) {
+      if (file.GetNumber("size_bytes", 0) == static_cast<double>(size)) return true;
+    }
+    return false;
+  };
+  const uintmax_t inside_size = fs::file_size(sub / "c0.wav");
+  const uintmax_t outside_size = fs::file_size(outside_ / "c0.wav");
   const auto first_file = [](const ApiReply& reply) -> const JsonValue* {
     const JsonValue* files = reply.json.Find("files");
     return files != nullptr && !files->array_value.empty() ? &files->array_value[0] : nullptr;
   };
+  const auto first_duration_ms = [&](const ApiReply& reply) {
+    const JsonValue* file = first_file(reply);
+    return file != nullptr ? file->GetNumber("duration_ms", 0) : 0.0;
+  };
   const std::vector<RacedRoute> routes = {
       {"/api/mixer/files", [](int) { return JsonValue::MakeObject(); },
-       [&](const ApiReply& reply) {
-         const JsonValue* files = reply.json.Find("files");
-         if (files == nullptr) return false;
-         for (const JsonValue& file : files->array_value) {
-           if (file.GetNumber("size_bytes", 0) == outside_size) return true;
-         }
-         return false;
-       }},
+       [&](const ApiReply& reply) { return lists_size(reply, outside_size); },
+       [&](const ApiReply& reply) { return lists_size(reply, inside_size); }},
       {"/api/mixer/folders", [](int) { return JsonValue::MakeObject(); },
-       [](const ApiReply& reply) { return reply.http.body.find("Elsewhere") != std::string::npos; }},
+       [](const ApiReply& reply) { return reply.http.body.find("Elsewhere") != std::string::npos; },
+       [](const ApiReply& reply) { return reply.http.body.find("\"Sub\"") != std::string::npos; }},
       {"/api/mixer/analyze",
        [&](int i) {
          JsonValue paths = JsonValue::MakeArray();
          paths.PushBack(clip("c", i));
          return Json({{"paths", paths}});
        },
+       [&](const ApiReply& reply) { return first_duration_ms(reply) > kInsideSeconds * 1000; },
        [&](const ApiReply& reply) {
-         const JsonValue* file = first_file(reply);
-         return file != nullptr && file->GetNumber("duration_ms", 0) > kInsideSeconds * 1000;
+         const double duration_ms = first_duration_ms(reply);
+         return duration_ms > 0 && duration_ms <= kInsideSeconds * 1000;
        }},
       {"/api/mixer/trim/source", [&](int i) { return Json({{"path", clip("c", i)}}); },
        [&](const ApiReply& reply) { return outside_bytes.count(reply.http.body) > 0; }},
@@ -150,7 +167,11 @@ TEST_F(SoundLibraryTest, AFolderSwappedForALinkOutsideLeadsNoRouteThere) {
          paths.PushBack(clip("v", i));
          return Json({{"paths", paths}});
        },
-       nothing_read},
+       nothing_read,
+       [](const ApiReply& reply) {
+         const JsonValue* summary = reply.json.Find("summary");
+         return summary != nullptr && summary->GetNumber("converted", 0) > 0;
+       }},
       {"/api/mixer/files/rename",
        [&](int i) {
          return Json({{"path", clip("r", i)}, {"new_filename", "renamed" + std::to_string(i)}});
@@ -167,13 +188,19 @@ TEST_F(SoundLibraryTest, AFolderSwappedForALinkOutsideLeadsNoRouteThere) {
     for (const RacedRoute& route : routes) {
       int answered = 0;
       int requests = 0;
+      const int exchanges_before = swapper.Exchanges();
       const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
       for (; std::chrono::steady_clock::now() < until; ++requests) {
         ApiReply reply = Post(route.route, route.body(requests));
         EXPECT_FALSE(route.shows_outside(reply)) << route.route << ": " << reply.http.body;
-        if (reply.status == 200) ++answered;
+        if (route.worked_inside ? route.worked_inside(reply) : reply.status == 200) ++answered;
       }
-      std::cout << route.route << ": " << answered << " of " << requests << " answered 200\n";
+      const int exchanges = swapper.Exchanges() - exchanges_before;
+      std::cout << route.route << ": " << answered << " of " << requests
+                << " worked inside, " << exchanges << " exchanges meanwhile\n";
+      // Otherwise the route was never raced, or never reached the folder at all.
+      EXPECT_GT(exchanges, 0) << route.route;
+      EXPECT_GT(answered, 0) << route.route;
     }
   }
   EXPECT_TRUE(Contents(outside_) == outside_before)
