@@ -108,6 +108,8 @@ TEST_F(SoundLibraryTest, ClipsLongForTheirFewBytesCostLittleMemory) {
            {"/api/mixer/trim/source", Json({{"path", Text(audio_ / "huge.wav")}}), 413,
             "trim_source_too_large", kLittle},
        }) {
+    // Each case's own peak, not one an earlier case left.
+    ASSERT_TRUE(program_->ResetPeakMemory());
     const long peak_before = PeakMemoryKiB();
     ApiReply reply = Post(route, body);
     EXPECT_EQ(reply.status, status) << reply.http.body;

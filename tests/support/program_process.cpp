@@ -146,6 +146,13 @@ long ProgramProcess::StatusField(const std::string& field) const {
   return -1;
 }
 
+bool ProgramProcess::ResetPeakMemory() const {
+  std::ofstream clear_refs("/proc/" + std::to_string(pid_) + "/clear_refs");
+  clear_refs << "5";
+  clear_refs.close();
+  return clear_refs.good();
+}
+
 void ProgramProcess::Signal(int signal_number) {
   if (pid_ > 0 && !exit_code_) ::kill(pid_, signal_number);
 }

@@ -45,6 +45,9 @@ class ProgramProcess {
 
   // A number field of the child's /proc status: "Threads", or "VmRSS" in KiB; -1 when absent.
   long StatusField(const std::string& field) const;
+  // Brings the child's peak memory ("VmHWM") down to its present "VmRSS", so that a peak read
+  // afterwards is what came since; false when the kernel refused.
+  bool ResetPeakMemory() const;
 
   void Signal(int signal_number);
   // The exit code, or 128 + the signal number for a child ended by a signal; nothing on time-out.
