@@ -172,7 +172,8 @@ class HttpApi : public HttpRequestHandler {
   // The web client's one view of the mixer; refreshes the route warning on the way.
   JsonValue BuildStatusJson();
   JsonValue BuildAlertsJson() const;
-  // "none", the analyser's verdict on the selected clip, or "unknown".
+  // "none", "missing", the analyser's verdict on the selected clip ("error" when it cannot
+  // analyse it), or "unknown" when there is no analyser.
   std::string SelectedClipState(const MixerSettings& settings) const;
   static JsonValue DeviceIndexJson(std::optional<int32_t> index);
 
@@ -194,6 +195,11 @@ class HttpApi : public HttpRequestHandler {
   void ApplyAudioDir(MixerSettings* settings, const std::string& audio_dir) const;
   // 400 when the body names a side of the cable as the microphone: the game would hear itself.
   static std::optional<HttpResponse> RefuseCableMicrophone(const JsonValue& body);
+  // A clip or panic sound chosen anew must be a file that exists: a stale list may offer one
+  // deleted since. The paths in force are let through as they are.
+  static std::optional<HttpResponse> RefuseMissingClip(const JsonValue& body,
+                                                       const MixerSettings& current);
+  static bool IsExistingClipFile(const std::string& path);
 
   // With the configured enumeration function, else the engine's; `enumerated` is false when
   // neither exists (the lists are then empty).

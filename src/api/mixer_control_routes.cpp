@@ -22,6 +22,10 @@ void HttpApi::RegisterMixerControlRoutes() {
 
 HttpResponse HttpApi::HandleSet(const JsonValue& body) {
   if (std::optional<HttpResponse> refusal = RefuseCableMicrophone(body)) return *refusal;
+  if (std::optional<HttpResponse> refusal =
+          RefuseMissingClip(body, config_.runtime_state->GetSettings())) {
+    return *refusal;
+  }
   std::string error;
   // In memory only, as volumes and effects change many times a second; saving is the settings
   // route's business. A chosen clip is the exception: the user expects it after a restart.

@@ -1,3 +1,6 @@
+#include <filesystem>
+#include <system_error>
+
 #include "api/device_lookups.h"
 #include "api/http_api.h"
 #include "model/key_catalog.h"
@@ -159,6 +162,27 @@ std::optional<HttpResponse> HttpApi::RefuseCableMicrophone(const JsonValue& body
   return ApiRefusal(400, "microphone_invalid_cable_output",
                     "CABLE Output / CABLE Out cannot be saved as Your microphone. Select a "
                     "physical microphone.");
+}
+
+bool HttpApi::IsExistingClipFile(const std::string& path) {
+  std::error_code error;
+  return !path.empty() && std::filesystem::is_regular_file(Utf8ToPath(path), error);
+}
+
+std::optional<HttpResponse> HttpApi::RefuseMissingClip(const JsonValue& body,
+                                                       const MixerSettings& current) {
+  auto chosen_anew = [&body](const char* key, const std::string& in_force) {
+    const JsonValue* member = Member(body, key, JsonValue::Type::String);
+    return member != nullptr && !member->string_value.empty() &&
+           member->string_value != in_force && !IsExistingClipFile(member->string_value);
+  };
+  if (chosen_anew("file_path", current.file_path)) {
+    return ApiRefusal(404, "file_not_found", "Selected file does not exist");
+  }
+  if (chosen_anew("panic_file_path", current.panic_file_path)) {
+    return ApiRefusal(409, "path_unavailable", "The selected Panic sound is no longer available.");
+  }
+  return std::nullopt;
 }
 
 }  // namespace zennic

@@ -53,6 +53,10 @@ HttpResponse HttpApi::HandleSettingsLoad() {
 
 HttpResponse HttpApi::HandleSettingsSave(const JsonValue& body) {
   if (std::optional<HttpResponse> refusal = RefuseCableMicrophone(body)) return *refusal;
+  if (std::optional<HttpResponse> refusal =
+          RefuseMissingClip(body, config_.runtime_state->GetSettings())) {
+    return *refusal;
+  }
   // Applied inside the one update, so a change that lands between reading the settings and
   // saving them (a profile, the inbox, the monitor switch) is not undone.
   std::string error;

@@ -103,15 +103,18 @@ JsonValue HttpApi::BuildAlertsJson() const {
 
 std::string HttpApi::SelectedClipState(const MixerSettings& settings) const {
   if (settings.file_path.empty()) return "none";
+  if (!IsExistingClipFile(settings.file_path)) return "missing";
   if (config_.analyzer == nullptr) return "unknown";
   // The web client polls this: a clip that cannot even be named reads as unknown, not as a
   // failed status.
   try {
     AnalyzerFileMetadata metadata;
-    if (config_.analyzer->AnalyzeFile(ProfileService::ActiveAudioDirectory(settings),
-                                      Utf8ToPath(settings.file_path), &metadata, nullptr)) {
-      return metadata.compatibility_state;
+    // A clip the analyser cannot read is one the engine refuses to load as well.
+    if (!config_.analyzer->AnalyzeFile(ProfileService::ActiveAudioDirectory(settings),
+                                       Utf8ToPath(settings.file_path), &metadata, nullptr)) {
+      return "error";
     }
+    return metadata.compatibility_state;
   } catch (const std::exception&) {
   }
   return "unknown";
@@ -136,8 +139,9 @@ JsonValue HttpApi::BuildStatusJson() {
   status["available"] = true;
   status["engine_channels"] = 2.0;
   status["engine_sample_rate"] = 48000.0;
-  status["file_compatible_state"] = SelectedClipState(settings);
-  status["has_file"] = !settings.file_path.empty();
+  const std::string clip_state = SelectedClipState(settings);
+  status["file_compatible_state"] = clip_state;
+  status["has_file"] = clip_state != "none" && clip_state != "missing";
   status["mic_device"] = DeviceIndexJson(snapshot.mic_index);
   status["monitor_device"] = DeviceIndexJson(snapshot.monitor_index);
   status["out_device"] = DeviceIndexJson(snapshot.out_index);

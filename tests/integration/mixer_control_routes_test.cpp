@@ -281,21 +281,35 @@ TEST_F(MixerControlRoutes, AStopWhoseRestoreFailsStillStopsTheMixer) {
 
 TEST_F(MixerControlRoutes, PushToTalkRefusesWhatCannotPlay) {
   MakeTone(Sounds() / "tone.mp3", kClipHz, 1.0);
+  MakeTone(Sounds() / "gone.wav", kClipHz, 1.0);
   JsonValue settings = ClipSettings();
   settings["file_path"] = "";
   WriteSettings(settings);
   StartProgram();
-  auto select = [&](const std::filesystem::path& clip) {
+  auto set = [&](const char* key, const std::filesystem::path& clip) {
     JsonValue body = JsonValue::MakeObject();
-    body["file_path"] = clip.string();
-    ASSERT_EQ(Post("/api/mixer/set", body.Serialize(0)).status, 200);
+    body[key] = clip.string();
+    return Post("/api/mixer/set", body.Serialize(0));
+  };
+  auto select = [&](const std::filesystem::path& clip) {
+    ASSERT_EQ(set("file_path", clip).status, 200);
   };
 
   Reply none = Post("/api/mixer/ptt/start");
   EXPECT_EQ(std::make_pair(none.status, Code(none)), std::make_pair(400, std::string("file_not_selected")));
-  select(Sounds() / "missing.wav");
+  // A stale list offers files deleted since: choosing one is refused, and one deleted after it
+  // was chosen is reported missing.
+  Reply never = set("file_path", Sounds() / "never.wav");
+  EXPECT_EQ(std::make_pair(never.status, Code(never)), std::make_pair(404, std::string("file_not_found")));
+  Reply panic = set("panic_file_path", Sounds() / "never.wav");
+  EXPECT_EQ(std::make_pair(panic.status, Code(panic)), std::make_pair(409, std::string("path_unavailable")));
+  select(Sounds() / "gone.wav");
+  std::filesystem::remove(Sounds() / "gone.wav");
+  EXPECT_FALSE(Status()["has_file"].bool_value);
+  EXPECT_EQ(Status()["file_compatible_state"].string_value, "missing");
   Reply missing = Post("/api/mixer/ptt/start");
   EXPECT_EQ(std::make_pair(missing.status, Code(missing)), std::make_pair(404, std::string("file_not_found")));
+  EXPECT_EQ(Post("/api/mixer/set", R"({"loop": false})").status, 200) << "the clip in force stays";
   select(Sounds() / "tone.mp3");
   Reply mp3 = Post("/api/mixer/ptt/start");
   EXPECT_EQ(std::make_pair(mp3.status, Code(mp3)),
