@@ -1,5 +1,5 @@
-// The Profiles card in chromium against the built program: each change lands in settings.json
-// and the file list follows the active profile's folder.
+// The Profiles card in chromium against the built program: each change lands in settings.json,
+// the file list follows the active profile's folder, and the card tells each outcome itself.
 "use strict";
 
 const assert = require("node:assert");
@@ -15,7 +15,7 @@ function listedNames(page) {
 }
 
 async function statusShows(page, text) {
-  await page.waitForFunction((expected) => document.getElementById("mixerSaveStatus").textContent === expected, text);
+  await page.waitForFunction((expected) => document.getElementById("mixerProfileStatus").textContent === expected, text);
 }
 
 browserTest(shared, "profiles are created, renamed, switched and deleted, each in settings.json", async (page) => {
@@ -58,4 +58,10 @@ browserTest(shared, "profiles are created, renamed, switched and deleted, each i
   assert.deepStrictEqual(await page.locator("#mixerProfileSel option").allTextContents(), ["Default"]);
   await page.waitForFunction(() => window.state.files.some((file) => file.name === "default clip.wav"));
   assert.ok(fs.existsSync(path.join(memes, "meme.wav")), "deleting a profile leaves its folder alone");
+
+  fs.rmSync(soundsFolder(shared.program), { recursive: true });
+  const mixerLine = await page.textContent("#mixerSaveStatus");
+  await page.click("#mixerOpenFolderBtn");
+  await page.waitForFunction(() => document.getElementById("mixerProfileStatus").textContent.endsWith("(path_unavailable)"));
+  assert.strictEqual(await page.textContent("#mixerSaveStatus"), mixerLine);
 });

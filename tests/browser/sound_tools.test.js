@@ -102,7 +102,7 @@ browserTest(shared, "a folder picked on the desktop is saved and watched, or bec
 
   picked = path.join(home, "Picked clips");
   await page.click("#mixerBrowseFolderBtn");
-  await page.waitForFunction((text) => document.getElementById("mixerSaveStatus").textContent === text,
+  await page.waitForFunction((text) => document.getElementById("mixerProfileStatus").textContent === text,
     en["profiles.folder_saved"]);
   const profiles = settingsOnDisk(shared).profiles;
   assert.deepStrictEqual(profiles.map((profile) => profile.audio_dir), [picked]);

@@ -1,5 +1,6 @@
 // Profiles card: choose, create, rename and delete clip libraries, pick a profile's folder with
-// the desktop's chooser, and open it in the file manager.
+// the desktop's chooser, and open it in the file manager. Each outcome is told in the card's own
+// status line, beside the button that caused it.
 
 Object.assign(state, {
   browseFolderPending: false
@@ -11,6 +12,10 @@ function activeProfile(settings) {
   return profiles.find(function (profile) {
     return profile && profile.id === settings.selected_profile_id;
   }) || profiles[0] || null;
+}
+
+function showProfileStatus(text) {
+  showStatusLine("mixerProfileStatus", text);
 }
 
 function renderProfiles() {
@@ -44,7 +49,7 @@ function takeProfilesAnswer(answer) {
 
 // The profile's list of clips and its preparation follow every change of the active profile.
 function profileChanged(message) {
-  showMixerStatus(message);
+  showProfileStatus(message);
   return loadFiles().then(function () {
     triggerAutoPrepareForActiveProfile();
     return true;
@@ -60,7 +65,7 @@ function saveProfile(createNew, successKey) {
   };
   return postJson("/api/mixer/profiles/upsert", body).then(function (result) {
     if (!result.payload.ok) {
-      showMixerStatus(describeApiFailure(result, t("errors.profile_save_failed")));
+      showProfileStatus(describeApiFailure(result, t("errors.profile_save_failed")));
       return false;
     }
     takeProfilesAnswer(result.payload);
@@ -73,7 +78,7 @@ function deleteProfile() {
   if (!id) return Promise.resolve(false);
   return postJson("/api/mixer/profiles/delete", { id: id }).then(function (result) {
     if (!result.payload.ok) {
-      showMixerStatus(describeApiFailure(result, t("errors.profile_delete_failed")));
+      showProfileStatus(describeApiFailure(result, t("errors.profile_delete_failed")));
       return false;
     }
     takeProfilesAnswer(result.payload);
@@ -85,7 +90,7 @@ function deleteProfile() {
 function selectProfile(id) {
   return postJson("/api/mixer/profiles/select", { id: id }).then(function (result) {
     if (!result.payload.ok) {
-      showMixerStatus(describeApiFailure(result, t("errors.profile_switch_failed")));
+      showProfileStatus(describeApiFailure(result, t("errors.profile_switch_failed")));
       renderProfiles();
       return false;
     }
@@ -95,7 +100,7 @@ function selectProfile(id) {
     renderProfiles();
     showFiles(answer.files);
     clearAnalyzer();
-    showMixerStatus(t("profiles.switched"));
+    showProfileStatus(t("profiles.switched"));
     triggerAutoPrepareForActiveProfile();
     return true;
   });
@@ -107,14 +112,14 @@ function browseProfileFolder() {
   state.browseFolderPending = true;
   var button = byId("mixerBrowseFolderBtn");
   button.disabled = true;
-  showMixerStatus(t("profiles.waiting_for_folder"));
+  showProfileStatus(t("profiles.waiting_for_folder"));
   return postJson("/api/mixer/browse-folder", { initial_path: byId("mixerDir").value }).then(function (result) {
     if (!result.payload.ok) {
-      showMixerStatus(describeApiFailure(result, t("errors.folder_picker_failed")));
+      showProfileStatus(describeApiFailure(result, t("errors.folder_picker_failed")));
       return false;
     }
     if (result.payload.cancelled === true || !result.payload.selected_path) {
-      showMixerStatus(t("profiles.folder_cancelled"));
+      showProfileStatus(t("profiles.folder_cancelled"));
       return false;
     }
     byId("mixerDir").value = result.payload.selected_path;
@@ -131,7 +136,7 @@ function openProfileFolder() {
   var profile = activeProfile(state.settings);
   button.disabled = true;
   return postJson("/api/mixer/open-folder", profile ? { profile_id: profile.id } : {}).then(function (result) {
-    showMixerStatus(result.payload.ok ? t("files.open_folder_done")
+    showProfileStatus(result.payload.ok ? t("files.open_folder_done")
       : describeApiFailure(result, t("files.open_folder_failed")));
     renderOpenFolderButton();
     return result.payload.ok === true;
