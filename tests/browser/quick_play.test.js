@@ -4,7 +4,7 @@
 const assert = require("node:assert");
 const fs = require("node:fs");
 const path = require("node:path");
-const { useProgramAndBrowser, browserTest, stubApi, servedCatalogue, saveScreenshot, requestsTo } =
+const { useProgramAndBrowser, browserTest, stubApi, servedCatalogue, saveScreenshot, requestsTo, openMainPage } =
   require("./harness");
 const { findLayoutProblems } = require("./layout_check");
 const { emptySoundsFolder, writeWav, writeEncodedTone, readWav } = require("./clip_files");
@@ -51,17 +51,70 @@ browserTest(shared, "categories, the ready clips, selection and Stop Mixer", asy
   const status = await page.evaluate(() => window.playPostJson("/api/mixer/status", {}));
   assert.strictEqual(status.payload.mixer.file_path, path.join(folder, "sfx /clap.wav"));
 
-  await stubApi(page, {
+  // Stop is offered while a run is on.
+  const running = { "/api/mixer/status": { ok: true, mixer: { running: true } } };
+  await stubApi(page, Object.assign({
     "/api/mixer/stop": { ok: false, error: "The mixer could not be stopped.", code: "mixer_stop_failed" }
-  });
+  }, running));
+  await page.locator("#playStopBtn").waitFor({ state: "visible" });
   await page.click("#playStopBtn");
   await page.locator("#playNotice").filter({ hasText: "mixer_stop_failed" }).waitFor();
   await page.waitForTimeout(600);
   assert.strictEqual(new URL(page.url()).pathname, "/play");
   await page.unroute("**/api/mixer/**");
+  await stubApi(page, running);
   const clicked = Date.now();
   await Promise.all([page.waitForURL(shared.program.url + "/"), page.click("#playStopBtn")]);
   assert.ok(Date.now() - clicked >= 300, "left after " + (Date.now() - clicked) + " ms");
+});
+
+browserTest(shared, "with the mixer stopped Quick Play offers Start, and names a selected clip that cannot play", async (page) => {
+  const en = await servedCatalogue(shared, "en");
+  const folder = emptySoundsFolder(shared.program);
+  writeWav(path.join(folder, "ready.wav"));
+  writeWav(path.join(folder, "deleted.wav"));
+  fs.writeFileSync(path.join(folder, "broken.mp3"), "not audio");
+  await openQuickPlay(page);
+  assert.strictEqual(await page.textContent("#playMixerState"), en["main.status.stopped"]);
+  assert.strictEqual(await page.locator("#playStopBtn").isHidden(), true);
+  assert.strictEqual(await page.getAttribute("#playStartLink", "href"), "/#start");
+
+  // Chosen on the main page: Quick Play does not list it, and says why the key plays nothing.
+  await page.evaluate((file) => window.playPostJson("/api/mixer/set", { file_path: file }), path.join(folder, "broken.mp3"));
+  await page.waitForFunction(() => document.getElementById("playSelectedFile").textContent === "broken.mp3");
+  assert.strictEqual(await page.textContent("#playSelectedHint"), en["files.selected_unplayable"]);
+  assert.strictEqual(await page.textContent("#playSelectedState"), en["common.error"]);
+
+  // A row whose file was deleted since the list was read is refused, and the list read again.
+  fs.unlinkSync(path.join(folder, "deleted.wav"));
+  await row(page, "deleted.wav").locator(".play-select").click();
+  await page.locator("#playNotice").filter({ hasText: "file_not_found" }).waitFor();
+  await row(page, "deleted.wav").waitFor({ state: "detached" });
+  assert.strictEqual(await page.textContent("#playSelectedFile"), "broken.mp3");
+
+  fs.unlinkSync(path.join(folder, "broken.mp3"));
+  await page.waitForFunction((text) => document.getElementById("playSelectedState").textContent === text, en["files.state.missing"]);
+  await row(page, "ready.wav").locator(".play-select").click();
+  await page.waitForFunction((text) => document.getElementById("playSelectedHint").textContent === text, en["play.ptt_explanation"]);
+  assert.strictEqual(await page.locator("#playSelectedState").isHidden(), true);
+});
+
+browserTest(shared, "pages open across a program restart say at their first poll that their session is gone", async (page, context) => {
+  const en = await servedCatalogue(shared, "en");
+  await openQuickPlay(page);
+  const main = await context.newPage();
+  await openMainPage(shared, main);
+  const address = shared.program.url;
+  await shared.program.restart();
+  assert.strictEqual(shared.program.url, address, "the program came back on its port");
+  await page.locator("#playError").waitFor({ state: "visible" });
+  assert.strictEqual(await page.textContent("#playErrorText"), en["errors.session_required"] + " (session_required)");
+  assert.strictEqual(await page.locator("#playStopBtnError").isHidden(), true);
+  await main.locator("#sessionLostNotice").waitFor({ state: "visible" });
+  assert.strictEqual(await main.evaluate(() => window.state.statusTimer), 0, "polling ends");
+  await Promise.all([main.waitForNavigation(), main.click("#sessionLostReloadBtn")]);
+  await main.locator("#mixerApp").waitFor({ state: "visible" });
+  assert.strictEqual(await main.locator("#sessionLostNotice").isHidden(), true);
 });
 
 browserTest(shared, "the status poll drives the route warning, the stopped devices, the sound links and new inbox clips", async (page) => {

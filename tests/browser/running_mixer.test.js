@@ -4,6 +4,8 @@
 "use strict";
 
 const assert = require("node:assert");
+const fs = require("node:fs");
+const path = require("node:path");
 const { useProgramAndBrowser, browserTest, servedCatalogue, requestsTo, openMainPage } = require("./harness");
 const { writeWav } = require("./clip_files");
 const { pactl } = require("./virtual_devices");
@@ -95,6 +97,29 @@ browserTest(shared, "a run whose audio server went away says so, and plays on on
   }
   await page.locator("#mixerDevicesStoppedNotice").waitFor({ state: "hidden", timeout: 15000 });
   assert.strictEqual(await page.textContent("#mixerStatusBadge"), en["main.status.running"]);
+});
+
+browserTest(shared, "a start with a clip the trigger key cannot play warns and stays on the page", async (page) => {
+  const en = await servedCatalogue(shared, "en");
+  await openRunningMixer(page);
+  await page.click("#mixerStopBtn");
+  await page.waitForFunction(() => !window.state.mixerRunning && !document.getElementById("mixerStartBtn").disabled);
+  const folder = await page.evaluate(() => window.state.settings.profiles[0].audio_dir);
+  fs.writeFileSync(path.join(folder, "broken.mp3"), "not audio");
+  const select = (name) => page.evaluate((file) => window.postJson("/api/mixer/set", { file_path: file }), path.join(folder, name));
+  await select("broken.mp3");
+  try {
+    await page.click("#mixerStartBtn");
+    // The start's own messages follow the warning.
+    await page.waitForFunction((text) => document.getElementById("mixerSaveStatus").textContent.startsWith(text),
+      en["main.start_clip_unplayable"].replace("{{name}}", "broken.mp3"), { timeout: 10000 });
+    assert.strictEqual(await page.textContent("#mixerCurrentFile"),
+      en["files.selected_prefix"].replace("{{name}}", "broken.mp3") + " " + en["files.selected_unplayable"]);
+    await page.waitForTimeout(1200);
+    assert.strictEqual(new URL(page.url()).pathname, "/");
+  } finally {
+    await select("tone.wav");
+  }
 });
 
 browserTest(shared, "a start while Windows still records from the cable is refused and shown", async (page) => {

@@ -1,5 +1,6 @@
-// Rules both pages apply to their clip lists: the search and its order, the volume verdict of an
-// entry with its chip, and the volume check that asks the program in batches.
+// Rules both pages apply to their clip lists: the search and its order, a clip's compatibility
+// chip and whether the trigger key can play it, the volume verdict of an entry with its chip, and
+// the volume check that asks the program in batches.
 
 var CLIP_SEARCH_MIN_LENGTH = 3;
 var VOLUME_HEALTH_BATCH_SIZE = 8;
@@ -12,6 +13,35 @@ var VOLUME_CHIPS = {
   silent: ["volume_health.silent", "volume-silent"],
   checking: ["volume_health.checking", "volume-checking"]
 };
+
+var COMPATIBILITY_CHIPS = {
+  compatible: ["files.state.compatible", "state-chip state-good"],
+  converting: ["files.state.converting", "state-chip state-busy"],
+  needs_conversion: ["files.state.needs_conversion", "state-chip state-warn"],
+  unsupported: ["files.state.unsupported", "state-chip state-bad"],
+  error: ["common.error", "state-chip state-bad"],
+  missing: ["files.state.missing", "state-chip state-bad"],
+  none: ["files.none_selected", "state-chip"]
+};
+
+// The text and class of a clip's compatibility chip.
+function compatibilityChip(compatibilityState, translate) {
+  var chip = COMPATIBILITY_CHIPS[compatibilityState] || ["errors.unknown_short", "state-chip"];
+  return { text: translate(chip[0]), className: chip[1] };
+}
+
+// States of a selected clip that the engine refuses to load: the trigger key would play nothing.
+// A clip being converted is on its way to playing, and "unknown" claims nothing either way.
+function clipCannotPlay(compatibilityState) {
+  return ["needs_conversion", "unsupported", "error", "missing"].indexOf(compatibilityState) >= 0;
+}
+
+// The last part of a path, for a selected clip that no list holds any more. In a path with "/"
+// a backslash may be part of a name.
+function clipFileName(path) {
+  var text = String(path || "");
+  return text.slice(text.lastIndexOf(text.indexOf("/") >= 0 ? "/" : "\\") + 1);
+}
 
 function clipSearchQuery(text) {
   return String(text || "").trim().toLowerCase();

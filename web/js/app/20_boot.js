@@ -115,11 +115,14 @@ window.addEventListener("unhandledrejection", function (event) {
 });
 
 function bootMainPage() {
-  // Quick Play's "Run Full Setup Check" link comes to the Audio Devices card's anchor.
+  // Quick Play's "Run Full Setup Check" link comes to the Audio Devices card's anchor, its Start
+  // Mixer link to "#start": the start runs here, with its consent and set-up questions.
   var setupCheckAsked = window.location.hash === "#audioDevicesSection";
+  var startAsked = window.location.hash === "#start";
   byId("mixerUiLanguageSel").addEventListener("change", function (event) {
     chooseLanguage(event.target.value);
   });
+  byId("sessionLostReloadBtn").addEventListener("click", function () { window.location.reload(); });
   // Mixer side.
   wireMixerCard();
   wireDropouts();
@@ -153,6 +156,7 @@ function bootMainPage() {
       clearFatalError();
       byId("mixerSaveStatus").textContent = mainStatusText();
       if (setupCheckAsked) openFullSetupCheck();
+      else if (startAsked && !state.mixerRunning) startMixer();
     }, function (error) {
       var message = errorMessage(error, t("errors.mixer_ui_bootstrap_failed"));
       byId("mixerSaveStatus").textContent = message;

@@ -1,11 +1,15 @@
 // What both sides of the main page share: the moments at which the areas join in, the main
-// status line, the clip's compatibility chip, and the status poll.
+// status line, the clip's compatibility chip, and the status poll, which ends when the page's
+// session is gone.
 
 var STATUS_REFRESH_MS = 2000;
 
 Object.assign(state, {
   selectedFilePath: "",
+  // The status' verdict on the selected clip, with the path it was given for.
+  selectedFileStatus: { path: "", state: "unknown" },
   statusRequestInFlight: false,
+  sessionLost: false,
   // Raised whenever the page changes or receives settings: a status answer to a poll sent
   // before then carries older settings.
   settingsRevision: 0
@@ -39,23 +43,8 @@ function showMixerStatus(text, clearAfterMs) {
   showStatusLine("mixerSaveStatus", text, clearAfterMs);
 }
 
-var COMPATIBILITY_CHIPS = {
-  compatible: ["files.state.compatible", "state-chip state-good"],
-  converting: ["files.state.converting", "state-chip state-busy"],
-  needs_conversion: ["files.state.needs_conversion", "state-chip state-warn"],
-  unsupported: ["files.state.unsupported", "state-chip state-bad"],
-  error: ["common.error", "state-chip state-bad"],
-  none: ["files.none_selected", "state-chip"]
-};
-
-// The text and class of a clip's compatibility chip.
-function compatibilityChip(compatibilityState) {
-  var chip = COMPATIBILITY_CHIPS[compatibilityState] || ["errors.unknown_short", "state-chip"];
-  return { text: t(chip[0]), className: chip[1] };
-}
-
 function renderSelectedFileState(compatibilityState) {
-  var chip = compatibilityChip(compatibilityState);
+  var chip = compatibilityChip(compatibilityState, t);
   var element = byId("mixerSelectedFileState");
   element.textContent = chip.text;
   element.className = chip.className;
@@ -67,17 +56,34 @@ function refreshStatus() {
   return postJson("/api/mixer/status").then(function (result) {
     if (!result.payload.ok) {
       showMixerStatus(describeApiFailure(result, t("errors.status_refresh_failed")));
+      if (result.payload.code === "session_required") showSessionLost();
       return false;
     }
     var mixer = result.payload.mixer || {};
-    if (typeof mixer.file_path === "string") state.selectedFilePath = mixer.file_path;
-    renderSelectedFileState(mixer.file_compatible_state || "unknown");
+    if (typeof mixer.file_path === "string") {
+      state.selectedFilePath = mixer.file_path;
+      takeSelectedFileStatus(mixer);
+    }
     return runPageHooks("status", mixer, settingsRevision).then(function () { return true; });
   });
 }
 
+function takeSelectedFileStatus(mixer) {
+  state.selectedFileStatus = { path: mixer.file_path, state: mixer.file_compatible_state || "unknown" };
+}
+
+// A program that restarted knows no session of this page: every request is refused from now on,
+// so polling stops and the page says so until it is reloaded.
+function showSessionLost() {
+  state.sessionLost = true;
+  window.clearInterval(state.statusTimer);
+  state.statusTimer = 0;
+  byId("sessionLostNotice").hidden = false;
+}
+
 function startStatusTimer() {
   window.clearInterval(state.statusTimer);
+  if (state.sessionLost) return;
   state.statusTimer = window.setInterval(function () {
     // A slow answer is not stacked with more polls.
     if (state.statusRequestInFlight) return;

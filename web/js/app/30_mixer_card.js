@@ -77,12 +77,7 @@ function applyStatus(mixer, settingsRevision) {
   // A run whose devices went away is still on: it plays again by itself once they are back.
   var devicesStopped = state.mixerRunning && mixer.devices_stopped === true;
   byId("mixerDevicesStoppedNotice").hidden = !devicesStopped;
-  var badge = byId("mixerStatusBadge");
-  var badgeState = !state.mixerRunning ? "off" : devicesStopped ? "interrupted" :
-    (mixer.ptt_active === true ? "ptt" : "on");
-  badge.className = "status-dot status-" + badgeState;
-  badge.dataset.state = badgeState;
-  renderStatusBadgeText();
+  renderMixerBadge(byId("mixerStatusBadge"), mixerBadgeState(mixer), t);
   byId("mixerStartBtn").disabled = state.mixerRunning || state.mixerStartPending;
   byId("mixerStopBtn").disabled = !state.mixerRunning;
   byId("mixerMonitorEnabled").checked = mixer.monitor_enabled !== false;
@@ -96,14 +91,6 @@ function applyStatus(mixer, settingsRevision) {
     // A slider the user is moving must not jump back to the value of an older poll.
     if (!state.pendingSetTimer && state.setRequestsInFlight === 0) renderVoiceEffectControls(state.settings);
   }
-}
-
-function renderStatusBadgeText() {
-  var badge = byId("mixerStatusBadge");
-  var key = {
-    ptt: "main.status.ptt_active", on: "main.status.running", interrupted: "main.status.devices_stopped"
-  }[badge.dataset.state];
-  badge.textContent = t(key || "main.status.stopped");
 }
 
 // Merges a partial settings object into the pending "set" and sends it once no change came for
@@ -251,6 +238,12 @@ function handleStartAnswer(result) {
   var messages = Array.isArray(payload.messages) ? payload.messages : [];
   showMixerStatus([t("main.start_success")].concat(messages).join(" "));
   return Promise.all([devicesReloaded, refreshStatus(), loadAudioManagementStatus()]).then(function () {
+    // The run is on, but the trigger key would play nothing: the page stays, with its file list,
+    // and says so.
+    if (clipCannotPlay(selectedClipState())) {
+      showMixerStatus([t("main.start_clip_unplayable", { name: selectedClipName() })].concat(messages).join(" "));
+      return true;
+    }
     window.setTimeout(function () { window.location.assign("/play"); }, START_NAVIGATION_DELAY_MS);
     return true;
   });
@@ -291,7 +284,7 @@ function wireMixerCard() {
   });
   if (window.ZennicI18n) {
     window.ZennicI18n.onChange(function () {
-      renderStatusBadgeText();
+      renderMixerBadge(byId("mixerStatusBadge"), byId("mixerStatusBadge").dataset.state, t);
       if (byId("mixerSelectedFileState").dataset.state) renderSelectedFileState(byId("mixerSelectedFileState").dataset.state);
     });
   }

@@ -93,11 +93,12 @@ function fileRow(file) {
   select.appendChild(chipElement(relative + hint, "file-meta"));
   var badges = document.createElement("span");
   badges.className = "file-badges";
-  if (selected) {
+  // A selected clip the key cannot play shows why, not that it is on the key.
+  if (selected && !clipCannotPlay(compatibility)) {
     badges.appendChild(chipElement(t(compatibility === "converting" ? "files.selected_converting" : "files.selected_for_ptt"),
       "state-chip state-selected"));
   } else {
-    var chip = compatibilityChip(compatibility);
+    var chip = compatibilityChip(compatibility, t);
     badges.appendChild(chipElement(chip.text, chip.className));
   }
   if (file.compatible_state === "compatible") {
@@ -148,25 +149,43 @@ function renderFiles(fromVolumeCheck) {
   }
 }
 
-function renderCurrentFile() {
+// The selected clip's state: the list's while it is being converted, else the status' verdict
+// (which knows a clip deleted since the list was read), else the list's.
+function selectedClipState() {
+  if (!state.selectedFilePath) return "none";
   var selected = state.files.find(isSelectedFile);
+  if (selected && shownCompatibility(selected) === "converting") return "converting";
+  if (state.selectedFileStatus.path === state.selectedFilePath) return state.selectedFileStatus.state;
+  return selected ? selected.compatible_state : "unknown";
+}
+
+function selectedClipName() {
+  var selected = state.files.find(isSelectedFile);
+  return selected ? selected.name : clipFileName(state.selectedFilePath);
+}
+
+function renderCurrentFile() {
   listedSelectedPath = state.selectedFilePath;
-  byId("mixerCurrentFile").textContent = selected
-    ? t("files.selected_prefix", { name: selected.name }) : t("files.selected_none");
-  if (state.files.length === 0) renderSelectedFileState("none");
-  else if (selected) renderSelectedFileState(shownCompatibility(selected));
+  var name = selectedClipName();
+  var clipState = selectedClipState();
+  var line = name ? t("files.selected_prefix", { name: name }) : t("files.selected_none");
+  if (name && clipCannotPlay(clipState)) line += " " + t("files.selected_unplayable");
+  byId("mixerCurrentFile").textContent = line;
+  renderSelectedFileState(clipState);
 }
 
 function selectFile(file) {
   return postJson("/api/mixer/set", { file_path: file.path }).then(function (result) {
     if (!result.payload.ok) {
       showMixerStatus(describeApiFailure(result, t("errors.file_select_failed")));
+      // A clip deleted since the list was read: the list is read again without it.
+      if (result.payload.code === "file_not_found") loadFiles();
       return false;
     }
     setSelectedFile(file.path);
+    var mixer = result.payload.mixer;
+    if (mixer && mixer.file_path === file.path) takeSelectedFileStatus(mixer);
     renderFiles();
-    var chosen = result.payload.selected_file;
-    if (chosen && typeof chosen.compatibility_state === "string") renderSelectedFileState(chosen.compatibility_state);
     return true;
   });
 }
@@ -184,7 +203,10 @@ function followStatusSelection() {
     markSelectedFile(selectionChosenHere);
     return;
   }
-  if (state.selectedFilePath === listedSelectedPath) return;
+  if (state.selectedFilePath === listedSelectedPath) {
+    renderCurrentFile();
+    return;
+  }
   markSelectedFile(state.selectedFilePath);
   renderFiles();
 }

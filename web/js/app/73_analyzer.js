@@ -39,7 +39,7 @@ function analyzerRow(file) {
   var text = document.createElement("span");
   text.className = "analyzer-text";
   text.appendChild(chipElement(file.relative_path || file.name, "file-name"));
-  var chip = compatibilityChip(file.compatibility_state);
+  var chip = compatibilityChip(file.compatibility_state, t);
   text.appendChild(chipElement(chip.text, chip.className));
   text.appendChild(chipElement(analyzerFormatLine(file), "file-meta"));
   var issues = Array.isArray(file.issue_messages) && file.issue_messages.length

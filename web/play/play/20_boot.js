@@ -10,6 +10,8 @@ var playState = {
   activeCategory: PLAY_ALL_CATEGORY,
   files: [],
   selectedFilePath: "",
+  // The status' verdict on the selected clip ("compatible", "missing"...).
+  selectedFileState: "unknown",
   soundLinks: [],
   selectedSoundLinkId: "",
   soundInboxRevision: null,
@@ -45,11 +47,25 @@ function playActiveProfile(settings) {
   return profiles[0] || null;
 }
 
-// Every dialog and the trim editor (with its playback) close before the mixer stops.
-function playStopMixer() {
+function playCloseOverlays() {
   while (playFileDialogs && playFileDialogs.closeFirstOpen()) { /* closes one per call */ }
   playTrimClose();
   playTrimCloseWarning();
+}
+
+// A program that restarted knows no session of this page, and its mixer is not this page's run:
+// polling ends, and the error card says so, without a Stop button that would be refused too.
+function playSessionLost(result) {
+  window.clearInterval(playState.refreshTimer);
+  playState.refreshTimer = 0;
+  playCloseOverlays();
+  playShowError(playDescribeFailure(result, playT("errors.session_required")));
+  playById("playStopBtnError").hidden = true;
+}
+
+// Every dialog and the trim editor (with its playback) close before the mixer stops.
+function playStopMixer() {
+  playCloseOverlays();
   return playPostJson("/api/mixer/stop", {}).then(function (result) {
     var message = result.payload.ok ? playT("play.stop_returning")
       : playDescribeFailure(result, playT("errors.mixer_stop_failed"));
@@ -99,11 +115,14 @@ document.addEventListener("DOMContentLoaded", function () {
   ["playStopBtn", "playStopBtnError", "playAudioRouteStopBtn"].forEach(function (id) {
     playById(id).addEventListener("click", playStopMixer);
   });
+  playById("playReloadBtn").addEventListener("click", function () { window.location.reload(); });
   playWireClipList();
   playWireStatus();
   playTrimWire();
   if (window.ZennicI18n) {
     window.ZennicI18n.onChange(function () {
+      var badge = playById("playMixerState");
+      if (!badge.hidden) renderMixerBadge(badge, badge.dataset.state, playT);
       playRenderList(true);
       playFileDialogs.rerender();
       if (playState.trim.open) playTrimRender();

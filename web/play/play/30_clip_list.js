@@ -143,8 +143,7 @@ function playRenderList(fromVolumeCheck) {
       playT(query.length >= CLIP_SEARCH_MIN_LENGTH ? "play.empty_no_match" : "play.empty_no_ready")));
   }
   shown.forEach(function (file) { list.appendChild(playFileRow(file)); });
-  var selected = playState.files.find(function (file) { return file.path === playState.selectedFilePath; });
-  playById("playSelectedFile").textContent = selected ? selected.name : playT("play.none_selected");
+  playRenderSelectedBar();
   if (!fromVolumeCheck) {
     runVolumeHealthCheck({
       state: playState,
@@ -153,6 +152,26 @@ function playRenderList(fromVolumeCheck) {
       arrived: function (verdicts) { playFileDialogs.volumeHealthArrived(verdicts); }
     }, shown);
   }
+}
+
+// The clip on the trigger key, and whether the key can play it: a clip that cannot play is not in
+// the list below, so the bar names it and says why.
+function playRenderSelectedBar() {
+  var path = playState.selectedFilePath;
+  var selected = playState.files.find(function (file) { return file.path === path; });
+  playById("playSelectedFile").textContent = !path ? playT("play.none_selected")
+    : (selected ? selected.name : clipFileName(path));
+  var cannotPlay = path !== "" && clipCannotPlay(playState.selectedFileState);
+  var chip = playById("playSelectedState");
+  chip.hidden = !cannotPlay;
+  if (cannotPlay) {
+    var shown = compatibilityChip(playState.selectedFileState, playT);
+    chip.textContent = shown.text;
+    chip.className = shown.className;
+  }
+  var hint = playById("playSelectedHint");
+  hint.textContent = cannotPlay ? playT("files.selected_unplayable") : playT("play.ptt_explanation");
+  hint.classList.toggle("play-cannot-play", cannotPlay);
 }
 
 function playMarkSelected(path) {
@@ -171,9 +190,14 @@ function playSelectFile(file) {
   return playPostJson("/api/mixer/set", { file_path: file.path }).then(function (result) {
     if (!result.payload.ok) {
       playShowNotice(playDescribeFailure(result, playT("errors.file_select_failed")));
+      // A clip deleted since the list was read: the list is read again without it.
+      if (result.payload.code === "file_not_found") playLoadFiles();
       return;
     }
     playSelectionChanged(file.path);
+    var mixer = result.payload.mixer || {};
+    playState.selectedFileState = mixer.file_path === file.path && mixer.file_compatible_state
+      ? mixer.file_compatible_state : file.compatible_state;
     playRenderList(true);
   });
 }

@@ -1,6 +1,6 @@
-// Quick Play's status poll: whether the mixer runs and its devices play, the clip on the trigger
-// key, the sound links, new clips from the Sound Inbox and the warning when Windows stopped
-// recording from the cable.
+// Quick Play's status poll: whether the mixer runs and its devices play (with Start or Stop to
+// match), the clip on the trigger key and whether it can play, the sound links, new clips from the
+// Sound Inbox and the warning when Windows stopped recording from the cable.
 
 var PLAY_STATUS_REFRESH_MS = 2500;
 var PLAY_SOUND_LINK_URL = /^https?:\/\/\S+$/i;
@@ -44,6 +44,16 @@ function playRenderRouteWarning(audio) {
   playById("playAudioRouteStopBtn").hidden = !(warning && code === "windows_input_changed" && playState.mixerRunning);
 }
 
+// Stop Mixer only while there is a run to stop; Start Mixer, which starts it on the main page,
+// while there is none.
+function playRenderMixerState(mixer) {
+  var badge = playById("playMixerState");
+  renderMixerBadge(badge, mixerBadgeState(mixer), playT);
+  badge.hidden = false;
+  playById("playStopBtn").hidden = !playState.mixerRunning;
+  playById("playStartLink").hidden = playState.mixerRunning;
+}
+
 // `selectionRevision`: the page's selection revision when the poll was sent.
 function playApplyStatus(mixer, selectionRevision) {
   playState.mixerRunning = mixer.running === true;
@@ -55,11 +65,16 @@ function playApplyStatus(mixer, selectionRevision) {
     playState.soundInboxRevision = revision;
   }
   playById("playDevicesStopped").hidden = !(playState.mixerRunning && mixer.devices_stopped === true);
+  playRenderMixerState(mixer);
   playRenderRouteWarning(mixer.audio_management || {});
-  if (typeof mixer.file_path === "string" && mixer.file_path !== playState.selectedFilePath &&
-      selectionRevision === playState.selectionRevision) {
-    playMarkSelected(mixer.file_path);
-    playRenderList(true);
+  if (typeof mixer.file_path === "string" && selectionRevision === playState.selectionRevision) {
+    playState.selectedFileState = typeof mixer.file_compatible_state === "string" ? mixer.file_compatible_state : "unknown";
+    if (mixer.file_path !== playState.selectedFilePath) {
+      playMarkSelected(mixer.file_path);
+      playRenderList(true);
+    } else {
+      playRenderSelectedBar();
+    }
   }
   return reload;
 }
@@ -68,6 +83,7 @@ function playRefreshStatus() {
   var selectionRevision = playState.selectionRevision;
   return playPostJson("/api/mixer/status", {}).then(function (result) {
     if (result.payload.ok) return playApplyStatus(result.payload.mixer || {}, selectionRevision);
+    if (result.payload.code === "session_required") playSessionLost(result);
     return null;
   });
 }
