@@ -3,7 +3,9 @@
 //
 // 1. Continuity: the test microphone's steady 440 Hz tone with a 1 kHz clip looping and the
 //    monitor on, for the given seconds; every discontinuity and silence on "CABLE Output"
-//    (target: none).
+//    (target: none), and the breaks, jitter and margins the engine counted. Beside it, with
+//    --plain-player, a plain real-time player (pacat at 20 ms) of a 440 Hz tone into the cable,
+//    recorded the same way: what the server and the recording do to any client.
 // 2. Microphone to cable: the microphone is a remap of the cable's own monitor, so the cable's
 //    output comes back as the voice: an impulse played as a clip reaches the cable, returns
 //    through the microphone and is mixed again at half level. In one recording of "CABLE Output"
@@ -13,7 +15,8 @@
 // 3. Hotkey press to the clip on the cable, the first press after a start included (target:
 //    under 50 ms). The recording's frames are put on the steady clock by the times they arrive.
 //
-// usage: bench_mixer_latency [seconds] [--busy]   (default 65; --busy keeps every core busy)
+// usage: bench_mixer_latency [seconds] [--busy] [--plain-player]
+//        (default 65; --busy keeps every core busy)
 
 #include <signal.h>
 #include <stdlib.h>
@@ -261,6 +264,47 @@ bool MeasureContinuity(const std::filesystem::path& folder, int seconds) {
   return true;
 }
 
+// pacat playing a steady tone into the cable as fast as the server takes it, for the seconds
+// given, with a recording of the cable's output beside it.
+bool MeasurePlainPlayer(int seconds) {
+  int fds[2];
+  if (::pipe(fds) != 0) return false;
+  pid_t player = ::fork();
+  if (player == 0) {
+    ::dup2(fds[0], 0);
+    ::close(fds[1]);
+    ::execlp("pacat", "pacat", "--playback", "--latency-msec=20", "--format=float32le",
+             "--rate=48000", "--channels=2", "--raw", "--device=cable_input", nullptr);
+    ::_exit(127);
+  }
+  ::close(fds[0]);
+  std::atomic<bool> stop{false};
+  std::thread feeder([&stop, fd = fds[1]] {
+    std::vector<float> block(2 * 480);
+    for (uint64_t frame = 0; !stop.load();) {
+      for (size_t i = 0; i < 480; ++i, ++frame) {
+        float value = 0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * kMicrophoneTone *
+                                                         static_cast<double>(frame) / kRate));
+        block[2 * i] = block[2 * i + 1] = value;
+      }
+      if (::write(fd, block.data(), block.size() * sizeof(float)) <= 0) return;
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  Recorder recorder("cable_output");
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  std::vector<float> cable = recorder.Finish();
+  stop = true;
+  ::kill(player, SIGTERM);
+  ::close(fds[1]);
+  ::waitpid(player, nullptr, 0);
+  feeder.join();
+  testing::ToneBreaks breaks = testing::FindToneBreaks(cable, {kMicrophoneTone});
+  std::printf("a plain player (pacat, 20 ms) into the cable, %.1f s: %s\n",
+              static_cast<double>(cable.size() / 2) / kRate, breaks.Describe().c_str());
+  return true;
+}
+
 struct Trip {
   double at_seconds;  // where the impulse lies in the recording
   double milliseconds;
@@ -391,7 +435,7 @@ bool MeasureHotkeyToCable(const std::filesystem::path& folder) {
   return true;
 }
 
-int Main(int seconds, bool busy) {
+int Main(int seconds, bool busy, bool plain_player) {
   char folder_template[] = "/tmp/ruzerad-latency-XXXXXX";
   if (::mkdtemp(folder_template) == nullptr) return 1;
   std::filesystem::path folder = folder_template;
@@ -409,7 +453,8 @@ int Main(int seconds, bool busy) {
   bool measured = false;
   {
     BusyCores cores(busy);
-    measured = MeasureContinuity(folder, seconds) && MeasureMicrophoneTrips(folder, seconds) &&
+    measured = (!plain_player || MeasurePlainPlayer(seconds)) &&
+               MeasureContinuity(folder, seconds) && MeasureMicrophoneTrips(folder, seconds) &&
                MeasureHotkeyToCable(folder);
   }
   Run("'" + script + "' stop '" + (folder / "audio").string() + "'");
@@ -422,14 +467,19 @@ int Main(int seconds, bool busy) {
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  // The plain player's feeder finds out from its write that the player ended.
+  ::signal(SIGPIPE, SIG_IGN);
   int seconds = 65;
   bool busy = false;
+  bool plain_player = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--busy") == 0) {
       busy = true;
+    } else if (std::strcmp(argv[i], "--plain-player") == 0) {
+      plain_player = true;
     } else {
       seconds = std::max(1, std::atoi(argv[i]));
     }
   }
-  return zennic::Main(seconds, busy);
+  return zennic::Main(seconds, busy, plain_player);
 }

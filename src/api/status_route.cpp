@@ -52,6 +52,7 @@ JsonValue DeviceHealthJson(const MixerEngine::DeviceHealth& health) {
   device["silent_ms"] = std::round(static_cast<double>(health.silent_frames) / 48.0);
   device["realignments"] = static_cast<double>(health.realignments);
   device["margin_ms"] = Milliseconds(health.margin);
+  device["queue_ms"] = Milliseconds(health.queue);
   device["jitter_median_ms"] = Milliseconds(health.jitter_median);
   device["jitter_peak_ms"] = Milliseconds(health.jitter_peak);
   return device;

@@ -1,6 +1,7 @@
 #include "engine/drift_follower.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace zennic {
 namespace {
@@ -21,13 +22,16 @@ constexpr uint64_t kGuardFrames = 48;  // 1 ms
 // Lowered a millisecond at a time, and only while the measured jitter leaves two to spare, so
 // that the margin does not swing with every second's jitter.
 constexpr uint64_t kLoweringFrames = 48;
+constexpr uint64_t kMostGrowthFrames = 480;  // 10 ms
 constexpr uint64_t kHysteresisFrames = 96;
 constexpr auto kLoweringPause = 10s;
-constexpr auto kBlockMemory = 5s;
 // A burst right after the first alignment is the devices' own start, not a stall.
 constexpr auto kStartSettling = 1s;
 // Blocks up to two mixer ticks are every device's ordinary periods; larger ones are said.
 constexpr uint64_t kOrdinaryBlockFrames = 960;
+constexpr uint64_t kWritesBeforeAligning = 3;
+// A test microphone here handed over 85 ms of earlier audio in its first 10 ms.
+constexpr auto kFirstAlignmentWait = 60ms;
 
 uint64_t FramesOf(DriftFollower::Clock::duration duration) {
   return static_cast<uint64_t>(std::chrono::duration<double>(duration).count() * kFramesPerSecond);
@@ -38,33 +42,46 @@ uint64_t FramesOf(DriftFollower::Clock::duration duration) {
 DriftFollower::DriftFollower(uint64_t start_margin_frames)
     : start_margin_(start_margin_frames), margin_(start_margin_frames) {}
 
+void DriftFollower::RecentDepth::Clear() { *this = RecentDepth(); }
+
+void DriftFollower::RecentDepth::Note(Clock::time_point now, uint64_t frames) {
+  if (!started_ || now - second_start_ >= std::chrono::seconds(1)) {
+    if (started_) {
+      seconds_[next_] = current_;
+      next_ = (next_ + 1) % kSeconds;
+    }
+    started_ = true;
+    second_start_ = now;
+    current_ = 0;
+  }
+  current_ = std::max(current_, frames);
+}
+
+uint64_t DriftFollower::RecentDepth::Peak() const {
+  return std::max(current_, *std::max_element(seconds_.begin(), seconds_.end()));
+}
+
 void DriftFollower::Reset() {
   aligned_ = false;
   ever_aligned_ = false;
-  settled_ = false;
   stall_ = {};
   starving_ = false;
-  lowest_since_change_ = UINT64_MAX;
-  block_ = previous_block_ = 0;
-  block_since_ = {};
+  recent_writes_.fill(0);
+  next_write_ = 0;
+  written_seen_ = 0;
+  writes_ = 0;
+  block_ = 0;
   window_open_ = false;
   integral_ = 0.0;
   speed_ = 1.0;
-  read_frames_ = 0;
-  writer_frames_seen_ = 0;
-  writer_jitter_.Restart();
-  reader_jitter_.Restart();
+  depth_.Clear();
 }
 
 void DriftFollower::ResetRun() {
   Reset();
   margin_ = start_margin_;
   largest_block_ = 0;
-  writer_jitter_.Reset();
-  reader_jitter_.Reset();
 }
-
-uint64_t DriftFollower::block_frames() const { return std::max(block_, previous_block_); }
 
 uint64_t DriftFollower::target_frames() const { return block_frames() + margin_; }
 
@@ -75,33 +92,33 @@ DriftFollower::Clock::duration DriftFollower::StallTime() const {
   return std::max<Clock::duration>(kStallTime, blocks);
 }
 
-uint64_t DriftFollower::MeasuredNeed() const {
-  return FramesOf(writer_jitter_.RecentPeak()) + FramesOf(reader_jitter_.RecentPeak()) +
-         kGuardFrames;
-}
+uint64_t DriftFollower::MeasuredNeed() const { return depth_.Peak() + kGuardFrames; }
 
 void DriftFollower::SetMargin(Clock::time_point now, uint64_t frames, Decision* decision) {
   // In whole milliseconds, so that it moves by steps worth telling.
   frames = (frames + kMillisecondFrames - 1) / kMillisecondFrames * kMillisecondFrames;
   frames = std::clamp(frames, kGuardFrames, std::max(kMaxMarginFrames, start_margin_));
   margin_changed_at_ = now;
-  lowest_since_change_ = UINT64_MAX;
   if (frames == margin_) return;
   margin_ = frames;
   decision->margin_changed = true;
 }
 
-void DriftFollower::NoteBlock(Clock::time_point now, uint64_t frames, Decision* decision) {
-  if (now - block_since_ >= kBlockMemory) {
-    previous_block_ = block_;
-    block_ = 0;
-    block_since_ = now;
-  }
-  block_ = std::max(block_, frames);
-  if (frames > kOrdinaryBlockFrames && frames > largest_block_ + largest_block_ / 4) {
+void DriftFollower::NoteWrite(Clock::time_point now, const SampleFifo::Fill& fill,
+                              Decision* decision) {
+  const bool new_write = fill.written_frames != written_seen_ && fill.last_write_frames > 0;
+  written_seen_ = fill.written_frames;
+  if (!new_write) return;
+  if (++writes_ == 1) first_write_at_ = now;
+  recent_writes_[next_write_] = fill.last_write_frames;
+  next_write_ = (next_write_ + 1) % recent_writes_.size();
+  std::array<uint64_t, 8> sorted = recent_writes_;
+  std::nth_element(sorted.begin(), sorted.begin() + 1, sorted.end(), std::greater<>());
+  block_ = sorted[1];
+  if (block_ > kOrdinaryBlockFrames && block_ > largest_block_ + largest_block_ / 4) {
     decision->block_grew = true;
   }
-  largest_block_ = std::max(largest_block_, frames);
+  largest_block_ = std::max(largest_block_, block_);
 }
 
 DriftFollower::Decision DriftFollower::Align(Clock::time_point now, uint64_t level,
@@ -120,7 +137,6 @@ DriftFollower::Decision DriftFollower::Align(Clock::time_point now, uint64_t lev
   starving_ = false;
   window_open_ = false;
   margin_changed_at_ = now;
-  lowest_since_change_ = UINT64_MAX;
   return decision;
 }
 
@@ -128,15 +144,7 @@ DriftFollower::Decision DriftFollower::BeforeRead(Clock::time_point now,
                                                   const SampleFifo::Fill& fill, uint64_t needed) {
   Decision decision;
   decision.speed = speed_;
-  if (fill.last_write_frames > 0) NoteBlock(now, fill.last_write_frames, &decision);
-  if (fill.written_frames < writer_frames_seen_) writer_jitter_.Restart();
-  if (fill.written_frames != writer_frames_seen_ && fill.last_write_frames > 0) {
-    writer_jitter_.Note(fill.last_write_at, fill.written_frames);
-  }
-  writer_frames_seen_ = fill.written_frames;
-  // The reader asks at its own pace whether or not the FIFO can answer.
-  read_frames_ += needed;
-  reader_jitter_.Note(now, read_frames_);
+  NoteWrite(now, fill, &decision);
 
   // What will wait after the read, and the writer's next block as far as it is already due.
   const uint64_t after = fill.frames > needed ? fill.frames - needed : 0;
@@ -145,16 +153,14 @@ DriftFollower::Decision DriftFollower::BeforeRead(Clock::time_point now,
     due = std::min(fill.last_write_frames, FramesOf(now - fill.last_write_at));
   }
   const uint64_t level = after + due;
-  if (ever_aligned_ && !settled_ && now - first_aligned_at_ >= kStartSettling) {
-    // The devices' first moments are their start, not a measure of their jitter.
-    settled_ = true;
-    writer_jitter_.Reset();
-    reader_jitter_.Reset();
-  }
-  if (uint64_t need = MeasuredNeed(); settled_ && need > margin_) SetMargin(now, need, &decision);
 
   if (!aligned_) {
-    if (fill.frames < needed || level < target_frames()) {
+    // The first alignment waits for a few deliveries, which show the writer's block, and for
+    // the first moments of the writer, which may hand over at once audio from before the run (a
+    // device's backlog, with gaps of its own): the alignment keeps only the newest audio.
+    if (fill.frames < needed || level < target_frames() ||
+        (!ever_aligned_ &&
+         (writes_ < kWritesBeforeAligning || now - first_write_at_ < kFirstAlignmentWait))) {
       decision.hold = true;
       return decision;
     }
@@ -174,8 +180,7 @@ DriftFollower::Decision DriftFollower::BeforeRead(Clock::time_point now,
       // away is no measure of its jitter.
       aligned_ = false;
       stall_ = now - starving_since_;
-      writer_jitter_.Restart();
-      reader_jitter_.Restart();
+      depth_.Clear();
       decision.hold = true;
       return decision;
     }
@@ -185,31 +190,38 @@ DriftFollower::Decision DriftFollower::BeforeRead(Clock::time_point now,
   }
   if (starving_) {
     // The silence read while the writer was late is delay it needs in hand: it stays, and the
-    // margin grows by as much, unless the writer was away long enough to count as a stall.
+    // margin grows by as much, unless the writer was away long enough to count as a stall. A
+    // long wait is a stall of the whole machine more than the writer's pace: the margin grows
+    // by at most kMostGrowthFrames for it, so that one of them does not hold the delay up for
+    // minutes.
     starving_ = false;
-    SetMargin(now, margin_ + missing_ + kGuardFrames, &decision);
+    uint64_t growth = std::min(missing_, kMostGrowthFrames);
+    depth_.Note(now, margin_ + growth);
+    SetMargin(now, margin_ + growth + kGuardFrames, &decision);
   }
   if (level > target_frames() + kStallFrames) {
     // The reader was held up: what waits beyond the target is the stall's backlog.
     stall_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
         static_cast<double>(level - target_frames()) / kFramesPerSecond));
-    writer_jitter_.Restart();
-    reader_jitter_.Restart();
+    depth_.Clear();
     Decision aligned = Align(now, level, fill.frames);
     aligned.margin_changed = decision.margin_changed;
     aligned.block_grew = decision.block_grew;
     return aligned;
   }
+  // How deep this read ate into the margin: a side that came nearly too late is met with more
+  // in hand before it comes too late.
+  depth_.Note(now, after < margin_ ? margin_ - after : 0);
+  if (uint64_t need = MeasuredNeed(); need > margin_) SetMargin(now, need, &decision);
+
   if (!window_open_) {
     window_open_ = true;
     window_start_ = now;
     window_sum_ = 0.0;
     window_reads_ = 0;
-    window_lowest_ = UINT64_MAX;
   }
   window_sum_ += static_cast<double>(level);
   ++window_reads_;
-  window_lowest_ = std::min(window_lowest_, after);
   if (now - window_start_ >= kWindow) CloseWindow(now, &decision);
   return decision;
 }
@@ -224,15 +236,8 @@ void DriftFollower::CloseWindow(Clock::time_point now, Decision* decision) {
                             -kMaxSpeedDeviation, kMaxSpeedDeviation);
   window_open_ = false;
 
-  // A side that came nearly too late is met with more in hand before it comes too late.
-  if (window_lowest_ < kGuardFrames) {
-    SetMargin(now, margin_ + kGuardFrames - window_lowest_, decision);
-    return;
-  }
-  lowest_since_change_ = std::min(lowest_since_change_, window_lowest_);
   if (now - margin_changed_at_ >= kLoweringPause &&
-      MeasuredNeed() + kHysteresisFrames <= margin_ &&
-      lowest_since_change_ >= kGuardFrames + kLoweringFrames) {
+      MeasuredNeed() + kHysteresisFrames + kLoweringFrames <= margin_) {
     SetMargin(now, margin_ - kLoweringFrames, decision);
   }
 }

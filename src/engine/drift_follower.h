@@ -1,9 +1,9 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 
-#include "engine/delivery_jitter.h"
 #include "engine/sample_fifo.h"
 
 namespace zennic {
@@ -18,11 +18,13 @@ namespace zennic {
 // Writers deliver in blocks, so the level jumps by a block whenever a delivery moves past a
 // read. The level followed is the writer's pace instead: the frames waiting plus those of the
 // next block that are due by the time since the last one came. What should wait after a read is
-// the writer's largest recent block and a margin against the two sides' jitter. The margin is
-// measured: it covers the widest spread of the writer's deliveries and of the reader's requests
-// over the last half minute, grows by what was missing as soon as a writer that left a read short
-// delivers again, and comes down a millisecond at a time, ten seconds apart, only while the measured
-// jitter leaves two milliseconds to spare.
+// the writer's largest recent block and a margin against the jitter of the two sides: a writer
+// that delivers late, a reader that asks early. The jitter is measured where it counts, at the
+// reads: how deep each read ate into the margin. The margin keeps a millisecond beyond the
+// deepest of the last half minute, grows at once when a read comes closer than that, grows by
+// what was missing as soon as a writer that left a read short delivers again, and comes down a
+// millisecond at a time, ten seconds apart, only while the jitter leaves two milliseconds more
+// to spare.
 //
 // Only a real stall realigns at once: a writer that delivered nothing for kStallTime (or two of
 // its blocks, when its blocks are longer), or a reader that took nothing for as long (the FIFO
@@ -35,8 +37,10 @@ class DriftFollower {
   static constexpr double kMaxSpeedDeviation = 0.0007;  // 700 ppm
   static constexpr auto kStallTime = std::chrono::milliseconds(100);
   static constexpr uint64_t kMaxMarginFrames = 2400;  // 50 ms
-  // What a run keeps in hand until it has shown its jitter.
-  static constexpr uint64_t kStartMarginFrames = 192;  // 4 ms
+  // What a run keeps in hand until it has shown its jitter: on the machines measured a thread
+  // is now and then held up for 15 to 20 ms (its virtual processor taken away), several times a
+  // minute, and a microphone delivered up to 10 ms late within its first second.
+  static constexpr uint64_t kStartMarginFrames = 1200;  // 25 ms
 
   struct Decision {
     // Read nothing this time and play silence: the FIFO is filling up to its target.
@@ -59,9 +63,9 @@ class DriftFollower {
   // frames a second, until the run has shown its jitter.
   explicit DriftFollower(uint64_t start_margin_frames);
 
-  // Forgets everything but the run's jitter figures: the next audio starts a new alignment.
+  // Forgets everything but the margin: the next audio starts a new alignment.
   void Reset();
-  // Forgets the figures too: a new run.
+  // Forgets the margin too: a new run.
   void ResetRun();
 
   // Before each read at `now`: what the FIFO holds, and how many source frames the read takes.
@@ -71,22 +75,37 @@ class DriftFollower {
   // Filling up after a start or a stall: reads play silence.
   bool holding() const { return !aligned_; }
   uint64_t margin_frames() const { return margin_; }
-  // The writer's largest recent block.
-  uint64_t block_frames() const;
+  // The writer's block: the largest of its recent deliveries but one, so that a single burst
+  // (a writer catching up after a stall) does not count as its block.
+  uint64_t block_frames() const { return block_; }
   // What should wait after a read: the largest recent block and the margin.
   uint64_t target_frames() const;
-  // How the writer's deliveries and the reader's requests kept their pace.
-  const DeliveryJitter& writer_jitter() const { return writer_jitter_; }
-  const DeliveryJitter& reader_jitter() const { return reader_jitter_; }
 
  private:
   void CloseWindow(Clock::time_point now, Decision* decision);
   // Ends a hold or a stall: `level` is what will wait after the read, the writer's due frames
   // included, `waiting` what the FIFO holds.
   Decision Align(Clock::time_point now, uint64_t level, uint64_t waiting);
-  void NoteBlock(Clock::time_point now, uint64_t frames, Decision* decision);
+  // Takes note of a delivery the reader has not seen before.
+  void NoteWrite(Clock::time_point now, const SampleFifo::Fill& fill, Decision* decision);
   // The margin the measured jitter asks for.
   uint64_t MeasuredNeed() const;
+
+  // The deepest a read ate into the margin in each of the last kSeconds seconds.
+  class RecentDepth {
+   public:
+    static constexpr int kSeconds = 30;
+    void Clear();
+    void Note(Clock::time_point now, uint64_t frames);
+    uint64_t Peak() const;
+
+   private:
+    std::array<uint64_t, kSeconds> seconds_{};
+    int next_ = 0;
+    uint64_t current_ = 0;
+    bool started_ = false;
+    Clock::time_point second_start_;
+  };
   void SetMargin(Clock::time_point now, uint64_t frames, Decision* decision);
   Clock::duration StallTime() const;
 
@@ -94,8 +113,6 @@ class DriftFollower {
   uint64_t margin_;
   bool aligned_ = false;
   bool ever_aligned_ = false;
-  // A second past the first alignment: from then on the jitter counts.
-  bool settled_ = false;
   Clock::time_point first_aligned_at_;
   // The stall being realigned after, to report once aligned again.
   Clock::duration stall_{};
@@ -103,25 +120,21 @@ class DriftFollower {
   Clock::time_point starving_since_;
   uint64_t missing_ = 0;  // frames read as silence in the current starve
   Clock::time_point margin_changed_at_;
-  // The least that waited after a read since the margin last changed.
-  uint64_t lowest_since_change_ = UINT64_MAX;
-  // The largest block of the current and the previous few seconds, and the largest yet.
+  // The writer's recent deliveries, its block, and the largest block held yet.
+  std::array<uint64_t, 8> recent_writes_{};
+  size_t next_write_ = 0;
+  uint64_t written_seen_ = 0;
+  uint64_t writes_ = 0;
+  Clock::time_point first_write_at_;
   uint64_t block_ = 0;
-  uint64_t previous_block_ = 0;
   uint64_t largest_block_ = 0;
-  Clock::time_point block_since_;
   bool window_open_ = false;
   Clock::time_point window_start_;
   double window_sum_ = 0.0;
   uint64_t window_reads_ = 0;
-  uint64_t window_lowest_ = UINT64_MAX;
   double integral_ = 0.0;  // frame-seconds
   double speed_ = 1.0;
-  // The reader's position: the source frames its reads have taken.
-  uint64_t read_frames_ = 0;
-  uint64_t writer_frames_seen_ = 0;
-  DeliveryJitter writer_jitter_;
-  DeliveryJitter reader_jitter_;
+  RecentDepth depth_;
 };
 
 }  // namespace zennic

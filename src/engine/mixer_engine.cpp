@@ -13,6 +13,7 @@ namespace {
 constexpr char kMissingDependencies[] = "MixerEngine dependencies are not configured";
 constexpr uint64_t kFifoFrames = 96000;  // 2 seconds
 constexpr auto kWorkerStartupTimeout = std::chrono::milliseconds(10000);
+constexpr auto kMarginLogPause = std::chrono::seconds(1);
 
 void SetError(std::string* error, const std::string& message) {
   if (error != nullptr) *error = message;
@@ -154,6 +155,8 @@ bool MixerEngine::StartWorkers(const MixerDeviceSelection& selection,
   for (RoadNotes* road : {&microphone_notes_, &mix_output_notes_, &monitor_notes_}) road->Reset();
   mixer_jitter_.Reset();
   microphone_reader_.ResetRun();
+  microphone_reader_.Reserve(480);
+  tick_.frames = 0;
   monitor_reader_.ResetRun();
   last_mix_request_ns_.store(0);
   ticks_.store(0);
@@ -302,19 +305,28 @@ void MixerEngine::LogRoadNotes() {
       notes->short_reads_logged = shorts;
       notes->margin_changes_logged = margin_changes;
     }
+    // A margin moves by a millisecond at a time, often several in one second: a line a second
+    // says where it went, and how many steps it took.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - notes->margins_logged_at < kMarginLogPause) continue;
+    bool logged = false;
     if (uint64_t changes = notes->queue_changes.load(); changes != notes->queue_changes_logged) {
       Log(label + ": " + std::to_string(notes->queue_frames.load() / 48) +
-          " ms are now kept queued on the device");
+          " ms are now kept queued on the device" +
+          since_last_line(changes - notes->queue_changes_logged, "changes"));
       notes->queue_changes_logged = changes;
+      logged = true;
     }
     if (margin_changes != notes->margin_changes_logged) {
-      Log(label + ": " + in_hand(*notes) + " against a jitter of " +
+      Log(label + ": " + in_hand(*notes) + " against its jitter of " +
           std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
                              notes->jitter.RecentPeak())
                              .count()) +
-          " ms of its own");
+          " ms" + since_last_line(margin_changes - notes->margin_changes_logged, "changes"));
       notes->margin_changes_logged = margin_changes;
+      logged = true;
     }
+    if (logged) notes->margins_logged_at = now;
   }
 }
 

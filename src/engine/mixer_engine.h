@@ -241,6 +241,7 @@ class MixerEngine {
     uint64_t stalls_logged = 0;
     uint64_t margin_changes_logged = 0;
     uint64_t queue_changes_logged = 0;
+    std::chrono::steady_clock::time_point margins_logged_at;
     uint64_t block_notes_logged = 0;
   };
 
@@ -259,6 +260,12 @@ class MixerEngine {
   void StopVoiceKeyThread();
 
   void MixerThreadMain();
+  // One tick: 10 ms of the microphone through the voice effect, with the clip, into the mix and
+  // the monitor FIFOs. The caller holds tick_mutex_.
+  void MixTick(std::chrono::steady_clock::time_point tick_start);
+  // From the mix output's thread, when the mixer thread is held up (its processor taken away)
+  // and the device is running low: makes the next tick itself, unless a tick is under way.
+  bool MixInPlaceOfMixer();
   void CaptureThreadMain(MixerSelectedDevice device, std::shared_ptr<WorkerStartup> startup);
   // `mode` 0 is the mix output, 1 the monitor.
   void RenderThreadMain(MixerSelectedDevice device, int mode,
@@ -301,7 +308,7 @@ class MixerEngine {
   AnalyzerService* analyzer_;
   ProfileService* profiles_;
   SelectedFileLoader clip_loader_;
-  VoiceEffectProcessor voice_effect_;  // the mixer thread's alone
+  VoiceEffectProcessor voice_effect_;  // the tick's alone
   AudioSystemFactory audio_systems_;
   std::filesystem::path logs_folder_;
   std::shared_ptr<KeyEventGate> key_event_gate_;
@@ -337,7 +344,18 @@ class MixerEngine {
   RoadNotes mix_output_notes_{kMixOutputLabel, true, false};
   RoadNotes monitor_notes_{kMonitorLabel, true, true};
   DeliveryJitter mixer_jitter_;
-  // Each read by one audio thread at a time; a start resets them while no thread runs.
+  // The tick's own: the mixer thread makes the ticks, or the mix output's thread when the mixer
+  // thread is held up. Only audio threads take tick_mutex_.
+  struct TickBlocks {
+    // Sized once: the tick reads and writes them whole, never growing them.
+    std::vector<float> microphone = std::vector<float>(960);
+    std::vector<float> mix = std::vector<float>(960);
+    std::vector<float> monitor = std::vector<float>(960);
+    uint64_t frames = 0;  // ticked since the start
+  };
+  std::mutex tick_mutex_;
+  TickBlocks tick_;
+  // Read by one audio thread at a time; a start resets them while no thread runs.
   PacedFifoReader microphone_reader_{kStartMarginFrames};
   PacedFifoReader monitor_reader_{kStartMarginFrames};
   // The mix output's requests, which pace the mixer: a wake for each, and when the last came.

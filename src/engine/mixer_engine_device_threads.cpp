@@ -18,10 +18,12 @@ namespace zennic {
 namespace {
 
 // The streams' buffers hold up to 100 ms, so that an output can keep more queued when its thread
-// turns out to come late; how much it keeps is its queue target, 20 ms at the least.
+// turns out to come late; how much it keeps is its queue target, 20 to 30 ms on a quiet machine.
 constexpr int64_t kBufferDuration100ns = 1000000;
 // A device's first second is its start, not a measure of its jitter.
 constexpr auto kStartSettling = std::chrono::seconds(1);
+// How soon the mix output looks again for a mix it found not all ready.
+constexpr int64_t kMixOwedWait100ns = 5000;  // 0.5 ms
 
 void SetError(std::string* error, const std::string& message) {
   if (error != nullptr) *error = message;
@@ -189,7 +191,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
   const int64_t period = DevicePeriod100ns(stream.client.get());
   const uint64_t period_frames =
       std::max<uint64_t>(1, static_cast<uint64_t>(period) * format.sample_rate / 10000000);
-  RenderQueueTarget queue(format.sample_rate, period_frames,
+  RenderQueueTarget queue(format.sample_rate,
                           buffer_frames > period_frames ? buffer_frames - period_frames : 1);
   uint8_t* data = nullptr;
   auto first_fill = static_cast<uint32_t>(queue.frames());
@@ -224,9 +226,12 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
   // The device's requests, in 48,000 Hz frames.
   uint64_t requested = 0;
   uint64_t glitches_seen = 0;
+  // Set when the mix was not all ready: the thread comes back as soon as the mixer may have made
+  // the rest, rather than at the device's next request.
+  bool mix_owed = false;
   while (!stop_.load()) {
     // Woken by the device's request for audio, or after a period at the latest.
-    result = stream.client->WaitForBuffer(period);
+    result = stream.client->WaitForBuffer(mix_owed ? kMixOwedWait100ns : period);
     uint32_t padding = 0;
     // A failing call here means the device is gone: this output ends, the others go on.
     if (AudioSucceeded(result)) result = stream.client->GetCurrentPadding(&padding);
@@ -236,22 +241,42 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
       break;
     }
     bool ran_dry = NoteDeviceGlitches(notes, stream.client.get(), &glitches_seen);
-    if (queue.Update(std::chrono::steady_clock::now(), notes->jitter.RecentPeak(), ran_dry)) {
+    if (queue.Update(std::chrono::steady_clock::now(), ran_dry)) {
       notes->queue_frames.store(to_engine_frames(queue.frames()));
       notes->queue_changes.fetch_add(1);
       voice_key_wake_.release();
     }
-    // Whole periods, as a device asks for them: the mixer's ticks then keep an even pace.
+    // Whole periods, as a device asks for them, so that the mixer's ticks keep an even pace; to
+    // the nearest period, so that a request that comes a little early is still answered.
     uint64_t wanted = queue.frames() > padding ? queue.frames() - padding : 0;
-    auto room = static_cast<uint32_t>(wanted / period_frames * period_frames);
+    // After a stall of the whole machine the device has played on and wants all of it back; while
+    // it holds half its queue it is refilled at twice its pace rather than at once, so that the
+    // mixer's catch-up draws on the microphone no faster than the microphone catches up too.
+    if (padding >= queue.frames() / 2) wanted = std::min<uint64_t>(wanted, 2 * period_frames);
+    auto room = static_cast<uint32_t>(std::min<uint64_t>(
+        (wanted + period_frames / 2) / period_frames * period_frames, buffer_frames - padding));
+    mix_owed = false;
     if (paces_mixer) {
-      // While the device holds half its queue, a mix that is not ready yet is waited for: only
-      // what is ready goes now, and the mixer is asked for the rest.
-      if (padding >= queue.frames() / 2) {
-        room = static_cast<uint32_t>(mix_resampler.FramesProducible(
-            mix_fifo_.Size(), format.sample_rate, room, 1.0));
+      // A mix that is not all ready is waited for while the device still holds more than a
+      // period: what is ready goes now, and the mixer, which keeps this device's pace and
+      // takes well under a millisecond for a tick, is asked for the rest. Only a device about
+      // to run dry gets silence for what is missing.
+      auto ready = [&] {
+        return mix_resampler.FramesProducible(mix_fifo_.Size(), format.sample_rate, room, 1.0);
+      };
+      if (ready() < room) {
+        AskForMix();
+        // Half the queue gone and still no mix: the mixer thread is held up (its processor
+        // taken away for 15 to 30 ms, on the machines measured), and this thread mixes in its
+        // place rather than let the device run dry.
+        for (int ticks = 0; padding < queue.frames() / 2 && ready() < room && ticks < 4; ++ticks) {
+          if (!MixInPlaceOfMixer()) break;
+        }
+        if (ready() < room && padding > period_frames) {
+          room = static_cast<uint32_t>(ready());
+          mix_owed = true;
+        }
       }
-      AskForMix();
     }
     if (room == 0) continue;
     data = nullptr;

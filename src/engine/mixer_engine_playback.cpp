@@ -22,9 +22,6 @@ constexpr auto kTickPeriod = std::chrono::milliseconds(10);
 constexpr auto kIdlePause = std::chrono::milliseconds(5);
 // A mixer further behind than this starts afresh instead of catching up with a burst of ticks.
 constexpr auto kMaxLag = std::chrono::milliseconds(25);
-// How much the mixer keeps mixed ahead of the mix output's requests: a tick, so that the next
-// request finds it ready while the mixer makes the one after.
-constexpr uint64_t kMixAheadFrames = kTickFrames;
 // A mix output that asked for nothing this long is away (gone, or not started yet): the mixer
 // ticks on the steady clock meanwhile, so that the monitor and the voice test go on.
 constexpr auto kMixRequestLapse = std::chrono::milliseconds(50);
@@ -45,26 +42,20 @@ void SetError(std::string* error, const std::string& message) {
 }  // namespace
 
 void MixerEngine::MixerThreadMain() {
-  std::vector<float> microphone(2 * kTickFrames, 0.0f);
-  std::vector<float> mix(2 * kTickFrames, 0.0f);
-  std::vector<float> monitor(2 * kTickFrames, 0.0f);
-  // The microphone's clock and the tick's differ a little: the voice is read at the pace that
-  // keeps its delay steady, never skipped or padded while the microphone delivers.
-  microphone_reader_.Reserve(kTickFrames);
   Clock::time_point deadline = Clock::now();
-  Clock::time_point tick_start = deadline;
-  uint64_t ticked_frames = 0;
   if (stop_.load()) return;
   // The device threads report what they were granted; this one fares the same.
   RaiseAudioThreadPriority();
 
   do {
     // Read without a lock and without a copy: a settings save in progress never holds a tick up.
-    const AudioSettingsView settings = runtime_state_->GetAudioSettingsView();
-    if (!settings.mixer_running) {
-      microphone_reader_.Reset();
+    if (!runtime_state_->GetAudioSettingsView().mixer_running) {
+      {
+        std::lock_guard tick(tick_mutex_);
+        microphone_reader_.Reset();
+      }
       std::this_thread::sleep_for(kIdlePause);
-      deadline = tick_start = Clock::now();
+      deadline = Clock::now();
       continue;
     }
 
@@ -72,8 +63,11 @@ void MixerEngine::MixerThreadMain() {
     // waits for a tick of another clock; without it, the steady clock does.
     Clock::time_point now = Clock::now();
     Clock::time_point asked{std::chrono::nanoseconds(last_mix_request_ns_.load())};
+    Clock::time_point tick_start;
     if (now - asked < kMixRequestLapse) {
-      if (mix_fifo_.Size() >= kMixAheadFrames) {
+      // A tick as soon as the output has taken all that was mixed: the tick is ready long before
+      // the output's next request, and waits no longer than it must.
+      if (mix_fifo_.Size() > 0) {
         mix_requested_.try_acquire_for(kMixRequestLapse);
         while (mix_requested_.try_acquire()) {
         }
@@ -89,39 +83,53 @@ void MixerEngine::MixerThreadMain() {
       if (deadline < tick_start - kMaxLag) deadline = tick_start;
       deadline += kTickPeriod;
     }
-    ticks_.store(ticks_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-    ticked_frames += kTickFrames;
-    mixer_jitter_.Note(tick_start, ticked_frames);
-    NoteRead(&microphone_notes_,
-             microphone_reader_.Read(&microphone_fifo_, LinearResampler::kEngineRate,
-                                     kTickFrames, tick_start, &microphone),
-             &microphone_reader_.follower());
-    ApplyVoiceEffect(&voice_effect_, microphone.data(), kTickFrames, settings);
-    voice_test_.Append(microphone.data(), kTickFrames);
-    const auto gain_sfx = static_cast<float>(settings.sfx_volume);
-    const auto gain_mic = static_cast<float>(settings.mic_volume);
-    uint64_t ended_serial = 0;
-    {
-      std::lock_guard lock(mutex_);
-      static const std::vector<float> kNoClip;
-      if (MixBlock(microphone.data(), clip_.has_clip ? clip_.clip->samples : kNoClip,
-                   &clip_.playhead, gain_mic, gain_sfx, kTickFrames, mix.data(),
-                   monitor.data())) {
-        clip_.has_clip = false;
-        ended_serial = clip_.serial;
-      }
-    }
-    mix_fifo_.Write(mix.data(), kTickFrames);
-    monitor_fifo_.Write(monitor.data(), kTickFrames);
-    // The stop, with its key release, is the voice-key thread's: the display may keep it
-    // waiting. Only the clip that ended stops; one started meanwhile plays on.
-    if (ended_serial != 0) {
-      ended_clip_serial_.store(ended_serial);
-      voice_key_wake_.release();
-    }
-
-    KeepLongest(&longest_tick_us_, Clock::now() - tick_start);
+    std::lock_guard tick(tick_mutex_);
+    MixTick(tick_start);
   } while (!stop_.load());
+}
+
+void MixerEngine::MixTick(Clock::time_point tick_start) {
+  const AudioSettingsView settings = runtime_state_->GetAudioSettingsView();
+  ticks_.store(ticks_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  tick_.frames += kTickFrames;
+  mixer_jitter_.Note(tick_start, tick_.frames);
+  // The microphone's clock and the tick's differ a little: the voice is read at the pace that
+  // keeps its delay steady, never skipped or padded while the microphone delivers.
+  NoteRead(&microphone_notes_,
+           microphone_reader_.Read(&microphone_fifo_, LinearResampler::kEngineRate, kTickFrames,
+                                   tick_start, &tick_.microphone),
+           &microphone_reader_.follower());
+  ApplyVoiceEffect(&voice_effect_, tick_.microphone.data(), kTickFrames, settings);
+  voice_test_.Append(tick_.microphone.data(), kTickFrames);
+  const auto gain_sfx = static_cast<float>(settings.sfx_volume);
+  const auto gain_mic = static_cast<float>(settings.mic_volume);
+  uint64_t ended_serial = 0;
+  {
+    std::lock_guard lock(mutex_);
+    static const std::vector<float> kNoClip;
+    if (MixBlock(tick_.microphone.data(), clip_.has_clip ? clip_.clip->samples : kNoClip,
+                 &clip_.playhead, gain_mic, gain_sfx, kTickFrames, tick_.mix.data(),
+                 tick_.monitor.data())) {
+      clip_.has_clip = false;
+      ended_serial = clip_.serial;
+    }
+  }
+  mix_fifo_.Write(tick_.mix.data(), kTickFrames);
+  monitor_fifo_.Write(tick_.monitor.data(), kTickFrames);
+  // The stop, with its key release, is the voice-key thread's: the display may keep it
+  // waiting. Only the clip that ended stops; one started meanwhile plays on.
+  if (ended_serial != 0) {
+    ended_clip_serial_.store(ended_serial);
+    voice_key_wake_.release();
+  }
+  KeepLongest(&longest_tick_us_, Clock::now() - tick_start);
+}
+
+bool MixerEngine::MixInPlaceOfMixer() {
+  std::unique_lock tick(tick_mutex_, std::try_to_lock);
+  if (!tick.owns_lock() || !runtime_state_->GetAudioSettingsView().mixer_running) return false;
+  MixTick(Clock::now());
+  return true;
 }
 
 void MixerEngine::AskForMix() {
@@ -259,11 +267,9 @@ void MixerEngine::RetryOwedRelease() {
 
 void MixerEngine::VoiceKeyThreadMain() {
   while (!voice_key_thread_stop_.load()) {
-    if (release_owed_.load()) {
-      voice_key_wake_.try_acquire_for(kReleaseRetryPause);
-    } else {
-      voice_key_wake_.acquire();
-    }
+    // Also once a second, for the margin changes held back to a line a second.
+    voice_key_wake_.try_acquire_for(release_owed_.load() ? kReleaseRetryPause
+                                                          : std::chrono::milliseconds(1000));
     if (voice_key_thread_stop_.load()) return;
     if (uint64_t ended = ended_clip_serial_.exchange(0); ended != 0) StopClipOf(ended, nullptr);
     RetryOwedRelease();

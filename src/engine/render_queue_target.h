@@ -6,24 +6,27 @@
 namespace zennic {
 
 // How much audio a render thread keeps queued on its device: the device's margin against the
-// thread's own lateness. It starts at kLeast, covers the widest recent spread of the thread's
-// requests and two device periods more (what the device takes in one go, and a guard), grows by
-// kUnderrunStep at once whenever the device ran dry, and comes down a millisecond at a time,
-// ten seconds apart, while the measured jitter leaves two milliseconds to spare.
+// thread's own lateness, measured where it counts, by the device running dry. It starts at
+// kStart, grows by kUnderrunStep at once whenever the device ran dry, and comes down a
+// millisecond at a time, ten seconds apart, to kLeast once half a minute has passed without. A
+// step, not the length of the stall behind it: what the queue grows by must come from the mixer
+// at once, and from the microphone behind it.
 class RenderQueueTarget {
  public:
   using Clock = std::chrono::steady_clock;
 
+  // On the machines measured a thread is held up for 15 to 20 ms now and then, several times a
+  // minute: a run starts ready for that, and comes down as it shows it does not need it.
+  static constexpr auto kStart = std::chrono::milliseconds(40);
   static constexpr auto kLeast = std::chrono::milliseconds(20);
   static constexpr auto kUnderrunStep = std::chrono::milliseconds(5);
 
   // `rate`: the device's frames a second; `most_frames`: the device buffer's capacity less a
   // period, beyond which the target never goes.
-  RenderQueueTarget(uint32_t rate, uint64_t period_frames, uint64_t most_frames);
+  RenderQueueTarget(uint32_t rate, uint64_t most_frames);
 
-  // After each pass: the thread's request jitter lately, and whether the device ran dry since
-  // the last pass. True when the target changed.
-  bool Update(Clock::time_point now, Clock::duration recent_jitter, bool ran_dry);
+  // After each pass: whether the device ran dry since the last one. True when the target changed.
+  bool Update(Clock::time_point now, bool ran_dry);
 
   uint64_t frames() const { return target_; }
 
@@ -32,11 +35,11 @@ class RenderQueueTarget {
   bool Set(Clock::time_point now, uint64_t frames);
 
   uint32_t rate_;
-  uint64_t period_;
   uint64_t least_;
   uint64_t most_;
   uint64_t target_;
-  Clock::time_point changed_at_;
+  Clock::time_point ran_dry_at_;
+  Clock::time_point lowered_at_;
 };
 
 }  // namespace zennic

@@ -416,9 +416,10 @@ TEST_F(MixerEngineTest, EndpointsOfOtherRatesAndSampleTypesAreConverted) {
   for (size_t i = 0; i < played.size(); i += 2) {
     if (std::abs(played[i] - expected) <= 1 && played[i + 1] == played[i]) ++steady;
   }
-  // About a second at 44,100 Hz, all but the start carrying the voice without gaps.
+  // About a second at 44,100 Hz, all but the start (the voice's first alignment and the device's
+  // queue, up to 200 ms) carrying the voice without gaps.
   EXPECT_GT(played.size() / 2, 40000u);
-  EXPECT_GT(steady, played.size() / 2 - 4410);
+  EXPECT_GT(steady, played.size() / 2 - 8820);
 }
 
 TEST_F(MixerEngineTest, TheVoiceTestRecordsFiveSecondsAfterTheEffect) {
