@@ -168,7 +168,13 @@ bool MixerEngine::PlayClip(const std::string& path, uint32_t trigger, bool force
       profiles_ != nullptr ? ProfileService::ActiveAudioDirectory(snapshot.settings)
                            : std::filesystem::path();
   std::shared_ptr<const LoadedAudioFile> loaded;
-  if (!clip_loader_.LoadShared(root, path, &loaded, error)) return false;
+  std::string load_error;
+  if (!clip_loader_.LoadShared(root, path, &loaded, &load_error)) {
+    // A key press has nobody to answer: without this line the key would just play nothing.
+    Log("The clip " + path + " could not be played: " + load_error);
+    SetError(error, load_error);
+    return false;
+  }
 
   // Starts and stops take turns, so a stop never falls between this start's key press and its
   // clip, and the key pressed here is the one the next stop lets go of.

@@ -87,5 +87,27 @@ TEST_F(HotkeyRoutes, SigtermDuringAClipRestoresTheDefaultsAndReleasesTheVoiceKey
   EXPECT_EQ(audio_.DefaultSink(), "speakers");
 }
 
+TEST_F(HotkeyRoutes, ATriggerKeyWhoseClipCannotPlaySaysWhyInTheLog) {
+  std::filesystem::path clip = folder_ / "sounds/broken.wav";
+  std::filesystem::create_directories(clip.parent_path());
+  testing::WriteFile(clip, "not a sound");
+  JsonValue settings = VerifiedPairSettings();
+  SelectClipInProfile(&settings, clip);
+  WriteSettings(settings);
+  StartProgram();
+  ASSERT_EQ(Post("/api/mixer/start").status, 200);
+  // Raw input may still be settling just after start-up, so the key is pressed until it counts.
+  EXPECT_TRUE(testing::Eventually(
+      [&] {
+        testing::RunXdotool("key KP_Add");
+        std::this_thread::sleep_for(100ms);
+        return program_->Stderr().find("The clip " + clip.string() + " could not be played: ") !=
+               std::string::npos;
+      },
+      8s))
+      << program_->Stderr();
+  StopProgram();
+}
+
 }  // namespace
 }  // namespace zennic
