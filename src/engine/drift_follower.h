@@ -40,7 +40,7 @@ class DriftFollower {
   // What a run keeps in hand until it has shown its jitter: on the machines measured a thread
   // is now and then held up for 15 to 20 ms (its virtual processor taken away), several times a
   // minute, and a microphone delivered up to 10 ms late within its first second.
-  static constexpr uint64_t kStartMarginFrames = 1200;  // 25 ms
+  static constexpr uint64_t kStartMarginFrames = 1680;  // 35 ms
 
   struct Decision {
     // Read nothing this time and play silence: the FIFO is filling up to its target.

@@ -17,7 +17,7 @@ class RenderQueueTarget {
 
   // On the machines measured a thread is held up for 15 to 20 ms now and then, several times a
   // minute: a run starts ready for that, and comes down as it shows it does not need it.
-  static constexpr auto kStart = std::chrono::milliseconds(40);
+  static constexpr auto kStart = std::chrono::milliseconds(45);
   static constexpr auto kLeast = std::chrono::milliseconds(20);
   static constexpr auto kUnderrunStep = std::chrono::milliseconds(5);
 
