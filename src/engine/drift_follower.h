@@ -39,7 +39,8 @@ class DriftFollower {
   static constexpr uint64_t kMaxMarginFrames = 2400;  // 50 ms
   // What a run keeps in hand until it has shown its jitter: on the machines measured a thread
   // is now and then held up for 15 to 20 ms (its virtual processor taken away), several times a
-  // minute, and a microphone delivered up to 10 ms late within its first second.
+  // minute, the whole machine for 20 to 40 ms a few times in ten minutes, and a microphone
+  // delivered up to 10 ms late within its first second.
   static constexpr uint64_t kStartMarginFrames = 1680;  // 35 ms
 
   struct Decision {

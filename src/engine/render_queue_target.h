@@ -15,8 +15,9 @@ class RenderQueueTarget {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // On the machines measured a thread is held up for 15 to 20 ms now and then, several times a
-  // minute: a run starts ready for that, and comes down as it shows it does not need it.
+  // On the machines measured a thread is held up for 15 to 20 ms several times a minute, the whole
+  // machine for 20 to 40 ms a few times in ten minutes: a run starts ready for that, and comes
+  // down as it shows it does not need it.
   static constexpr auto kStart = std::chrono::milliseconds(45);
   static constexpr auto kLeast = std::chrono::milliseconds(20);
   static constexpr auto kUnderrunStep = std::chrono::milliseconds(5);
