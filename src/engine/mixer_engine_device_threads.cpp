@@ -212,9 +212,13 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
   // The mix output's own clock paces the mixer, so its FIFO is read as it is. The monitor runs on
   // a clock of its own: its FIFO is read at the pace that keeps the delay steady.
   LinearResampler mix_resampler;
-  mix_resampler.Reserve(buffer_frames);
-  monitor_reader_.Reset();
-  monitor_reader_.Reserve(buffer_frames);
+  if (paces_mixer) {
+    mix_resampler.Reserve(buffer_frames);
+  } else {
+    // The monitor's reader is this thread's alone: the mix output's thread never touches it.
+    monitor_reader_.Reset();
+    monitor_reader_.Reserve(buffer_frames);
+  }
   auto to_engine_frames = [&format](uint64_t frames) {
     return frames * LinearResampler::kEngineRate / format.sample_rate;
   };
