@@ -212,7 +212,8 @@ struct OpenedStream {
   AudioMixFormat format;
 };
 
-OpenedStream Open(AudioSystem& system, const std::string& id, const AudioMixFormat* wanted) {
+OpenedStream Open(AudioSystem& system, const std::string& id, const AudioMixFormat* wanted,
+                  int64_t buffer_duration = 200000) {
   OpenedStream stream;
   std::unique_ptr<AudioEndpoint> endpoint;
   EXPECT_EQ(system.OpenEndpoint(id, &endpoint), audio_result::kOk);
@@ -220,7 +221,7 @@ OpenedStream Open(AudioSystem& system, const std::string& id, const AudioMixForm
   EXPECT_EQ(endpoint->Activate(&stream.client), audio_result::kOk);
   EXPECT_EQ(stream.client->GetMixFormat(&stream.format), audio_result::kOk);
   if (wanted != nullptr) stream.format = *wanted;
-  EXPECT_EQ(stream.client->Initialize(stream.format, 200000), audio_result::kOk);
+  EXPECT_EQ(stream.client->Initialize(stream.format, buffer_duration), audio_result::kOk);
   return stream;
 }
 
@@ -251,8 +252,10 @@ TEST(AudioSystemStreams, AToneRenderedIntoTheCableIsCapturedOnItsRecordingSide) 
   auto system = Connect();
   ASSERT_NE(system, nullptr);
   // The playback side in the device's own mix format, the recording side in one the server
-  // converts to.
-  OpenedStream render = Open(*system, IdOf(*system, AudioFlow::kRender, "CABLE Input"), nullptr);
+  // converts to. 100 ms on the playback side, so a stall of this test's writer loop on a busy
+  // machine does not leave a gap in the tone.
+  OpenedStream render =
+      Open(*system, IdOf(*system, AudioFlow::kRender, "CABLE Input"), nullptr, 1000000);
   AudioMixFormat float_format = FloatStereo48k();
   OpenedStream capture =
       Open(*system, IdOf(*system, AudioFlow::kCapture, "CABLE Output"), &float_format);

@@ -2,8 +2,6 @@
 
 #include <signal.h>
 
-#include <cmath>
-#include <numbers>
 #include <regex>
 
 #include "support/http_test_client.h"
@@ -84,18 +82,6 @@ std::vector<float> MixerApiFixture::RecordSource(const std::string& source, doub
     samples[i] = sample / 32768.0f;
   }
   return samples;
-}
-
-double MixerApiFixture::ToneAmplitude(const std::vector<float>& samples, double frequency) {
-  if (samples.empty()) return 0.0;
-  double real = 0.0;
-  double imaginary = 0.0;
-  for (size_t i = 0; i < samples.size(); ++i) {
-    double phase = 2.0 * std::numbers::pi * frequency * static_cast<double>(i) / 48000.0;
-    real += samples[i] * std::cos(phase);
-    imaginary += samples[i] * std::sin(phase);
-  }
-  return 2.0 * std::hypot(real, imaginary) / static_cast<double>(samples.size());
 }
 
 void MixerApiFixture::StartProgram() {

@@ -41,8 +41,6 @@ class MixerApiFixture : public ::testing::Test {
   static void MakeTone(const std::filesystem::path& path, int frequency, double seconds);
   // What the source carries over `seconds`, as 48 kHz mono samples.
   std::vector<float> RecordSource(const std::string& source, double seconds) const;
-  // The amplitude of the frequency in the samples (1 is full scale).
-  static double ToneAmplitude(const std::vector<float>& samples, double frequency);
 
   void StartProgram();
   Reply Post(const std::string& path, const std::string& body = "") const;

@@ -13,6 +13,7 @@
 #include "integration/mixer_api_fixture.h"
 #include "support/eventually.h"
 #include "support/http_test_client.h"
+#include "support/tone_continuity.h"
 
 namespace zennic {
 namespace {
@@ -175,24 +176,26 @@ TEST_F(MixerControlRoutes, StartRunsOnTheVerifiedCableAndStopPutsTheDefaultsBack
   EXPECT_EQ(audio_.DefaultSource(), "cable_output");
 
   std::vector<float> voice = RecordSource("cable_output", 1.5);
-  EXPECT_GT(ToneAmplitude(voice, kMicrophoneHz), 0.01) << "the microphone reaches the game";
-  EXPECT_LT(ToneAmplitude(voice, kClipHz), 0.005);
+  EXPECT_GT(testing::ToneAmplitude(voice, kMicrophoneHz, 1), 0.01)
+      << "the microphone reaches the game";
+  EXPECT_LT(testing::ToneAmplitude(voice, kClipHz, 1), 0.005);
 
   ASSERT_EQ(Post("/api/mixer/ptt/start").status, 200);
   EXPECT_TRUE(Status()["ptt_active"].bool_value);
   std::vector<float> mix = RecordSource("cable_output", 1.5);
   std::vector<float> monitor = RecordSource("headphones.monitor", 1.5);
   // Half of full scale when every block arrives; a busy machine may drop some.
-  EXPECT_GT(ToneAmplitude(mix, kClipHz), 0.05) << "the clip reaches the game";
-  EXPECT_GT(ToneAmplitude(mix, kMicrophoneHz), 0.01) << "beside the voice";
-  EXPECT_GT(ToneAmplitude(monitor, kClipHz), 0.05) << "and the user hears it";
+  EXPECT_GT(testing::ToneAmplitude(mix, kClipHz, 1), 0.05) << "the clip reaches the game";
+  EXPECT_GT(testing::ToneAmplitude(mix, kMicrophoneHz, 1), 0.01) << "beside the voice";
+  EXPECT_GT(testing::ToneAmplitude(monitor, kClipHz, 1), 0.05) << "and the user hears it";
   EXPECT_TRUE(Status()["ptt_active"].bool_value) << "a looping clip plays on";
 
   ASSERT_EQ(Post("/api/mixer/ptt/stop").status, 200);
   EXPECT_FALSE(Status()["ptt_active"].bool_value);
   // What the devices still had buffered plays out first.
   EXPECT_TRUE(testing::Eventually(
-      [&] { return ToneAmplitude(RecordSource("cable_output", 0.5), kClipHz) < 0.005; }, 10s));
+      [&] { return testing::ToneAmplitude(RecordSource("cable_output", 0.5), kClipHz, 1) < 0.005; },
+      10s));
 
   Reply stopped = Post("/api/mixer/stop");
   ASSERT_EQ(stopped.status, 200) << stopped.raw;
@@ -206,7 +209,7 @@ TEST_F(MixerControlRoutes, ARunWhoseAudioServerWentAwayPlaysAgainOnceItIsBack) {
   WriteSettings(ClipSettings());
   StartProgram();
   ASSERT_EQ(Post("/api/mixer/start").status, 200);
-  ASSERT_GT(ToneAmplitude(RecordSource("cable_output", 1.0), kMicrophoneHz), 0.01);
+  ASSERT_GT(testing::ToneAmplitude(RecordSource("cable_output", 1.0), kMicrophoneHz, 1), 0.01);
 
   audio_.Stop();
   // Still the user's run, which says at once that its devices stopped, and why.
@@ -221,7 +224,10 @@ TEST_F(MixerControlRoutes, ARunWhoseAudioServerWentAwayPlaysAgainOnceItIsBack) {
   audio_.Start();
   auto returned = std::chrono::steady_clock::now();
   EXPECT_TRUE(testing::Eventually(
-      [&] { return ToneAmplitude(RecordSource("cable_output", 0.5), kMicrophoneHz) > 0.01; }, 5s))
+      [&] {
+        return testing::ToneAmplitude(RecordSource("cable_output", 0.5), kMicrophoneHz, 1) > 0.01;
+      },
+      5s))
       << "the microphone reaches the game again within 5 s, without a click from the user";
   std::printf("the cable carried the microphone again %.1f s after the server's return\n",
               std::chrono::duration<double>(std::chrono::steady_clock::now() - returned).count());

@@ -100,17 +100,26 @@ ToneBreaks FindToneBreaks(const std::vector<float>& stereo, const std::vector<do
   return breaks;
 }
 
-double ToneAmplitude(const std::vector<float>& stereo, double frequency) {
-  const size_t frames = stereo.size() / 2;
-  if (frames == 0) return 0.0;
-  double in_phase = 0.0;
-  double quadrature = 0.0;
-  for (size_t i = 0; i < frames; ++i) {
-    const double angle = 2.0 * std::numbers::pi * frequency * static_cast<double>(i) / kRate;
-    in_phase += stereo[2 * i] * std::cos(angle);
-    quadrature += stereo[2 * i] * std::sin(angle);
+double ToneAmplitude(const std::vector<float>& samples, double frequency, size_t channels) {
+  // Measured in 50 ms windows (whole cycles of every tone the tests play) and the median taken:
+  // over a whole recording a gap or a drift follower's speed change turns the tone's phase, and
+  // the halves on either side would cancel.
+  constexpr size_t kWindowFrames = 2400;
+  const size_t frames = samples.size() / channels;
+  std::vector<double> windows;
+  for (size_t start = 0; start + kWindowFrames <= frames; start += kWindowFrames) {
+    double in_phase = 0.0;
+    double quadrature = 0.0;
+    for (size_t i = 0; i < kWindowFrames; ++i) {
+      const double angle = 2.0 * std::numbers::pi * frequency * static_cast<double>(i) / kRate;
+      in_phase += samples[(start + i) * channels] * std::cos(angle);
+      quadrature += samples[(start + i) * channels] * std::sin(angle);
+    }
+    windows.push_back(2.0 * std::hypot(in_phase, quadrature) / kWindowFrames);
   }
-  return 2.0 * std::hypot(in_phase, quadrature) / static_cast<double>(frames);
+  if (windows.empty()) return 0.0;
+  std::nth_element(windows.begin(), windows.begin() + windows.size() / 2, windows.end());
+  return windows[windows.size() / 2];
 }
 
 }  // namespace zennic::testing

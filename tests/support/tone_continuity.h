@@ -28,7 +28,8 @@ struct ToneBreaks {
 ToneBreaks FindToneBreaks(const std::vector<float>& stereo, const std::vector<double>& frequencies,
                           size_t leading_silence_frames = 9600);
 
-// The amplitude of one tone in the left channel of a 48,000 Hz stereo float recording.
-double ToneAmplitude(const std::vector<float>& stereo, double frequency);
+// The amplitude of one tone (1 is full scale) in the first channel of a 48,000 Hz recording of
+// interleaved channels, as most of it carries the tone.
+double ToneAmplitude(const std::vector<float>& samples, double frequency, size_t channels = 2);
 
 }  // namespace zennic::testing
