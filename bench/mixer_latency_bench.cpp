@@ -46,6 +46,7 @@
 #include "model/runtime_state.h"
 #include "sound_files/analyzer_service.h"
 #include "sound_files/wav_file.h"
+#include "support/machine_stall_probe.h"
 #include "support/tone_continuity.h"
 
 namespace zennic {
@@ -239,7 +240,28 @@ struct Rig {
   std::filesystem::path logs;
 };
 
-bool MeasureContinuity(const std::filesystem::path& folder, int seconds) {
+// How often a core of the machine stopped meanwhile, and which breaks came with a stall of
+// 30 ms or more (longer than a player keeps in hand) and which did not.
+void PrintBreaks(const char* label, const std::vector<float>& cable,
+                 const std::vector<double>& tones, const testing::MachineStallProbe& probe) {
+  Clock::time_point end = Clock::now();
+  double seconds = static_cast<double>(cable.size() / 2) / kRate;
+  testing::ToneBreaks breaks = testing::FindToneBreaks(cable, tones);
+  std::printf("%s, %.1f s: %s\n", label, seconds, breaks.Describe().c_str());
+  std::string at_stalls = probe.TakeOutBreaksAtStalls(&breaks, seconds, end, 30.0);
+  if (!at_stalls.empty()) {
+    std::printf("  of which %s\n  and away from such stalls: %s\n", at_stalls.c_str(),
+                breaks.Describe().c_str());
+  }
+  std::vector<testing::MachineStallProbe::Stall> stalls = probe.StallsOver(20.0);
+  double longest = 0;
+  for (const auto& stall : stalls) longest = std::max(longest, stall.milliseconds);
+  std::printf("  a core stopped for 20 ms or more %zu times since the start (longest "
+              "%.0f ms)\n", stalls.size(), longest);
+}
+
+bool MeasureContinuity(const std::filesystem::path& folder, int seconds,
+                       const testing::MachineStallProbe& probe) {
   std::filesystem::path clip = folder / "sounds" / "tone.wav";
   // Three seconds hold a whole number of the tone's cycles, so the loop is seamless.
   WriteWavFile(clip, 48000, 2, ToneSamples(kClipTone, 3 * 48000, 0.5), nullptr);
@@ -255,10 +277,7 @@ bool MeasureContinuity(const std::filesystem::path& folder, int seconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   Recorder recorder("cable_output");
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  std::vector<float> cable = recorder.Finish();
-  testing::ToneBreaks breaks = testing::FindToneBreaks(cable, {kMicrophoneTone, kClipTone});
-  std::printf("continuity, %.1f s of the cable: %s\n",
-              static_cast<double>(cable.size() / 2) / kRate, breaks.Describe().c_str());
+  PrintBreaks("continuity, the cable", recorder.Finish(), {kMicrophoneTone, kClipTone}, probe);
   rig.PrintRoadHealth();
   rig.engine.Stop(nullptr);
   return true;
@@ -266,7 +285,7 @@ bool MeasureContinuity(const std::filesystem::path& folder, int seconds) {
 
 // pacat playing a steady tone into the cable as fast as the server takes it, for the seconds
 // given, with a recording of the cable's output beside it.
-bool MeasurePlainPlayer(int seconds) {
+bool MeasurePlainPlayer(int seconds, const testing::MachineStallProbe& probe) {
   int fds[2];
   if (::pipe(fds) != 0) return false;
   pid_t player = ::fork();
@@ -299,9 +318,7 @@ bool MeasurePlainPlayer(int seconds) {
   ::close(fds[1]);
   ::waitpid(player, nullptr, 0);
   feeder.join();
-  testing::ToneBreaks breaks = testing::FindToneBreaks(cable, {kMicrophoneTone});
-  std::printf("a plain player (pacat, 20 ms) into the cable, %.1f s: %s\n",
-              static_cast<double>(cable.size() / 2) / kRate, breaks.Describe().c_str());
+  PrintBreaks("a plain player (pacat, 20 ms) into the cable", cable, {kMicrophoneTone}, probe);
   return true;
 }
 
@@ -453,8 +470,9 @@ int Main(int seconds, bool busy, bool plain_player) {
   bool measured = false;
   {
     BusyCores cores(busy);
-    measured = (!plain_player || MeasurePlainPlayer(seconds)) &&
-               MeasureContinuity(folder, seconds) && MeasureMicrophoneTrips(folder, seconds) &&
+    testing::MachineStallProbe probe;
+    measured = (!plain_player || MeasurePlainPlayer(seconds, probe)) &&
+               MeasureContinuity(folder, seconds, probe) && MeasureMicrophoneTrips(folder, seconds) &&
                MeasureHotkeyToCable(folder);
   }
   Run("'" + script + "' stop '" + (folder / "audio").string() + "'");
