@@ -21,11 +21,10 @@ namespace zennic {
 // the writer's largest recent block and a margin against the jitter of the two sides: a writer
 // that delivers late, a reader that asks early. The jitter is measured where it counts, at the
 // reads: how deep each read ate into the margin. The margin keeps a millisecond beyond the
-// deepest of the last five minutes (machines measured stall every two minutes: a margin that
-// forgot them in between broke at each), grows at once when a read comes closer than that,
-// grows by what was missing as soon as a writer that left a read short delivers again, and comes
-// down a millisecond at a time, ten seconds apart, only while the jitter leaves two milliseconds
-// more to spare.
+// deepest of the last half minute, grows at once when a read comes closer than that, grows by
+// what was missing as soon as a writer that left a read short delivers again, and comes down a
+// millisecond at a time, ten seconds apart, only while the jitter leaves two milliseconds more
+// to spare.
 //
 // Only a real stall realigns at once: a writer that delivered nothing for kStallTime (or two of
 // its blocks, when its blocks are longer), or a reader that took nothing for as long (the FIFO
@@ -96,7 +95,7 @@ class DriftFollower {
   // The deepest a read ate into the margin in each of the last kSeconds seconds.
   class RecentDepth {
    public:
-    static constexpr int kSeconds = 300;
+    static constexpr int kSeconds = 30;
     void Clear();
     void Note(Clock::time_point now, uint64_t frames);
     uint64_t Peak() const;

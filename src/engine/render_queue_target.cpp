@@ -25,17 +25,11 @@ bool RenderQueueTarget::Update(Clock::time_point now, bool ran_dry) {
   uint64_t target = target_;
   if (ran_dry) {
     ran_dry_at_ = now;
-    ran_dry_with_ = target_;
     target = std::min(most_, target_ + FramesOf(kUnderrunStep));
-  } else if (now - ran_dry_at_ >= kQuietTime && now - lowered_at_ >= kLoweringPause) {
-    uint64_t floor = least_;
-    if (ran_dry_with_ > 0 && now - ran_dry_at_ < kRemembered) {
-      floor = std::max(floor, std::min(most_, ran_dry_with_ + FramesOf(kLoweringStep)));
-    }
-    if (target_ > floor) {
-      lowered_at_ = now;
-      target = std::max(floor, target_ - std::min(target_, FramesOf(kLoweringStep)));
-    }
+  } else if (target_ > least_ && now - ran_dry_at_ >= kQuietTime &&
+             now - lowered_at_ >= kLoweringPause) {
+    lowered_at_ = now;
+    target = std::max(least_, target_ - std::min(target_, FramesOf(kLoweringStep)));
   }
   if (target == target_) return false;
   target_ = target;

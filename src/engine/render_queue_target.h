@@ -8,11 +8,9 @@ namespace zennic {
 // How much audio a render thread keeps queued on its device: the device's margin against the
 // thread's own lateness, measured where it counts, by the device running dry. It starts at
 // kStart, grows by kUnderrunStep at once whenever the device ran dry, and comes down a
-// millisecond at a time, ten seconds apart, to kLeast once half a minute has passed without;
-// for kRemembered after the device ran dry it stays above the queue that did (machines measured
-// stall every two minutes: a queue that came back down in between ran dry at each). A step, not
-// the length of the stall behind it: what the queue grows by must come from the mixer at once,
-// and from the microphone behind it.
+// millisecond at a time, ten seconds apart, to kLeast once half a minute has passed without. A
+// step, not the length of the stall behind it: what the queue grows by must come from the mixer
+// at once, and from the microphone behind it.
 class RenderQueueTarget {
  public:
   using Clock = std::chrono::steady_clock;
@@ -23,7 +21,6 @@ class RenderQueueTarget {
   static constexpr auto kStart = std::chrono::milliseconds(45);
   static constexpr auto kLeast = std::chrono::milliseconds(20);
   static constexpr auto kUnderrunStep = std::chrono::milliseconds(5);
-  static constexpr auto kRemembered = std::chrono::minutes(5);
 
   // `rate`: the device's frames a second; `most_frames`: the device buffer's capacity less a
   // period, beyond which the target never goes.
@@ -42,7 +39,6 @@ class RenderQueueTarget {
   uint64_t least_;
   uint64_t most_;
   uint64_t target_;
-  uint64_t ran_dry_with_ = 0;  // the queue the device last ran dry with
   Clock::time_point ran_dry_at_;
   Clock::time_point lowered_at_;
 };
