@@ -84,8 +84,11 @@ class VoiceContinuity : public testing::MixerApiFixture {
                                << EngineLog();
     // The clip plays at half its half-scale level: 0.25 on the cable.
     EXPECT_GT(testing::ToneAmplitude(recording, kClipHz), 0.2);
+    // The engine saw no break on the voice's way either; the monitor's are the user's own
+    // headphones, counted and logged, but never on the cable.
     if (!machine_stalled_) {
-      EXPECT_EQ(Post("/api/mixer/status").body["mixer"]["dropouts"]["total"].number_value, 0.0)
+      JsonValue dropouts = Post("/api/mixer/status").body["mixer"]["dropouts"];
+      EXPECT_EQ(dropouts["microphone"].number_value + dropouts["output"].number_value, 0.0)
           << EngineLog();
     }
     ASSERT_EQ(Post("/api/mixer/stop").status, 200);
