@@ -98,8 +98,10 @@ async function startProgram(options = {}) {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), "zennic-browser-"));
   for (const sub of ["data/Ruzerad", "run", "home"]) fs.mkdirSync(path.join(folder, sub), { recursive: true });
   if (options.settings !== null) {
-    // Any free port will do: a taken one makes the program move and log where it went.
-    const port = 20000 + Math.floor(Math.random() * 30000);
+    // Any free port will do: a taken one makes the program move and log where it went. Below
+    // the range the system hands out to outgoing connections (32768 on Linux), so that no other
+    // test's client takes it while the program restarts.
+    const port = 20000 + Math.floor(Math.random() * 12000);
     fs.writeFileSync(path.join(folder, "data/Ruzerad/settings.json"),
       JSON.stringify(Object.assign({ version: 3, server_port: port }, options.settings || {})));
   }
