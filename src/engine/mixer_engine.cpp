@@ -223,7 +223,7 @@ void MixerEngine::RoadNotes::Reset() {
         &block_frames, &queue_changes, &queue_frames}) {
     count->store(0);
   }
-  margin_frames.store(followed ? kStartMarginFrames : 0);
+  margin_frames.store(start_margin_frames);
   run.fetch_add(1);
 }
 
@@ -364,7 +364,7 @@ void MixerEngine::Log(const std::string& message) const {
 
 void MixerEngine::StopWorkers() {
   stop_.exchange(true);
-  mix_requested_.release();
+  mixer_wake_.release();
   // First, so that no device thread is started anew behind the joins.
   StopSupervision();
   for (std::thread* thread :

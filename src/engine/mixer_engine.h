@@ -202,21 +202,26 @@ class MixerEngine {
     AudioMixFormat mix_format;
   };
 
-  static constexpr uint64_t kStartMarginFrames = DriftFollower::kStartMarginFrames;
+  // A tick waits for a late microphone while the mix output still has audio queued, so the
+  // output's queue, not the microphone's FIFO, covers a late delivery or a stall of the whole
+  // machine: the microphone's margin only spares the ticks a wait at every delivery, and grows
+  // where its deliveries show it should.
+  static constexpr uint64_t kMicrophoneStartMarginFrames = 480;  // 10 ms
+  static constexpr uint64_t kMonitorStartMarginFrames = DriftFollower::kStartMarginFrames;
 
   // One device's side of the audio road: counted by its audio threads, which never wait, and
   // logged by the voice-key thread, which may wait for a file.
   struct RoadNotes {
     // `fed_by_mixer`: an output, whose FIFO the mixer fills, rather than the microphone;
-    // `follows_writer`: its FIFO's reader follows the writer's clock (all but the mix output,
-    // whose clock the mixer keeps).
-    RoadNotes(const char* device_label, bool fed_by_mixer, bool follows_writer)
-        : label(device_label), output(fed_by_mixer), followed(follows_writer) {}
+    // `start_margin`: the margin its FIFO's reader starts with when it follows the writer's
+    // clock, 0 for the mix output, whose clock the mixer keeps.
+    RoadNotes(const char* device_label, bool fed_by_mixer, uint64_t start_margin)
+        : label(device_label), output(fed_by_mixer), start_margin_frames(start_margin) {}
     // A new run; its threads are not running.
     void Reset();
     const char* const label;
     const bool output;
-    const bool followed;
+    const uint64_t start_margin_frames;
     // The device's deliveries (microphone) or requests (outputs), noted by its own thread.
     DeliveryJitter jitter;
     std::atomic<uint64_t> device_glitches{0};
@@ -264,8 +269,13 @@ class MixerEngine {
   // the monitor FIFOs. The caller holds tick_mutex_.
   void MixTick(std::chrono::steady_clock::time_point tick_start);
   // From the mix output's thread, when the mixer thread is held up (its processor taken away)
-  // and the device is running low: makes the next tick itself, unless a tick is under way.
-  bool MixInPlaceOfMixer();
+  // and the device is running low: makes the next tick itself, unless a tick is under way or
+  // the microphone is late; `running_dry`: the device is about to play silence, and the tick
+  // goes ahead without the microphone's audio.
+  bool MixInPlaceOfMixer(bool running_dry);
+  // Whether a tick finds the microphone's audio for it, or reads silence anyway (the reader
+  // aligning after a start or a stall). The caller holds tick_mutex_.
+  bool MicrophoneReady() const;
   void CaptureThreadMain(MixerSelectedDevice device, std::shared_ptr<WorkerStartup> startup);
   // `mode` 0 is the mix output, 1 the monitor.
   void RenderThreadMain(MixerSelectedDevice device, int mode,
@@ -340,9 +350,9 @@ class MixerEngine {
   // The start serial of a clip that played out, marked by the mixer thread; 0 for none.
   std::atomic<uint64_t> ended_clip_serial_{0};
   std::atomic<bool> release_owed_{false};
-  RoadNotes microphone_notes_{kCaptureLabel, false, true};
-  RoadNotes mix_output_notes_{kMixOutputLabel, true, false};
-  RoadNotes monitor_notes_{kMonitorLabel, true, true};
+  RoadNotes microphone_notes_{kCaptureLabel, false, kMicrophoneStartMarginFrames};
+  RoadNotes mix_output_notes_{kMixOutputLabel, true, 0};
+  RoadNotes monitor_notes_{kMonitorLabel, true, kMonitorStartMarginFrames};
   DeliveryJitter mixer_jitter_;
   // The tick's own: the mixer thread makes the ticks, or the mix output's thread when the mixer
   // thread is held up. Only audio threads take tick_mutex_.
@@ -356,10 +366,12 @@ class MixerEngine {
   std::mutex tick_mutex_;
   TickBlocks tick_;
   // Read by one audio thread at a time; a start resets them while no thread runs.
-  PacedFifoReader microphone_reader_{kStartMarginFrames};
-  PacedFifoReader monitor_reader_{kStartMarginFrames};
-  // The mix output's requests, which pace the mixer: a wake for each, and when the last came.
-  std::counting_semaphore<> mix_requested_{0};
+  PacedFifoReader microphone_reader_{kMicrophoneStartMarginFrames};
+  PacedFifoReader monitor_reader_{kMonitorStartMarginFrames};
+  // Wakes the mixer thread: a request of the mix output, which paces it, or a delivery of the
+  // microphone it waits for.
+  std::counting_semaphore<> mixer_wake_{0};
+  // When the mix output last asked for the mix.
   std::atomic<int64_t> last_mix_request_ns_{0};
   uint64_t clip_serial_counter_ = 0;
   // Clip starts (from the key press to the clip's publication) and stops (from clearing the

@@ -158,6 +158,8 @@ void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
     }
     if (!burst.empty()) {
       microphone_fifo_.Write(burst.data(), burst.size() / 2, arrived);
+      // A tick may be waiting for it.
+      mixer_wake_.release();
       delivered += burst.size() / 2;
       if (arrived - started >= kStartSettling) microphone_notes_.jitter.Note(arrived, delivered);
     }
@@ -260,6 +262,10 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     auto room = static_cast<uint32_t>(std::min<uint64_t>(
         (wanted + period_frames / 2) / period_frames * period_frames, buffer_frames - padding));
     mix_owed = false;
+    // About to play silence: what is missing is read as silence rather than waited for.
+    const bool running_dry = padding <= period_frames;
+    const bool monitor_enabled =
+        !paces_mixer && runtime_state_->GetAudioSettingsView().monitor_enabled;
     if (paces_mixer) {
       // A mix that is not all ready is waited for while the device still holds more than a
       // period: what is ready goes now, and the mixer, which keeps this device's pace and
@@ -272,14 +278,22 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
         AskForMix();
         // Half the queue gone and still no mix: the mixer thread is held up (its processor
         // taken away for 15 to 30 ms, on the machines measured), and this thread mixes in its
-        // place rather than let the device run dry.
+        // place rather than let the device run dry; a late microphone it waits for as the mixer
+        // does, until the device is about to run dry.
         for (int ticks = 0; padding < queue.frames() / 2 && ready() < room && ticks < 4; ++ticks) {
-          if (!MixInPlaceOfMixer()) break;
+          if (!MixInPlaceOfMixer(running_dry)) break;
         }
-        if (ready() < room && padding > period_frames) {
+        if (ready() < room && !running_dry) {
           room = static_cast<uint32_t>(ready());
           mix_owed = true;
         }
+      }
+    } else if (monitor_enabled && !running_dry) {
+      // The monitor waits for a late mix the same way, from what its device holds.
+      uint64_t ready = monitor_reader_.FramesReady(monitor_fifo_.Size(), format.sample_rate, room);
+      if (ready < room) {
+        room = static_cast<uint32_t>(ready);
+        mix_owed = true;
       }
     }
     if (room == 0) continue;
@@ -300,7 +314,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
       read.short_frames = mix_resampler.Pull(&mix_fifo_, format.sample_rate, room, &frames);
       if (mix_began) NoteRead(notes, read, nullptr);
       AskForMix();
-    } else if (!runtime_state_->GetAudioSettingsView().monitor_enabled) {
+    } else if (!monitor_enabled) {
       // Turned on again, the monitor starts from the clip as it is then, not from old frames.
       monitor_reader_.Reset();
       monitor_fifo_.Clear();

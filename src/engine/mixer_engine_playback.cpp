@@ -63,13 +63,22 @@ void MixerEngine::MixerThreadMain() {
     // waits for a tick of another clock; without it, the steady clock does.
     Clock::time_point now = Clock::now();
     Clock::time_point asked{std::chrono::nanoseconds(last_mix_request_ns_.load())};
+    const bool paced_by_output = now - asked < kMixRequestLapse;
     Clock::time_point tick_start;
-    if (now - asked < kMixRequestLapse) {
-      // A tick as soon as the output has taken all that was mixed: the tick is ready long before
-      // the output's next request, and waits no longer than it must.
-      if (mix_fifo_.Size() > 0) {
-        mix_requested_.try_acquire_for(kMixRequestLapse);
-        while (mix_requested_.try_acquire()) {
+    std::unique_lock tick(tick_mutex_, std::defer_lock);
+    if (paced_by_output) {
+      // A tick as soon as the output has taken all that was mixed and the microphone has
+      // delivered what the tick reads: the tick is ready long before the output's next request.
+      // A late microphone is waited for, its lateness taken from what the output keeps queued
+      // rather than played as silence; the output mixes in the mixer's place, without the
+      // microphone, only when it is about to run dry.
+      if (mix_fifo_.Size() == 0) {
+        tick.lock();
+        if (!MicrophoneReady()) tick.unlock();
+      }
+      if (!tick.owns_lock()) {
+        mixer_wake_.try_acquire_for(kMixRequestLapse);
+        while (mixer_wake_.try_acquire()) {
         }
         continue;
       }
@@ -82,8 +91,8 @@ void MixerEngine::MixerThreadMain() {
       KeepLongest(&worst_tick_lateness_us_, tick_start - deadline);
       if (deadline < tick_start - kMaxLag) deadline = tick_start;
       deadline += kTickPeriod;
+      tick.lock();
     }
-    std::lock_guard tick(tick_mutex_);
     MixTick(tick_start);
   } while (!stop_.load());
 }
@@ -125,18 +134,24 @@ void MixerEngine::MixTick(Clock::time_point tick_start) {
   KeepLongest(&longest_tick_us_, Clock::now() - tick_start);
 }
 
-bool MixerEngine::MixInPlaceOfMixer() {
+bool MixerEngine::MixInPlaceOfMixer(bool running_dry) {
   std::unique_lock tick(tick_mutex_, std::try_to_lock);
   if (!tick.owns_lock() || !runtime_state_->GetAudioSettingsView().mixer_running) return false;
+  if (!running_dry && !MicrophoneReady()) return false;
   MixTick(Clock::now());
   return true;
+}
+
+bool MixerEngine::MicrophoneReady() const {
+  return microphone_reader_.FramesReady(microphone_fifo_.Size(), LinearResampler::kEngineRate,
+                                        kTickFrames) == kTickFrames;
 }
 
 void MixerEngine::AskForMix() {
   last_mix_request_ns_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                  Clock::now().time_since_epoch())
                                  .count());
-  mix_requested_.release();
+  mixer_wake_.release();
 }
 
 MixerEngine::TickTiming MixerEngine::GetTickTiming() const {

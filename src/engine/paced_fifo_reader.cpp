@@ -13,6 +13,11 @@ void PacedFifoReader::ResetRun() {
   follower_.ResetRun();
 }
 
+uint64_t PacedFifoReader::FramesReady(uint64_t fifo_frames, uint32_t rate, uint64_t wanted) const {
+  if (follower_.holding()) return wanted;
+  return resampler_.FramesProducible(fifo_frames, rate, wanted, speed_);
+}
+
 DriftFollower::Decision PacedFifoReader::Read(SampleFifo* fifo, uint32_t rate,
                                               uint64_t frame_count,
                                               SampleFifo::Clock::time_point now,

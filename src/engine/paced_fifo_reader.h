@@ -30,6 +30,11 @@ class PacedFifoReader {
   DriftFollower::Decision Read(SampleFifo* fifo, uint32_t rate, uint64_t frame_count,
                                SampleFifo::Clock::time_point now, std::vector<float>* out);
 
+  // The most frames, up to `wanted`, that a read at `rate` makes from `fifo_frames` without
+  // silence for a late writer: all of them while the FIFO fills up after a start or a stall,
+  // when the read plays silence anyway.
+  uint64_t FramesReady(uint64_t fifo_frames, uint32_t rate, uint64_t wanted) const;
+
   const DriftFollower& follower() const { return follower_; }
 
  private:

@@ -16,10 +16,12 @@ class RenderQueueTarget {
   using Clock = std::chrono::steady_clock;
 
   // On the machines measured a thread is held up for 15 to 20 ms several times a minute, the whole
-  // machine for 20 to 40 ms a few times in ten minutes: a run starts ready for that, and comes
-  // down as it shows it does not need it.
+  // machine for 20 to 40 ms a few times in ten minutes; and since the mix waits for a late
+  // microphone rather than play silence, the queue covers the microphone's lateness too (up to
+  // 31 ms in the worst second of a quiet two minutes). A run starts ready for a stall and comes
+  // down as it shows it does not need it, never below what covers that lateness.
   static constexpr auto kStart = std::chrono::milliseconds(45);
-  static constexpr auto kLeast = std::chrono::milliseconds(20);
+  static constexpr auto kLeast = std::chrono::milliseconds(40);
   static constexpr auto kUnderrunStep = std::chrono::milliseconds(5);
 
   // `rate`: the device's frames a second; `most_frames`: the device buffer's capacity less a
