@@ -21,12 +21,21 @@ void Require(bool condition) {
 
 bool RateIsDecodable(uint32_t rate) { return rate >= 1000 && rate <= 768000; }
 
+// The file every input goes through, removed when the run ends so that runs leave nothing behind.
+struct InputFile {
+  std::filesystem::path path = std::filesystem::temp_directory_path() /
+                               ("zennic-fuzz-" + std::to_string(::getpid()) + ZENNIC_FUZZ_EXTENSION);
+  ~InputFile() {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+  }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::filesystem::path path =
-      std::filesystem::temp_directory_path() /
-      ("zennic-fuzz-" + std::to_string(::getpid()) + ZENNIC_FUZZ_EXTENSION);
+  static const InputFile input;
+  const std::filesystem::path& path = input.path;
   {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
