@@ -13,8 +13,8 @@ constexpr auto kLoweringStep = std::chrono::milliseconds(1);
 
 RenderQueueTarget::RenderQueueTarget(uint32_t rate, uint64_t most_frames)
     : rate_(rate), most_(most_frames) {
-  least_ = std::min(FramesOf(kLeast), most_);
-  target_ = std::min(FramesOf(kStart), most_);
+  steady_ = std::min(FramesOf(kSteady), most_);
+  target_ = steady_;
 }
 
 uint64_t RenderQueueTarget::FramesOf(Clock::duration duration) const {
@@ -26,10 +26,10 @@ bool RenderQueueTarget::Update(Clock::time_point now, bool ran_dry) {
   if (ran_dry) {
     ran_dry_at_ = now;
     target = std::min(most_, target_ + FramesOf(kUnderrunStep));
-  } else if (target_ > least_ && now - ran_dry_at_ >= kQuietTime &&
+  } else if (target_ > steady_ && now - ran_dry_at_ >= kQuietTime &&
              now - lowered_at_ >= kLoweringPause) {
     lowered_at_ = now;
-    target = std::max(least_, target_ - std::min(target_, FramesOf(kLoweringStep)));
+    target = std::max(steady_, target_ - std::min(target_, FramesOf(kLoweringStep)));
   }
   if (target == target_) return false;
   target_ = target;

@@ -6,9 +6,9 @@
 namespace zennic {
 
 // How much audio a render thread keeps queued on its device: the device's margin against the
-// thread's own lateness, measured where it counts, by the device running dry. It starts at
-// kStart, grows by kUnderrunStep at once whenever the device ran dry, and comes down a
-// millisecond at a time, ten seconds apart, to kLeast once half a minute has passed without. A
+// thread's own lateness, measured where it counts, by the device running dry. It keeps kSteady,
+// grows by kUnderrunStep at once whenever the device ran dry, and comes back down a
+// millisecond at a time, ten seconds apart, once half a minute has passed without. A
 // step, not the length of the stall behind it: what the queue grows by must come from the mixer
 // at once, and from the microphone behind it.
 class RenderQueueTarget {
@@ -18,10 +18,9 @@ class RenderQueueTarget {
   // On the machines measured a thread is held up for 15 to 20 ms several times a minute, the whole
   // machine for 20 to 40 ms a few times in ten minutes; and since the mix waits for a late
   // microphone rather than play silence, the queue covers the microphone's lateness too (up to
-  // 31 ms in the worst second of a quiet two minutes). A run starts ready for a stall and comes
-  // down as it shows it does not need it, never below what covers that lateness.
-  static constexpr auto kStart = std::chrono::milliseconds(45);
-  static constexpr auto kLeast = std::chrono::milliseconds(40);
+  // 31 ms in the worst second of a quiet two minutes). Ten minutes of a quiet machine needed no
+  // more than 40 ms, and a run keeps that from its start, so that its delay stays the same.
+  static constexpr auto kSteady = std::chrono::milliseconds(40);
   static constexpr auto kUnderrunStep = std::chrono::milliseconds(5);
 
   // `rate`: the device's frames a second; `most_frames`: the device buffer's capacity less a
@@ -38,7 +37,7 @@ class RenderQueueTarget {
   bool Set(Clock::time_point now, uint64_t frames);
 
   uint32_t rate_;
-  uint64_t least_;
+  uint64_t steady_;
   uint64_t most_;
   uint64_t target_;
   Clock::time_point ran_dry_at_;
