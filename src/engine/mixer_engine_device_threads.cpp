@@ -266,35 +266,32 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     const bool running_dry = padding <= period_frames;
     const bool monitor_enabled =
         !paces_mixer && runtime_state_->GetAudioSettingsView().monitor_enabled;
+    // What can go without silence for a late mix: the rest is waited for while the device still
+    // holds more than a period, and only a device about to run dry gets silence for it.
+    uint64_t ready = room;
     if (paces_mixer) {
-      // A mix that is not all ready is waited for while the device still holds more than a
-      // period: what is ready goes now, and the mixer, which keeps this device's pace and
-      // takes well under a millisecond for a tick, is asked for the rest. Only a device about
-      // to run dry gets silence for what is missing.
-      auto ready = [&] {
+      // What is not ready the mixer, which keeps this device's pace and takes well under a
+      // millisecond for a tick, is asked for.
+      auto mixed = [&] {
         return mix_resampler.FramesProducible(mix_fifo_.Size(), format.sample_rate, room, 1.0);
       };
-      if (ready() < room) {
+      if (mixed() < room) {
         AskForMix();
         // Half the queue gone and still no mix: the mixer thread is held up (its processor
         // taken away for 15 to 30 ms, on the machines measured), and this thread mixes in its
         // place rather than let the device run dry; a late microphone it waits for as the mixer
         // does, until the device is about to run dry.
-        for (int ticks = 0; padding < queue.frames() / 2 && ready() < room && ticks < 4; ++ticks) {
+        for (int ticks = 0; padding < queue.frames() / 2 && mixed() < room && ticks < 4; ++ticks) {
           if (!MixInPlaceOfMixer(running_dry)) break;
         }
-        if (ready() < room && !running_dry) {
-          room = static_cast<uint32_t>(ready());
-          mix_owed = true;
-        }
       }
-    } else if (monitor_enabled && !running_dry) {
-      // The monitor waits for a late mix the same way, from what its device holds.
-      uint64_t ready = monitor_reader_.FramesReady(monitor_fifo_.Size(), format.sample_rate, room);
-      if (ready < room) {
-        room = static_cast<uint32_t>(ready);
-        mix_owed = true;
-      }
+      ready = mixed();
+    } else if (monitor_enabled) {
+      ready = monitor_reader_.FramesReady(monitor_fifo_.Size(), format.sample_rate, room);
+    }
+    if (ready < room && !running_dry) {
+      room = static_cast<uint32_t>(ready);
+      mix_owed = true;
     }
     if (room == 0) continue;
     data = nullptr;
