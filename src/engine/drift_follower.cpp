@@ -136,6 +136,7 @@ DriftFollower::Decision DriftFollower::Align(Clock::time_point now, uint64_t lev
   aligned_ = true;
   starving_ = false;
   window_open_ = false;
+  held_level_ = target;
   margin_changed_at_ = now;
   return decision;
 }
@@ -210,8 +211,12 @@ DriftFollower::Decision DriftFollower::BeforeRead(Clock::time_point now,
     return aligned;
   }
   // How deep this read ate into the margin: a side that came nearly too late is met with more
-  // in hand before it comes too late.
-  depth_.Note(now, after < margin_ ? margin_ - after : 0);
+  // in hand before it comes too late. Measured from the level the reads keep: after a raised
+  // margin, or a reader that waited for its frames, the level takes seconds to come up to the
+  // target, and what the reads find short of it meanwhile is no jitter of either side.
+  const uint64_t target = target_frames();
+  const uint64_t kept = after + (target > held_level_ ? target - held_level_ : 0);
+  depth_.Note(now, kept < margin_ ? margin_ - kept : 0);
   if (uint64_t need = MeasuredNeed(); need > margin_) SetMargin(now, need, &decision);
 
   if (!window_open_) {
@@ -235,6 +240,7 @@ void DriftFollower::CloseWindow(Clock::time_point now, Decision* decision) {
   speed_ = 1.0 + std::clamp(kProportionalGain * error + kIntegralGain * integral_,
                             -kMaxSpeedDeviation, kMaxSpeedDeviation);
   window_open_ = false;
+  held_level_ = static_cast<uint64_t>(window_sum_ / static_cast<double>(window_reads_));
 
   if (now - margin_changed_at_ >= kLoweringPause &&
       MeasuredNeed() + kHysteresisFrames + kLoweringFrames <= margin_) {

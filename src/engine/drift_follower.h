@@ -20,7 +20,8 @@ namespace zennic {
 // next block that are due by the time since the last one came. What should wait after a read is
 // the writer's largest recent block and a margin against the jitter of the two sides: a writer
 // that delivers late, a reader that asks early. The jitter is measured where it counts, at the
-// reads: how deep each read ate into the margin. The margin keeps a millisecond beyond the
+// reads: how deep each read ate into the margin, from the level the reads keep (a level still
+// coming up to a raised target is no jitter). The margin keeps a millisecond beyond the
 // deepest of the last half minute, grows at once when a read comes closer than that, grows by
 // what was missing as soon as a writer that left a read short delivers again, and comes down a
 // millisecond at a time, ten seconds apart, only while the jitter leaves two milliseconds more
@@ -133,6 +134,8 @@ class DriftFollower {
   Clock::time_point window_start_;
   double window_sum_ = 0.0;
   uint64_t window_reads_ = 0;
+  // The mean level of the last half second's reads, the writer's due frames included.
+  uint64_t held_level_ = 0;
   double integral_ = 0.0;  // frame-seconds
   double speed_ = 1.0;
   RecentDepth depth_;

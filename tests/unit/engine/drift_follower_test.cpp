@@ -142,5 +142,31 @@ TEST(DriftFollower, DeliveriesLateByUpToTheMarginNeverPlaySilence) {
   }
 }
 
+TEST(DriftFollower, AReaderThatWaitsForItsWriterKeepsTheMarginItsJitterAsks) {
+  // A writer of 256 frames every 5.3 ms, as one audio server hands a microphone over, and a
+  // reader of two 10 ms reads at once every 20 ms, as that server's output asks for the mix,
+  // that waits for the frames it lacks, as the mixer does. After a wait the level takes seconds
+  // to come back up to the target; what the reads find short of it meanwhile is no jitter, and
+  // raised the margin read after read to 42 ms.
+  SampleFifo fifo(96000, 2);
+  PacedFifoReader reader(240);
+  std::vector<float> block(2 * 256, 0.25f);
+  std::vector<float> out;
+  uint64_t written = 0;
+  double next_read_ms = 0.0;
+  uint64_t reads = 0;
+  uint64_t short_frames = 0;
+  for (double ms = 0.0; ms < 120000.0; ms += 0.25) {
+    for (; static_cast<double>(written) / 48.0 <= ms; written += 256) {
+      fifo.Write(block.data(), 256, At(ms));
+    }
+    if (ms < next_read_ms || reader.FramesReady(fifo.Size(), 48000, 480) < 480) continue;
+    short_frames += reader.Read(&fifo, 48000, 480, At(ms), &out).short_frames;
+    next_read_ms += ++reads % 2 == 1 ? 0.0 : 20.0;
+  }
+  EXPECT_EQ(short_frames, 0u);
+  EXPECT_LE(reader.follower().margin_frames(), 15u * 48) << reader.follower().margin_frames();
+}
+
 }  // namespace
 }  // namespace zennic
