@@ -233,14 +233,14 @@ DriftFollower::Decision DriftFollower::BeforeRead(Clock::time_point now,
 
 void DriftFollower::CloseWindow(Clock::time_point now, Decision* decision) {
   const double seconds = std::chrono::duration<double>(now - window_start_).count();
-  const double error =
-      window_sum_ / static_cast<double>(window_reads_) - static_cast<double>(target_frames());
+  const double mean_level = window_sum_ / static_cast<double>(window_reads_);
+  held_level_ = static_cast<uint64_t>(mean_level);
+  const double error = mean_level - static_cast<double>(target_frames());
   const double integral_limit = kMaxSpeedDeviation / kIntegralGain;
   integral_ = std::clamp(integral_ + error * seconds, -integral_limit, integral_limit);
   speed_ = 1.0 + std::clamp(kProportionalGain * error + kIntegralGain * integral_,
                             -kMaxSpeedDeviation, kMaxSpeedDeviation);
   window_open_ = false;
-  held_level_ = static_cast<uint64_t>(window_sum_ / static_cast<double>(window_reads_));
 
   if (now - margin_changed_at_ >= kLoweringPause &&
       MeasuredNeed() + kHysteresisFrames + kLoweringFrames <= margin_) {
