@@ -82,7 +82,8 @@ class VoiceContinuity : public testing::MixerApiFixture {
     EXPECT_GT(testing::ToneAmplitude(recording, kClipHz), 0.2);
     EXPECT_EQ(Post("/api/mixer/status").body["mixer"]["dropouts"]["total"].number_value, 0.0)
         << EngineLog();
-    ASSERT_EQ(Post("/api/mixer/stop").status, 200);
+    Reply stopped = Post("/api/mixer/stop");
+    ASSERT_EQ(stopped.status, 200) << stopped.raw;
     StopProgram();
   }
 
