@@ -280,7 +280,11 @@ void MixerEngine::LogRoadNotes() {
     }
     const std::string label = notes->label;
     if (uint64_t glitches = notes->device_glitches.load(); glitches != notes->glitches_logged) {
-      Log(label + (notes->output ? " ran dry and played silence" : " lost audio before it was read") +
+      Log(label +
+          (notes->output ? " ran dry and played silence; its thread had paused up to " +
+                               std::to_string(notes->dry_pause_ms.load()) +
+                               " ms between passes just before"
+                         : " lost audio before it was read") +
           since_last_line(glitches - notes->glitches_logged, "times"));
       notes->glitches_logged = glitches;
     }

@@ -23,6 +23,7 @@
 #include "engine/voice_effect.h"
 #include "engine/voice_test_recorder.h"
 #include "platform/audio_system.h"
+#include "platform/priority_inheriting_mutex.h"
 #include "sound_files/selected_file_loader.h"
 
 namespace zennic {
@@ -225,6 +226,10 @@ class MixerEngine {
     // The device's deliveries (microphone) or requests (outputs), noted by its own thread.
     DeliveryJitter jitter;
     std::atomic<uint64_t> device_glitches{0};
+    // An output's, at its latest run dry: its thread's longest pause between two passes in the
+    // quarter to half second before. A long one says the thread came late, a short one that the
+    // device's side took the audio faster than it plays.
+    std::atomic<int64_t> dry_pause_ms{0};
     std::atomic<uint64_t> short_reads{0};
     std::atomic<uint64_t> silent_frames{0};
     std::atomic<int64_t> late_ms{0};  // the silence of the latest short read
@@ -323,7 +328,8 @@ class MixerEngine {
   std::filesystem::path logs_folder_;
   std::shared_ptr<KeyEventGate> key_event_gate_;
 
-  mutable std::mutex mutex_;
+  // The mixer thread takes it every tick, for the clip.
+  mutable PriorityInheritingMutex mutex_;
   bool initialized_ = false;
   MixerSelectedDevice microphone_;
   MixerSelectedDevice output_;

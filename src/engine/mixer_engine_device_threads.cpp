@@ -3,9 +3,11 @@
 // topped up from their FIFOs. Each converts between its endpoint's format and the engine's
 // 48,000 Hz stereo float.
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include "engine/linear_resampler.h"
 #include "engine/mixer_engine.h"
@@ -24,6 +26,8 @@ constexpr int64_t kBufferDuration100ns = 1000000;
 constexpr auto kStartSettling = std::chrono::seconds(1);
 // How soon the mix output looks again for a mix it found not all ready.
 constexpr int64_t kMixOwedWait100ns = 5000;  // 0.5 ms
+// A device's run dry is told against its thread's pauses in about this long before it.
+constexpr auto kPauseWindow = std::chrono::milliseconds(250);
 
 void SetError(std::string* error, const std::string& message) {
   if (error != nullptr) *error = message;
@@ -235,6 +239,11 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
   // Set when the mix was not all ready: the thread comes back as soon as the mixer may have made
   // the rest, rather than at the device's next request.
   bool mix_owed = false;
+  // The longest pause between two passes, over the half second now closing and the one before.
+  auto last_pass = started;
+  auto pauses_since = started;
+  std::chrono::steady_clock::duration longest_pause{};
+  std::chrono::steady_clock::duration longest_pause_before{};
   while (!stop_.load()) {
     // Woken by the device's request for audio, or after a period at the latest.
     result = stream.client->WaitForBuffer(mix_owed ? kMixOwedWait100ns : period);
@@ -246,7 +255,19 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
                           FormatHresult("Failed to read the render buffer padding", result));
       break;
     }
+    const auto pass = std::chrono::steady_clock::now();
+    if (pass - pauses_since >= kPauseWindow) {
+      pauses_since = pass;
+      longest_pause_before = std::exchange(longest_pause, {});
+    }
+    longest_pause = std::max(longest_pause, pass - last_pass);
+    last_pass = pass;
     bool ran_dry = NoteDeviceGlitches(notes, stream.client.get(), &glitches_seen);
+    if (ran_dry) {
+      notes->dry_pause_ms.store(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::max(longest_pause, longest_pause_before))
+                                    .count());
+    }
     if (queue.Update(std::chrono::steady_clock::now(), ran_dry)) {
       notes->queue_frames.store(to_engine_frames(queue.frames()));
       notes->queue_changes.fetch_add(1);

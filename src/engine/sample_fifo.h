@@ -5,6 +5,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/priority_inheriting_mutex.h"
+
 namespace zennic {
 
 // A bounded ring of interleaved float frames between two audio threads. It never blocks and
@@ -50,7 +52,7 @@ class SampleFifo {
 
   const uint32_t channels_;
   const uint64_t capacity_;
-  mutable std::mutex mutex_;
+  mutable PriorityInheritingMutex mutex_;
   std::vector<float> buffer_;
   uint64_t count_ = 0;
   uint64_t read_index_ = 0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/mixer_settings.h"
+#include "platform/priority_inheriting_mutex.h"
 
 namespace zennic {
 
@@ -61,8 +62,9 @@ class VoiceTestRecorder {
   // The caller holds mutex_.
   void DropRecordingLocked();
 
-  mutable std::mutex mutex_;
-  std::condition_variable recording_ended_;
+  // The mixer thread takes it every tick.
+  mutable PriorityInheritingMutex mutex_;
+  std::condition_variable_any recording_ended_;
   bool recording_ = false;
   uint64_t target_frames_ = 0;
   MixerSettings settings_in_force_;
