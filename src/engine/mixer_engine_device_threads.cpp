@@ -20,7 +20,7 @@ namespace zennic {
 namespace {
 
 // The streams' buffers hold up to 100 ms, so that an output can keep more queued when its thread
-// turns out to come late; how much it keeps is its queue target, 40 ms on a quiet machine.
+// turns out to come late; how much it keeps is its queue target, 50 ms on a quiet machine.
 constexpr int64_t kBufferDuration100ns = 1000000;
 // A device's first second is its start, not a measure of its jitter.
 constexpr auto kStartSettling = std::chrono::seconds(1);
