@@ -239,7 +239,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
   // Set when the mix was not all ready: the thread comes back as soon as the mixer may have made
   // the rest, rather than at the device's next request.
   bool mix_owed = false;
-  // The longest pause between two passes, over the half second now closing and the one before.
+  // The longest pause between two passes, over the quarter second now closing and the one before.
   auto last_pass = started;
   auto pauses_since = started;
   std::chrono::steady_clock::duration longest_pause{};
