@@ -5,8 +5,8 @@
 //    monitor on, for the given seconds; every discontinuity and silence on "CABLE Output"
 //    (target: none), those of the microphone itself, and the breaks, jitter and margins the
 //    engine counted. Beside it, with --plain-player, a plain real-time player (pacat at 20 ms)
-//    of a 440 Hz tone into the cable, recorded the same way: what the server and the recording
-//    do to any client.
+//    of a 440 Hz tone into a second cable at the same time, recorded the same way: what the
+//    server and the recording do to any client, at the same moments.
 // 2. Microphone to cable: the microphone is a remap of the cable's own monitor, so the cable's
 //    output comes back as the voice: an impulse played as a clip reaches the cable, returns
 //    through the microphone and is mixed again at half level. In one recording of "CABLE Output"
@@ -38,6 +38,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/app_paths.h"
@@ -261,7 +262,68 @@ void PrintBreaks(const char* label, const std::vector<float>& cable,
               "%.0f ms)\n", stalls.size(), longest);
 }
 
-bool MeasureContinuity(const std::filesystem::path& folder, int seconds,
+// pacat playing a steady tone, as fast as the server takes it, into a second cable of its own
+// while the engine plays into "CABLE Input", with a recording of that cable's output beside it:
+// the server's breaks for any client, at the same moments as the engine's.
+class PlainPlayer {
+ public:
+  explicit PlainPlayer(const std::string& audio_folder) {
+    Run("'" + std::string(ZENNIC_SOURCE_DIR) + "/scripts/virtual-audio' add-cable '" +
+        audio_folder + "' plain_cable_input plain_cable_output 'Plain Cable Input' " +
+        "'Plain Cable Output'");
+    int fds[2];
+    if (::pipe(fds) != 0) return;
+    player_ = ::fork();
+    if (player_ == 0) {
+      ::dup2(fds[0], 0);
+      ::close(fds[1]);
+      ::execlp("pacat", "pacat", "--playback", "--latency-msec=20", "--format=float32le",
+               "--rate=48000", "--channels=2", "--raw", "--device=plain_cable_input", nullptr);
+      ::_exit(127);
+    }
+    ::close(fds[0]);
+    fd_ = fds[1];
+    feeder_ = std::thread([this] {
+      std::vector<float> block(2 * 480);
+      for (uint64_t frame = 0; !stop_.load();) {
+        for (size_t i = 0; i < 480; ++i, ++frame) {
+          float value = 0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * kMicrophoneTone *
+                                                           static_cast<double>(frame) / kRate));
+          block[2 * i] = block[2 * i + 1] = value;
+        }
+        if (::write(fd_, block.data(), block.size() * sizeof(float)) <= 0) return;
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    recorder_.emplace("plain_cable_output");
+  }
+
+  ~PlainPlayer() { Finish(); }
+
+  std::vector<float> Finish() {
+    std::vector<float> cable;
+    if (recorder_) cable = recorder_->Finish();
+    recorder_.reset();
+    stop_ = true;
+    if (player_ > 0) {
+      ::kill(player_, SIGTERM);
+      ::waitpid(player_, nullptr, 0);
+      player_ = -1;
+    }
+    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    if (feeder_.joinable()) feeder_.join();
+    return cable;
+  }
+
+ private:
+  pid_t player_ = -1;
+  int fd_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread feeder_;
+  std::optional<Recorder> recorder_;
+};
+
+bool MeasureContinuity(const std::filesystem::path& folder, int seconds, bool plain_player,
                        const testing::MachineStallProbe& probe) {
   std::filesystem::path clip = folder / "sounds" / "tone.wav";
   // Three seconds hold a whole number of the tone's cycles, so the loop is seamless.
@@ -276,6 +338,8 @@ bool MeasureContinuity(const std::filesystem::path& folder, int seconds,
   if (!rig.Start("Microphone (Virtual)")) return false;
   rig.engine.StartPtt(true, nullptr);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  std::optional<PlainPlayer> plain;
+  if (plain_player) plain.emplace((folder / "audio").string());
   Recorder recorder("cable_output");
   // The microphone as the server hands it over: a break there is the server's or the feeder's,
   // and reaches the cable whatever the engine does.
@@ -283,47 +347,12 @@ bool MeasureContinuity(const std::filesystem::path& folder, int seconds,
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   PrintBreaks("continuity, the cable", recorder.Finish(), {kMicrophoneTone, kClipTone}, probe);
   PrintBreaks("the microphone itself", microphone.Finish(), {kMicrophoneTone}, probe);
+  if (plain) {
+    PrintBreaks("meanwhile a plain player (pacat, 20 ms) into a cable of its own", plain->Finish(),
+                {kMicrophoneTone}, probe);
+  }
   rig.PrintRoadHealth();
   rig.engine.Stop(nullptr);
-  return true;
-}
-
-// pacat playing a steady tone into the cable as fast as the server takes it, for the seconds
-// given, with a recording of the cable's output beside it.
-bool MeasurePlainPlayer(int seconds, const testing::MachineStallProbe& probe) {
-  int fds[2];
-  if (::pipe(fds) != 0) return false;
-  pid_t player = ::fork();
-  if (player == 0) {
-    ::dup2(fds[0], 0);
-    ::close(fds[1]);
-    ::execlp("pacat", "pacat", "--playback", "--latency-msec=20", "--format=float32le",
-             "--rate=48000", "--channels=2", "--raw", "--device=cable_input", nullptr);
-    ::_exit(127);
-  }
-  ::close(fds[0]);
-  std::atomic<bool> stop{false};
-  std::thread feeder([&stop, fd = fds[1]] {
-    std::vector<float> block(2 * 480);
-    for (uint64_t frame = 0; !stop.load();) {
-      for (size_t i = 0; i < 480; ++i, ++frame) {
-        float value = 0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * kMicrophoneTone *
-                                                         static_cast<double>(frame) / kRate));
-        block[2 * i] = block[2 * i + 1] = value;
-      }
-      if (::write(fd, block.data(), block.size() * sizeof(float)) <= 0) return;
-    }
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  Recorder recorder("cable_output");
-  std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  std::vector<float> cable = recorder.Finish();
-  stop = true;
-  ::kill(player, SIGTERM);
-  ::close(fds[1]);
-  ::waitpid(player, nullptr, 0);
-  feeder.join();
-  PrintBreaks("a plain player (pacat, 20 ms) into the cable", cable, {kMicrophoneTone}, probe);
   return true;
 }
 
@@ -476,9 +505,8 @@ int Main(int seconds, bool busy, bool plain_player) {
   {
     BusyCores cores(busy);
     testing::MachineStallProbe probe;
-    measured = (!plain_player || MeasurePlainPlayer(seconds, probe)) &&
-               MeasureContinuity(folder, seconds, probe) && MeasureMicrophoneTrips(folder, seconds) &&
-               MeasureHotkeyToCable(folder);
+    measured = MeasureContinuity(folder, seconds, plain_player, probe) &&
+               MeasureMicrophoneTrips(folder, seconds) && MeasureHotkeyToCable(folder);
   }
   Run("'" + script + "' stop '" + (folder / "audio").string() + "'");
   std::filesystem::remove_all(folder);
