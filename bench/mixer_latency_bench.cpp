@@ -38,7 +38,6 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "core/app_paths.h"
@@ -283,7 +282,7 @@ class PlainPlayer {
     }
     ::close(fds[0]);
     fd_ = fds[1];
-    feeder_ = std::thread([this] {
+    feeder_ = std::thread([this, fd = fd_] {
       std::vector<float> block(2 * 480);
       for (uint64_t frame = 0; !stop_.load();) {
         for (size_t i = 0; i < 480; ++i, ++frame) {
@@ -291,7 +290,7 @@ class PlainPlayer {
                                                            static_cast<double>(frame) / kRate));
           block[2 * i] = block[2 * i + 1] = value;
         }
-        if (::write(fd_, block.data(), block.size() * sizeof(float)) <= 0) return;
+        if (::write(fd, block.data(), block.size() * sizeof(float)) <= 0) return;
       }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -310,8 +309,10 @@ class PlainPlayer {
       ::waitpid(player_, nullptr, 0);
       player_ = -1;
     }
-    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    // With the player gone the feeder's next write fails, and it ends before its pipe closes.
     if (feeder_.joinable()) feeder_.join();
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
     return cable;
   }
 
