@@ -53,6 +53,17 @@ const MixerDeviceInfo* FirstWhere(const std::vector<MixerDeviceInfo>& devices, A
   return nullptr;
 }
 
+// The name a start saves for one device: the one in use, unless it stands in for a saved
+// device that is missing.
+std::string ChosenDeviceName(const MixerSelectedDevice& used, std::optional<int32_t> requested,
+                             const std::string& saved_name) {
+  bool asked_for = used.usable && requested && used.index == *requested;
+  bool stand_in =
+      !Trim(saved_name).empty() && !asked_for && !DeviceNamesMatch(saved_name, used.name);
+  if (stand_in) return saved_name;
+  return used.usable ? used.name : std::string();
+}
+
 void AppendDevices(AudioSystem& system, AudioFlow flow, std::vector<MixerDeviceInfo>* devices,
                    bool* cable_detected) {
   std::vector<AudioEndpointDescription> endpoints;
@@ -200,6 +211,19 @@ MixerDeviceChoice ChooseMixerDevices(const MixerDeviceList& devices,
     }
   }
   return choice;
+}
+
+MixerSettings SettingsWithChosenDevices(const MixerSettings& saved,
+                                        const MixerDeviceChoice& choice,
+                                        const MixerDeviceSelection& selection) {
+  MixerSettings settings = saved;
+  settings.mic_name =
+      ChosenDeviceName(choice.microphone, selection.microphone_index, saved.mic_name);
+  settings.out_name = ChosenDeviceName(choice.output, selection.output_index, saved.out_name);
+  settings.monitor_name =
+      ChosenDeviceName(choice.monitor, selection.monitor_index, saved.monitor_name);
+  settings.monitor_enabled = selection.monitor_enabled.value_or(saved.monitor_enabled);
+  return settings;
 }
 
 MixerDeviceList EnumerateMixerDevices(const AudioSystemFactory& audio_systems) {

@@ -7,6 +7,7 @@
 
 #include "engine/mixer_device_info.h"
 #include "core/json_value.h"
+#include "model/mixer_settings.h"
 #include "platform/audio_system.h"
 
 namespace zennic {
@@ -74,6 +75,14 @@ MixerSelectedDevice SelectOutputDevice(const std::vector<MixerDeviceInfo>& outpu
 MixerDeviceChoice ChooseMixerDevices(const MixerDeviceList& devices,
                                      const RuntimeSnapshot& snapshot,
                                      const MixerDeviceSelection& selection);
+
+// The settings a start saves: the devices the user chose. A device asked for by index, found
+// under its saved name, or chosen where none was saved is saved as in use; a stand-in for a
+// saved device that is missing serves this run only, so that the saved one is used again once
+// it is back. The monitor switch stays as asked for, also while no monitor can play.
+MixerSettings SettingsWithChosenDevices(const MixerSettings& saved,
+                                        const MixerDeviceChoice& choice,
+                                        const MixerDeviceSelection& selection);
 
 // The active endpoints of both flows, in the system's order; empty lists when no audio service
 // answers.
