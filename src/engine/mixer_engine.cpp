@@ -134,12 +134,8 @@ bool MixerEngine::StartWorkers(const MixerDeviceSelection& selection,
   runtime_state_->SetDeviceIndices(index_of(choice.microphone), index_of(choice.output),
                                    index_of(choice.monitor));
 
-  // Every start saves the devices actually in use.
-  MixerSettings settings = snapshot.settings;
-  settings.mic_name = choice.microphone.usable ? choice.microphone.name : std::string();
-  settings.out_name = choice.output.name;
-  settings.monitor_name = choice.monitor.usable ? choice.monitor.name : std::string();
-  settings.monitor_enabled = choice.monitor_enabled;
+  // Every start saves the devices the user chose; a stand-in for a missing one is for this run.
+  MixerSettings settings = SettingsWithChosenDevices(snapshot.settings, choice, selection);
   if (!runtime_state_->ReplaceSettings(settings, true, nullptr)) {
     runtime_state_->ReplaceSettings(settings, false, nullptr);
     choice.notes.push_back(

@@ -191,8 +191,11 @@ TEST_F(MixerEngineAudioTest, DevicesThatVanishMidRunEndOnlyTheirOwnPartAndTheNex
   std::this_thread::sleep_for(100ms);
   EXPECT_TRUE(engine_.Stop(nullptr));
   ASSERT_TRUE(Start(&notes));
-  EXPECT_EQ(notes, (std::vector<std::string>{"Saved output device CABLE Input was unavailable. "
-                                             "Using Speakers (Virtual) instead."}));
+  EXPECT_EQ(notes, (std::vector<std::string>{
+                       "Saved output device CABLE Input was unavailable. Using Speakers (Virtual) "
+                       "instead.",
+                       "Saved monitor device Headphones (Virtual) was unavailable. Monitor output "
+                       "was disabled because no separate speaker or headphone device was found."}));
   EXPECT_NEAR(ToneLevel(server_.Record("speakers.monitor", 1.0), kMicrophoneTone), 0.25, 0.025);
   engine_.Stop(nullptr);
 }

@@ -35,8 +35,10 @@ KeyBinding Catalogued(const std::string& id) {
 
 class MixerEngineTest : public testing::MixerEngineFixture {
  protected:
-  // The fake microphone, cable and headphones at these indices, their names saved to the file.
-  void ExpectDevicesInUse(int32_t mic, int32_t out, int32_t monitor) {
+  // The fake microphone, cable and headphones in use at these indices; the names the user chose
+  // saved to the file.
+  void ExpectDevicesInUse(int32_t mic, int32_t out, int32_t monitor,
+                          const std::string& saved_monitor = kFakeHeadphones) {
     RuntimeSnapshot snapshot = state_.GetSnapshot();
     EXPECT_EQ(snapshot.mic_index, mic);
     EXPECT_EQ(snapshot.out_index, out);
@@ -45,7 +47,7 @@ class MixerEngineTest : public testing::MixerEngineFixture {
     ASSERT_TRUE(JsonValue::Parse(testing::ReadFile(paths_.settings_file), &saved, nullptr));
     EXPECT_EQ(saved.GetString("mic_name", ""), kFakeMicrophone);
     EXPECT_EQ(saved.GetString("out_name", ""), kFakeCable);
-    EXPECT_EQ(saved.GetString("monitor_name", ""), kFakeHeadphones);
+    EXPECT_EQ(saved.GetString("monitor_name", ""), saved_monitor);
   }
 };
 
@@ -57,7 +59,8 @@ TEST_F(MixerEngineTest, AStartChoosesAndSavesTheDevicesAndAStopEndsEveryThread) 
                                              "unavailable. Using " +
                                              kFakeHeadphones + " instead."}));
   EXPECT_TRUE(state_.GetSnapshot().mixer_running);
-  ExpectDevicesInUse(0, 0, 1);
+  // The stand-in plays for this run; the user's choice stays for when it is back.
+  ExpectDevicesInUse(0, 0, 1, "Old Headphones");
 
   ASSERT_TRUE(Eventually([&] { return cable_.Frames() > 4800 && headphones_.Frames() > 4800; }));
   std::string error = "old";
@@ -303,17 +306,25 @@ TEST_F(MixerEngineTest, ARemovedDeviceEndsItsThreadAndTheNextStartTakesAnother) 
                        "Saved monitor device " + kFakeHeadphones +
                        " was unavailable. Monitor output was disabled because no separate "
                        "speaker or headphone device was found."}));
+  // The run goes without them; the user's choices stay saved.
   RuntimeSnapshot snapshot = state_.GetSnapshot();
-  EXPECT_FALSE(snapshot.settings.monitor_enabled);
-  EXPECT_EQ(snapshot.settings.mic_name, "");
+  EXPECT_TRUE(snapshot.settings.monitor_enabled);
+  EXPECT_EQ(snapshot.settings.mic_name, kFakeMicrophone);
+  EXPECT_EQ(snapshot.settings.monitor_name, kFakeHeadphones);
   EXPECT_FALSE(snapshot.mic_index.has_value());
 
-  // The cable gone too: another output carries the mix, and the user is told.
+  // The cable gone too: another output carries the mix, the user is told, and the cable stays
+  // the saved choice.
   world_.AddEndpoint(AudioFlow::kRender, "Speakers (Fake)");
   world_.RemoveEndpoint(cable_id_);
   ASSERT_TRUE(Start(&notes));
-  EXPECT_EQ(notes, (std::vector<std::string>{"Saved output device " + kFakeCable +
-                                             " was unavailable. Using Speakers (Fake) instead."}));
+  EXPECT_EQ(notes, (std::vector<std::string>{
+                       "Saved output device " + kFakeCable +
+                           " was unavailable. Using Speakers (Fake) instead.",
+                       "Saved monitor device " + kFakeHeadphones +
+                           " was unavailable. Monitor output was disabled because no separate "
+                           "speaker or headphone device was found."}));
+  EXPECT_EQ(state_.GetSettings().out_name, kFakeCable);
 }
 
 // The capture side delivers a ramp; at each render buffer the gap between the newest frame
