@@ -1,5 +1,8 @@
+#include <algorithm>
+
 #include "api/device_lookups.h"
 #include "api/http_api.h"
+#include "engine/cable_device_names.h"
 #include "engine/mixer_engine.h"
 #include "model/mixer_settings_json.h"
 #include "model/runtime_state.h"
@@ -11,6 +14,8 @@ namespace {
 
 constexpr char kDevicesUnchecked[] = "Windows audio devices could not be checked.";
 constexpr char kVerifiedCableUnavailable[] = "verified_cable_unavailable";
+constexpr char kNoCableMessage[] =
+    "VB-CABLE is not installed. Install it, restart Windows, then refresh the devices.";
 constexpr char kMicrophoneIsCable[] =
     "CABLE Output / CABLE Out is the game voice endpoint, not Your microphone. Select a physical "
     "microphone.";
@@ -139,14 +144,19 @@ std::optional<HttpResponse> HttpApi::RefuseUnsafeStart(const MixerSettings& sett
       return ApiRefusal(409, "unsafe_audio_snapshot", kUnsafeAudioSnapshotMessage);
     }
   }
+  std::vector<AudioEndpointInfo> playback;
+  std::string error;
+  bool listed = manager->EnumerateEndpoints(AudioFlow::kRender, &playback, &error);
+  // Without any cable neither the setup check nor its result can help: the cable is named.
+  if (listed && std::ranges::none_of(playback, [](const AudioEndpointInfo& endpoint) {
+        return IsCableInputDeviceName(endpoint.name);
+      })) {
+    return AudioSetupRequiredResponse(kNoCableMessage, "vb_cable_missing");
+  }
   if (std::string problem = VerifiedVoicePathProblem(settings); !problem.empty()) {
     return AudioSetupRequiredResponse(VerifiedVoicePathProblemMessage(problem), problem);
   }
-  std::vector<AudioEndpointInfo> playback;
-  std::string error;
-  if (!manager->EnumerateEndpoints(AudioFlow::kRender, &playback, &error)) {
-    return ApiRefusal(400, "audio_management_failed", error, kDevicesUnchecked);
-  }
+  if (!listed) return ApiRefusal(400, "audio_management_failed", error, kDevicesUnchecked);
   if (!FindVerifiedCablePlayback(playback, settings)) {
     return AudioSetupRequiredResponse(
         "The verified CABLE Input is no longer available. Run Full Setup Check again.",

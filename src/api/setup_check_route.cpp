@@ -327,9 +327,16 @@ JsonValue BuildSelfTestJson(const SelfTestFindings& found, const MixerSettings& 
       "microphone_signal",
       found.microphone_in_scope ? OkOrFailed(found.microphone.signal_detected) : "not_checked",
       true, ""));
-  items.PushBack(BuildSelfTestStepJson("mixer_output", OkOrFailed(found.output_is_cable_input),
-                                       true, found.output_name));
-  items.PushBack(BuildSelfTestStepJson("vb_cable", OkOrFailed(found.cable_detected), true, ""));
+  // Without any cable there is no CABLE Input to choose: the missing cable comes first, and the
+  // output is not judged.
+  JsonValue cable_item =
+      BuildSelfTestStepJson("vb_cable", OkOrFailed(found.cable_detected), true, "");
+  if (!found.cable_detected) items.PushBack(cable_item);
+  items.PushBack(BuildSelfTestStepJson(
+      "mixer_output",
+      found.cable_detected ? OkOrFailed(found.output_is_cable_input) : "not_checked", true,
+      found.output_name));
+  if (found.cable_detected) items.PushBack(cable_item);
   items.PushBack(BuildSelfTestStepJson(
       "virtual_path", voice_path_checked ? OkOrFailed(voice_path.verified) : "not_checked", true,
       voice_path.verified ? voice_path.matching_recording_name : voice_path.selected_playback_name,
