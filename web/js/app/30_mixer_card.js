@@ -215,6 +215,7 @@ function handleStartAnswer(result) {
     if (payload.setup_required === true || payload.code === "audio_setup_required") {
       // The refusal names what is missing; only a path never verified needs the check from the start.
       var reason = (payload.details && payload.details.reason) || "verified_cable_required";
+      if (reason === "vb_cable_missing") return showMissingCable();
       var firstCheck = reason === "verified_cable_required";
       var text = firstCheck ? t("errors.audio_setup_required") : t("errors." + reason, null, t("errors.audio_setup_required"));
       showMixerStatus(text);
@@ -246,6 +247,16 @@ function handleStartAnswer(result) {
     }
     window.setTimeout(function () { window.location.assign("/play"); }, START_NAVIGATION_DELAY_MS);
     return true;
+  });
+}
+
+// No setup check helps without the cable: the devices as they are now, and the cable named.
+function showMissingCable() {
+  return loadDevices(currentDeviceChoice()).then(function (devices) {
+    var key = (devices && cableNoticeKey(devices)) || "audio.vbcable_missing";
+    setDeviceNotice(key, "warn", true);
+    showMixerStatus(t(key));
+    return false;
   });
 }
 

@@ -427,8 +427,18 @@ function mergeWithMicrophoneStep(answer) {
   return merged;
 }
 
+// Without any cable there is nothing to get ready for: the test names the missing cable at once.
+function pathStepCountdown() {
+  var known = state.fullSetupPathResult || state.fullSetupMicrophoneResult;
+  if (setupItemStatus(known, "vb_cable") !== "failed") {
+    return runCountdown(pathCard("path_countdown", { text: t("audio_test.wizard.path_text") }));
+  }
+  cancelSetupWork();
+  return Promise.resolve(true);
+}
+
 function runPathStep() {
-  return runCountdown(pathCard("path_countdown", { text: t("audio_test.wizard.path_text") })).then(function (go) {
+  return pathStepCountdown().then(function (go) {
     if (!go) return;
     var runId = state.fullSetupWizardRunId;
     state.audioSelfTestPending = true;
@@ -612,6 +622,9 @@ function runWindowsInputFix() {
   }).then(function (fixed) {
     state.audioInputFixPending = false;
     return fixed;
+  }, function (error) {
+    state.audioInputFixPending = false;
+    throw error;
   });
 }
 
