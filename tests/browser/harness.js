@@ -151,11 +151,15 @@ async function startProgram(options = {}) {
     // The private audio server: {start, stop}, or null.
     audio,
     log: () => log,
-    // Ends the program as a user's exit does and starts it again on the same data folder, audio
-    // server and display; its address may change.
+    // Ends the program as a user's exit does.
+    exit: end,
+    // Starts it again on the same data folder, audio server and display; its address may change.
+    async launch() {
+      program.url = await launch();
+    },
     async restart() {
       await end();
-      program.url = await launch();
+      await program.launch();
     },
     async stop() {
       await end();

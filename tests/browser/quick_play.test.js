@@ -94,8 +94,9 @@ browserTest(shared, "with the mixer stopped Quick Play offers Start, and names a
 
   fs.unlinkSync(path.join(folder, "broken.mp3"));
   await page.waitForFunction((text) => document.getElementById("playSelectedState").textContent === text, en["files.state.missing"]);
+  // Without a run the key plays nothing yet, and the hint says so.
   await row(page, "ready.wav").locator(".play-select").click();
-  await page.waitForFunction((text) => document.getElementById("playSelectedHint").textContent === text, en["play.ptt_explanation"]);
+  await page.waitForFunction((text) => document.getElementById("playSelectedHint").textContent === text, en["play.ptt_needs_mixer"]);
   assert.strictEqual(await page.locator("#playSelectedState").isHidden(), true);
 });
 

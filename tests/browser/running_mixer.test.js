@@ -1,6 +1,7 @@
 // The main page beside a running mixer, in chromium against the built program on an audio server
 // and a display of its own: push-to-talk from the page, the voice test, a start refused while
-// Windows still records from the cable, and a run whose audio server went away for a while.
+// Windows still records from the cable, a run whose audio server went away for a while, the
+// status line beside a run, and both pages once the program no longer answers.
 "use strict";
 
 const assert = require("node:assert");
@@ -39,6 +40,21 @@ const shared = useProgramAndBrowser({ settings: DEVICES, privateAudio: true, dis
 async function openRunningMixer(page) {
   await openMainPage(shared, page);
   await page.waitForFunction(() => window.state.mixerRunning === true, null, { timeout: 10000 });
+}
+
+// Starts the mixer as another page would, unless it runs, and waits until this page shows it.
+async function startFromElsewhere(page) {
+  const running = await page.evaluate(() => window.postJson("/api/mixer/status", {}));
+  if (running.payload.mixer.running !== true) {
+    const started = await page.evaluate(() => window.postJson("/api/mixer/start", {}));
+    assert.strictEqual(started.payload.ok, true, JSON.stringify(started.payload).slice(0, 400));
+  }
+  await page.waitForFunction(() => window.state.mixerRunning === true, null, { timeout: 10000 });
+}
+
+async function stopMixer(page) {
+  await page.evaluate(() => window.postJson("/api/mixer/stop", {}));
+  await page.waitForFunction(() => !window.state.mixerRunning, null, { timeout: 10000 });
 }
 
 browserTest(shared, "the push-to-talk key pressed in the page plays the clip until it is released", async (page) => {
@@ -144,4 +160,68 @@ browserTest(shared, "a start while Windows still records from the cable is refus
   } finally {
     pactl(shared.program, ["set-default-source", "test_microphone"]);
   }
+});
+
+browserTest(shared, "the status line says what holds for the run and the clip on the trigger key", async (page) => {
+  const en = await servedCatalogue(shared, "en");
+  const line = () => page.textContent("#mixerSaveStatus");
+  // Waits a while for the line to end with `text`, then holds it to that.
+  const lineEndsWith = async (text) => {
+    await page.waitForFunction((expected) => document.getElementById("mixerSaveStatus").textContent.endsWith(expected),
+      text, { timeout: 5000 }).catch(() => {});
+    assert.ok((await line()).endsWith(text), "the line says: " + await line());
+  };
+  const clickRow = (name) => page.click("#mixerFiles .file-row:has(.file-name:text-is('" + name + "')) .file-select");
+  await openMainPage(shared, page);
+  const folder = await page.evaluate(() => window.state.settings.profiles[0].audio_dir);
+  writeWav(path.join(folder, "two.wav"));
+  writeWav(path.join(folder, "gone.wav"));
+  await stopMixer(page);
+  try {
+    // Opened while the mixer is stopped; the run then starts from another page.
+    await openMainPage(shared, page);
+    assert.strictEqual(await line(), en["main.status.ready_text"]);
+    await startFromElsewhere(page);
+    await clickRow("two.wav");
+    await lineEndsWith(en["main.status.running_text"]);
+
+    // A refused choice is shown until a choice goes through, the same clip chosen again included.
+    fs.unlinkSync(path.join(folder, "gone.wav"));
+    await clickRow("gone.wav");
+    await lineEndsWith("(file_not_found)");
+    await clickRow("two.wav");
+    await lineEndsWith(en["main.status.running_text"]);
+
+    fs.unlinkSync(path.join(folder, "two.wav"));
+    await page.waitForFunction(() => document.getElementById("mixerSelectedFileState").dataset.state === "missing");
+    assert.strictEqual(await line(), en["main.start_clip_unplayable"].replace("{{name}}", "two.wav"));
+  } finally {
+    await page.evaluate((file) => window.postJson("/api/mixer/set", { file_path: file }), path.join(folder, "tone.wav"));
+  }
+});
+
+// Last in this file: the program ends, and comes back without a run.
+browserTest(shared, "pages whose program stopped answering claim no run, and after its restart no switch either", async (page, context) => {
+  const en = await servedCatalogue(shared, "en");
+  await openMainPage(shared, page);
+  await startFromElsewhere(page);
+  await page.waitForFunction((yes) => document.getElementById("mixerAudioSessionStatus").textContent === yes, en["common.yes"]);
+  const play = await context.newPage();
+  await play.goto(shared.program.url + "/play");
+  await play.waitForFunction((text) => document.getElementById("playSelectedHint").textContent === text,
+    en["play.ptt_explanation"], { timeout: 10000 });
+  const badgeSays = (tab, id, key) => tab.waitForFunction(([badge, text]) =>
+    document.getElementById(badge).textContent === text, [id, en[key]], { timeout: 10000 });
+
+  await shared.program.exit();
+  await badgeSays(page, "mixerStatusBadge", "main.status.no_answer");
+  assert.match(await page.textContent("#mixerSaveStatus"), /\(network_error\)$/);
+  assert.strictEqual(await page.textContent("#mixerAudioSessionStatus"), "-");
+  await badgeSays(play, "playMixerState", "main.status.no_answer");
+  assert.strictEqual(await play.textContent("#playSelectedHint"), en["play.ptt_needs_mixer"]);
+
+  await shared.program.launch();
+  await page.locator("#sessionLostNotice").waitFor({ state: "visible", timeout: 10000 });
+  assert.strictEqual(await page.textContent("#mixerStatusBadge"), en["main.status.no_answer"]);
+  assert.strictEqual(await page.textContent("#mixerAudioSessionStatus"), "-");
 });

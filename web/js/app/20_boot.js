@@ -40,10 +40,6 @@ function errorMessage(error, fallback) {
   return error && error.message ? error.message : fallback;
 }
 
-function mainStatusText() {
-  return t(state.mixerRunning ? "main.status.running_text" : "main.status.ready_text");
-}
-
 function fillLanguageSelect() {
   var select = byId("mixerUiLanguageSel");
   var current = window.ZennicI18n ? window.ZennicI18n.getCurrentLanguage() : "en";
@@ -154,12 +150,12 @@ function bootMainPage() {
     window.location.hash = "mixer";
     return initializeMixerApp().then(function () {
       clearFatalError();
-      byId("mixerSaveStatus").textContent = mainStatusText();
+      showMainStatusText();
       if (setupCheckAsked) openFullSetupCheck();
       else if (startAsked && !state.mixerRunning) startMixer();
     }, function (error) {
       var message = errorMessage(error, t("errors.mixer_ui_bootstrap_failed"));
-      byId("mixerSaveStatus").textContent = message;
+      showMixerStatus(message);
       setBootState(t("common.error"), message, "badge badge-error");
       showFatalError("mixer_ui_load", message);
     });

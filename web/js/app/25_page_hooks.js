@@ -1,6 +1,6 @@
-// What both sides of the main page share: the moments at which the areas join in, the main
-// status line, the clip's compatibility chip, and the status poll, which ends when the page's
-// session is gone.
+// What both sides of the main page share: the moments at which the areas join in, the mixer
+// card's status line, the clip's compatibility chip, and the status poll, which ends when the
+// page's session is gone.
 
 var STATUS_REFRESH_MS = 2000;
 
@@ -9,6 +9,8 @@ Object.assign(state, {
   // The status' verdict on the selected clip, with the path it was given for.
   selectedFileStatus: { path: "", state: "unknown" },
   statusRequestInFlight: false,
+  // The text of the last status poll that got no answer; "" once the program answers.
+  statusFailureText: "",
   sessionLost: false,
   // Raised whenever the page changes or receives settings: a status answer to a poll sent
   // before then carries older settings.
@@ -39,8 +41,52 @@ function showStatusLine(id, text, clearAfterMs, restoreText) {
   }, clearAfterMs);
 }
 
-function showMixerStatus(text, clearAfterMs) {
-  showStatusLine("mixerSaveStatus", text, clearAfterMs);
+// The mixer card's line says what the user's last action did, for as long as that holds, and
+// otherwise what is true of the mixer now. A note about the selected clip ("clip") holds until
+// the clip is chosen again or changes; any other note until it is replaced or its time is up.
+var mixerStatusNote = null;
+
+function showMixerStatus(text, clearAfterMs, about) {
+  var note = { text: text, about: about || "", clip: selectedClipKey() };
+  mixerStatusNote = note;
+  byId("mixerSaveStatus").textContent = text;
+  if (!clearAfterMs) return;
+  window.setTimeout(function () {
+    if (mixerStatusNote === note) showMainStatusText();
+  }, clearAfterMs);
+}
+
+// The clip the trigger key plays and whether it can: a note about it is stale once this changes.
+function selectedClipKey() {
+  return state.selectedFilePath + "\n" + selectedClipState();
+}
+
+// What is true of the mixer now: whether the program answers, whether the mixer runs, and
+// whether the trigger key then plays the selected clip.
+function mainStatusText() {
+  if (state.statusFailureText) return state.statusFailureText;
+  if (!state.mixerRunning) return t("main.status.ready_text");
+  var clipState = selectedClipState();
+  if (clipState === "none") return t("main.status.running_no_clip");
+  if (clipCannotPlay(clipState)) return t("main.start_clip_unplayable", { name: selectedClipName() });
+  return t("main.status.running_text");
+}
+
+function showMainStatusText() {
+  mixerStatusNote = null;
+  byId("mixerSaveStatus").textContent = mainStatusText();
+}
+
+// Takes down a note about `about`, which has just gone well.
+function settleMixerStatus(about) {
+  if (mixerStatusNote && mixerStatusNote.about === about) showMainStatusText();
+}
+
+// Brings the line up to date after anything the mixer text follows has changed.
+function renderMixerStatusLine() {
+  var note = mixerStatusNote;
+  if (note && note.about === "clip" && note.clip !== selectedClipKey()) note = null;
+  if (!note) showMainStatusText();
 }
 
 function renderSelectedFileState(compatibilityState) {
@@ -55,16 +101,21 @@ function refreshStatus() {
   var settingsRevision = state.settingsRevision;
   return postJson("/api/mixer/status").then(function (result) {
     if (!result.payload.ok) {
-      showMixerStatus(describeApiFailure(result, t("errors.status_refresh_failed")));
+      state.statusFailureText = describeApiFailure(result, t("errors.status_refresh_failed"));
       if (result.payload.code === "session_required") showSessionLost();
+      showStatusUnanswered();
+      showMainStatusText();
       return false;
     }
+    state.statusFailureText = "";
     var mixer = result.payload.mixer || {};
     if (typeof mixer.file_path === "string") {
       state.selectedFilePath = mixer.file_path;
       takeSelectedFileStatus(mixer);
     }
-    return runPageHooks("status", mixer, settingsRevision).then(function () { return true; });
+    var joined = runPageHooks("status", mixer, settingsRevision);
+    renderMixerStatusLine();
+    return joined.then(function () { return true; });
   });
 }
 

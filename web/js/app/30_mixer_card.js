@@ -18,10 +18,6 @@ Object.assign(state, {
   runtimeAlerts: []
 });
 
-function showMainStatusText() {
-  byId("mixerSaveStatus").textContent = mainStatusText();
-}
-
 // Keeps settings the program answered with. A status poll sent before them carries older values,
 // which must not overwrite these (see applyStatus).
 function keepSettings(settings) {
@@ -240,9 +236,9 @@ function handleStartAnswer(result) {
   showMixerStatus([t("main.start_success")].concat(messages).join(" "));
   return Promise.all([devicesReloaded, refreshStatus(), loadAudioManagementStatus()]).then(function () {
     // The run is on, but the trigger key would play nothing: the page stays, with its file list,
-    // and says so.
+    // and says so until another clip is chosen.
     if (clipCannotPlay(selectedClipState())) {
-      showMixerStatus([t("main.start_clip_unplayable", { name: selectedClipName() })].concat(messages).join(" "));
+      showMixerStatus([mainStatusText()].concat(messages).join(" "), 0, "clip");
       return true;
     }
     window.setTimeout(function () { window.location.assign("/play"); }, START_NAVIGATION_DELAY_MS);
@@ -273,6 +269,14 @@ function stopMixer() {
   });
 }
 
+// A status poll that got no answer: until the program answers again the page does not know
+// whether the mixer runs or what Windows plays to, and claims neither.
+function showStatusUnanswered() {
+  renderMixerBadge(byId("mixerStatusBadge"), mixerBadgeState(null), t);
+  state.audioManagementStatus = null;
+  renderAudioManagementStatus();
+}
+
 function setMonitorEnabled(enabled) {
   var checkbox = byId("mixerMonitorEnabled");
   return postJson("/api/mixer/monitor_enable", { enabled: enabled }).then(function (result) {
@@ -297,6 +301,7 @@ function wireMixerCard() {
     window.ZennicI18n.onChange(function () {
       renderMixerBadge(byId("mixerStatusBadge"), byId("mixerStatusBadge").dataset.state, t);
       if (byId("mixerSelectedFileState").dataset.state) renderSelectedFileState(byId("mixerSelectedFileState").dataset.state);
+      renderMixerStatusLine();
     });
   }
 }

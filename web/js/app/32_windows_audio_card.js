@@ -30,19 +30,24 @@ function routeWarningText(status) {
   return status.audio_route_warning_message || "";
 }
 
-function setRestoreAvailability(buttonId, lineId, available, backupExists) {
+// `known`: false while the page has no answer from the program, which then says nothing of it.
+function setRestoreAvailability(buttonId, lineId, available, backupExists, known) {
   byId(buttonId).disabled = !available;
   var line = byId(lineId);
-  line.hidden = available;
-  line.textContent = available ? "" : t(backupExists ? "audio_management.advanced_unsafe" : "audio_management.advanced_unavailable");
+  line.hidden = available || !known;
+  line.textContent = available || !known ? ""
+    : t(backupExists ? "audio_management.advanced_unsafe" : "audio_management.advanced_unavailable");
 }
 
-function renderBackupLines(status) {
+function renderBackupLines(status, known) {
   var backup = byId("mixerAudioBackupStatus");
   var session = byId("mixerAudioSessionStatus");
   var lastGoodOutput = "-";
   var lastGoodInput = "-";
-  if (!status.backup_exists) {
+  if (!known) {
+    backup.textContent = "-";
+    session.textContent = "-";
+  } else if (!status.backup_exists) {
     backup.textContent = t("audio_management.no_backup");
     session.textContent = t("common.no");
   } else if (status.backup_valid === false) {
@@ -59,8 +64,11 @@ function renderBackupLines(status) {
   byId("mixerAudioLastGoodInput").textContent = lastGoodInput;
 }
 
+// Draws the card from `status`, or from the last status the program sent; with none, the
+// values it would show are unknown.
 function renderAudioManagementStatus(status) {
   if (status) state.audioManagementStatus = status;
+  var known = state.audioManagementStatus !== null;
   var audio = state.audioManagementStatus || {};
   var enabled = Boolean(state.settings) && state.settings.audio_management_enabled === true;
   byId("mixerAudioManagementEnabled").checked = enabled;
@@ -80,9 +88,9 @@ function renderAudioManagementStatus(status) {
   var sessionRestorable = audio.restore_session_available === true && audio.current_session_safe_normal_pc === true;
   var lastGoodRestorable = audio.restore_last_known_good_available === true && audio.last_known_good_safe_normal_pc === true;
   setRestoreAvailability("mixerRestoreSessionBtn", "mixerRestoreSessionAvailability", sessionRestorable,
-    audio.restore_session_available === true);
+    audio.restore_session_available === true, known);
   setRestoreAvailability("mixerRestoreLastGoodBtn", "mixerRestoreLastGoodAvailability", lastGoodRestorable,
-    audio.restore_last_known_good_available === true);
+    audio.restore_last_known_good_available === true, known);
   byId("mixerRestoreMySoundBtn").disabled = audio.current_default_output_is_cable !== true &&
     audio.current_default_input_is_cable !== true && audio.restore_session_available !== true &&
     audio.restore_last_known_good_available !== true;
@@ -90,7 +98,7 @@ function renderAudioManagementStatus(status) {
   byId("mixerAudioRestoreWarning").hidden = audio.current_default_output_is_cable !== true;
   byId("mixerAudioInputRestoreWarning").hidden = !(audio.current_default_input_is_cable === true &&
     !state.mixerRunning && !warning);
-  renderBackupLines(audio);
+  renderBackupLines(audio, known);
 }
 
 function setAudioManagementEnabled(enabled) {

@@ -105,18 +105,14 @@ function resetToDefaults() {
       .then(function () { return runPageHooks("reset"); })
       .then(refreshStatus)
       .then(function () {
-        showStatusLine("mixerSaveStatus", payload.message || t("server.defaults_restored"), RESET_MESSAGE_MS, mainStatusText());
+        showMixerStatus(payload.message || t("server.defaults_restored"), RESET_MESSAGE_MS);
         return true;
       });
   });
 }
 
 function chooseLanguage(code) {
-  var showingMainText = byId("mixerSaveStatus").textContent === mainStatusText();
-  return switchLanguage(code).then(function () {
-    if (showingMainText) showMainStatusText();
-    return saveSettings();
-  });
+  return switchLanguage(code).then(function () { return saveSettings(); });
 }
 
 function wireServerSettings() {

@@ -177,7 +177,7 @@ function renderCurrentFile() {
 function selectFile(file) {
   return postJson("/api/mixer/set", { file_path: file.path }).then(function (result) {
     if (!result.payload.ok) {
-      showMixerStatus(describeApiFailure(result, t("errors.file_select_failed")));
+      showMixerStatus(describeApiFailure(result, t("errors.file_select_failed")), 0, "clip");
       // A clip deleted since the list was read: the list is read again without it.
       if (result.payload.code === "file_not_found") loadFiles();
       return false;
@@ -186,6 +186,8 @@ function selectFile(file) {
     var mixer = result.payload.mixer;
     if (mixer && mixer.file_path === file.path) takeSelectedFileStatus(mixer);
     renderFiles();
+    settleMixerStatus("clip");
+    renderMixerStatusLine();
     return true;
   });
 }

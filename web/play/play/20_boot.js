@@ -17,6 +17,8 @@ var playState = {
   soundInboxRevision: null,
   refreshTimer: 0,
   mixerRunning: false,
+  // False while the status poll gets no answer.
+  statusAnswered: false,
   // Raised whenever the page itself changes the selected clip: a status poll sent before then
   // carries the old one.
   selectionRevision: 0

@@ -155,7 +155,7 @@ function playRenderList(fromVolumeCheck) {
 }
 
 // The clip on the trigger key, and whether the key can play it: a clip that cannot play is not in
-// the list below, so the bar names it and says why.
+// the list below, so the bar names it and says why; without a run the key plays nothing yet.
 function playRenderSelectedBar() {
   var path = playState.selectedFilePath;
   var selected = playState.files.find(function (file) { return file.path === path; });
@@ -170,7 +170,9 @@ function playRenderSelectedBar() {
     chip.className = shown.className;
   }
   var hint = playById("playSelectedHint");
-  hint.textContent = cannotPlay ? playT("files.selected_unplayable") : playT("play.ptt_explanation");
+  if (cannotPlay) hint.textContent = playT("files.selected_unplayable");
+  else if (playState.statusAnswered && playState.mixerRunning) hint.textContent = playT("play.ptt_explanation");
+  else hint.textContent = playT("play.ptt_needs_mixer");
   hint.classList.toggle("play-cannot-play", cannotPlay);
 }
 

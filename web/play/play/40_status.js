@@ -45,7 +45,7 @@ function playRenderRouteWarning(audio) {
 }
 
 // Stop Mixer only while there is a run to stop; Start Mixer, which starts it on the main page,
-// while there is none.
+// while there is none. `mixer` is null while the program does not answer.
 function playRenderMixerState(mixer) {
   var badge = playById("playMixerState");
   renderMixerBadge(badge, mixerBadgeState(mixer), playT);
@@ -57,6 +57,7 @@ function playRenderMixerState(mixer) {
 // `selectionRevision`: the page's selection revision when the poll was sent.
 function playApplyStatus(mixer, selectionRevision) {
   playState.mixerRunning = mixer.running === true;
+  playState.statusAnswered = true;
   if (Array.isArray(mixer.sound_links)) playTakeSoundLinks(mixer.sound_links);
   var reload = Promise.resolve();
   var revision = mixer.sound_inbox && typeof mixer.sound_inbox.revision === "number" ? mixer.sound_inbox.revision : null;
@@ -72,10 +73,11 @@ function playApplyStatus(mixer, selectionRevision) {
     if (mixer.file_path !== playState.selectedFilePath) {
       playMarkSelected(mixer.file_path);
       playRenderList(true);
-    } else {
-      playRenderSelectedBar();
+      return reload;
     }
   }
+  // Whether the key plays the clip follows the run too.
+  playRenderSelectedBar();
   return reload;
 }
 
@@ -84,6 +86,10 @@ function playRefreshStatus() {
   return playPostJson("/api/mixer/status", {}).then(function (result) {
     if (result.payload.ok) return playApplyStatus(result.payload.mixer || {}, selectionRevision);
     if (result.payload.code === "session_required") playSessionLost(result);
+    // Until the program answers again the page does not know whether the key plays anything.
+    playState.statusAnswered = false;
+    playRenderMixerState(null);
+    playRenderSelectedBar();
     return null;
   });
 }
