@@ -50,6 +50,7 @@ browserTest(shared, "the Convert button of the Advanced card overwrites only whe
   const folder = emptySoundsFolder(shared.program);
   await openMainPage(shared, page);
   // Dropped once the page's own preparation has run.
+  await page.waitForFunction(() => !window.state.autoPrepareActive);
   writeMp3(path.join(folder, "intro.mp3"));
   const ownIntro = wavBytes({ seconds: 0.3, peak: 0.2, frequency: 220 });
   fs.writeFileSync(path.join(folder, "intro.wav"), ownIntro);

@@ -7,7 +7,7 @@ const assert = require("node:assert");
 const { spawnSync } = require("node:child_process");
 const fs = require("node:fs");
 const path = require("node:path");
-const { useProgramAndBrowser, browserTest } = require("./harness");
+const { useProgramAndBrowser, browserTest, waitForLanguage } = require("./harness");
 const { findLayoutProblems } = require("./layout_check");
 
 const shared = useProgramAndBrowser();
@@ -42,6 +42,14 @@ function emptyMarks() {
   return empty;
 }
 
+// What shows a page's boot has ended, with the texts it composes itself drawn.
+const BOOTED = {
+  "/": () => window.state && window.state.statusTimer !== 0,
+  "/play": () => window.playState && window.playState.refreshTimer !== 0 &&
+    document.getElementById("playMixerState").dataset.state !== undefined,
+  "/guide": () => true
+};
+
 // Opens a page in `code`: the language is saved in the settings, which the main page and Quick
 // Play follow and which the main page stores in the browser for the guide.
 async function openIn(page, code, address) {
@@ -52,8 +60,8 @@ async function openIn(page, code, address) {
   assert.ok(saved, "the language " + code + " was saved");
   await page.evaluate((language) => window.localStorage.setItem("zennic.ui_language", language), code);
   await page.goto(shared.program.url + address);
-  if (address === "/") await page.locator("#mixerApp").waitFor({ state: "visible" });
-  await page.waitForFunction((language) => document.documentElement.lang === language, code);
+  await page.waitForFunction(BOOTED[address]);
+  await waitForLanguage(page, code);
 }
 
 for (const address of ["/", "/play", "/guide"]) {

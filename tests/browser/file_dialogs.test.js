@@ -112,9 +112,9 @@ browserTest(shared, "merge output names are completed or refused in the page, an
   for (const [typed, sent] of [["boom", "boom.wav"], ["boom.WAV", "boom.wav"]]) {
     await rowAction(page, "one.wav", en["merge.open"]);
     await page.fill("#fileMergeOutputFilenameInput", typed);
-    const answered = page.waitForResponse("**/api/mixer/files/merge");
     await page.press("#fileMergeOutputFilenameInput", "Enter");
-    await answered;
+    // Busy from the press until the page has taken the answer.
+    await page.waitForFunction(() => !window.state.mergeBusy);
     assert.strictEqual(merges[merges.length - 1].postDataJSON().output_filename, sent);
     if (await page.locator("#fileMergeModal").isVisible()) await page.click("#fileMergeCancelBtn");
   }
@@ -152,9 +152,8 @@ browserTest(shared, "a rename keeps the clip's type unless the new name brings i
     assert.strictEqual(await page.locator("#fileRenameExtensionHint").textContent(),
       en["rename.extension_hint"].replace("{{extension}}", ".wav"));
     await page.fill("#fileRenameInput", typed);
-    const answered = page.waitForResponse("**/api/mixer/files/rename");
     await page.click("#fileRenameConfirmBtn");
-    await answered;
+    await page.waitForFunction(() => !window.state.renameBusy);
     assert.strictEqual(renames[renames.length - 1].postDataJSON().new_filename, sent);
     if (await page.locator("#fileRenameModal").isVisible()) {
       assert.match(await page.locator("#fileRenameMessage").textContent(), /\(extension_invalid\)$/);

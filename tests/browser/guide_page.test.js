@@ -2,7 +2,7 @@
 "use strict";
 
 const assert = require("node:assert");
-const { useProgramAndBrowser, browserTest, servedCatalogue, saveScreenshot } = require("./harness");
+const { useProgramAndBrowser, browserTest, servedCatalogue, saveScreenshot, waitForLanguage } = require("./harness");
 const { findLayoutProblems } = require("./layout_check");
 
 const shared = useProgramAndBrowser({ settings: { server_port: 5123 } });
@@ -91,7 +91,7 @@ for (const language of ["en", "de", "el"]) {
     await page.goto(shared.program.url + "/guide");
     await page.evaluate((code) => localStorage.setItem("zennic.ui_language", code), language);
     await openGuide(page);
-    await page.waitForFunction((code) => document.documentElement.lang === code, language);
+    await waitForLanguage(page, language);
     await page.evaluate(() => document.querySelectorAll("details").forEach((details) => { details.open = true; }));
     for (const [width, height] of [[1280, 800], [800, 600]]) {
       await page.setViewportSize({ width, height });

@@ -216,6 +216,15 @@ async function openMainPage(shared, page) {
   await page.waitForFunction(() => window.state.statusTimer !== 0);
 }
 
+// Waits until the page's language runtime has applied the texts of `code`. The page's lang
+// attribute alone says "en" before any text is applied; the runtime's lookups stay empty until its
+// first catalogue is in, and it applies a catalogue in the same task it takes it up.
+async function waitForLanguage(page, code) {
+  await page.waitForFunction((language) => Boolean(window.ZennicI18n) &&
+    window.ZennicI18n.getCurrentLanguage() === language && window.ZennicI18n.t("index.title") !== "" &&
+    document.documentElement.lang === language, code);
+}
+
 // The requests the page sends to `pathname` from now on, as they are sent.
 function requestsTo(page, pathname) {
   const seen = [];
@@ -255,5 +264,6 @@ async function servedCatalogue(shared, code) {
 }
 
 module.exports = {
-  useProgramAndBrowser, browserTest, stubApi, servedCatalogue, saveScreenshot, openMainPage, requestsTo, settingsOnDisk
+  useProgramAndBrowser, browserTest, stubApi, servedCatalogue, saveScreenshot, openMainPage, requestsTo, settingsOnDisk,
+  waitForLanguage
 };

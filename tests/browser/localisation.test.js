@@ -3,13 +3,13 @@
 "use strict";
 
 const assert = require("node:assert");
-const { useProgramAndBrowser, browserTest } = require("./harness");
+const { useProgramAndBrowser, browserTest, waitForLanguage } = require("./harness");
 
 const shared = useProgramAndBrowser();
 
 async function openGuide(page) {
   await page.goto(shared.program.url + "/guide");
-  await page.waitForFunction(() => window.ZennicI18n && document.documentElement.lang !== "");
+  await waitForLanguage(page, "en");
 }
 
 browserTest(shared, "language tags are mapped to the supported catalogues", async (page) => {
@@ -32,7 +32,7 @@ browserTest(shared, "the stored language opens the guide, and each catalogue is 
   await openGuide(page);
   await page.evaluate(() => window.localStorage.setItem("zennic.ui_language", "de"));
   await page.reload();
-  await page.waitForFunction(() => document.documentElement.lang === "de");
+  await waitForLanguage(page, "de");
   const german = await page.locator('[data-i18n="guide.hero.back"]').textContent();
 
   fetched.length = 0;

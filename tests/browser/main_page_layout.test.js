@@ -5,7 +5,9 @@
 "use strict";
 
 const assert = require("node:assert");
-const { useProgramAndBrowser, browserTest, saveScreenshot, openMainPage, servedCatalogue } = require("./harness");
+const {
+  useProgramAndBrowser, browserTest, saveScreenshot, openMainPage, servedCatalogue, waitForLanguage
+} = require("./harness");
 const { findLayoutProblems } = require("./layout_check");
 
 const shared = useProgramAndBrowser();
@@ -20,7 +22,7 @@ function lengthened(text) {
 async function checkLayout(page, language, shotName) {
   await openMainPage(shared, page);
   await page.selectOption("#mixerUiLanguageSel", language);
-  await page.waitForFunction((code) => document.documentElement.lang === code, language);
+  await waitForLanguage(page, language);
   for (const [width, height] of SIZES) {
     await page.setViewportSize({ width, height });
     await saveScreenshot(page, "main_" + shotName + "_" + width + "x" + height);

@@ -25,7 +25,9 @@ async function moveSlider(page, id, values, gapMs = 0) {
 browserTest(shared, "three slider moves within 100 ms send one set with the last value", async (page) => {
   await openMainPage(shared, page);
   const sets = requestsTo(page, "/api/mixer/set");
+  const first = page.waitForRequest("**/api/mixer/set");
   await moveSlider(page, "mixerMicVol", [120, 140, 150], 40);
+  await first;
   await page.waitForTimeout(400);
   assert.deepStrictEqual(sets.map((request) => request.postDataJSON()), [{ mic_volume: 1.5 }]);
   assert.strictEqual(await page.locator("#mixerMicVolLabel").textContent(), "150%");
@@ -108,9 +110,11 @@ browserTest(shared, "moving a slider away from a built-in preset sends the five 
   await openMainPage(shared, page);
   await page.check("#mixerVoiceEffectsEnabled");
   await page.selectOption("#mixerVoiceEffectPreset", "warm");
-  await page.waitForTimeout(400);
+  await page.waitForFunction(() => !window.state.pendingSetTimer && window.state.setRequestsInFlight === 0);
   const sets = requestsTo(page, "/api/mixer/set");
+  const first = page.waitForRequest("**/api/mixer/set");
   await moveSlider(page, "mixerVoiceTone", [30, 35, 40]);
+  await first;
   await page.waitForTimeout(400);
   assert.strictEqual(await page.inputValue("#mixerVoiceEffectPreset"), "custom");
   assert.strictEqual(sets.length, 1);

@@ -4,17 +4,24 @@
 const assert = require("node:assert");
 const fs = require("node:fs");
 const path = require("node:path");
-const { useProgramAndBrowser, browserTest, stubApi, servedCatalogue, saveScreenshot, requestsTo, openMainPage } =
-  require("./harness");
+const {
+  useProgramAndBrowser, browserTest, stubApi, servedCatalogue, saveScreenshot, requestsTo, openMainPage, waitForLanguage
+} = require("./harness");
 const { findLayoutProblems } = require("./layout_check");
 const { emptySoundsFolder, writeWav, writeEncodedTone, readWav } = require("./clip_files");
 
 const shared = useProgramAndBrowser();
 
+// Opens Quick Play and waits until its boot, its first status answer and its preparation are done.
 async function openQuickPlay(page) {
   await page.goto(shared.program.url + "/play");
   await page.locator("#playApp").waitFor({ state: "visible" });
-  await page.waitForFunction(() => window.playState.refreshTimer !== 0 && !window.playState.autoPrepareActive);
+  await page.waitForFunction(() => window.playState.refreshTimer !== 0 && !window.playState.autoPrepareActive &&
+    document.getElementById("playMixerState").dataset.state !== undefined);
+}
+
+function isStatusRequest(request) {
+  return new URL(request.url()).pathname === "/api/mixer/status";
 }
 
 function row(page, name) {
@@ -125,10 +132,12 @@ browserTest(shared, "the status poll drives the route warning, the stopped devic
   await stubApi(page, { "/api/mixer/status": (route) => route.fulfill({ json: { ok: true, mixer } }) });
   await openQuickPlay(page);
   const listLoads = requestsTo(page, "/api/mixer/files");
+  // Answers `next` from now on and waits until the page has applied it: this page polls again
+  // only once it has applied the answer before.
   const polled = async (next) => {
     mixer = next;
-    await page.waitForRequest((request) => new URL(request.url()).pathname === "/api/mixer/status");
-    await page.waitForTimeout(100);
+    await page.waitForRequest(isStatusRequest);
+    await page.waitForRequest(isStatusRequest);
   };
   const warning = (code, message) => ({ audio_route_warning: true, audio_route_warning_code: code, audio_route_warning_message: message });
   for (const [audio, running, text, stopShown] of [
@@ -189,7 +198,8 @@ browserTest(shared, "a status answer older than a click does not undo the select
   const oldPoll = await page.waitForRequest("**/api/mixer/status");
   await row(page, "two.wav").locator(".play-select").click();
   await oldPoll.response();
-  await page.waitForTimeout(200);
+  // The next poll goes only once the older answer has been applied.
+  await page.waitForRequest(isStatusRequest);
   assert.strictEqual(await page.textContent("#playSelectedFile"), "two.wav");
 });
 
@@ -324,7 +334,7 @@ browserTest(shared, "Quick Play with 200 clips keeps its controls apart", async 
     // Quick Play takes the language of the program's settings.
     await page.evaluate((code) => window.playPostJson("/api/mixer/set", { ui_language: code }), language);
     await openQuickPlay(page);
-    await page.waitForFunction((code) => document.documentElement.lang === code, language);
+    await waitForLanguage(page, language);
     assert.strictEqual(await page.locator("#playList .play-row").count(), 200);
     for (const [width, height] of [[1280, 800], [800, 600]]) {
       await page.setViewportSize({ width, height });

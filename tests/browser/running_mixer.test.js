@@ -61,12 +61,16 @@ browserTest(shared, "the push-to-talk key pressed in the page plays the clip unt
   await openRunningMixer(page);
   const starts = requestsTo(page, "/api/mixer/ptt/start");
   const stops = requestsTo(page, "/api/mixer/ptt/stop");
+  const sent = (route) => page.waitForRequest((request) => new URL(request.url()).pathname === route);
+  let request = sent("/api/mixer/ptt/start");
   await page.keyboard.down("NumpadAdd");
   await page.keyboard.down("NumpadAdd");
+  await request;
   await page.waitForTimeout(300);
   assert.strictEqual(starts.length, 1, "a held key starts once");
+  request = sent("/api/mixer/ptt/stop");
   await page.keyboard.up("NumpadAdd");
-  await page.waitForTimeout(300);
+  await request;
   assert.strictEqual(stops.length, 1);
   assert.strictEqual(stops[0].postData(), "{}");
 
@@ -76,11 +80,13 @@ browserTest(shared, "the push-to-talk key pressed in the page plays the clip unt
   assert.deepStrictEqual([starts.length, stops.length], [1, 1], "a key typed into a field is text");
 
   await page.evaluate(() => document.activeElement.blur());
+  request = sent("/api/mixer/ptt/start");
   await page.keyboard.down("NumpadAdd");
-  await page.waitForTimeout(300);
+  await request;
   // Headless chromium keeps every page focused, so the window's focus loss is dispatched.
+  request = sent("/api/mixer/ptt/stop");
   await page.evaluate(() => window.dispatchEvent(new FocusEvent("blur")));
-  await page.waitForTimeout(300);
+  await request;
   assert.deepStrictEqual([starts.length, stops.length], [2, 2], "losing the focus lets go of the key");
 });
 

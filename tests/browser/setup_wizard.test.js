@@ -4,7 +4,7 @@
 "use strict";
 
 const assert = require("node:assert");
-const { useProgramAndBrowser, browserTest, stubApi, servedCatalogue } = require("./harness");
+const { useProgramAndBrowser, browserTest, stubApi, servedCatalogue, openMainPage } = require("./harness");
 
 const shared = useProgramAndBrowser();
 
@@ -44,9 +44,8 @@ async function openWizard(page, answers) {
       return route.fulfill({ status: 200, contentType: "application/json", body: JSON.stringify(answer) });
     }
   }, answers.others || {}));
-  await page.goto(shared.program.url + "/");
-  await page.locator("#mixerApp").waitFor({ state: "visible" });
-  await page.waitForFunction(() => document.getElementById("mixerMicSel").options.length > 0);
+  // The boot goes on after the devices are listed: the wizard is opened once it has ended.
+  await openMainPage(shared, page);
   await page.click("#mixerAudioDevicesSelfTestBtn");
   if (answers.talkMode) await page.selectOption("#fullSetupTalkMode", answers.talkMode);
   await page.click("#audioSelfTestStartBtn");
