@@ -30,14 +30,14 @@ function runPageHooks(name, argument, detail) {
   return Promise.all(pageHooks[name].map(function (listener) { return listener(argument, detail); }));
 }
 
-// Shows a text in a status line and, when asked, clears it (or puts `restoreText` back) after
-// `clearAfterMs` unless another text took its place meanwhile.
-function showStatusLine(id, text, clearAfterMs, restoreText) {
+// Shows a text in a status line and, when asked, clears it after `clearAfterMs` unless another
+// text took its place meanwhile.
+function showStatusLine(id, text, clearAfterMs) {
   var line = byId(id);
   line.textContent = text;
   if (!clearAfterMs) return;
   window.setTimeout(function () {
-    if (line.textContent === text) line.textContent = restoreText || "";
+    if (line.textContent === text) line.textContent = "";
   }, clearAfterMs);
 }
 
