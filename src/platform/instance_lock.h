@@ -17,7 +17,8 @@ class InstanceLock {
   InstanceLock& operator=(const InstanceLock&) = delete;
 
   // `name` identifies the instance ("Local\\..." style names are accepted); `fallback_folder`
-  // holds the lock file when the system has no per-session runtime folder.
+  // holds the lock file when the system has no per-session runtime folder of the user's alone.
+  // A lock file that is a link, or not a plain file of the user's with one name, fails.
   Outcome Acquire(const std::string& name, const std::filesystem::path& fallback_folder,
                   std::string* error);
   void Release();

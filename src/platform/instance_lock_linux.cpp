@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,6 +40,52 @@ std::string ReadNote(int fd) {
   return text;
 }
 
+// The session's runtime folder serves only while it is the user's alone, as the XDG rules ask:
+// in a folder others may write, a link planted in place of the lock file would have the
+// program write its address into whatever the link names.
+int OpenLockFolder(const std::filesystem::path& fallback_folder, std::filesystem::path* folder) {
+  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0') {
+    int runtime_fd = ::open(runtime, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat info {};
+    if (runtime_fd >= 0 && ::fstat(runtime_fd, &info) == 0 && info.st_uid == ::geteuid() &&
+        (info.st_mode & 0777) == 0700) {
+      *folder = runtime;
+      return runtime_fd;
+    }
+    if (runtime_fd >= 0) ::close(runtime_fd);
+  }
+  *folder = fallback_folder;
+  return ::open(fallback_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Only a plain file of the user's own is the lock: never a link, never a file also reached by
+// another name, so neither the note written nor the note read can be another file's text.
+int OpenLockFile(int folder_fd, const std::filesystem::path& file, std::string* error) {
+  // Close-on-exec, so a program we start never inherits the lock.
+  int fd = ::openat(folder_fd, file.filename().c_str(),
+                    O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    int open_error = errno;
+    if (error) {
+      *error = "Cannot open lock file " + file.string() + ": " +
+               (open_error == ELOOP ? std::string("it is a symbolic link")
+                                    : SystemErrorText(open_error));
+    }
+    return -1;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
+      info.st_nlink != 1) {
+    ::close(fd);
+    if (error) {
+      *error = "Cannot use lock file " + file.string() +
+               ": it is not a plain file of this user's with one name";
+    }
+    return -1;
+  }
+  return fd;
+}
+
 // A failure only leaves later starts without the note.
 bool ReplaceNote(int fd, const std::string& line) {
   if (::ftruncate(fd, 0) != 0) return false;
@@ -55,17 +102,16 @@ InstanceLock::Outcome InstanceLock::Acquire(const std::string& name,
                                             std::string* error) {
   if (fd_ >= 0) return Outcome::Acquired;
   holder_note_.clear();
-  std::filesystem::path folder = fallback_folder;
-  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0') {
-    folder = runtime;
-  }
+  std::filesystem::path folder;
+  int folder_fd = OpenLockFolder(fallback_folder, &folder);
   std::filesystem::path file = folder / LockFileName(name);
-  // Close-on-exec, so a program we start never inherits the lock.
-  int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) {
+  if (folder_fd < 0) {
     if (error) *error = "Cannot open lock file " + file.string() + ": " + SystemErrorText(errno);
     return Outcome::Failed;
   }
+  int fd = OpenLockFile(folder_fd, file, error);
+  ::close(folder_fd);
+  if (fd < 0) return Outcome::Failed;
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     int lock_error = errno;
     if (lock_error == EINTR) continue;

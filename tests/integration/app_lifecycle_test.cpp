@@ -73,6 +73,54 @@ TEST(AppLifecycle, OneInstancePerSessionAndAKilledOneLeavesNoLock) {
   EXPECT_EQ(third.WaitForExit(10s), 0);
 }
 
+// A link planted where the lock file goes never has the address written through it: in the
+// session's runtime folder the start refuses it, and a runtime folder others may write is not
+// used at all (the lock goes to the data folder).
+TEST(AppLifecycle, ALockFileThatIsNotPlainlyTheUsersOwnIsNeverWrittenThrough) {
+  struct Case {
+    const char* what;
+    bool runtime_folder_shared;
+    bool hard_link;  // else a symbolic link
+  } cases[] = {
+      {"a symbolic link in the runtime folder", false, false},
+      {"a second name of a file in the runtime folder", false, true},
+      {"a symbolic link in a runtime folder others may write", true, false},
+  };
+  for (const Case& c : cases) {
+    TempFolder folder;
+    std::filesystem::create_directories(folder / "out");
+    ProgramProcess::Options options = testing::IsolatedProgramOptions(folder.path());
+    if (c.runtime_folder_shared) {
+      std::filesystem::permissions(folder / "run", std::filesystem::perms::all);
+    }
+    std::filesystem::path target = folder / "notes.txt";
+    testing::WriteFile(target, "the user's own notes\n");
+    std::filesystem::path planted = folder / "run/Local-RuzeradNativeSingleInstance.lock";
+    if (c.hard_link) {
+      std::filesystem::create_hard_link(target, planted);
+    } else {
+      std::filesystem::create_symlink(target, planted);
+    }
+
+    ProgramProcess program(options, folder / "out");
+    ASSERT_TRUE(program.Start());
+    if (c.runtime_folder_shared) {
+      EXPECT_TRUE(program.WaitForStderr("Ruzerad started", 10s)) << c.what << program.Stderr();
+      EXPECT_EQ(testing::ReadFile(folder / "data/Ruzerad/Local-RuzeradNativeSingleInstance.lock")
+                    .rfind("http://127.0.0.1:", 0),
+                0u)
+          << c.what;
+      program.Signal(SIGTERM);
+      EXPECT_EQ(program.WaitForExit(10s), 0) << c.what;
+    } else {
+      EXPECT_EQ(program.WaitForExit(10s), 1) << c.what;
+      EXPECT_NE(program.Stderr().find(planted.string()), std::string::npos)
+          << c.what << ": " << program.Stderr();
+    }
+    EXPECT_EQ(testing::ReadFile(target), "the user's own notes\n") << c.what;
+  }
+}
+
 TEST(AppLifecycle, HelpAndVersionAnswerAndCreateNothing) {
   struct Case {
     std::vector<std::string> arguments;

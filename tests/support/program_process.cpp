@@ -27,6 +27,9 @@ ProgramProcess::Options IsolatedProgramOptions(const std::filesystem::path& fold
   options.set_environment["HOME"] = (folder / "home").string();
   options.unset_environment = {"XDG_CONFIG_HOME", "DISPLAY", "WAYLAND_DISPLAY"};
   std::filesystem::create_directories(folder / "run");
+  // As a session's own: the user's alone.
+  std::filesystem::permissions(folder / "run", std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::replace);
   return options;
 }
 
