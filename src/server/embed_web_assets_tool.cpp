@@ -2,14 +2,17 @@
 // Usage: zennic_embed_web <web folder> <rendered folder> <output .cpp>
 //
 // The table's rows and their order are fixed below; a row whose source is not in the folder yet
-// is left out. The guide's Steam illustrations are drawn as SVG under web/ and served as the PNGs
-// that the build renders from them into the rendered folder (at the row's path below /assets/).
+// is left out. The guide's Steam illustrations and the program's icon are drawn as SVG under web/
+// and served as the PNGs that the build renders from them into the rendered folder (at the row's
+// path below /assets/; the icon at icon.png); the icon, asked for by browsers at /favicon.ico,
+// goes out as an icon file holding that PNG.
 // A page script ("/assets/js/app.js", "/assets/play/play.js") is kept as pieces, one per area
 // of the page: the .js files of the folder named after the script (web/js/app/, web/play/play/)
 // and of web/shared/, joined in file-name order inside one function scope.
 // A file under web/ that no row uses fails the build, so nothing is shipped by accident.
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -28,7 +31,7 @@ struct Row {
   std::string url_path;
   std::string source;  // relative to the web folder: a file, or for a joined script its folder
   bool joined = false;
-  bool rendered = false;  // source is a drawing; the row serves its rendering
+  std::string rendering{};  // when set, source is a drawing: the row serves this file of the rendered folder
 };
 
 std::vector<Row> TableRows() {
@@ -52,7 +55,8 @@ std::vector<Row> TableRows() {
   for (const char* drawing : {"steam-menu-settings", "steam-settings-in-game-tab", "steam-settings-enable-overlay",
                               "steam-settings-voice-tab", "steam-settings-voice-default-device"}) {
     rows.push_back({std::string("/assets/guide/steam/") + drawing + ".png",
-                    std::string("guide/steam/") + drawing + ".svg", false, true});
+                    std::string("guide/steam/") + drawing + ".svg", false,
+                    std::string("guide/steam/") + drawing + ".png"});
   }
   for (const char* image :
        {"windows-open-sound.svg", "windows-cable-input.svg", "steam-overlay-enable.svg", "steam-overlay-open.svg",
@@ -60,6 +64,7 @@ std::vector<Row> TableRows() {
         "game-voice-l4d.svg"}) {
     rows.push_back({std::string("/assets/guide/images/") + image, std::string("guide/images/") + image});
   }
+  rows.push_back({"/favicon.ico", "icon.svg", false, "icon.png"});
   return rows;
 }
 
@@ -70,6 +75,34 @@ std::string StoredContentType(const std::string& url_path) {
   if (extension == ".js") return "application/javascript; charset=utf-8";
   if (extension == ".png") return "image/png";
   return "application/octet-stream";
+}
+
+void AppendLittleEndian(std::string* bytes, uint32_t value, int width) {
+  for (int i = 0; i < width; ++i) bytes->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+// An icon file of one image, the PNG itself, as every browser and Windows since Vista read it.
+std::string IconFileHolding(const std::string& png) {
+  // The width or height in the PNG's header, big-endian; an icon entry's 0 stands for 256 and over.
+  auto dimension = [&png](size_t at) {
+    uint32_t value = 0;
+    for (size_t i = at; i < at + 4 && i < png.size(); ++i) {
+      value = (value << 8) | static_cast<unsigned char>(png[i]);
+    }
+    return value >= 256 ? 0u : value;
+  };
+  std::string icon;
+  AppendLittleEndian(&icon, 0, 2);  // reserved
+  AppendLittleEndian(&icon, 1, 2);  // an icon, not a cursor
+  AppendLittleEndian(&icon, 1, 2);  // one image
+  AppendLittleEndian(&icon, dimension(16), 1);
+  AppendLittleEndian(&icon, dimension(20), 1);
+  AppendLittleEndian(&icon, 0, 2);   // no palette, reserved
+  AppendLittleEndian(&icon, 1, 2);   // colour planes
+  AppendLittleEndian(&icon, 32, 2);  // bits per pixel
+  AppendLittleEndian(&icon, static_cast<uint32_t>(png.size()), 4);
+  AppendLittleEndian(&icon, 6 + 16, 4);  // the image follows this header and its one entry
+  return icon + png;
 }
 
 // A C++ string literal for any bytes: printable ASCII stays, the rest becomes octal escapes.
@@ -156,15 +189,16 @@ int main(int argc, char** argv) {
     if (row.joined) {
       std::string script = JoinPieces(root, row.source, &used);
       if (!script.empty()) assets.emplace_back(row.url_path, script);
-    } else if (row.rendered && fs::is_regular_file(root / row.source)) {
-      fs::path rendering = rendered / fs::path(row.url_path).lexically_relative("/assets");
+    } else if (!row.rendering.empty() && fs::is_regular_file(root / row.source)) {
+      fs::path rendering = rendered / row.rendering;
       if (!fs::is_regular_file(rendering)) {
         std::cerr << "zennic_embed_web: " << rendering.string() << " was not rendered from web/" << row.source
                   << "\n";
         return 1;
       }
       used.insert(row.source);
-      assets.emplace_back(row.url_path, ReadFile(rendering));
+      std::string png = ReadFile(rendering);
+      assets.emplace_back(row.url_path, row.url_path.ends_with(".ico") ? IconFileHolding(png) : png);
     } else if (fs::is_regular_file(root / row.source)) {
       used.insert(row.source);
       assets.emplace_back(row.url_path, ReadFile(root / row.source));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <map>
 #include <set>
 
@@ -51,6 +52,20 @@ TEST(EmbeddedAssets, EveryWebFileIsServedOnceByteForByteOrAsAPieceOfItsPageScrip
       }
       continue;
     }
+    if (relative == "icon.svg") {
+      // Browsers ask for it at /favicon.ico: an icon file whose one image is the rendered PNG.
+      const EmbeddedAsset* row = Row("/favicon.ico");
+      ASSERT_NE(row, nullptr) << "the icon is served at /favicon.ico";
+      std::string icon = Bytes(*row);
+      ASSERT_GT(icon.size(), 22u);
+      EXPECT_EQ(icon.substr(0, 6), std::string("\0\0\1\0\1\0", 6)) << "one icon image";
+      EXPECT_EQ(icon.substr(6, 2), std::string("\x40\x40", 2)) << "64 by 64, as drawn";
+      uint32_t length = 0;
+      for (int i = 3; i >= 0; --i) length = (length << 8) | static_cast<unsigned char>(icon[14 + i]);
+      EXPECT_EQ(length, icon.size() - 22) << "the entry's length is the image's";
+      EXPECT_TRUE(icon.substr(22).starts_with("\x89PNG\r\n\x1a\n"));
+      continue;
+    }
     if (relative.starts_with("guide/steam/") && relative.ends_with(".svg")) {
       std::string url = "/assets/" + relative.substr(0, relative.size() - 4) + ".png";
       const EmbeddedAsset* row = Row(url);
@@ -65,7 +80,7 @@ TEST(EmbeddedAssets, EveryWebFileIsServedOnceByteForByteOrAsAPieceOfItsPageScrip
     EXPECT_EQ(row->data[row->length], 0) << "data is NUL-terminated: " << url;
     EXPECT_TRUE(HasEmbeddedAsset(url));
   }
-  EXPECT_EQ(GetEmbeddedAssets().size(), 50u);
+  EXPECT_EQ(GetEmbeddedAssets().size(), 51u);
   std::set<std::string> paths;
   for (const EmbeddedAsset& asset : GetEmbeddedAssets()) {
     EXPECT_TRUE(paths.insert(asset.path).second) << "served twice: " << asset.path;

@@ -129,7 +129,7 @@ TEST_F(LocalHttpServerTest, PagesCarryTheSessionCookieAndOtherPathsGetTheServers
   EXPECT_EQ(missing.body, "Not found");
   EXPECT_EQ(missing.headers.count("Set-Cookie"), 0u);
 
-  for (auto [method, path] : {std::pair{"GET", "/favicon.ico"}, {"POST", "/"}, {"GET", "/api/mixe"}}) {
+  for (auto [method, path] : {std::pair{"GET", "/robots.txt"}, {"POST", "/"}, {"GET", "/api/mixe"}}) {
     HttpReply other = Client().Send(method, path);
     EXPECT_EQ(other.status_line, "HTTP/1.1 404 Not Found") << method << " " << path;
     EXPECT_EQ(other.headers["Content-Type"], "text/plain; charset=utf-8");
