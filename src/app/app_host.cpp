@@ -132,6 +132,10 @@ bool AppHost::StartServices(std::string* error) {
     Shutdown();
     return false;
   }
+  sound_inbox_service_->Start();
+  // The program works from here on; the notices below may wait for the user for minutes.
+  WriteLogLine(paths_.logs_folder, kLogTag, "Ruzerad started; data folder " + paths_.root.string());
+
   ShowStartupNotification();
   if (http_server_->used_fallback_port()) {
     ShowPortWarning(static_cast<uint16_t>(runtime_state_->GetSettings().server_port),
@@ -139,9 +143,6 @@ bool AppHost::StartServices(std::string* error) {
   }
   RecoverWindowsAudioAtStartup();
   ShowFirstRunWelcome();
-  sound_inbox_service_->Start();
-
-  WriteLogLine(paths_.logs_folder, kLogTag, "Ruzerad started; data folder " + paths_.root.string());
   initialized_ = true;
   return true;
 }

@@ -64,21 +64,33 @@ void AppHost::ShowFirstRunWelcome() {
   options.address = BuildLocalUrl();
   options.flag_file = flag_file;
   options.title = Localize("native.welcome.title", "");
-  options.intro = Localize("native.welcome.body_intro", "");
-  options.outro = Localize("native.welcome.body_outro", "");
   options.copy_button = Localize("native.welcome.copy_button", "");
   options.ok_button = Localize("native.welcome.ok_button", "");
   options.checkbox = Localize("native.welcome.checkbox", "");
+  bool icon = tray_->ShowsIcon();
+  if (icon) {
+    options.intro = Localize("native.welcome.body_intro", "");
+    options.outro = Localize("native.welcome.body_outro", "");
+  } else {
+    // Nothing to right-click: a second start names the address instead.
+    options.intro = Localize("native.welcome.body_intro_no_tray",
+                             "Ruzerad is running. To open the UI, paste this URL into your "
+                             "browser or Steam overlay browser:");
+    options.outro = Localize("native.welcome.body_outro_no_tray",
+                             "You can find this URL anytime by starting Ruzerad again.");
+  }
   if (tray_->RunWelcome(options)) return;
-  tray_->ShowMessageBox(
-      MessageBoxIcon::Information, Localize("native.welcome.title", "Ruzerad is running"),
-      Localize("native.welcome.fallback_prefix",
-               "Ruzerad is running in your system tray.\n\nTo open the UI, paste this URL into "
-               "your browser or Steam overlay browser:\n\n") +
-          options.address +
-          Localize("native.welcome.fallback_suffix",
-                   "\n\nYou can find this URL anytime by right-clicking the Ruzerad icon in the "
-                   "system tray."));
+  std::string text =
+      icon ? Localize("native.welcome.fallback_prefix",
+                      "Ruzerad is running in your system tray.\n\nTo open the UI, paste this URL "
+                      "into your browser or Steam overlay browser:\n\n") +
+                 options.address +
+                 Localize("native.welcome.fallback_suffix",
+                          "\n\nYou can find this URL anytime by right-clicking the Ruzerad icon "
+                          "in the system tray.")
+           : options.intro + "\n\n" + options.address + "\n\n" + options.outro;
+  tray_->ShowMessageBox(MessageBoxIcon::Information,
+                        Localize("native.welcome.title", "Ruzerad is running"), text);
 }
 
 void AppHost::ShowAbout() {
@@ -101,11 +113,16 @@ void AppHost::ShowPortWarning(uint16_t requested, uint16_t effective) {
   // The program keeps running on the effective port; the configured one stays in the settings.
   tray_->ShowMessageBox(
       MessageBoxIcon::Warning, title,
-      Localize("native.port_warning.message",
-               "The configured localhost port {{requested_port}} is already in use.\n\nRuzerad "
-               "started on a different available port instead:\n\n{{url}}\n\nUse the system "
-               "tray icon to open or copy the current URL.",
-               ports));
+      tray_->ShowsIcon()
+          ? Localize("native.port_warning.message",
+                     "The configured localhost port {{requested_port}} is already in use.\n\n"
+                     "Ruzerad started on a different available port instead:\n\n{{url}}\n\nUse "
+                     "the system tray icon to open or copy the current URL.",
+                     ports)
+          : Localize("native.port_warning.message_no_tray",
+                     "The configured localhost port {{requested_port}} is already in use.\n\n"
+                     "Ruzerad started on a different available port instead:\n\n{{url}}",
+                     ports));
 }
 
 }  // namespace zennic

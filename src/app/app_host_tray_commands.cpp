@@ -72,10 +72,14 @@ void AppHost::CopyUrlAndNotify() {
 }
 
 void AppHost::ShowStartupNotification() {
+  // Without an icon to right-click, the notification names the address instead.
   tray_->ShowNotification(
       Localize("native.tray.startup_balloon_title", "Ruzerad"),
-      Localize("native.tray.startup_balloon_message",
-               "Ruzerad is running. Right-click the tray icon for options."));
+      tray_->ShowsIcon()
+          ? Localize("native.tray.startup_balloon_message",
+                     "Ruzerad is running. Right-click the tray icon for options.")
+          : Localize("native.tray.startup_balloon_message_no_tray", "Ruzerad is running at {{url}}.",
+                     {{"url", BuildLocalUrl()}}));
 }
 
 }  // namespace zennic

@@ -16,6 +16,7 @@ class ConsoleShell : public TrayHost {
 
   bool Create(const std::string& tooltip, TrayCallbacks callbacks, std::string* error) override;
   void ShowNotification(const std::string& title, const std::string& message) override;
+  bool ShowsIcon() const override { return false; }
   int RunMessageLoop() override;
   void Destroy() override {}
 

@@ -20,6 +20,7 @@ class DesktopShell : public TrayHost {
 
   bool Create(const std::string& tooltip, TrayCallbacks callbacks, std::string* error) override;
   void ShowNotification(const std::string& title, const std::string& message) override;
+  bool ShowsIcon() const override { return indicator_ != nullptr && !tray_host_missing_; }
   int RunMessageLoop() override;
   void Destroy() override;
 

@@ -19,6 +19,7 @@ constexpr char kIndicatorId[] = "ruzerad";
 constexpr char kIconName[] = "audio-input-microphone";
 // Where status-notifier items register; the desktop's tray shows what registers there.
 constexpr char kTrayHostBusName[] = "org.kde.StatusNotifierWatcher";
+constexpr int kBusAnswerMilliseconds = 2000;
 // The balloon's fields hold 64 and 256 UTF-16 units with their terminator.
 constexpr size_t kTitleUnits = 63;
 constexpr size_t kMessageUnits = 255;
@@ -36,6 +37,23 @@ std::string CutToUtf16Units(const std::string& text, size_t units) {
     at += length;
   }
   return text.substr(0, std::min(at, text.size()));
+}
+
+// Whether a status-notifier watcher owns its name on the session bus now; false when the bus
+// does not answer within a moment.
+bool StatusNotifierWatcherAnswers() {
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  if (bus == nullptr) return false;
+  GVariant* reply = g_dbus_connection_call_sync(
+      bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+      g_variant_new("(s)", kTrayHostBusName), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE,
+      kBusAnswerMilliseconds, nullptr, nullptr);
+  g_object_unref(bus);
+  if (reply == nullptr) return false;
+  gboolean owned = FALSE;
+  g_variant_get(reply, "(b)", &owned);
+  g_variant_unref(reply);
+  return owned;
 }
 
 // Without a status-notifier host the icon falls back to the older X system tray, where the
@@ -121,6 +139,9 @@ bool DesktopShell::Create(const std::string& tooltip, TrayCallbacks callbacks, s
   app_indicator_set_secondary_activate_target(indicator, GTK_WIDGET(entries_.front().item));
   app_indicator_set_status(indicator, APP_INDICATOR_STATUS_ACTIVE);
   indicator_ = indicator;
+  // Known before the start-up notices, which say where to find the program; the watch below
+  // follows the changes after.
+  OnTrayHostChange(StatusNotifierWatcherAnswers());
   // Both handlers take the shell: the watch ends in Destroy, before the shell goes.
   tray_host_watch_ = g_bus_watch_name(
       G_BUS_TYPE_SESSION, kTrayHostBusName, G_BUS_NAME_WATCHER_FLAGS_NONE,

@@ -43,6 +43,8 @@ class TrayHost {
   virtual bool Create(const std::string& tooltip, TrayCallbacks callbacks,
                       std::string* error) = 0;
   virtual void ShowNotification(const std::string& title, const std::string& message) = 0;
+  // Whether the desktop shows the icon now: a text may point the user at it only then.
+  virtual bool ShowsIcon() const = 0;
   // Runs until Exit (from the menu or the system); returns the exit code.
   virtual int RunMessageLoop() = 0;
   // Removes the icon and closes every window of the shell; idempotent.

@@ -41,6 +41,10 @@ TEST(AppLifecycle, StartsIntoItsDataFolderAndLogs) {
   EXPECT_EQ(rest, "") << "every log line has the form [date time] [Tag] message:\n" << log;
   EXPECT_NE(program.Stderr().find(log.substr(0, log.find('\n'))), std::string::npos)
       << "log lines go to stderr too";
+  // The welcome and the start-up notice, printed: they name the address, and no icon, as there
+  // is none without a desktop.
+  EXPECT_NE(program.Stdout().find("http://127.0.0.1:"), std::string::npos) << program.Stdout();
+  EXPECT_EQ(program.Stdout().find("tray"), std::string::npos) << program.Stdout();
 }
 
 TEST(AppLifecycle, OneInstancePerSessionAndAKilledOneLeavesNoLock) {

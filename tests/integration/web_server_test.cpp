@@ -84,6 +84,8 @@ TEST_F(WebServer, ATakenPortMovesTheServerAndTheProgramSaysWhere) {
   EXPECT_NE(origin_answer(taken).find("origin_not_allowed"), std::string::npos);
   EXPECT_NE(origin_answer(port).find("route_not_found"), std::string::npos);
   Stop(*program);
+  EXPECT_EQ(program->Stdout().find("tray"), std::string::npos)
+      << "without a desktop no notice points at an icon:\n" << program->Stdout();
 }
 
 TEST_F(WebServer, TheSessionLastsOneRun) {
