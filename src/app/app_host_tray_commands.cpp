@@ -78,8 +78,8 @@ void AppHost::ShowStartupNotification() {
       tray_->ShowsIcon()
           ? Localize("native.tray.startup_balloon_message",
                      "Ruzerad is running. Right-click the tray icon for options.")
-          : Localize("native.tray.startup_balloon_message_no_tray", "Ruzerad is running at {{url}}.",
-                     {{"url", BuildLocalUrl()}}));
+          : Localize("native.tray.startup_balloon_message_no_tray",
+                     "Ruzerad is running at {{url}}.", {{"url", BuildLocalUrl()}}));
 }
 
 }  // namespace zennic

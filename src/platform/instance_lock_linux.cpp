@@ -44,7 +44,8 @@ std::string ReadNote(int fd) {
 // in a folder others may write, a link planted in place of the lock file would have the
 // program write its address into whatever the link names.
 int OpenLockFolder(const std::filesystem::path& fallback_folder, std::filesystem::path* folder) {
-  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime != '\0') {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && *runtime != '\0') {
     int runtime_fd = ::open(runtime, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat info {};
     if (runtime_fd >= 0 && ::fstat(runtime_fd, &info) == 0 && info.st_uid == ::geteuid() &&
@@ -104,9 +105,12 @@ InstanceLock::Outcome InstanceLock::Acquire(const std::string& name,
   holder_note_.clear();
   std::filesystem::path folder;
   int folder_fd = OpenLockFolder(fallback_folder, &folder);
+  int folder_error = errno;
   std::filesystem::path file = folder / LockFileName(name);
   if (folder_fd < 0) {
-    if (error) *error = "Cannot open lock file " + file.string() + ": " + SystemErrorText(errno);
+    if (error) {
+      *error = "Cannot open lock file " + file.string() + ": " + SystemErrorText(folder_error);
+    }
     return Outcome::Failed;
   }
   int fd = OpenLockFile(folder_fd, file, error);

@@ -31,7 +31,8 @@ struct Row {
   std::string url_path;
   std::string source;  // relative to the web folder: a file, or for a joined script its folder
   bool joined = false;
-  std::string rendering{};  // when set, source is a drawing: the row serves this file of the rendered folder
+  // When set, source is a drawing and the row serves this file of the rendered folder.
+  std::string rendering{};
 };
 
 std::vector<Row> TableRows() {

@@ -100,11 +100,8 @@ TEST(AppLifecycle, ALockFileThatIsNotPlainlyTheUsersOwnIsNeverWrittenThrough) {
     std::filesystem::path target = folder / "notes.txt";
     testing::WriteFile(target, "the user's own notes\n");
     std::filesystem::path planted = folder / "run/Local-RuzeradNativeSingleInstance.lock";
-    if (c.hard_link) {
-      std::filesystem::create_hard_link(target, planted);
-    } else {
-      std::filesystem::create_symlink(target, planted);
-    }
+    c.hard_link ? std::filesystem::create_hard_link(target, planted)
+                : std::filesystem::create_symlink(target, planted);
 
     ProgramProcess program(options, folder / "out");
     ASSERT_TRUE(program.Start());

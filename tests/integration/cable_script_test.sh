@@ -62,9 +62,6 @@ eventually() {
 cable_there && fail "the desktop server has a cable before the script adds one"
 program_finds_cable before && fail "the program finds a cable before there is one"
 cable add >/dev/null
-cable add | grep -q "already there" || fail "a second add did not find the first"
-[ "$(PULSE_SERVER=$address pactl list short sources | cut -f2 | grep -c '^cable_output$')" = 1 ] ||
-  fail "the cable's source is not there once"
 program_finds_cable added || fail "the program does not find the added cable"
 cable remove >/dev/null
 cable_there && fail "the cable is still there after remove"
@@ -79,9 +76,6 @@ program_finds_cable kept || fail "the program does not find the kept cable"
 cable remove >/dev/null
 [ -e "$kept" ] && fail "remove left the kept file $kept"
 cable_there && fail "the cable is still there after remove"
-restart
-sleep 1
-cable_there && fail "the cable came back after remove"
 
 # A PulseAudio start-up file of the user's own is never replaced.
 if ! PULSE_SERVER=$address pactl info | grep -q PipeWire; then
