@@ -133,6 +133,9 @@ bool AppHost::StartServices(std::string* error) {
     return false;
   }
   sound_inbox_service_->Start();
+  // Read before the start is logged: the question below is about the run before this one, not
+  // about a session the web client may begin from here on.
+  std::optional<WindowsAudioStatus> left_changed = SessionLeftChanged();
   // The program works from here on; the notices below may wait for the user for minutes.
   WriteLogLine(paths_.logs_folder, kLogTag, "Ruzerad started; data folder " + paths_.root.string());
 
@@ -141,7 +144,7 @@ bool AppHost::StartServices(std::string* error) {
     ShowPortWarning(static_cast<uint16_t>(runtime_state_->GetSettings().server_port),
                     effective_http_port_);
   }
-  RecoverWindowsAudioAtStartup();
+  if (left_changed) RecoverWindowsAudioAtStartup(*left_changed);
   ShowFirstRunWelcome();
   initialized_ = true;
   return true;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "api/http_api.h"
@@ -75,8 +76,10 @@ class AppHost {
   bool StartServices(std::string* error);
   // The route monitor's view of the program, taken fresh on the monitor's thread.
   AudioRouteMonitorContext RouteMonitorContext() const;
-  // Offers to restore the defaults that an earlier run left changed.
-  void RecoverWindowsAudioAtStartup();
+  // The defaults that an earlier run left changed, when it did.
+  std::optional<WindowsAudioStatus> SessionLeftChanged() const;
+  // Offers to restore them.
+  void RecoverWindowsAudioAtStartup(const WindowsAudioStatus& left_changed);
   // On Exit, at the session's end and at shutdown: stops the engine and puts back the defaults
   // of a session still recorded.
   void RestoreWindowsAudio();

@@ -1,6 +1,7 @@
 // The host's native notices: the start-up audio recovery and the restores, the welcome window,
 // the About box and the port warning.
 
+#include <optional>
 #include <system_error>
 
 #include "app/app_host.h"
@@ -13,10 +14,14 @@ constexpr char kWelcomeFlagFile[] = "first_run_welcome_suppressed.flag";
 
 }  // namespace
 
-void AppHost::RecoverWindowsAudioAtStartup() {
-  if (!windows_audio_manager_ || !windows_audio_manager_->HasActiveSession()) return;
+std::optional<WindowsAudioStatus> AppHost::SessionLeftChanged() const {
+  if (!windows_audio_manager_ || !windows_audio_manager_->HasActiveSession()) return std::nullopt;
   WindowsAudioStatus status;
   windows_audio_manager_->GetStatus(&status);
+  return status;
+}
+
+void AppHost::RecoverWindowsAudioAtStartup(const WindowsAudioStatus& status) {
   auto known = [](const std::string& name) { return name.empty() ? std::string("Unknown") : name; };
   std::string caption = Localize("native.audio_recovery.title", "Restore Windows Audio Settings");
   std::string question = Localize(
