@@ -19,6 +19,8 @@ constexpr char kIndicatorId[] = "ruzerad";
 constexpr char kIconName[] = "audio-input-microphone";
 // Where status-notifier items register; the desktop's tray shows what registers there.
 constexpr char kTrayHostBusName[] = "org.kde.StatusNotifierWatcher";
+// A session bus answers within milliseconds; one that does not counts as no tray host rather
+// than holding up the start.
 constexpr int kBusAnswerMilliseconds = 2000;
 // The balloon's fields hold 64 and 256 UTF-16 units with their terminator.
 constexpr size_t kTitleUnits = 63;
