@@ -209,22 +209,15 @@ struct Rig {
     auto ms = [](std::chrono::microseconds duration) {
       return static_cast<double>(duration.count()) / 1000.0;
     };
-    auto print = [&](const char* device, const char* paced, const MixerEngine::DeviceHealth& d) {
-      std::printf("  %-11s %llu dropouts (%llu of the device, %llu short reads with %.1f ms of "
-                  "silence, %llu realigned); %s jitter median %.2f ms, worst second %.2f ms; "
-                  "margin %.1f ms\n",
-                  device, static_cast<unsigned long long>(d.dropouts),
-                  static_cast<unsigned long long>(d.device_glitches),
-                  static_cast<unsigned long long>(d.short_reads),
-                  static_cast<double>(d.silent_frames) / 48.0,
-                  static_cast<unsigned long long>(d.realignments), paced, ms(d.jitter_median),
-                  ms(d.jitter_peak), ms(d.margin));
+    auto print = [&](const char* device, const char* paced, const DeviceHealth& d) {
+      std::printf("  %-11s %llu breaks (%.1f ms in all); %s jitter median %.2f ms, worst second "
+                  "%.2f ms; margin %.1f ms, queue %.1f ms\n",
+                  device, static_cast<unsigned long long>(d.breaks), ms(d.break_time), paced,
+                  ms(d.jitter_median), ms(d.jitter_peak), ms(d.margin), ms(d.queue));
     };
     print("microphone", "deliveries", health.microphone);
     print("cable", "requests", health.mix_output);
     print("monitor", "requests", health.monitor);
-    std::printf("  mixer       ticks jitter median %.2f ms, worst second %.2f ms\n",
-                ms(health.mixer_jitter_median), ms(health.mixer_jitter_peak));
     std::ifstream log(logs / "app.log");
     for (std::string line; std::getline(log, line);) {
       if (line.find("Audio threads run at") == std::string::npos) {

@@ -44,13 +44,10 @@ double Milliseconds(std::chrono::microseconds duration) {
   return std::round(static_cast<double>(duration.count()) / 100.0) / 10.0;
 }
 
-JsonValue DeviceHealthJson(const MixerEngine::DeviceHealth& health) {
+JsonValue DeviceHealthJson(const DeviceHealth& health) {
   JsonValue device = JsonValue::MakeObject();
-  device["dropouts"] = static_cast<double>(health.dropouts);
-  device["device_glitches"] = static_cast<double>(health.device_glitches);
-  device["short_reads"] = static_cast<double>(health.short_reads);
-  device["silent_ms"] = std::round(static_cast<double>(health.silent_frames) / 48.0);
-  device["realignments"] = static_cast<double>(health.realignments);
+  device["breaks"] = static_cast<double>(health.breaks);
+  device["break_ms"] = Milliseconds(health.break_time);
   device["margin_ms"] = Milliseconds(health.margin);
   device["queue_ms"] = Milliseconds(health.queue);
   device["jitter_median_ms"] = Milliseconds(health.jitter_median);
@@ -58,22 +55,20 @@ JsonValue DeviceHealthJson(const MixerEngine::DeviceHealth& health) {
   return device;
 }
 
-// The breaks of the run, per device, and what the engine measured of their timing: the page
-// shows the count, a bug report the rest.
+// The breaks of the run as a listener hears them, per device, and what the engine measured of
+// their timing: the page shows the counts, a bug report the rest.
 void AddAudioRoadHealth(const MixerEngine::AudioRoadHealth& health, JsonValue* status) {
   JsonValue dropouts = JsonValue::MakeObject();
-  dropouts["microphone"] = static_cast<double>(health.microphone.dropouts);
-  dropouts["output"] = static_cast<double>(health.mix_output.dropouts);
-  dropouts["monitor"] = static_cast<double>(health.monitor.dropouts);
-  dropouts["total"] = static_cast<double>(health.microphone.dropouts +
-                                          health.mix_output.dropouts + health.monitor.dropouts);
+  dropouts["microphone"] = static_cast<double>(health.microphone.breaks);
+  dropouts["output"] = static_cast<double>(health.mix_output.breaks);
+  dropouts["monitor"] = static_cast<double>(health.monitor.breaks);
+  dropouts["total"] = static_cast<double>(health.microphone.breaks + health.mix_output.breaks +
+                                          health.monitor.breaks);
   (*status)["dropouts"] = std::move(dropouts);
   JsonValue road = JsonValue::MakeObject();
   road["microphone"] = DeviceHealthJson(health.microphone);
   road["output"] = DeviceHealthJson(health.mix_output);
   road["monitor"] = DeviceHealthJson(health.monitor);
-  road["mixer_jitter_median_ms"] = Milliseconds(health.mixer_jitter_median);
-  road["mixer_jitter_peak_ms"] = Milliseconds(health.mixer_jitter_peak);
   (*status)["audio_road"] = std::move(road);
 }
 

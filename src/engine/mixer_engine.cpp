@@ -13,7 +13,6 @@ namespace {
 constexpr char kMissingDependencies[] = "MixerEngine dependencies are not configured";
 constexpr uint64_t kFifoFrames = 96000;  // 2 seconds
 constexpr auto kWorkerStartupTimeout = std::chrono::milliseconds(10000);
-constexpr auto kMarginLogPause = std::chrono::seconds(1);
 
 void SetError(std::string* error, const std::string& message) {
   if (error != nullptr) *error = message;
@@ -148,13 +147,20 @@ bool MixerEngine::StartWorkers(const MixerDeviceSelection& selection,
   mix_fifo_.Clear();
   monitor_fifo_.Clear();
   runtime_state_->ClearAudioDeviceFailures();
-  for (RoadNotes* road : {&microphone_notes_, &mix_output_notes_, &monitor_notes_}) road->Reset();
-  mixer_jitter_.Reset();
+  for (AudioRoadNotes* road : {&microphone_notes_, &mix_output_notes_, &monitor_notes_}) {
+    road->Reset();
+  }
   microphone_reader_.ResetRun();
   microphone_reader_.Reserve(480);
-  tick_.frames = 0;
   monitor_reader_.ResetRun();
-  last_mix_request_ns_.store(0);
+  microphone_notes_.NoteMargin(microphone_reader_.follower().margin_frames());
+  monitor_notes_.NoteMargin(monitor_reader_.follower().margin_frames());
+  microphone_episode_ = BreakEpisode(&microphone_notes_);
+  tick_.waiting_since.reset();
+  // Until the capture thread starts, nothing says the microphone stopped.
+  microphone_stall_.Reset({});
+  cable_ticks_.store(false);
+  monitor_floor_at_ns_.store(INT64_MAX);
   ticks_.store(0);
   worst_tick_lateness_us_.store(0);
   longest_tick_us_.store(0);
@@ -212,150 +218,14 @@ void MixerEngine::ReportDeviceFailure(const std::string& message) {
   Log(message);
 }
 
-void MixerEngine::RoadNotes::Reset() {
-  jitter.Reset();
-  for (std::atomic<uint64_t>* count :
-       {&device_glitches, &short_reads, &silent_frames, &stalls, &margin_changes, &block_notes,
-        &block_frames, &queue_changes, &queue_frames}) {
-    count->store(0);
-  }
-  margin_frames.store(start_margin_frames);
-  run.fetch_add(1);
-}
-
-void MixerEngine::NoteRead(RoadNotes* notes, const DriftFollower::Decision& decision,
-                           const DriftFollower* follower) {
-  bool noted = false;
-  if (decision.stall.count() > 0) {
-    notes->stall_ms.store(decision.stall.count());
-    notes->stalls.fetch_add(1);
-    noted = true;
-  }
-  if (decision.short_frames > 0) {
-    notes->silent_frames.fetch_add(decision.short_frames);
-    notes->late_ms.store(std::max<int64_t>(1, static_cast<int64_t>(decision.short_frames) / 48));
-    notes->short_reads.fetch_add(1);
-    noted = true;
-  }
-  if (decision.margin_changed && follower != nullptr) {
-    notes->margin_frames.store(follower->margin_frames());
-    notes->margin_changes.fetch_add(1);
-    noted = true;
-  }
-  if (decision.block_grew && follower != nullptr) {
-    notes->block_frames.store(follower->block_frames());
-    notes->block_notes.fetch_add(1);
-    noted = true;
-  }
-  if (noted) voice_key_wake_.release();
-}
-
-bool MixerEngine::NoteDeviceGlitches(RoadNotes* notes, AudioClient* client, uint64_t* seen) {
-  uint64_t glitches = 0;
-  if (AudioFailed(client->GetGlitchCount(&glitches)) || glitches <= *seen) return false;
-  notes->device_glitches.fetch_add(glitches - *seen);
-  *seen = glitches;
-  voice_key_wake_.release();
-  return true;
-}
-
 void MixerEngine::LogRoadNotes() {
-  auto since_last_line = [](uint64_t events, const char* what) {
-    return events > 1 ? " (" + std::to_string(events) + " " + what + " since the last line)"
-                      : std::string();
-  };
-  auto in_hand = [](const RoadNotes& notes) {
-    return std::to_string(notes.margin_frames.load() / 48) + " ms are now kept in hand";
-  };
-  for (RoadNotes* notes : {&microphone_notes_, &mix_output_notes_, &monitor_notes_}) {
-    if (uint64_t run = notes->run.load(); run != notes->run_logged) {
-      notes->run_logged = run;
-      notes->glitches_logged = notes->short_reads_logged = notes->stalls_logged = 0;
-      notes->margin_changes_logged = notes->block_notes_logged = 0;
-      notes->queue_changes_logged = 0;
-    }
-    const std::string label = notes->label;
-    if (uint64_t glitches = notes->device_glitches.load(); glitches != notes->glitches_logged) {
-      Log(label +
-          (notes->output ? " ran dry and played silence; its thread had paused up to " +
-                               std::to_string(notes->dry_pause_ms.load()) +
-                               " ms between passes just before"
-                         : " lost audio before it was read") +
-          since_last_line(glitches - notes->glitches_logged, "times"));
-      notes->glitches_logged = glitches;
-    }
-    if (uint64_t stalls = notes->stalls.load(); stalls != notes->stalls_logged) {
-      Log(label + " stalled for " + std::to_string(notes->stall_ms.load()) +
-          " ms; its audio was realigned" + since_last_line(stalls - notes->stalls_logged, "stalls"));
-      notes->stalls_logged = stalls;
-    }
-    if (uint64_t blocks = notes->block_notes.load(); blocks != notes->block_notes_logged) {
-      Log(label + " delivers its audio in blocks of up to " +
-          std::to_string(notes->block_frames.load() / 48) +
-          " ms; the mixer keeps a whole block in hand");
-      notes->block_notes_logged = blocks;
-    }
-    uint64_t margin_changes = notes->margin_changes.load();
-    if (uint64_t shorts = notes->short_reads.load(); shorts != notes->short_reads_logged) {
-      std::string late = std::to_string(notes->late_ms.load()) + " ms";
-      Log(label +
-          (notes->output ? " waited " + late + " for the mix, which played as silence; "
-                         : " delivered " + late + " late, which played as silence; ") +
-          in_hand(*notes) + since_last_line(shorts - notes->short_reads_logged, "late deliveries"));
-      notes->short_reads_logged = shorts;
-      notes->margin_changes_logged = margin_changes;
-    }
-    // A margin moves by a millisecond at a time, often several in one second: a line a second
-    // says where it went, and how many steps it took.
-    const auto now = std::chrono::steady_clock::now();
-    if (now - notes->margins_logged_at < kMarginLogPause) continue;
-    bool logged = false;
-    if (uint64_t changes = notes->queue_changes.load(); changes != notes->queue_changes_logged) {
-      Log(label + ": " + std::to_string(notes->queue_frames.load() / 48) +
-          " ms are now kept queued on the device" +
-          since_last_line(changes - notes->queue_changes_logged, "changes"));
-      notes->queue_changes_logged = changes;
-      logged = true;
-    }
-    if (margin_changes != notes->margin_changes_logged) {
-      Log(label + ": " + in_hand(*notes) + " against its jitter of " +
-          std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
-                             notes->jitter.RecentPeak())
-                             .count()) +
-          " ms" + since_last_line(margin_changes - notes->margin_changes_logged, "changes"));
-      notes->margin_changes_logged = margin_changes;
-      logged = true;
-    }
-    if (logged) notes->margins_logged_at = now;
+  for (AudioRoadNotes* notes : {&microphone_notes_, &mix_output_notes_, &monitor_notes_}) {
+    notes->Log([this](const std::string& line) { Log(line); });
   }
-}
-
-MixerEngine::DeviceHealth MixerEngine::HealthOf(const RoadNotes& notes) {
-  DeviceHealth health;
-  health.device_glitches = notes.device_glitches.load();
-  health.short_reads = notes.short_reads.load();
-  health.silent_frames = notes.silent_frames.load();
-  health.realignments = notes.stalls.load();
-  health.dropouts = health.device_glitches + health.short_reads + health.realignments;
-  health.margin = std::chrono::microseconds(notes.margin_frames.load() * 125 / 6);
-  health.queue = std::chrono::microseconds(notes.queue_frames.load() * 125 / 6);
-  health.jitter_median =
-      std::chrono::duration_cast<std::chrono::microseconds>(notes.jitter.RunMedian());
-  health.jitter_peak =
-      std::chrono::duration_cast<std::chrono::microseconds>(notes.jitter.RunPeak());
-  return health;
 }
 
 MixerEngine::AudioRoadHealth MixerEngine::GetAudioRoadHealth() const {
-  AudioRoadHealth health;
-  health.microphone = HealthOf(microphone_notes_);
-  health.mix_output = HealthOf(mix_output_notes_);
-  health.monitor = HealthOf(monitor_notes_);
-  health.mixer_jitter_median =
-      std::chrono::duration_cast<std::chrono::microseconds>(mixer_jitter_.RunMedian());
-  health.mixer_jitter_peak =
-      std::chrono::duration_cast<std::chrono::microseconds>(mixer_jitter_.RunPeak());
-  return health;
+  return {microphone_notes_.Health(), mix_output_notes_.Health(), monitor_notes_.Health()};
 }
 
 void MixerEngine::Log(const std::string& message) const {

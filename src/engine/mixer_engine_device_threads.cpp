@@ -12,7 +12,7 @@
 #include "engine/linear_resampler.h"
 #include "engine/mixer_engine.h"
 #include "engine/paced_fifo_reader.h"
-#include "engine/render_queue_target.h"
+#include "engine/output_dry_watch.h"
 #include "model/runtime_state.h"
 #include "platform/audio_thread_priority.h"
 
@@ -24,10 +24,14 @@ namespace {
 constexpr int64_t kBufferDuration100ns = 1000000;
 // A device's first second is its start, not a measure of its jitter.
 constexpr auto kStartSettling = std::chrono::seconds(1);
-// How soon the mix output looks again for a mix it found not all ready.
-constexpr int64_t kMixOwedWait100ns = 5000;  // 0.5 ms
-// A device's run dry is told against its thread's pauses in about this long before it.
-constexpr auto kPauseWindow = std::chrono::milliseconds(250);
+// How soon an output looks again for a mix (or a microphone) it found late: well within a period.
+constexpr int64_t kOwedWait100ns = 5000;  // 0.5 ms
+// What an output keeps queued at the least while it waits for a late mix or microphone, in
+// device periods: one for the device's next request, one for the server's lead (it renders a
+// period ahead of the device's clock).
+constexpr uint64_t kOutputFloorPeriods = 2;
+constexpr uint32_t kTickFrames = 480;
+using Clock = std::chrono::steady_clock;
 
 void SetError(std::string* error, const std::string& message) {
   if (error != nullptr) *error = message;
@@ -126,6 +130,12 @@ void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
   uint64_t delivered = 0;
   uint64_t glitches_seen = 0;
   bool failure_reported = false;
+  // Audio the device lost before it reached us is a break of the voice; this thread's own.
+  BreakEpisode lost(&microphone_notes_);
+  // The thread waits at most a period for audio: a longer gap between its passes, with some room
+  // for a busy machine's wake-ups, is the thread held up, which says nothing of the device.
+  microphone_stall_.Reset(std::chrono::nanoseconds(period * 100) * 2 +
+                          std::chrono::milliseconds(2));
   while (!stop_.load()) {
     uint32_t packet_frames = 0;
     AudioResult next = stream.client->WaitForBuffer(period);
@@ -143,15 +153,17 @@ void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
       continue;
     }
     // Whatever the device handed over since the last pass is one delivery, as it reaches the
-    // mixer: its follower holds a whole one in hand.
+    // mixer.
     const auto arrived = std::chrono::steady_clock::now();
     burst.clear();
+    uint64_t lost_frames = 0;
     while (AudioSucceeded(next) && packet_frames > 0) {
       uint8_t* data = nullptr;
       uint32_t frames = 0;
       uint32_t flags = 0;
       if (AudioFailed(capture->GetBuffer(&data, &frames, &flags))) break;
       bool silent = (flags & kAudioBufferFlagSilent) != 0;
+      if ((flags & kAudioBufferFlagDataDiscontinuity) != 0) lost_frames += frames;
       DecodeCapturedSamples(silent ? nullptr : data, frames, format, &samples);
       ConvertChannelCount(samples, format.channels, &stereo);
       // The resampler carries its position from packet to packet, so rounding never adds or
@@ -160,21 +172,34 @@ void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
       capture->ReleaseBuffer(frames);
       next = capture->GetNextPacketSize(&packet_frames);
     }
-    if (!burst.empty()) {
-      microphone_fifo_.Write(burst.data(), burst.size() / 2, arrived);
-      // A tick may be waiting for it.
-      mixer_wake_.release();
-      delivered += burst.size() / 2;
-      if (arrived - started >= kStartSettling) microphone_notes_.jitter.Note(arrived, delivered);
+    const uint64_t burst_frames = burst.size() / 2;
+    if (burst_frames > 0) {
+      microphone_fifo_.Write(burst.data(), burst_frames, arrived);
+      delivered += burst_frames;
+      if (arrived - started >= kStartSettling) microphone_notes_.jitter().Note(arrived, delivered);
     }
-    NoteDeviceGlitches(&microphone_notes_, stream.client.get(), &glitches_seen);
+    microphone_stall_.NotePass(arrived, burst_frames);
+    uint64_t glitches = glitches_seen;
+    if (AudioSucceeded(stream.client->GetGlitchCount(&glitches)) && glitches > glitches_seen) {
+      // A loss the device told of without handing over its length counts a millisecond.
+      lost_frames = std::max<uint64_t>(lost_frames, format.sample_rate / 1000);
+    }
+    glitches_seen = glitches;
+    if (lost_frames > 0) {
+      lost.Note(BreakCause::kLostAudio, lost_frames * LinearResampler::kEngineRate /
+                                            std::max<uint32_t>(format.sample_rate, 1));
+    } else if (burst_frames > 0) {
+      lost.End();
+    }
   }
+  lost.End();
   stream.client->Stop();
 }
 
 void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
                                    std::shared_ptr<WorkerStartup> startup) {
-  const char* label = mode == 0 ? kMixOutputLabel : kMonitorLabel;
+  const bool cable = mode == 0;
+  const char* label = cable ? kMixOutputLabel : kMonitorLabel;
   DeviceStream stream;
   std::string error;
   if (!OpenDeviceStream(device, AudioFlow::kRender, &stream, &error)) {
@@ -194,11 +219,24 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     return;
   }
   const EndpointFormat& format = stream.format;
+  const uint32_t rate = format.sample_rate;
   const int64_t period = DevicePeriod100ns(stream.client.get());
   const uint64_t period_frames =
-      std::max<uint64_t>(1, static_cast<uint64_t>(period) * format.sample_rate / 10000000);
-  RenderQueueTarget queue(format.sample_rate,
-                          buffer_frames > period_frames ? buffer_frames - period_frames : 1);
+      std::max<uint64_t>(1, static_cast<uint64_t>(period) * rate / 10000000);
+  const uint64_t floor_frames = kOutputFloorPeriods * period_frames;
+  AdaptiveTarget queue(kOutputQueue, rate);
+  queue.LimitTo(buffer_frames > period_frames ? buffer_frames - period_frames : 1);
+  auto duration_of = [rate](uint64_t frames) {
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(static_cast<double>(frames) / rate));
+  };
+  auto to_engine_frames = [rate](uint64_t frames) {
+    return frames * LinearResampler::kEngineRate / rate;
+  };
+  auto ask_for_queue = [&] {
+    stream.client->SetQueueTarget(static_cast<int64_t>(queue.frames()) * 10000000 / rate);
+  };
+  ask_for_queue();
   uint8_t* data = nullptr;
   auto first_fill = static_cast<uint32_t>(queue.frames());
   if (AudioSucceeded(render->GetBuffer(first_fill, &data)) && data != nullptr) {
@@ -213,40 +251,39 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
   startup->NotePriority(RaiseAudioThreadPriority());
   startup->ReportReady();
 
-  RoadNotes* notes = mode == 0 ? &mix_output_notes_ : &monitor_notes_;
-  const bool paces_mixer = mode == 0;
-  // The mix output's own clock paces the mixer, so its FIFO is read as it is. The monitor runs on
-  // a clock of its own: its FIFO is read at the pace that keeps the delay steady.
+  AudioRoadNotes* notes = cable ? &mix_output_notes_ : &monitor_notes_;
+  notes->NoteQueue(to_engine_frames(queue.frames()));
+  BreakEpisode episode(notes);
+  // The cable's own clock paces the mix: its thread makes the ticks as the cable asks for them,
+  // and its FIFO is read as it is. The monitor runs on a clock of its own: its FIFO is read at
+  // the pace that keeps the delay steady. What piled up for a device while it was away is no
+  // part of its delay: it starts from the newest mix, and so does the microphone.
   LinearResampler mix_resampler;
-  if (paces_mixer) {
+  if (cable) {
     mix_resampler.Reserve(buffer_frames);
+    std::lock_guard tick(tick_mutex_);
+    mix_fifo_.Clear();
+    microphone_reader_.Reset();
+    cable_ticks_.store(true);
   } else {
-    // The monitor's reader is this thread's alone: the mix output's thread never touches it.
+    // The monitor's reader is this thread's alone.
     monitor_reader_.Reset();
     monitor_reader_.Reserve(buffer_frames);
+    const uint64_t waiting = monitor_fifo_.Size();
+    if (waiting > kTickFrames) monitor_fifo_.DropOldest(waiting - kTickFrames);
   }
-  auto to_engine_frames = [&format](uint64_t frames) {
-    return frames * LinearResampler::kEngineRate / format.sample_rate;
-  };
-  notes->queue_frames.store(to_engine_frames(queue.frames()));
-  const auto started = std::chrono::steady_clock::now();
-  bool mix_began = false;
+  const auto started = Clock::now();
+  OutputDryWatch watch(rate, started);
   std::vector<float> frames;
   frames.reserve(size_t{buffer_frames} * 2);
   // The device's requests, in 48,000 Hz frames.
   uint64_t requested = 0;
   uint64_t glitches_seen = 0;
-  // Set when the mix was not all ready: the thread comes back as soon as the mixer may have made
-  // the rest, rather than at the device's next request.
-  bool mix_owed = false;
-  // The longest pause between two passes, over the quarter second now closing and the one before.
-  auto last_pass = started;
-  auto pauses_since = started;
-  std::chrono::steady_clock::duration longest_pause{};
-  std::chrono::steady_clock::duration longest_pause_before{};
+  // Set when the mix (or the microphone behind it) was not all there: the thread comes back as
+  // soon as it may be, rather than at the device's next request.
+  bool owed = false;
   while (!stop_.load()) {
-    // Woken by the device's request for audio, or after a period at the latest.
-    result = stream.client->WaitForBuffer(mix_owed ? kMixOwedWait100ns : period);
+    result = stream.client->WaitForBuffer(owed ? kOwedWait100ns : period);
     uint32_t padding = 0;
     // A failing call here means the device is gone: this output ends, the others go on.
     if (AudioSucceeded(result)) result = stream.client->GetCurrentPadding(&padding);
@@ -255,95 +292,118 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
                           FormatHresult("Failed to read the render buffer padding", result));
       break;
     }
-    const auto pass = std::chrono::steady_clock::now();
-    if (pass - pauses_since >= kPauseWindow) {
-      pauses_since = pass;
-      longest_pause_before = std::exchange(longest_pause, {});
+    const auto now = Clock::now();
+    uint64_t glitches = glitches_seen;
+    stream.client->GetGlitchCount(&glitches);
+    const bool device_ran_dry = glitches > glitches_seen;
+    glitches_seen = std::max(glitches, glitches_seen);
+    if (uint64_t silence = watch.Pass(now, padding, device_ran_dry); silence > 0) {
+      episode.Note(BreakCause::kRanDry, to_engine_frames(silence),
+                   watch.longest_pause().count());
+      if (queue.Grow(now, silence)) {
+        notes->NoteQueue(to_engine_frames(queue.frames()));
+        ask_for_queue();
+      }
+    } else if (padding > 0 && episode.open()) {
+      episode.End();
     }
-    longest_pause = std::max(longest_pause, pass - last_pass);
-    last_pass = pass;
-    bool ran_dry = NoteDeviceGlitches(notes, stream.client.get(), &glitches_seen);
-    if (ran_dry) {
-      notes->dry_pause_ms.store(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    std::max(longest_pause, longest_pause_before))
-                                    .count());
+    if (queue.Settle(now)) {
+      notes->NoteQueue(to_engine_frames(queue.frames()));
+      ask_for_queue();
     }
-    if (queue.Update(std::chrono::steady_clock::now(), ran_dry)) {
-      notes->queue_frames.store(to_engine_frames(queue.frames()));
-      notes->queue_changes.fetch_add(1);
-      voice_key_wake_.release();
-    }
-    // Whole periods, as a device asks for them, so that the mixer's ticks keep an even pace; to
-    // the nearest period, so that a request that comes a little early is still answered.
-    uint64_t wanted = queue.frames() > padding ? queue.frames() - padding : 0;
-    // After a stall of the whole machine the device has played on and wants all of it back; while
-    // it holds half its queue it is refilled at twice its pace rather than at once, so that the
-    // mixer's catch-up draws on the microphone no faster than the microphone catches up too.
-    if (padding >= queue.frames() / 2) wanted = std::min<uint64_t>(wanted, 2 * period_frames);
-    auto room = static_cast<uint32_t>(std::min<uint64_t>(
-        (wanted + period_frames / 2) / period_frames * period_frames, buffer_frames - padding));
-    mix_owed = false;
-    // About to play silence: what is missing is read as silence rather than waited for.
-    const bool running_dry = padding <= period_frames;
+
+    const uint64_t wanted = queue.frames() > padding ? queue.frames() - padding : 0;
+    const uint64_t room = buffer_frames > padding ? buffer_frames - padding : 0;
+    // How long this device can still wait for a late mix or a late microphone: until its queue is
+    // down to its floor.
+    const Clock::time_point waits_until =
+        now + duration_of(padding > floor_frames ? padding - floor_frames : 0);
     const bool monitor_enabled =
-        !paces_mixer && runtime_state_->GetAudioSettingsView().monitor_enabled;
-    // What can go without silence for a late mix: the rest is waited for while the device still
-    // holds more than a period, and only a device about to run dry gets silence for it.
-    uint64_t ready = room;
-    if (paces_mixer) {
-      // What is not ready the mixer, which keeps this device's pace and takes well under a
-      // millisecond for a tick, is asked for.
-      auto mixed = [&] {
-        return mix_resampler.FramesProducible(mix_fifo_.Size(), format.sample_rate, room, 1.0);
-      };
-      if (mixed() < room) {
-        AskForMix();
-        // Half the queue gone and still no mix: the mixer thread is held up (its processor
-        // taken away for 15 to 30 ms, on the machines measured), and this thread mixes in its
-        // place rather than let the device run dry; a late microphone it waits for as the mixer
-        // does, until the device is about to run dry.
-        for (int ticks = 0; padding < queue.frames() / 2 && mixed() < room && ticks < 4; ++ticks) {
-          if (!MixInPlaceOfMixer(running_dry)) break;
+        !cable && runtime_state_->GetAudioSettingsView().monitor_enabled;
+    uint64_t count = 0;
+    owed = false;
+    if (cable) {
+      // Ticks until the mix covers what the queue wants; all that is mixed goes to the device,
+      // so that no finished tick waits in the FIFO. A late microphone is waited for only while
+      // every output can wait.
+      const Clock::time_point wait_until = std::min(waits_until, MonitorWaitsUntil());
+      while (mix_resampler.FramesProducible(mix_fifo_.Size(), rate, wanted, 1.0) < wanted) {
+        if (!TryTick(now, wait_until, true)) {
+          owed = true;
+          break;
         }
       }
-      ready = mixed();
+      count = mix_resampler.FramesProducible(mix_fifo_.Size(), rate, room, 1.0);
     } else if (monitor_enabled) {
-      ready = monitor_reader_.FramesReady(monitor_fifo_.Size(), format.sample_rate, room);
+      const uint64_t ready = monitor_reader_.FramesReady(monitor_fifo_.Size(), rate, wanted);
+      count = wanted;
+      if (ready < wanted && padding > floor_frames) {
+        count = ready;
+        owed = true;
+      } else if (ready == 0 && wanted > 0) {
+        // Nothing came while the queue ran down: silence until the mix comes again, then a new
+        // alignment.
+        monitor_reader_.WriterStopped();
+      }
+    } else {
+      count = wanted;
     }
-    if (ready < room && !running_dry) {
-      room = static_cast<uint32_t>(ready);
-      mix_owed = true;
+    if (!cable) {
+      monitor_floor_at_ns_.store(
+          monitor_enabled
+              ? std::chrono::duration_cast<std::chrono::nanoseconds>(
+                    (now + duration_of(padding + count > floor_frames
+                                           ? padding + count - floor_frames
+                                           : 0))
+                        .time_since_epoch())
+                    .count()
+              : INT64_MAX);
     }
-    if (room == 0) continue;
+    if (count == 0) continue;
     data = nullptr;
-    result = render->GetBuffer(room, &data);
+    result = render->GetBuffer(static_cast<uint32_t>(count), &data);
     if (AudioFailed(result) || data == nullptr) {
       ReportDeviceFailure(std::string(label) + " stopped playing: " +
                           FormatHresult("Failed to get the render buffer", result));
       break;
     }
-    const auto now = std::chrono::steady_clock::now();
-    requested += to_engine_frames(room);
-    if (now - started >= kStartSettling) notes->jitter.Note(now, requested);
-    if (paces_mixer) {
-      // Until the first mix comes the device plays the silence of the run's start.
-      mix_began = mix_began || mix_fifo_.Size() > 0;
-      DriftFollower::Decision read;
-      read.short_frames = mix_resampler.Pull(&mix_fifo_, format.sample_rate, room, &frames);
-      if (mix_began) NoteRead(notes, read, nullptr);
-      AskForMix();
+    requested += to_engine_frames(count);
+    if (now - started >= kStartSettling) notes->jitter().Note(now, requested);
+    if (cable) {
+      mix_resampler.Pull(&mix_fifo_, rate, count, &frames);
     } else if (!monitor_enabled) {
       // Turned on again, the monitor starts from the clip as it is then, not from old frames.
       monitor_reader_.Reset();
       monitor_fifo_.Clear();
-      frames.assign(size_t{room} * 2, 0.0f);
+      frames.assign(size_t{count} * 2, 0.0f);
     } else {
-      NoteRead(notes, monitor_reader_.Read(&monitor_fifo_, format.sample_rate, room, now, &frames),
-               &monitor_reader_.follower());
+      const bool aligned_before = monitor_reader_.follower().ever_aligned();
+      DriftFollower::Decision read =
+          monitor_reader_.Read(&monitor_fifo_, rate, count, now, &frames);
+      if (read.margin_changed) notes->NoteMargin(monitor_reader_.follower().margin_frames());
+      if (read.short_frames > 0 || (read.hold && aligned_before)) {
+        episode.Note(BreakCause::kLateMix,
+                     to_engine_frames(read.hold ? count : read.short_frames));
+      } else if (read.drop_frames > 0 && aligned_before && !episode.open()) {
+        episode.Note(BreakCause::kBacklog, read.drop_frames);
+        episode.End();
+      }
     }
-    ConvertStereoToEndpointFormat(frames.data(), room, room, format, data);
-    render->ReleaseBuffer(room, 0);
+    ConvertStereoToEndpointFormat(frames.data(), count, count, format, data);
+    render->ReleaseBuffer(static_cast<uint32_t>(count), 0);
+    watch.Wrote(now, padding + count);
   }
+  if (cable) {
+    // The mixer thread makes the ticks from now on, so that the monitor and the voice test go on.
+    {
+      std::lock_guard tick(tick_mutex_);
+      cable_ticks_.store(false);
+    }
+    mixer_wake_.release();
+  } else {
+    monitor_floor_at_ns_.store(INT64_MAX);
+  }
+  episode.End();
   stream.client->Stop();
 }
 

@@ -19,12 +19,12 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kTickFrames = 480;  // 10 ms at 48,000 Hz
 constexpr auto kTickPeriod = std::chrono::milliseconds(10);
-constexpr auto kIdlePause = std::chrono::milliseconds(5);
 // A mixer further behind than this starts afresh instead of catching up with a burst of ticks.
 constexpr auto kMaxLag = std::chrono::milliseconds(25);
-// A mix output that asked for nothing this long is away (gone, or not started yet): the mixer
-// ticks on the steady clock meanwhile, so that the monitor and the voice test go on.
-constexpr auto kMixRequestLapse = std::chrono::milliseconds(50);
+// How often the mixer thread looks whether the cable still makes the ticks, should no word come.
+constexpr auto kCableWatchPause = std::chrono::milliseconds(100);
+// How soon a tick that waits for the microphone looks again: well within a device's period.
+constexpr auto kMicrophoneWaitPoll = std::chrono::microseconds(500);
 constexpr uint64_t kVoiceTestFrames = 240000;
 constexpr auto kVoiceTestTimeout = std::chrono::seconds(8);
 constexpr auto kReleaseRetryPause = std::chrono::milliseconds(100);
@@ -42,72 +42,81 @@ void SetError(std::string* error, const std::string& message) {
 }  // namespace
 
 void MixerEngine::MixerThreadMain() {
-  Clock::time_point deadline = Clock::now();
   if (stop_.load()) return;
   // The device threads report what they were granted; this one fares the same.
   RaiseAudioThreadPriority();
-
+  Clock::time_point deadline = Clock::now();
   do {
-    // Read without a lock and without a copy: a settings save in progress never holds a tick up.
-    if (!runtime_state_->GetAudioSettingsView().mixer_running) {
-      {
-        std::lock_guard tick(tick_mutex_);
-        microphone_reader_.Reset();
-      }
-      std::this_thread::sleep_for(kIdlePause);
+    if (cable_ticks_.load()) {
+      // The cable makes the ticks; its thread wakes this one when it goes.
+      mixer_wake_.try_acquire_for(kCableWatchPause);
       deadline = Clock::now();
       continue;
     }
-
-    // The mix output's clock paces the ticks while it asks for the mix, so that the cable never
-    // waits for a tick of another clock; without it, the steady clock does.
+    std::this_thread::sleep_until(deadline);
     Clock::time_point now = Clock::now();
-    Clock::time_point asked{std::chrono::nanoseconds(last_mix_request_ns_.load())};
-    const bool paced_by_output = now - asked < kMixRequestLapse;
-    Clock::time_point tick_start;
-    std::unique_lock tick(tick_mutex_, std::defer_lock);
-    if (paced_by_output) {
-      // A tick as soon as the output has taken all that was mixed and the microphone has
-      // delivered what the tick reads: the tick is ready long before the output's next request.
-      // A late microphone is waited for, its lateness taken from what the output keeps queued
-      // rather than played as silence; the output mixes in the mixer's place, without the
-      // microphone, only when it is about to run dry.
-      if (mix_fifo_.Size() == 0) {
-        tick.lock();
-        if (!MicrophoneReady()) tick.unlock();
-      }
-      if (!tick.owns_lock()) {
-        mixer_wake_.try_acquire_for(kMixRequestLapse);
-        while (mixer_wake_.try_acquire()) {
-        }
-        continue;
-      }
-      tick_start = now;
-      KeepLongest(&worst_tick_lateness_us_, now - asked);
-      deadline = now + kTickPeriod;
-    } else {
-      std::this_thread::sleep_until(deadline);
-      tick_start = Clock::now();
-      KeepLongest(&worst_tick_lateness_us_, tick_start - deadline);
-      if (deadline < tick_start - kMaxLag) deadline = tick_start;
-      deadline += kTickPeriod;
-      tick.lock();
+    if (deadline < now - kMaxLag) deadline = now;
+    // A late microphone is waited for as long as the monitor can wait.
+    while (!stop_.load() && !cable_ticks_.load() &&
+           !TryTick(now, MonitorWaitsUntil(), false)) {
+      std::this_thread::sleep_for(kMicrophoneWaitPoll);
+      now = Clock::now();
     }
-    MixTick(tick_start);
+    deadline += kTickPeriod;
   } while (!stop_.load());
 }
 
-void MixerEngine::MixTick(Clock::time_point tick_start) {
+bool MixerEngine::TryTick(Clock::time_point now, Clock::time_point wait_until, bool to_cable) {
+  std::lock_guard tick(tick_mutex_);
+  // Read without a lock and without a copy: a settings save in progress never holds a tick up.
+  if (runtime_state_->GetAudioSettingsView().mixer_running &&
+      microphone_reader_.FramesReady(microphone_fifo_.Size(), LinearResampler::kEngineRate,
+                                     kTickFrames) < kTickFrames) {
+    if (microphone_stall_.stalled()) {
+      // Its thread finds nothing: the voice is silence until it comes back, and no tick waits.
+      microphone_reader_.WriterStopped();
+    } else if (now < wait_until) {
+      if (!tick_.waiting_since) tick_.waiting_since = now;
+      return false;
+    }
+  }
+  if (tick_.waiting_since) {
+    KeepLongest(&worst_tick_lateness_us_, now - *tick_.waiting_since);
+    tick_.waiting_since.reset();
+  }
+  MixTick(now, to_cable);
+  return true;
+}
+
+void MixerEngine::MixTick(Clock::time_point now, bool to_cable) {
   const AudioSettingsView settings = runtime_state_->GetAudioSettingsView();
+  if (!settings.mixer_running) {
+    // Between a start's threads and its running flag, and after a stop: silence, and the
+    // microphone is aligned afresh when the run begins.
+    microphone_reader_.Reset();
+    std::fill(tick_.mix.begin(), tick_.mix.end(), 0.0f);
+    if (to_cable) mix_fifo_.Write(tick_.mix.data(), kTickFrames);
+    monitor_fifo_.Write(tick_.mix.data(), kTickFrames);
+    return;
+  }
   ticks_.store(ticks_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-  tick_.frames += kTickFrames;
-  mixer_jitter_.Note(tick_start, tick_.frames);
   // The microphone's clock and the tick's differ a little: the voice is read at the pace that
-  // keeps its delay steady, never skipped or padded while the microphone delivers.
-  NoteRead(&microphone_notes_,
-           microphone_reader_.Read(&microphone_fifo_, LinearResampler::kEngineRate, kTickFrames,
-                                   tick_start, &tick_.microphone),
-           &microphone_reader_.follower());
+  // keeps its delay steady, never skipped or padded while the microphone keeps up.
+  const bool aligned_before = microphone_reader_.follower().ever_aligned();
+  DriftFollower::Decision read = microphone_reader_.Read(
+      &microphone_fifo_, LinearResampler::kEngineRate, kTickFrames, now, &tick_.microphone);
+  if (read.margin_changed) microphone_notes_.NoteMargin(microphone_reader_.follower().margin_frames());
+  if (read.hold && aligned_before) {
+    microphone_episode_.Note(BreakCause::kStopped, kTickFrames);
+  } else if (read.short_frames > 0) {
+    microphone_episode_.Note(BreakCause::kLateDelivery, read.short_frames);
+  } else if (read.drop_frames > 0 && aligned_before && !microphone_episode_.open()) {
+    // A backlog dropped while the voice flowed: a jump.
+    microphone_episode_.Note(BreakCause::kBacklog, read.drop_frames);
+    microphone_episode_.End();
+  } else if (!read.hold) {
+    microphone_episode_.End();
+  }
   ApplyVoiceEffect(&voice_effect_, tick_.microphone.data(), kTickFrames, settings);
   voice_test_.Append(tick_.microphone.data(), kTickFrames);
   const auto gain_sfx = static_cast<float>(settings.sfx_volume);
@@ -123,7 +132,7 @@ void MixerEngine::MixTick(Clock::time_point tick_start) {
       ended_serial = clip_.serial;
     }
   }
-  mix_fifo_.Write(tick_.mix.data(), kTickFrames);
+  if (to_cable) mix_fifo_.Write(tick_.mix.data(), kTickFrames);
   monitor_fifo_.Write(tick_.monitor.data(), kTickFrames);
   // The stop, with its key release, is the voice-key thread's: the display may keep it
   // waiting. Only the clip that ended stops; one started meanwhile plays on.
@@ -131,27 +140,13 @@ void MixerEngine::MixTick(Clock::time_point tick_start) {
     ended_clip_serial_.store(ended_serial);
     voice_key_wake_.release();
   }
-  KeepLongest(&longest_tick_us_, Clock::now() - tick_start);
+  KeepLongest(&longest_tick_us_, Clock::now() - now);
 }
 
-bool MixerEngine::MixInPlaceOfMixer(bool running_dry) {
-  std::unique_lock tick(tick_mutex_, std::try_to_lock);
-  if (!tick.owns_lock() || !runtime_state_->GetAudioSettingsView().mixer_running) return false;
-  if (!running_dry && !MicrophoneReady()) return false;
-  MixTick(Clock::now());
-  return true;
-}
-
-bool MixerEngine::MicrophoneReady() const {
-  return microphone_reader_.FramesReady(microphone_fifo_.Size(), LinearResampler::kEngineRate,
-                                        kTickFrames) == kTickFrames;
-}
-
-void MixerEngine::AskForMix() {
-  last_mix_request_ns_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                 Clock::now().time_since_epoch())
-                                 .count());
-  mixer_wake_.release();
+Clock::time_point MixerEngine::MonitorWaitsUntil() const {
+  int64_t at = monitor_floor_at_ns_.load();
+  if (at == INT64_MAX) return Clock::time_point::max();
+  return Clock::time_point(std::chrono::nanoseconds(at));
 }
 
 MixerEngine::TickTiming MixerEngine::GetTickTiming() const {

@@ -26,6 +26,9 @@ DriftFollower::Decision PacedFifoReader::Read(SampleFifo* fifo, uint32_t rate,
       now, fifo->GetFill(), resampler_.FramesNeeded(rate, frame_count, speed_));
   if (decision.drop_frames > 0) fifo->DropOldest(decision.drop_frames);
   if (decision.hold) {
+    // The alignment after it starts afresh: what the resampler holds from before the hold would
+    // play ahead of the new audio.
+    resampler_.Reset();
     out->assign(2 * frame_count, 0.0f);
   } else {
     decision.short_frames = resampler_.Pull(fifo, rate, frame_count, out, speed_);

@@ -11,28 +11,30 @@
 namespace zennic {
 
 // The reading side of a FIFO whose writer runs on another clock: frames at the reader's rate,
-// drawn at the pace a drift follower sets, so that the delay stays steady and nothing is
-// skipped or padded while the writer delivers.
+// drawn at the pace a drift follower sets, so that the delay stays steady and nothing is skipped
+// or padded while the writer keeps up.
 class PacedFifoReader {
  public:
-  explicit PacedFifoReader(uint64_t start_margin_frames) : follower_(start_margin_frames) {}
+  explicit PacedFifoReader(const AdaptiveTarget::Shape& margin) : follower_(margin) {}
 
-  // A new alignment; what was learnt of the two sides' jitter stays.
+  // A new alignment; the margin stays.
   void Reset();
   // A new run.
   void ResetRun();
+  // The writer stopped: silence until its audio has built up again, then a new alignment.
+  void WriterStopped() { follower_.WriterStopped(); }
   // Room for reads of up to `frames` frames, so that reading never allocates.
   void Reserve(uint64_t frames) { resampler_.Reserve(frames); }
 
   // `frame_count` stereo frames at `rate` into `out` (resized to fit), silence while the FIFO
-  // fills up after a start or a stall. Returns the follower's decision, with the stall this read
-  // realigned after and the frames it had to play as silence because the writer came late.
+  // fills up after a start or a stall. Returns the follower's decision, with the frames the read
+  // lacked and played as silence.
   DriftFollower::Decision Read(SampleFifo* fifo, uint32_t rate, uint64_t frame_count,
                                SampleFifo::Clock::time_point now, std::vector<float>* out);
 
   // The most frames, up to `wanted`, that a read at `rate` makes from `fifo_frames` without
-  // silence for a late writer: all of them while the FIFO fills up after a start or a stall,
-  // when the read plays silence anyway.
+  // silence for a late writer: all of them while the FIFO fills up after a start or a stall, when
+  // the read plays silence anyway.
   uint64_t FramesReady(uint64_t fifo_frames, uint32_t rate, uint64_t wanted) const;
 
   const DriftFollower& follower() const { return follower_; }
@@ -40,8 +42,9 @@ class PacedFifoReader {
  private:
   LinearResampler resampler_;
   DriftFollower follower_;
-  // The speed of the next read, sized for before the read: a change the follower makes during
-  // a read takes effect with the one after.
+  // The speed of the next read, sized for before the read: a change the follower makes during a
+  // read takes effect with the one after, or the read would take other frames than it was sized
+  // for.
   double speed_ = 1.0;
 };
 

@@ -105,6 +105,19 @@ void OnSinkPace(pa_context*, const pa_sink_info* info, int end_of_list, void* us
   if (end_of_list != 0) query->connection->Signal();
 }
 
+// A render stream's: `tlength` queued, requests of a period at least, no pre-buffering: a queue
+// that runs dry plays silence for as long and goes on with what comes next, as a device does,
+// rather than stop until a whole buffer waits again.
+pa_buffer_attr RenderBufferAttr(uint32_t tlength, uint32_t period_bytes) {
+  pa_buffer_attr attr;
+  attr.maxlength = static_cast<uint32_t>(-1);
+  attr.tlength = tlength;
+  attr.prebuf = 0;
+  attr.minreq = period_bytes;
+  attr.fragsize = static_cast<uint32_t>(-1);
+  return attr;
+}
+
 // The loop carries a stream's audio to and from the server, so it is an audio thread too.
 void RaiseLoopPriority(pa_mainloop_api*, void*) { RaiseAudioThreadPriority(); }
 
@@ -158,25 +171,22 @@ class PulseAudioClient final : public AudioClient,
         pa_usec_to_bytes(static_cast<pa_usec_t>(duration / 10), &spec));
     auto period_bytes = static_cast<uint32_t>(
         pa_usec_to_bytes(static_cast<pa_usec_t>(kDefaultDevicePeriod100ns / 10), &spec));
-    // The latency the stream asks for, so that the device runs at its pace: four periods from a
-    // write to its playing (the buffer may hold more, and a stream that keeps more queued just
-    // waits longer), one period at a time each way.
-    pa_buffer_attr attr;
-    attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = flow_ == AudioFlow::kRender ? std::min(buffer_bytes, 4 * period_bytes)
-                                               : static_cast<uint32_t>(-1);
-    // No pre-buffering: a render queue that runs dry plays silence for as long and goes on with
-    // what comes next, as a device does, rather than stop until a whole buffer waits again,
-    // which the padding (it counts the device's part too) might never show as missing.
-    attr.prebuf = flow_ == AudioFlow::kRender ? 0 : static_cast<uint32_t>(-1);
-    attr.minreq = flow_ == AudioFlow::kRender ? period_bytes : static_cast<uint32_t>(-1);
-    attr.fragsize = flow_ == AudioFlow::kCapture ? period_bytes : static_cast<uint32_t>(-1);
+    // A render stream asks for audio whenever less than its queue target waits (until the
+    // engine says, four periods), a period at a time; the sink holds no more than a period of it
+    // ahead of its clock (early requests), so that what is queued is the stream's, where a late
+    // writer finds it. A capture stream hands over a period at a time.
+    pa_buffer_attr attr = RenderBufferAttr(std::min(buffer_bytes, 4 * period_bytes), period_bytes);
+    if (flow_ == AudioFlow::kCapture) {
+      attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
+      attr.fragsize = period_bytes;
+    }
     // A stream stays on its device: when the device goes, the stream ends instead of moving
     // the user's voice to whatever device takes its role. The server's timing, kept up to date
     // and carried forward on the clock, tells how much of what was written is still to play.
     auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY |
-        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+        PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE | PA_STREAM_INTERPOLATE_TIMING |
+        PA_STREAM_AUTO_TIMING_UPDATE |
+        (flow_ == AudioFlow::kRender ? PA_STREAM_EARLY_REQUESTS : PA_STREAM_ADJUST_LATENCY));
     int connected =
         flow_ == AudioFlow::kRender
             ? pa_stream_connect_playback(stream, device_name_.c_str(), &attr, flags, nullptr,
@@ -203,6 +213,7 @@ class PulseAudioClient final : public AudioClient,
     pa_mainloop_api_once(pa_threaded_mainloop_get_api(connection_->loop()), RaiseLoopPriority,
                          nullptr);
     frame_bytes_ = static_cast<uint32_t>(pa_frame_size(&spec));
+    period_bytes_ = period_bytes;
     // The buffer is what was asked for, from a write to its playing: the server keeps part of
     // it in the device and the rest in the stream's queue, and the padding counts both.
     buffer_frames_ = std::max<uint32_t>(buffer_bytes / frame_bytes_, 1);
@@ -250,6 +261,21 @@ class PulseAudioClient final : public AudioClient,
     // One wake answers every request made meanwhile.
     while (event_.try_acquire()) {
     }
+    return audio_result::kOk;
+  }
+
+  AudioResult SetQueueTarget(int64_t duration_100ns) override {
+    if (flow_ != AudioFlow::kRender) return audio_result::kWrongEndpointType;
+    PulseLock lock(*connection_);
+    AudioResult state = StreamState();
+    if (AudioFailed(state)) return state;
+    const auto bytes = static_cast<uint32_t>(pa_usec_to_bytes(
+        static_cast<pa_usec_t>(std::max<int64_t>(duration_100ns, 0) / 10), &stream_spec_));
+    const pa_buffer_attr attr = RenderBufferAttr(std::max(bytes, 2 * period_bytes_), period_bytes_);
+    // Not waited for: the audio thread goes on, and the server takes it when it comes.
+    pa_operation* operation = pa_stream_set_buffer_attr(stream_, &attr, nullptr, nullptr);
+    if (operation == nullptr) return connection_->LastError();
+    pa_operation_unref(operation);
     return audio_result::kOk;
   }
 
@@ -503,6 +529,7 @@ class PulseAudioClient final : public AudioClient,
   pa_sample_spec stream_spec_{};
   bool started_ = false;
   uint32_t frame_bytes_ = 0;
+  uint32_t period_bytes_ = 0;
   uint32_t buffer_frames_ = 0;
   std::counting_semaphore<> event_{0};
   std::atomic<uint64_t> glitches_{0};

@@ -122,6 +122,10 @@ class AudioClient {
   // As an event-driven stream: waits until the stream asks for audio (render) or has audio to
   // hand over (capture), at most `timeout_100ns`. kOk when it did, kFalse when the time ran out.
   virtual AudioResult WaitForBuffer(int64_t timeout_100ns) = 0;
+  // Render: how much the caller keeps queued on the device. A system that paces a stream's
+  // requests asks for audio whenever less than this is queued; one that wakes its streams at the
+  // device's period takes it as a hint. May be called again while the stream runs.
+  virtual AudioResult SetQueueTarget(int64_t duration_100ns) = 0;
   // Breaks on the device's side of a started stream, counted since Initialize: render, each time
   // its queue ran dry and the device played silence; capture, each stretch of audio lost before
   // the stream handed it over.

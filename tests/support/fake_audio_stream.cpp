@@ -80,6 +80,10 @@ class FakeAudioClient final : public AudioClient, public AudioRenderClient, publ
     return next <= limit ? audio_result::kOk : audio_result::kFalse;
   }
 
+  AudioResult SetQueueTarget(int64_t) override {
+    return initialized_ ? audio_result::kOk : audio_result::kNotInitialized;
+  }
+
   AudioResult GetGlitchCount(uint64_t* glitches) override {
     if (glitches == nullptr) return audio_result::kPointer;
     *glitches = glitches_;
@@ -134,9 +138,9 @@ class FakeAudioClient final : public AudioClient, public AudioRenderClient, publ
     if ((flags & kAudioBufferFlagSilent) != 0) {
       std::fill(buffer_.begin(), buffer_.begin() + frames * settings_.format.block_align, 0);
     }
-    if (settings_.render_sink) settings_.render_sink(buffer_.data(), frames);
     RenderPadding();  // brings the write position up to the device after an underrun
     written_ += frames;
+    if (settings_.render_sink) settings_.render_sink(buffer_.data(), frames);
     return audio_result::kOk;
   }
 

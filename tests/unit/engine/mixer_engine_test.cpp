@@ -177,6 +177,30 @@ TEST_F(MixerEngineTest, TheMixCarriesVoiceAndClipAtTheirVolumesAndTheMonitorTheC
   EXPECT_FALSE(state_.GetSettings().monitor_enabled);
 }
 
+TEST_F(MixerEngineTest, ACableThatRunsDryOnceCountsOneBreakThereAndGrowsItsQueue) {
+  // The cable's thread held up for 200 ms inside one write, as when its processor is taken away
+  // for longer than its queue: the device runs dry, tells of it, and its queue is found empty,
+  // for one break; the microphone kept delivering meanwhile and misses nothing.
+  std::atomic<bool> hold_up{false};
+  FakeStreamSettings cable;
+  cable.render_sink = [&hold_up, record = cable_.Sink()](const uint8_t* data, uint32_t frames) {
+    record(data, frames);
+    if (hold_up.exchange(false)) std::this_thread::sleep_for(200ms);
+  };
+  world_.SetStreamSettings(cable_id_, cable);
+  Edit([](MixerSettings& settings) { settings.monitor_enabled = false; });
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Eventually([&] { return cable_.Frames() > 24000; }));
+  hold_up = true;
+  ASSERT_TRUE(Eventually([&] { return engine_->GetAudioRoadHealth().mix_output.breaks > 0; }));
+  std::this_thread::sleep_for(300ms);
+  MixerEngine::AudioRoadHealth health = engine_->GetAudioRoadHealth();
+  EXPECT_EQ(health.mix_output.breaks, 1u);
+  EXPECT_GE(health.mix_output.break_time, 100ms);
+  EXPECT_GT(health.mix_output.queue, MixerEngine::kOutputQueue.floor);
+  EXPECT_EQ(health.microphone.breaks, 0u);
+}
+
 TEST_F(MixerEngineTest, LoudClipsAreClampedAndALoopingClipPlaysUntilStopped) {
   MakeClip("loud.wav", 960, 32767);
   Edit([](MixerSettings& settings) {

@@ -1,0 +1,36 @@
+#include "engine/stall_detector.h"
+
+#include <algorithm>
+#include <functional>
+
+namespace zennic {
+
+void StallDetector::Reset(Clock::duration on_time_gap) {
+  on_time_gap_ = on_time_gap;
+  passed_ = false;
+  quiet_ = {};
+  recent_.fill(0);
+  next_ = 0;
+  stalled_.store(false, std::memory_order_release);
+}
+
+void StallDetector::NotePass(Clock::time_point at, uint64_t frames) {
+  const Clock::duration gap = passed_ ? at - last_pass_ : Clock::duration{};
+  passed_ = true;
+  last_pass_ = at;
+  if (frames > 0) {
+    recent_[next_] = frames;
+    next_ = (next_ + 1) % recent_.size();
+    quiet_ = {};
+    stalled_.store(false, std::memory_order_release);
+    return;
+  }
+  if (gap <= on_time_gap_) quiet_ += gap;
+  std::array<uint64_t, 8> sorted = recent_;
+  std::nth_element(sorted.begin(), sorted.begin() + 1, sorted.end(), std::greater<>());
+  const auto spacing = std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(static_cast<double>(sorted[1]) / 48000.0));
+  stalled_.store(quiet_ > spacing + allowance_, std::memory_order_release);
+}
+
+}  // namespace zennic
