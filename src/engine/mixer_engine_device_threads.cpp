@@ -15,6 +15,7 @@
 #include "engine/output_dry_watch.h"
 #include "model/runtime_state.h"
 #include "platform/audio_thread_priority.h"
+#include "platform/thread_name.h"
 
 namespace zennic {
 namespace {
@@ -95,6 +96,7 @@ int64_t MixerEngine::DevicePeriod100ns(AudioClient* client) {
 
 void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
                                     std::shared_ptr<WorkerStartup> startup) {
+  NameThisThread("zennic-capture");
   DeviceStream stream;
   std::string error;
   if (!OpenDeviceStream(device, AudioFlow::kCapture, &stream, &error)) {
@@ -200,6 +202,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
                                    std::shared_ptr<WorkerStartup> startup) {
   const bool cable = mode == 0;
   const char* label = cable ? kMixOutputLabel : kMonitorLabel;
+  NameThisThread(cable ? "zennic-cable" : "zennic-monitor");
   DeviceStream stream;
   std::string error;
   if (!OpenDeviceStream(device, AudioFlow::kRender, &stream, &error)) {

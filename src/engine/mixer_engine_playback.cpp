@@ -11,6 +11,7 @@
 #include "model/profile_service.h"
 #include "model/runtime_state.h"
 #include "platform/audio_thread_priority.h"
+#include "platform/thread_name.h"
 
 namespace zennic {
 namespace {
@@ -43,6 +44,7 @@ void SetError(std::string* error, const std::string& message) {
 
 void MixerEngine::MixerThreadMain() {
   if (stop_.load()) return;
+  NameThisThread("zennic-mixer");
   // The device threads report what they were granted; this one fares the same.
   RaiseAudioThreadPriority();
   Clock::time_point deadline = Clock::now();
