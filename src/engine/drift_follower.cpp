@@ -28,6 +28,7 @@ DriftFollower::DriftFollower(const AdaptiveTarget::Shape& margin)
     : margin_(margin, static_cast<uint32_t>(kFramesPerSecond)) {}
 
 void DriftFollower::Reset() {
+  missing_ = 0;
   aligned_ = false;
   ever_aligned_ = false;
   written_seen_ = 0;
@@ -44,6 +45,7 @@ void DriftFollower::ResetRun() {
 void DriftFollower::WriterStopped() {
   aligned_ = false;
   window_open_ = false;
+  missing_ = 0;
 }
 
 void DriftFollower::NoteWrite(Clock::time_point now, const SampleFifo::Fill& fill) {
@@ -87,13 +89,27 @@ DriftFollower::Decision DriftFollower::BeforeRead(Clock::time_point now,
     return Align(level, after);
   }
   if (fill.frames < needed) {
-    // The caller could wait no longer: the silence read for the late frames is delay the writer
-    // needed, and it stays, as the margin grows by as much.
     decision.short_frames = needed - fill.frames;
-    decision.margin_changed = margin_.Grow(now, decision.short_frames);
+    if (fill.frames == 0) {
+      // Nothing at all: the writer is gone for now (or the whole machine stood still and its
+      // audio is still on the way). Silence until it has built up again, then a new alignment
+      // that drops what came too late to be heard in time.
+      decision.hold = true;
+      WriterStopped();
+      return decision;
+    }
+    // The caller could wait no longer for a late writer: the silence read for the late frames
+    // is delay the writer needed, and it stays; the margin grows by as much once the writer is
+    // back, for the whole lateness at once.
+    missing_ += decision.short_frames;
     return decision;
   }
-  decision.margin_changed = margin_.Settle(now);
+  if (missing_ > 0) {
+    decision.margin_changed = margin_.Grow(now, missing_);
+    missing_ = 0;
+  } else {
+    decision.margin_changed = margin_.Settle(now);
+  }
 
   if (!window_open_) {
     window_open_ = true;

@@ -34,7 +34,8 @@ class DriftFollower {
   using Clock = SampleFifo::Clock;
 
   struct Decision {
-    // Read nothing this time and play silence: the FIFO is filling up to its target.
+    // Read nothing this time and play silence: the FIFO is filling up to its target (or, with
+    // `short_frames`, it was empty when the read could wait no longer).
     bool hold = false;
     // Source frames to consume per nominal frame in the next read.
     double speed = 1.0;
@@ -77,6 +78,8 @@ class DriftFollower {
   RateController rate_;
   bool aligned_ = false;
   bool ever_aligned_ = false;
+  // What reads lacked while the writer was late, since it last kept up.
+  uint64_t missing_ = 0;
   uint64_t written_seen_ = 0;
   uint64_t writes_ = 0;
   Clock::time_point first_write_at_;

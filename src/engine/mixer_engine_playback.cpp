@@ -109,7 +109,9 @@ void MixerEngine::MixTick(Clock::time_point now, bool to_cable) {
       &microphone_fifo_, LinearResampler::kEngineRate, kTickFrames, now, &tick_.microphone);
   if (read.margin_changed) microphone_notes_.NoteMargin(microphone_reader_.follower().margin_frames());
   if (read.hold && aligned_before) {
-    microphone_episode_.Note(BreakCause::kStopped, kTickFrames);
+    microphone_episode_.Note(
+        microphone_stall_.stalled() ? BreakCause::kStopped : BreakCause::kLateDelivery,
+        kTickFrames);
   } else if (read.short_frames > 0) {
     microphone_episode_.Note(BreakCause::kLateDelivery, read.short_frames);
   } else if (read.drop_frames > 0 && aligned_before && !microphone_episode_.open()) {

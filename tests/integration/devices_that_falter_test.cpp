@@ -1,0 +1,127 @@
+// The clip on the cable while another device of the run falters: a microphone that stops
+// delivering, a monitor whose headphones are unplugged and plugged back. What the player's friends
+// hear of the clip never breaks, and the status counts the breaks where they were.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "integration/mixer_api_fixture.h"
+#include "support/run_command.h"
+#include "support/tone_continuity.h"
+
+namespace zennic {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr double kMicrophoneHz = 440.0;  // the virtual microphone's tone, the same on both sides
+constexpr double kClipHz = 1000.0;
+// The shell keeps the single quotes for the module's own argument parser.
+const char kHeadphones[] =
+    "module-null-sink sink_name=headphones rate=48000 channels=2 "
+    "\"sink_properties='device.description=\\\"Headphones (Virtual)\\\"'\"";
+
+// One side of a stereo recording, as the left of a new one (the tone checks read the left).
+std::vector<float> Side(const std::vector<float>& stereo, bool minus_right_from_left) {
+  std::vector<float> side(stereo.size(), 0.0f);
+  for (size_t i = 0; i + 1 < stereo.size(); i += 2) {
+    side[i] = minus_right_from_left ? stereo[i] - stereo[i + 1] : stereo[i + 1];
+  }
+  return side;
+}
+
+class VoiceContinuityWhenDevicesFalter : public testing::MixerApiFixture {
+ protected:
+  // The clip loops on the left side alone, the monitor on, the voice at half volume: on the
+  // cable, left less right is the clip alone and right is the voice alone.
+  void StartLoopingClip() {
+    std::filesystem::path clip = folder_ / "sounds" / "left.wav";
+    std::filesystem::create_directories(clip.parent_path());
+    // Two seconds hold whole cycles of the tone: it loops without a break of its own.
+    testing::RunFfmpeg({"-f", "lavfi", "-i", "aevalsrc=0.5*sin(2*PI*1000*t)|0:s=48000:d=2",
+                        clip.string()});
+    JsonValue settings = VerifiedPairSettings();
+    SelectClipInProfile(&settings, clip);
+    settings["hold_voice_key"] = false;
+    settings["loop"] = true;
+    settings["mic_volume"] = 0.5;
+    settings["sfx_volume"] = 0.5;
+    settings["monitor_enabled"] = true;
+    WriteSettings(settings);
+    StartProgram();
+    ASSERT_EQ(Post("/api/mixer/start").status, 200);
+    ASSERT_EQ(Post("/api/mixer/ptt/start").status, 200);
+    // The clip's own start is a jump in the tones, not a break.
+    std::this_thread::sleep_for(1s);
+  }
+
+  JsonValue Dropouts() {
+    Reply status = Post("/api/mixer/status");
+    const JsonValue* dropouts = status.body["mixer"].Find("dropouts");
+    EXPECT_NE(dropouts, nullptr) << status.raw;
+    return dropouts != nullptr ? *dropouts : JsonValue::MakeObject();
+  }
+
+  // `seconds` of "CABLE Output" while `meanwhile` runs beside the recording.
+  std::vector<float> RecordCableWhile(double seconds, const std::function<void()>& meanwhile) {
+    std::vector<float> cable;
+    std::thread recorder([&] { cable = audio_.Record("cable_output", seconds); });
+    meanwhile();
+    recorder.join();
+    return cable;
+  }
+};
+
+TEST_F(VoiceContinuityWhenDevicesFalter, AMicrophoneThatStopsSilencesOnlyTheVoice) {
+  StartLoopingClip();
+  std::vector<float> cable = RecordCableWhile(6.0, [this] {
+    for (int pause = 0; pause < 2; ++pause) {
+      std::this_thread::sleep_for(1500ms);
+      audio_.Pactl("suspend-source test_microphone 1");
+      std::this_thread::sleep_for(300ms);
+      audio_.Pactl("suspend-source test_microphone 0");
+    }
+  });
+
+  // The clip plays on whole through both pauses.
+  testing::ToneBreaks clip = testing::FindToneBreaks(Side(cable, true), {kClipHz});
+  EXPECT_TRUE(clip.empty()) << "the clip: " << clip.Describe();
+  EXPECT_GT(testing::ToneAmplitude(Side(cable, true), kClipHz), 0.2);
+  // The voice is silent once a pause, and back within 100 ms of the microphone's return: its
+  // silence lasts the 300 ms pause, the few it takes to call the microphone stopped, and less
+  // than 100 ms more.
+  testing::ToneBreaks voice = testing::FindToneBreaks(Side(cable, false), {kMicrophoneHz});
+  ASSERT_EQ(voice.silences.size(), 2u) << "the voice: " << voice.Describe();
+  for (const testing::ToneBreaks::Silence& silence : voice.silences) {
+    EXPECT_GE(silence.milliseconds, 250.0);
+    EXPECT_LE(silence.milliseconds, 400.0);
+  }
+  JsonValue dropouts = Dropouts();
+  EXPECT_EQ(dropouts["microphone"].number_value, 2.0);
+  EXPECT_EQ(dropouts["output"].number_value, 0.0);
+  EXPECT_EQ(dropouts["monitor"].number_value, 0.0);
+  EXPECT_EQ(dropouts["total"].number_value, 2.0);
+  StopProgram();
+}
+
+TEST_F(VoiceContinuityWhenDevicesFalter, HeadphonesUnpluggedAndPluggedBackLeaveTheCableWhole) {
+  StartLoopingClip();
+  std::vector<float> cable = RecordCableWhile(5.0, [this] {
+    std::this_thread::sleep_for(1s);
+    audio_.UnloadModuleWith("sink_name=headphones");
+    std::this_thread::sleep_for(1500ms);
+    audio_.LoadModule(kHeadphones);
+  });
+  testing::ToneBreaks breaks = testing::FindToneBreaks(cable, {kMicrophoneHz, kClipHz});
+  EXPECT_TRUE(breaks.empty()) << breaks.Describe();
+  JsonValue dropouts = Dropouts();
+  EXPECT_EQ(dropouts["output"].number_value, 0.0);
+  EXPECT_EQ(dropouts["microphone"].number_value, 0.0);
+  StopProgram();
+}
+
+}  // namespace
+}  // namespace zennic
