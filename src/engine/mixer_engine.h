@@ -277,7 +277,7 @@ class MixerEngine {
   std::filesystem::path logs_folder_;
   std::shared_ptr<KeyEventGate> key_event_gate_;
 
-  // The mixer thread takes it every tick, for the clip.
+  // Every tick takes it, for the clip.
   mutable PriorityInheritingMutex mutex_;
   bool initialized_ = false;
   MixerSelectedDevice microphone_;
@@ -294,7 +294,7 @@ class MixerEngine {
   std::mutex supervision_mutex_;
   std::condition_variable supervision_changed_;
   std::atomic<bool> stop_{false};
-  // Written by the mixer thread alone, reset by a start.
+  // Written by the ticks alone (under tick_mutex_), reset by a start.
   std::atomic<uint64_t> ticks_{0};
   std::atomic<int64_t> worst_tick_lateness_us_{0};
   std::atomic<int64_t> longest_tick_us_{0};
@@ -302,7 +302,7 @@ class MixerEngine {
   std::thread voice_key_thread_;
   std::counting_semaphore<> voice_key_wake_{0};
   std::atomic<bool> voice_key_thread_stop_{false};
-  // The start serial of a clip that played out, marked by the mixer thread; 0 for none.
+  // The start serial of a clip that played out, marked by the tick; 0 for none.
   std::atomic<uint64_t> ended_clip_serial_{0};
   std::atomic<bool> release_owed_{false};
   AudioRoadNotes microphone_notes_{kCaptureLabel, false};

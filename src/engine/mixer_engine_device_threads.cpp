@@ -195,6 +195,7 @@ void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
     }
   }
   lost.End();
+  microphone_stall_.NoteEnd();
   stream.client->Stop();
 }
 

@@ -102,13 +102,9 @@ void MixerEngine::SuperviseDevices() {
 }
 
 bool MixerEngine::ResumeDevice(DeviceWorker* worker) {
+  // What piled up while the device was away is dropped by its own thread once its stream runs,
+  // so that nothing made during the opening arrives late.
   if (stop_.load() || !EndpointPresent(worker->device.id)) return false;
-  // What piled up while the device was away must not reach it now.
-  if (worker->mode == kCaptureMode) {
-    microphone_fifo_.Clear();
-  } else {
-    (worker->mode == 0 ? mix_fifo_ : monitor_fifo_).Clear();
-  }
   auto startup = std::make_shared<WorkerStartup>(1);
   try {
     StartDeviceThread(worker, startup);

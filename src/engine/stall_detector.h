@@ -27,6 +27,8 @@ class StallDetector {
   void Reset(Clock::duration on_time_gap);
   // After each pass at `at`, with the frames (48,000 a second) it handed over.
   void NotePass(Clock::time_point at, uint64_t frames);
+  // The writer's thread ended (its device went away): stopped until a thread starts anew.
+  void NoteEnd() { stalled_.store(true, std::memory_order_release); }
   bool stalled() const { return stalled_.load(std::memory_order_acquire); }
 
  private:

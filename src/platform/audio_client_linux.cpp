@@ -13,8 +13,8 @@ namespace zennic {
 namespace {
 
 // What a shared-mode endpoint offers as its period: 5 ms by default (the fragments the streams
-// ask for below), 3 ms at the least. The threads poll at half of it, so audio waits on them no
-// more than a couple of milliseconds.
+// ask for below), 3 ms at the least. The threads wake at a stream's requests and deliveries, or
+// after a period at the latest.
 constexpr int64_t kDefaultDevicePeriod100ns = 50000;
 constexpr int64_t kMinimumDevicePeriod100ns = 30000;
 
