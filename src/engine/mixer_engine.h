@@ -205,11 +205,9 @@ class MixerEngine {
     AudioMixFormat mix_format;
   };
 
-  // A microphone counts as stopped once its thread, passing on time, has found nothing for 10 ms
-  // beyond its usual spacing: while its thread ran, its deliveries came up to 3 ms late in the
-  // median second here and up to 12 ms in the worst, and a tick waits for it that long (the
-  // outputs' queues cover it).
-  static constexpr auto kMicrophoneLateness = std::chrono::milliseconds(10);
+  // A microphone counts as late once its thread, passing on time, has found nothing for a period
+  // beyond its usual spacing: the server hands audio over a period at a time.
+  static constexpr auto kMicrophoneLateness = std::chrono::milliseconds(5);
 
   bool StartWorkers(const MixerDeviceSelection& selection, std::vector<std::string>* notes,
                     std::string* error);
@@ -228,17 +226,24 @@ class MixerEngine {
   // Makes the ticks while the cable is away, on a steady 10 ms clock, so that the monitor and the
   // voice test go on.
   void MixerThreadMain();
-  // Makes one tick, unless the microphone is late and the outputs can still wait for it until
-  // `wait_until`: a microphone whose thread, running on time, finds nothing is not waited for.
-  // `to_cable`: the mix goes to the cable's FIFO (the cable is there to take it). False when it
-  // waits.
-  bool TryTick(std::chrono::steady_clock::time_point now,
-               std::chrono::steady_clock::time_point wait_until, bool to_cable);
+  // How long the outputs can wait for a late microphone: until the first of them is down to its
+  // floor, or (once the microphone is known to be late) to half its queue.
+  struct OutputWaits {
+    std::chrono::steady_clock::time_point floor = std::chrono::steady_clock::time_point::max();
+    std::chrono::steady_clock::time_point half = std::chrono::steady_clock::time_point::max();
+  };
+  // Makes one tick, unless the microphone's audio is not there yet and the outputs can still
+  // wait: while its thread has not shown it late (the thread, or the whole machine, may have been
+  // held up, and the audio be on its way), down to their floor; once it has, only while they hold
+  // half their queue, so that a microphone that stops never takes the clip's cushion. `to_cable`:
+  // the mix goes to the cable's FIFO (the cable is there to take it). False when it waits.
+  bool TryTick(std::chrono::steady_clock::time_point now, const OutputWaits& waits,
+               bool to_cable);
   // One tick: 10 ms of the microphone through the voice effect, with the clip, into the mix and
   // the monitor FIFOs. The caller holds tick_mutex_.
   void MixTick(std::chrono::steady_clock::time_point now, bool to_cable);
-  // What the monitor lets a tick wait for the microphone: until its queue would reach its floor.
-  std::chrono::steady_clock::time_point MonitorWaitsUntil() const;
+  // How long the monitor can wait, as its thread last published.
+  OutputWaits MonitorWaits() const;
   void CaptureThreadMain(MixerSelectedDevice device, std::shared_ptr<WorkerStartup> startup);
   // `mode` 0 is the mix output, 1 the monitor.
   void RenderThreadMain(MixerSelectedDevice device, int mode,
@@ -331,9 +336,10 @@ class MixerEngine {
   std::atomic<bool> cable_ticks_{false};
   // Wakes the mixer thread when the cable goes.
   std::counting_semaphore<> mixer_wake_{0};
-  // When the monitor's queue would reach its floor if no more mix came, on the steady clock in
-  // nanoseconds; the largest value while the monitor plays none of the mix.
+  // When the monitor's queue would be down to its floor, and to half its target, if no more mix
+  // came, on the steady clock in nanoseconds; the largest value while it plays none of the mix.
   std::atomic<int64_t> monitor_floor_at_ns_{INT64_MAX};
+  std::atomic<int64_t> monitor_half_at_ns_{INT64_MAX};
   uint64_t clip_serial_counter_ = 0;
   // Clip starts (from the key press to the clip's publication) and stops (from clearing the
   // clip to releasing the key) take turns under it, so that no stop lets go of a key that a

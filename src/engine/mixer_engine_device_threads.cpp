@@ -319,9 +319,11 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     const uint64_t wanted = queue.frames() > padding ? queue.frames() - padding : 0;
     const uint64_t room = buffer_frames > padding ? buffer_frames - padding : 0;
     // How long this device can still wait for a late mix or a late microphone: until its queue is
-    // down to its floor.
-    const Clock::time_point waits_until =
-        now + duration_of(padding > floor_frames ? padding - floor_frames : 0);
+    // down to its floor (or to half its target, for a microphone known to be late).
+    auto waits_down_to = [&](uint64_t queued, uint64_t level) {
+      return now + duration_of(queued > level ? queued - level : 0);
+    };
+    const Clock::time_point waits_until = waits_down_to(padding, floor_frames);
     const bool monitor_enabled =
         !cable && runtime_state_->GetAudioSettingsView().monitor_enabled;
     uint64_t count = 0;
@@ -330,9 +332,11 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
       // Ticks until the mix covers what the queue wants; all that is mixed goes to the device,
       // so that no finished tick waits in the FIFO. A late microphone is waited for only while
       // every output can wait.
-      const Clock::time_point wait_until = std::min(waits_until, MonitorWaitsUntil());
+      const OutputWaits monitor = MonitorWaits();
+      const OutputWaits waits{std::min(waits_until, monitor.floor),
+                              std::min(waits_down_to(padding, queue.frames() / 2), monitor.half)};
       while (mix_resampler.FramesProducible(mix_fifo_.Size(), rate, wanted, 1.0) < wanted) {
-        if (!TryTick(now, wait_until, true)) {
+        if (!TryTick(now, waits, true)) {
           owed = true;
           break;
         }
@@ -353,15 +357,14 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
       count = wanted;
     }
     if (!cable) {
-      monitor_floor_at_ns_.store(
-          monitor_enabled
-              ? std::chrono::duration_cast<std::chrono::nanoseconds>(
-                    (now + duration_of(padding + count > floor_frames
-                                           ? padding + count - floor_frames
-                                           : 0))
-                        .time_since_epoch())
-                    .count()
-              : INT64_MAX);
+      auto publish = [&](std::atomic<int64_t>* at, uint64_t level) {
+        at->store(monitor_enabled ? std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                        waits_down_to(padding + count, level).time_since_epoch())
+                                        .count()
+                                  : INT64_MAX);
+      };
+      publish(&monitor_floor_at_ns_, floor_frames);
+      publish(&monitor_half_at_ns_, queue.frames() / 2);
     }
     if (count == 0) continue;
     data = nullptr;
@@ -406,6 +409,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     mixer_wake_.release();
   } else {
     monitor_floor_at_ns_.store(INT64_MAX);
+    monitor_half_at_ns_.store(INT64_MAX);
   }
   episode.End();
   stream.client->Stop();

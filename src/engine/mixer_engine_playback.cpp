@@ -60,7 +60,7 @@ void MixerEngine::MixerThreadMain() {
     if (deadline < now - kMaxLag) deadline = now;
     // A late microphone is waited for as long as the monitor can wait.
     while (!stop_.load() && !cable_ticks_.load() &&
-           !TryTick(now, MonitorWaitsUntil(), false)) {
+           !TryTick(now, MonitorWaits(), false)) {
       std::this_thread::sleep_for(kMicrophoneWaitPoll);
       now = Clock::now();
     }
@@ -68,19 +68,15 @@ void MixerEngine::MixerThreadMain() {
   } while (!stop_.load());
 }
 
-bool MixerEngine::TryTick(Clock::time_point now, Clock::time_point wait_until, bool to_cable) {
+bool MixerEngine::TryTick(Clock::time_point now, const OutputWaits& waits, bool to_cable) {
   std::lock_guard tick(tick_mutex_);
   // Read without a lock and without a copy: a settings save in progress never holds a tick up.
   if (runtime_state_->GetAudioSettingsView().mixer_running &&
       microphone_reader_.FramesReady(microphone_fifo_.Size(), LinearResampler::kEngineRate,
-                                     kTickFrames) < kTickFrames) {
-    if (microphone_stall_.stalled()) {
-      // Its thread finds nothing: the voice is silence until it comes back, and no tick waits.
-      microphone_reader_.WriterStopped();
-    } else if (now < wait_until) {
-      if (!tick_.waiting_since) tick_.waiting_since = now;
-      return false;
-    }
+                                     kTickFrames) < kTickFrames &&
+      now < (microphone_stall_.stalled() ? waits.half : waits.floor)) {
+    if (!tick_.waiting_since) tick_.waiting_since = now;
+    return false;
   }
   if (tick_.waiting_since) {
     KeepLongest(&worst_tick_lateness_us_, now - *tick_.waiting_since);
@@ -147,10 +143,13 @@ void MixerEngine::MixTick(Clock::time_point now, bool to_cable) {
   KeepLongest(&longest_tick_us_, Clock::now() - now);
 }
 
-Clock::time_point MixerEngine::MonitorWaitsUntil() const {
-  int64_t at = monitor_floor_at_ns_.load();
-  if (at == INT64_MAX) return Clock::time_point::max();
-  return Clock::time_point(std::chrono::nanoseconds(at));
+MixerEngine::OutputWaits MixerEngine::MonitorWaits() const {
+  auto at = [](const std::atomic<int64_t>& ns) {
+    int64_t value = ns.load();
+    return value == INT64_MAX ? Clock::time_point::max()
+                              : Clock::time_point(std::chrono::nanoseconds(value));
+  };
+  return {at(monitor_floor_at_ns_), at(monitor_half_at_ns_)};
 }
 
 MixerEngine::TickTiming MixerEngine::GetTickTiming() const {
