@@ -65,6 +65,9 @@ class MediaSourceReader {
   bool GetCurrentType(MediaAudioType* type);
   // The whole file's duration in 100-nanosecond units; false when it is unknown.
   bool GetDuration(uint64_t* duration);
+  // The length the container states for the stream, in frames of the decoded output type;
+  // false when it states none (a length estimated from the bit rate is none).
+  bool GetStatedLength(uint64_t* frames);
   // Replaces `data` with the next block of decoded, interleaved samples. Damaged packets are
   // skipped; a file that cannot be read further is a failure, not the end of the stream.
   MediaReadStatus ReadSample(std::vector<uint8_t>* data);

@@ -1,4 +1,7 @@
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <fstream>
 #include <string>
 
 #include "platform/media_source_reader.h"
@@ -42,6 +45,42 @@ uint32_t WavChannelMask(const AVChannelLayout& layout) {
   return static_cast<uint32_t>(layout.u.mask);
 }
 
+uint64_t ReadLe64(const char* bytes) {
+  uint64_t value = 0;
+  for (int i = 7; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[i]);
+  return value;
+}
+
+// The play length an ASF file's header states, in seconds; 0 when it states none. FFmpeg drops
+// it once the file's size differs from the size the header states, which is what a cut-off
+// file's does, and measures the file's own end instead.
+double AsfStatedSeconds(const std::filesystem::path& path) {
+  static constexpr std::array<unsigned char, 16> kFileProperties = {
+      0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+      0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+  // The header object (30 bytes) comes first, the file properties object among its first.
+  char header[4096];
+  std::ifstream file(path, std::ios::binary);
+  file.read(header, sizeof header);
+  const std::streamsize got = file.gcount();
+  for (std::streamsize at = 30; at + 24 + 80 <= got;) {
+    const char* object = header + at;
+    const uint64_t size = ReadLe64(object + 16);
+    if (std::memcmp(object, kFileProperties.data(), kFileProperties.size()) == 0) {
+      // After the object's id and size: file id, file size, creation date, packet count, play
+      // duration (100 ns), send duration, preroll (ms), flags (bit 0: a live broadcast).
+      const char* body = object + 24;
+      if ((body[64] & 1) != 0) return 0;
+      const double seconds = static_cast<double>(ReadLe64(body + 40)) / 1e7 -
+                             static_cast<double>(ReadLe64(body + 56)) / 1e3;
+      return seconds > 0 ? seconds : 0;
+    }
+    if (size < 24 || size > static_cast<uint64_t>(got - at)) return 0;
+    at += static_cast<std::streamsize>(size);
+  }
+  return 0;
+}
+
 AVChannelLayout UsableLayout(const AVChannelLayout& layout) {
   AVChannelLayout result{};
   if (layout.order == AV_CHANNEL_ORDER_UNSPEC) {
@@ -66,6 +105,7 @@ MediaThreadScope::MediaThreadScope() : joined_(true) {}
 MediaThreadScope::~MediaThreadScope() = default;
 
 struct MediaSourceReader::Impl {
+  std::filesystem::path path;
   std::unique_ptr<AVFormatContext, FormatContextCloser> format;
   int stream_index = -1;
   std::unique_ptr<AVCodecContext, CodecContextFreer> codec;
@@ -84,6 +124,8 @@ struct MediaSourceReader::Impl {
   // The stream's exact length where the container states one (an edit list): the decoder
   // does not drop the encoder's padding at the end by itself. -1 when unknown.
   int64_t remaining_frames = -1;
+  // The length the file states, for telling a file cut off; -1 when it states none.
+  int64_t stated_frames = -1;
   bool flushing = false;
   bool finished = false;
 
@@ -163,6 +205,7 @@ std::unique_ptr<MediaSourceReader> MediaSourceReader::Open(const std::filesystem
   av_dict_free(&options);
   if (opened < 0) return nullptr;
   impl->format.reset(format);
+  impl->path = path;
   if (avformat_find_stream_info(format, nullptr) < 0) return nullptr;
   for (unsigned i = 0; i < format->nb_streams; ++i) {
     if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
@@ -210,6 +253,14 @@ bool MediaSourceReader::SetOutputType(MediaSampleFormat format) {
     impl.remaining_frames =
         av_rescale_q(stream->duration, stream->time_base, AVRational{1, impl.output_rate});
   }
+  // Only a length the container states counts, not one measured from the packets there are.
+  impl.stated_frames = -1;
+  if (std::strcmp(impl.format->iformat->name, "asf") == 0) {
+    const double seconds = AsfStatedSeconds(impl.path);
+    if (seconds > 0) impl.stated_frames = static_cast<int64_t>(seconds * impl.output_rate);
+  } else if (impl.format->duration_estimation_method == AVFMT_DURATION_FROM_STREAM) {
+    impl.stated_frames = impl.remaining_frames;
+  }
   return true;
 }
 
@@ -230,6 +281,12 @@ bool MediaSourceReader::GetDuration(uint64_t* duration) {
   }
   // Microseconds to 100-nanosecond units.
   *duration = static_cast<uint64_t>(format->duration) * 10;
+  return true;
+}
+
+bool MediaSourceReader::GetStatedLength(uint64_t* frames) {
+  if (frames == nullptr || !impl_->codec || impl_->stated_frames < 0) return false;
+  *frames = static_cast<uint64_t>(impl_->stated_frames);
   return true;
 }
 

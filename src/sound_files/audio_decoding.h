@@ -17,6 +17,9 @@ struct AudioFormatInfo {
   int32_t channels = 0;
   uint32_t bits_per_sample = 0;  // 0 for MP3 and Ogg Vorbis
   uint64_t frame_count = 0;      // frames per channel
+  // The length the file's own header states, in frames; 0 when it states none (a length only
+  // estimated from the file's size or bit rate is none).
+  uint64_t stated_frame_count = 0;
   // The channels' speakers as a WAV channel mask, the samples in the order of its bits; 0 when
   // the file does not say.
   uint32_t channel_mask = 0;
@@ -46,12 +49,17 @@ struct DecodeOptions {
   }
 };
 
-// Both choose their route by the file's extension. A failed call leaves a default record.
-// Sample rates outside 1,000 to 768,000 Hz and files without channels are not decodable: a
-// damaged header must not make a tiny file stand for hours of audio. A sound beyond the limit
-// fails with kAudioTooLong.
+// Both choose their route by the file's extension. A failed call leaves a default record, but
+// for an issue code that says why where one is known. Sample rates outside 1,000 to 768,000 Hz
+// and files without channels are not decodable: a damaged header must not make a tiny file
+// stand for hours of audio. A sound beyond the limit fails with kAudioTooLong. A file cut off
+// decodes to what it holds (IsCutOff tells), but a WAV's data chunk must be whole: one that
+// ends well inside it fails with kAudioCutOffCode.
 bool DecodeAudioFile(const std::filesystem::path& path, DecodedAudioData* out, std::string* error,
                      const DecodeOptions& options = {});
+// True, with the reason in `message`, when a decode ends well short of the length its file
+// states: the file is cut off or damaged, and what it holds is not the sound it stands for.
+bool IsCutOff(const DecodedAudioData& decoded, std::string* message);
 // False only when the file cannot be read or opened at all; a file that was read but cannot be
 // decoded gives true with `decodable` false and an issue.
 bool AnalyzeAudioFile(const std::filesystem::path& path, AudioFormatInfo* out, std::string* error,
@@ -62,6 +70,7 @@ bool AnalyzeAudioFile(const std::filesystem::path& path, AudioFormatInfo* out, s
 // length. Decoders fail with kAudioTooLong rather than go beyond it.
 constexpr uint64_t kMaxAudioSamples = uint64_t{1} << 28;
 inline constexpr char kAudioTooLong[] = "Audio file is too long to decode";
+inline constexpr char kAudioCutOffCode[] = "audio_truncated";
 
 // The extension of the file name with its dot, ASCII letters lower-cased; empty when the name
 // has none (a name whose only dot is its first character has none). A ":" ends the name.

@@ -192,12 +192,17 @@ bool ConverterService::ConvertFile(const fs::path& root, const fs::path& source,
   read_as.named_as = source;
   DecodedAudioData decoded;
   if (!DecodeAudioFile(file.ReopenPath(), &decoded, &error, read_as)) {
+    if (!decoded.issue_code.empty()) item->code = decoded.issue_code;
     item->message = error.empty() ? "Audio file could not be decoded" : error;
     return false;
   }
-  // A sound that decodes to nothing never takes the place of its source.
+  // A sound that decodes to nothing, or to part of itself, never takes the place of its source.
   if (decoded.samples.empty()) {
     item->message = "Audio file did not contain decodable samples";
+    return false;
+  }
+  if (IsCutOff(decoded, &item->message)) {
+    item->code = kAudioCutOffCode;
     return false;
   }
   const auto rate = static_cast<int>(decoded.sample_rate);

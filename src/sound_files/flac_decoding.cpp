@@ -115,6 +115,7 @@ std::unique_ptr<FLAC__StreamDecoder, DecoderDeleter> OpenFlac(const std::filesys
   out->channels = static_cast<int32_t>(session->channels);
   out->bits_per_sample = session->bits_per_sample;
   out->frame_count = session->total_frames;
+  out->stated_frame_count = session->total_frames;
   out->channel_mask = StandardChannelMask(out->channels);
   return decoder;
 }

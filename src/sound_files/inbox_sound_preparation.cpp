@@ -135,7 +135,7 @@ bool ConverterService::PrepareInboxSound(const fs::path& destination, const fs::
 
   DecodedAudioData decoded;
   if (!DecodeAudioFile(source_path, &decoded, &error)) {
-    return Refuse(code, message, "decode_failed",
+    return Refuse(code, message, decoded.issue_code.empty() ? "decode_failed" : decoded.issue_code,
                   error.empty() ? "Inbox audio file could not be decoded" : error);
   }
   if (decoded.sample_rate == 0 || decoded.channels <= 0) {
@@ -147,6 +147,9 @@ bool ConverterService::PrepareInboxSound(const fs::path& destination, const fs::
   if (frames == 0) {
     return Refuse(code, message, "decode_failed", "Audio file did not contain decodable samples");
   }
+  // A download cut short is refused as such; once complete it is a new file and comes again.
+  std::string cut_off;
+  if (IsCutOff(decoded, &cut_off)) return Refuse(code, message, kAudioCutOffCode, cut_off);
   const double duration = static_cast<double>(frames) / decoded.sample_rate;
   if (max_seconds > 0 && duration > max_seconds) {
     return Refuse(code, message, "sound_inbox_too_large", kTooLong);

@@ -91,6 +91,8 @@ bool DecodeWithMediaFoundation(const std::filesystem::path& path, DecodedAudioDa
   uint64_t duration = 0;
   if (!reader->GetDuration(&duration)) duration = 0;
   FillFormatFromMediaType(options.NameOf(path), current, duration, out);
+  uint64_t stated = 0;
+  if (reader->GetStatedLength(&stated)) out->stated_frame_count = stated;
 
   out->samples.clear();
   std::error_code size_error;

@@ -47,6 +47,12 @@ Mpg123Handle OpenMp3(const std::filesystem::path& path, bool scan, AudioFormatIn
   // Later frames are converted to the first frame's layout rather than changing it.
   mpg123_format_none(mh);
   mpg123_format(mh, rate, channels, MPG123_ENC_FLOAT_32);
+  // Without an Info frame the library guesses a length from the file's size, and says nothing
+  // of which it gave; the encoder's delay, which only an Info frame's LAME tag carries, tells.
+  long encoder_delay = -1;
+  double unused = 0;
+  mpg123_getstate(mh, MPG123_ENC_DELAY, &encoder_delay, &unused);
+  const off_t stated = encoder_delay >= 0 ? mpg123_length(mh) : 0;
   if (scan && mpg123_scan(mh) != MPG123_OK) return nullptr;
   const off_t length = mpg123_length(mh);
 
@@ -58,6 +64,7 @@ Mpg123Handle OpenMp3(const std::filesystem::path& path, bool scan, AudioFormatIn
   out->channels = channels;
   out->bits_per_sample = 0;
   out->frame_count = length > 0 ? static_cast<uint64_t>(length) : 0;
+  out->stated_frame_count = stated > 0 ? static_cast<uint64_t>(stated) : 0;
   return handle;
 }
 

@@ -109,7 +109,9 @@ bool ReadFormat(OggVorbis_File* file, AudioFormatInfo* out) {
   out->channels = first->channels;
   out->bits_per_sample = 0;
   const ogg_int64_t total = ov_pcm_total(file, -1);
+  // The last page's position: a stream whose pages run out before it has lost audio.
   out->frame_count = total > 0 ? static_cast<uint64_t>(total) : 0;
+  out->stated_frame_count = out->frame_count;
   out->channel_mask = StandardChannelMask(first->channels);
   return true;
 }

@@ -68,7 +68,9 @@ TEST_F(DamagedSounds, TheProgramNamesEachFaultAndLosesNothing) {
       {"m4a", {"-c:a", "aac"}},       {"aac", {"-c:a", "aac", "-f", "adts"}},
       {"wma", {"-c:a", "wmav2"}}};
   // The file, and the code its preparation must fail with; empty where the readable part of a
-  // damaged stream may become a clip.
+  // damaged stream may become a clip. A file cut short of the length its header states is
+  // refused as such (an Ogg or ADTS stream states none, and an M4A whose index comes last
+  // cannot be opened at all).
   std::vector<std::pair<std::string, std::string>> expected;
   for (const auto& [extension, options] : formats) {
     for (const std::string damage : {"cut", "noise"}) {
@@ -83,7 +85,8 @@ TEST_F(DamagedSounds, TheProgramNamesEachFaultAndLosesNothing) {
       } else {
         testing::OverwriteWithNoise(staging / name, 0.3);
       }
-      expected.emplace_back(name, name == "cut.wav" ? "decode_failed" : "");
+      const bool states_length = extension != "ogg" && extension != "aac" && extension != "m4a";
+      expected.emplace_back(name, damage == "cut" && states_length ? "audio_truncated" : "");
     }
   }
   testing::RunFfmpeg({"-f", "lavfi", "-i", "aevalsrc=0.5*sin(2*PI*1000*t):s=44100:d=1", "-c:a",

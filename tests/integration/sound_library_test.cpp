@@ -3,6 +3,7 @@
 
 #include "sound_library_fixture.h"
 #include "support/read_only_folder.h"
+#include "support/sound_file_bytes.h"
 
 namespace zennic {
 namespace {
@@ -363,6 +364,44 @@ TEST_F(SoundLibraryTest, ConvertTurnsTheSelectedClipIntoAWavAndKeepsTheSource) {
   EXPECT_EQ(Post("/api/mixer/convert", Json({{"paths", paths}})).code(),
             "originals_folder_forbidden");
   EXPECT_FALSE(fs::exists(audio_ / "_originals/_originals"));
+}
+
+// A download cut off halfway: its header states four seconds, its data holds two.
+TEST_F(SoundLibraryTest, AFileCutShortOfTheLengthItStatesIsNotConverted) {
+  WriteToneWav(folder_ / "tone.wav", 4, 0.5, 44100);
+  const std::vector<std::pair<std::string, std::vector<std::string>>> formats = {
+      {"cut horn.m4a", {"-c:a", "aac", "-movflags", "+faststart"}},
+      {"cut drum.mp3", {"-c:a", "libmp3lame"}},
+      {"cut bell.flac", {"-c:a", "flac"}},
+      {"cut gong.wma", {"-c:a", "wmav2"}},
+      {"cut beep.wav", {"-c:a", "pcm_s24le"}},
+      {"whole horn.m4a", {"-c:a", "aac", "-movflags", "+faststart"}}};
+  JsonValue paths = JsonValue::MakeArray();
+  for (const auto& [name, options] : formats) {
+    std::vector<std::string> arguments = {"-i", Text(folder_ / "tone.wav")};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    arguments.push_back(Text(audio_ / name));
+    testing::RunFfmpeg(arguments);
+    if (name.starts_with("cut")) testing::TruncateFile(audio_ / name, 0.5);
+    paths.PushBack(Text(audio_ / name));
+  }
+  ASSERT_TRUE(StartProgram());
+
+  ApiReply converted = Post("/api/mixer/convert", Json({{"paths", paths}}));
+  ASSERT_EQ(converted.status, 200) << converted.http.body;
+  const JsonValue& summary = *converted.json.Find("summary");
+  EXPECT_EQ(summary.GetNumber("converted", 0), 1);
+  EXPECT_EQ(summary.GetNumber("failed", 0), static_cast<double>(formats.size() - 1));
+  for (const JsonValue& item : converted.json.Find("results")->array_value) {
+    const fs::path source = item.GetString("source_path", "");
+    SCOPED_TRACE(source);
+    if (source.filename().string().starts_with("whole")) continue;
+    EXPECT_EQ(item.GetString("status", ""), "failed");
+    EXPECT_EQ(item.GetString("code", ""), "audio_truncated");
+    EXPECT_NE(item.GetString("message", "").find(" s of the 4."), std::string::npos);
+    EXPECT_TRUE(fs::exists(source)) << "the cut file stays as it was";
+  }
+  EXPECT_TRUE(fs::exists(audio_ / "whole horn.wav"));
 }
 
 }  // namespace
