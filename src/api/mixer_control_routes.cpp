@@ -28,12 +28,16 @@ HttpResponse HttpApi::HandleSet(const JsonValue& body) {
   }
   std::string error;
   // In memory only, as volumes and effects change many times a second; saving is the settings
-  // route's business. A chosen clip is the exception: the user expects it after a restart.
+  // route's business. A chosen clip is the exception: the user expects it after a restart. It
+  // is saved soon after, so that the click is answered without waiting for the disk (whose
+  // two syncs took seconds on a busy one).
   const JsonValue* clip = body.Find("file_path");
-  const bool save = clip != nullptr && clip->type == JsonValue::Type::String;
-  if (!config_.runtime_state->MutateSettings(
-          [this, &body](MixerSettings& settings) { ApplySettingsJson(&settings, body, false); },
-          save, &error)) {
+  const auto apply = [this, &body](MixerSettings& settings) {
+    ApplySettingsJson(&settings, body, false);
+  };
+  if (clip != nullptr && clip->type == JsonValue::Type::String) {
+    config_.runtime_state->MutateSettingsAndSaveSoon(apply);
+  } else if (!config_.runtime_state->MutateSettings(apply, false, &error)) {
     return ApiRefusal(500, "settings_update_failed", error, "The settings could not be saved.");
   }
   std::string file_path = config_.runtime_state->GetSettings().file_path;

@@ -1,10 +1,22 @@
 #include "model/runtime_state.h"
 
+#include <algorithm>
+#include <exception>
+
 #include "model/mixer_settings_json.h"
 
 namespace zennic {
 
 RuntimeState::RuntimeState(SettingsStore store) : store_(std::move(store)) {}
+
+RuntimeState::~RuntimeState() {
+  {
+    std::lock_guard saver(saver_mutex_);
+    saver_stopping_ = true;
+  }
+  saver_wake_.notify_one();
+  if (saver_.joinable()) saver_.join();
+}
 
 bool RuntimeState::LoadSettings(std::string* error) {
   std::lock_guard change(change_mutex_);
@@ -13,7 +25,9 @@ bool RuntimeState::LoadSettings(std::string* error) {
     if (settings_loaded_) return true;
   }
   SettingsLoadResult result;
+  std::unique_lock disk(disk_mutex_);
   if (!store_.Load(&result, error)) return false;
+  disk.unlock();
   std::lock_guard lock(mutex_);
   std::swap(load_result_, result);
   settings_loaded_ = true;
@@ -49,6 +63,59 @@ bool RuntimeState::MutateSettings(const std::function<void(MixerSettings&)>& edi
   return Commit(std::move(copy), persist, error);
 }
 
+void RuntimeState::MutateSettingsAndSaveSoon(const std::function<void(MixerSettings&)>& editor) {
+  {
+    std::lock_guard change(change_mutex_);
+    MixerSettings copy = GetSettings();
+    editor(copy);
+    NormalizeMixerSettings(&copy);
+    std::lock_guard lock(mutex_);
+    std::swap(load_result_.settings, copy);
+    ++changes_to_save_;
+    PublishAudioViewLocked();
+  }
+  std::lock_guard saver(saver_mutex_);
+  save_asked_ = true;
+  if (!saver_.joinable()) saver_ = std::thread([this] { SaveWhenAsked(); });
+  saver_wake_.notify_one();
+}
+
+void RuntimeState::SaveWhenAsked() {
+  std::unique_lock saver(saver_mutex_);
+  for (;;) {
+    saver_wake_.wait(saver, [this] { return save_asked_ || saver_stopping_; });
+    if (!save_asked_) return;
+    save_asked_ = false;
+    saver.unlock();
+    try {
+      SaveChangesInForce();
+    } catch (const std::exception& failure) {
+      store_.Log(std::string("The settings could not be saved: ") + failure.what());
+    }
+    saver.lock();
+  }
+}
+
+void RuntimeState::SaveChangesInForce() {
+  std::lock_guard disk(disk_mutex_);
+  MixerSettings settings;
+  uint64_t changes = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (changes_saved_ == changes_to_save_) return;
+    settings = load_result_.settings;
+    changes = changes_to_save_;
+  }
+  std::string error;
+  if (!store_.Save(settings, &error)) {
+    store_.Log("The settings could not be saved: " + error);
+    return;
+  }
+  std::lock_guard lock(mutex_);
+  changes_saved_ = std::max(changes_saved_, changes);
+  load_result_.loaded_from_disk = true;
+}
+
 bool RuntimeState::ReplaceSettings(const MixerSettings& settings, bool persist,
                                    std::string* error) {
   MixerSettings copy = settings;
@@ -58,22 +125,32 @@ bool RuntimeState::ReplaceSettings(const MixerSettings& settings, bool persist,
 }
 
 bool RuntimeState::Commit(MixerSettings settings, bool persist, std::string* error) {
-  if (persist && !store_.Save(settings, error)) return false;
+  std::unique_lock disk(disk_mutex_, std::defer_lock);
+  if (persist) {
+    // Held until the saved settings are in force, so that no save soon writes older ones after.
+    disk.lock();
+    if (!store_.Save(settings, error)) return false;
+  }
   {
     std::lock_guard lock(mutex_);
     std::swap(load_result_.settings, settings);
     load_result_.loaded_from_disk = load_result_.loaded_from_disk || persist;
+    // What was to be saved soon is in this save: its copy was taken after those changes.
+    if (persist) changes_saved_ = changes_to_save_;
     PublishAudioViewLocked();
   }
-  return true;  // the settings put out of force are freed here, outside the mutex
+  return true;  // the settings put out of force are freed here, outside the mutexes
 }
 
 bool RuntimeState::ResetSettings(std::string* error) {
   std::lock_guard change(change_mutex_);
+  std::lock_guard disk(disk_mutex_);
   if (!store_.Reset(error)) return false;
   SettingsLoadResult defaults{MakeDefaultMixerSettings(), false, false, {}, {}};
   std::lock_guard lock(mutex_);
   std::swap(load_result_, defaults);
+  // The changes not saved yet went with the file.
+  changes_saved_ = changes_to_save_;
   mic_index_.reset();
   out_index_.reset();
   monitor_index_.reset();

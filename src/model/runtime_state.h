@@ -1,10 +1,12 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "model/audio_settings_view.h"
@@ -30,11 +32,13 @@ struct RuntimeSnapshot {
 // flags and device indices, and the web client's session token, all behind one mutex. Readers
 // get copies; every change of the settings is copied, edited, normalised, saved when asked and
 // only then put in force, so a failed save leaves the old settings in force. Changes take turns
-// under a mutex of their own, which alone is held while the file is written: readers never
-// wait for the disk, and the audio threads read their view without any lock.
+// under a mutex of their own, and the file under another: readers never wait for the disk, and
+// the audio threads read their view without any lock.
 class RuntimeState {
  public:
   explicit RuntimeState(SettingsStore store);
+  // Saves what is still to be saved first.
+  ~RuntimeState();
   RuntimeState(const RuntimeState&) = delete;
   RuntimeState& operator=(const RuntimeState&) = delete;
 
@@ -51,6 +55,10 @@ class RuntimeState {
   // An editor that throws changes nothing and its exception reaches the caller.
   bool MutateSettings(const std::function<void(MixerSettings&)>& editor, bool persist,
                       std::string* error);
+  // The same, put in force at once and saved soon after on a thread of its own: for a choice
+  // made with one click, which must not wait for the disk. A failed save is logged; the next
+  // save writes the change again.
+  void MutateSettingsAndSaveSoon(const std::function<void(MixerSettings&)>& editor);
   bool ReplaceSettings(const MixerSettings& settings, bool persist, std::string* error);
   // Deletes settings.json and puts the defaults in force; the next persisted change writes it.
   bool ResetSettings(std::string* error);
@@ -76,11 +84,26 @@ class RuntimeState {
   bool Commit(MixerSettings settings, bool persist, std::string* error);
   // The caller holds mutex_.
   void PublishAudioViewLocked();
+  // The saving thread's body, and one save of the changes still to be saved.
+  void SaveWhenAsked();
+  void SaveChangesInForce();
 
-  // Serialises every change of the settings, with its disk work; taken before mutex_.
+  // Serialises every change of the settings; taken before disk_mutex_.
   std::mutex change_mutex_;
-  SettingsStore store_;  // used under change_mutex_ only
+  // Held while settings.json is read, written or deleted; taken before mutex_.
+  std::mutex disk_mutex_;
+  SettingsStore store_;  // used under disk_mutex_ only
+  // The saving thread, started by the first change saved soon; it ends once asked to stop and
+  // nothing is left to save.
+  std::mutex saver_mutex_;
+  std::condition_variable saver_wake_;
+  bool save_asked_ = false;   // under saver_mutex_
+  bool saver_stopping_ = false;  // under saver_mutex_
+  std::thread saver_;
   mutable std::mutex mutex_;
+  // Changes put in force to be saved soon, counted, and how many of them are on the disk.
+  uint64_t changes_to_save_ = 0;
+  uint64_t changes_saved_ = 0;
   SettingsLoadResult load_result_;
   bool settings_loaded_ = false;
   bool mixer_running_ = false;

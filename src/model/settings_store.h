@@ -21,7 +21,7 @@ struct SettingsLoadResult {
 
 // Keeps settings.json in the data folder: loads it once (migrating an older file, recovering
 // from a damaged one), saves it atomically, deletes it on a reset. Has no lock of its own: the
-// runtime state calls it under its mutex.
+// runtime state calls it under its disk mutex.
 class SettingsStore {
  public:
   // An empty `default_audio_dir` means the default Sounds folder.
@@ -34,6 +34,8 @@ class SettingsStore {
   bool Save(const MixerSettings& settings, std::string* error) const;
   // Deletes settings.json; an absent file counts as deleted.
   bool Reset(std::string* error);
+  // A line in the program's log.
+  void Log(const std::string& message) const;
 
  private:
   bool LoadFromDisk(SettingsLoadResult* result, std::string* error);
@@ -47,7 +49,6 @@ class SettingsStore {
   std::filesystem::path DefaultAudioDirectory() const;
   void PointDefaultProfilesAtDefaultFolder(MixerSettings* settings) const;
   bool EnsureSoundsLayout(const MixerSettings& settings, std::string* error) const;
-  void Log(const std::string& message) const;
 
   AppPaths paths_;
   std::vector<std::filesystem::path> legacy_candidates_;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <future>
+#include <memory>
 #include <thread>
 
 #include "core/app_paths.h"
@@ -159,6 +160,17 @@ TEST_F(RuntimeStateTest, ReadersDoNotWaitForAChangeUnderWay) {
   reader.join();
   EXPECT_TRUE(read_meanwhile);
   EXPECT_EQ(state_.GetAudioSettingsView().mic_volume, 0.5);
+}
+
+TEST_F(RuntimeStateTest, AChangeSavedSoonIsInForceAtOnceAndOnDiskBeforeTheStateEnds) {
+  auto state = std::make_unique<RuntimeState>(SettingsStore(paths_, {}, {}));
+  ASSERT_TRUE(state->LoadSettings(nullptr));
+  for (int port : {6010, 6011}) {
+    state->MutateSettingsAndSaveSoon([port](MixerSettings& s) { s.server_port = port; });
+    EXPECT_EQ(state->GetSettings().server_port, port);
+  }
+  state.reset();
+  EXPECT_EQ(SavedJson().GetNumber("server_port", 0), 6011);
 }
 
 TEST_F(RuntimeStateTest, TheAudioViewFollowsEveryChangeAndIsNeverSeenHalfWritten) {
