@@ -115,17 +115,21 @@ HttpResponse HttpApi::HandleConvert(const JsonValue& body) {
     }
   }
 
-  std::string selection = settings.file_path;
+  // The clip chosen when the conversion ends, so that one chosen while it was being converted
+  // follows it into its WAV as well; a clip chosen after that is left alone.
+  const std::string chosen = config_.runtime_state->GetSettings().file_path;
+  std::string selection = chosen;
   for (const ConvertItemResult& item : result.results) {
-    if (item.status == "converted" && item.source_path == settings.file_path &&
-        !item.target_path.empty()) {
+    if (item.status == "converted" && item.source_path == chosen && !item.target_path.empty()) {
       selection = item.target_path;
       break;
     }
   }
-  if (selection != settings.file_path &&
+  if (selection != chosen &&
       !config_.runtime_state->MutateSettings(
-          [&selection](MixerSettings& edited) { edited.file_path = selection; },
+          [&chosen, &selection](MixerSettings& edited) {
+            if (edited.file_path == chosen) edited.file_path = selection;
+          },
           /*persist=*/true, &error)) {
     return ErrorResponse(500, "settings_save_failed", error);
   }

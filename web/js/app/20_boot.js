@@ -77,10 +77,12 @@ function initializeMixerApp() {
     return loadDevices({ mic_index: answer.mic_index, out_index: answer.out_index, monitor_index: answer.monitor_index });
   }).then(applyFirstRunVbCableDefaults)
     .then(loadAudioManagementStatus)
-    // Files side: the active profile's clips, then its preparation in the background.
-    .then(loadFiles)
+    // Files side: the active profile's preparation in the background, and its clips.
+    .then(function () {
+      triggerAutoPrepareForActiveProfile();
+      return loadFiles();
+    })
     .then(refreshStatus)
-    .then(function () { triggerAutoPrepareForActiveProfile(); })
     .then(startStatusTimer);
 }
 

@@ -50,10 +50,8 @@ function takeProfilesAnswer(answer) {
 // The profile's list of clips and its preparation follow every change of the active profile.
 function profileChanged(message) {
   showProfileStatus(message);
-  return loadFiles().then(function () {
-    triggerAutoPrepareForActiveProfile();
-    return true;
-  });
+  triggerAutoPrepareForActiveProfile();
+  return loadFiles().then(function () { return true; });
 }
 
 // Creates a profile from the fields (New) or stores them into the chosen one (Save).
@@ -98,10 +96,10 @@ function selectProfile(id) {
     state.settings.selected_profile_id = answer.selected_profile_id;
     if (answer.file_cleared === true) forgetSelectedFile();
     renderProfiles();
+    triggerAutoPrepareForActiveProfile();
     showFiles(answer.files);
     clearAnalyzer();
     showProfileStatus(t("profiles.switched"));
-    triggerAutoPrepareForActiveProfile();
     return true;
   });
 }

@@ -27,6 +27,7 @@ function loadFiles() {
 function showFiles(files) {
   state.files = keepPendingVolumeChecks(state.files, Array.isArray(files) ? files : []);
   renderFiles();
+  prepareNewClips();
 }
 
 function isSelectedFile(file) {
@@ -76,6 +77,17 @@ function rowAction(key, onClick, options) {
   return button;
 }
 
+// What a click on the row gives: only a ready clip plays on the trigger key; one that needs
+// conversion says where it stands.
+function fileRowHint(file, compatibility) {
+  if (compatibility === "compatible") return t("files.click_to_select");
+  if (compatibility === "converting") return t("files.background_preparing");
+  var failure = conversionFailures[file.path];
+  if (compatibility === "needs_conversion" && failure) return conversionFailureText(failure, t);
+  if (compatibility === "needs_conversion" && state.autoPrepareActive) return t("files.background_preparing");
+  return t("files.hint_cannot_play");
+}
+
 function fileRow(file) {
   var health = volumeHealthOf(file);
   var compatibility = shownCompatibility(file);
@@ -88,7 +100,7 @@ function fileRow(file) {
   select.type = "button";
   select.className = "file-select";
   select.appendChild(chipElement(file.name, "file-name"));
-  var hint = t(compatibility === "converting" ? "files.background_preparing" : "files.click_to_select");
+  var hint = fileRowHint(file, compatibility);
   var relative = file.relative_path && file.relative_path !== file.name ? file.relative_path + " | " : "";
   select.appendChild(chipElement(relative + hint, "file-meta"));
   var badges = document.createElement("span");
@@ -263,7 +275,8 @@ function wireFileBrowser() {
   onPageHook("reset", function () {
     forgetSelectedFile();
     clearAnalyzer();
-    return loadFiles().then(function () { triggerAutoPrepareForActiveProfile(); });
+    triggerAutoPrepareForActiveProfile();
+    return loadFiles();
   });
   if (window.ZennicI18n) {
     window.ZennicI18n.onChange(function () {

@@ -47,6 +47,9 @@ function triggerAutoPrepareForActiveProfile() {
     if (state.autoPrepareQueued) {
       state.autoPrepareQueued = false;
       triggerAutoPrepareForActiveProfile();
+    } else {
+      // A list read while this run went on may hold clips that came meanwhile.
+      prepareNewClips();
     }
   }
 
@@ -63,6 +66,7 @@ function triggerAutoPrepareForActiveProfile() {
     t: t,
     profileId: profile.id,
     folderKey: state.autoPrepareFolderKey,
+    listed: state.files,
     isCurrent: isCurrent,
     converting: function (paths) {
       state.autoPrepareConvertingPaths = new Set(paths);
@@ -77,6 +81,16 @@ function triggerAutoPrepareForActiveProfile() {
   }).catch(function (error) {
     showMixerStatus(errorMessage(error, t("errors.auto_prepare_failed")));
   }).then(finish);
+}
+
+// Clips that need conversion and came into the list since the last run are prepared as a
+// changed folder is. The triggers that start a run (boot, a profile change) start it before the
+// list is read, so the list finds it running.
+function prepareNewClips() {
+  var profile = activeProfile(state.settings);
+  if (profile && profile.audio_dir && !state.autoPrepareActive && newClipsToPrepare(state.files).length > 0) {
+    triggerAutoPrepareForActiveProfile();
+  }
 }
 
 function wireAutoPrepare() {

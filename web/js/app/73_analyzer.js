@@ -117,9 +117,13 @@ function convertSelectedFiles() {
     }
     showAnalyzerAlerts(result.payload.alerts);
     var counts = result.payload.summary || {};
-    var note = t("advanced.conversion_complete", {
+    // Tried by hand: the list that follows does not take them for new clips to prepare.
+    takeOnClips(state.analyzerFiles.filter(function (file) { return paths.indexOf(file.path) >= 0; }));
+    rememberConversionOutcomes(result.payload.results);
+    // Each file that failed is named beside the count, with why.
+    var note = [t("advanced.conversion_complete", {
       converted: counts.converted || 0, skipped: counts.skipped || 0, failed: counts.failed || 0
-    });
+    })].concat(notConvertedTexts(result.payload.results, t)).join(" ");
     return loadFiles().then(function () { return analyzeFolder(note); });
   });
 }

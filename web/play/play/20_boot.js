@@ -102,9 +102,10 @@ function playBoot() {
       playById("playError").hidden = true;
       playById("playApp").hidden = false;
       playTakeSoundLinks(playState.soundLinks);
+      // The preparation starts before the list is read, so the list finds it running.
+      playAutoPrepare();
       return playLoadFiles();
     }).then(function () {
-      playAutoPrepare();
       playRefreshStatus();
       playStartStatusTimer();
     });

@@ -43,6 +43,8 @@ function playLoadFiles() {
     playState.files = keepPendingVolumeChecks(playState.files, files);
     playSetCategories(playCollectCategories(result.payload.categories, files));
     playRenderList();
+    // Clips that came into the folder since and need conversion are prepared as at opening.
+    if (!playState.autoPrepareActive && newClipsToPrepare(files).length > 0) playAutoPrepare();
     return true;
   });
 }

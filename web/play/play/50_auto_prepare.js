@@ -1,5 +1,6 @@
-// Automatic preparation of the active profile's folder when Quick Play opens. A new run voids
-// the later steps of any earlier one; there is no queue.
+// Automatic preparation of the active profile's folder when Quick Play opens, and when a list
+// shows clips that came since. A new run voids the later steps of any earlier one; there is no
+// queue.
 
 Object.assign(playState, {
   autoPrepareRunId: 0,
@@ -32,12 +33,18 @@ function playAutoPrepare() {
     t: playT,
     profileId: profile.id,
     folderKey: folderKey,
+    listed: playState.files,
     isCurrent: isCurrent,
     converting: function (paths) {
       playState.autoPrepareConvertingPaths = paths;
       playRenderPrepChip(folderKey);
     },
-    failed: playShowNotice
+    failed: playShowNotice,
+    // This list shows ready clips only: one that could not be made ready is named here.
+    notConverted: function (results) {
+      var texts = notConvertedTexts(results, playT);
+      if (texts.length) playShowNotice(texts.join(" "));
+    }
   }).then(function (outcome) {
     if (outcome === "nothing") return playLoadFiles();
     if (outcome === "converted" || outcome === "conversion_failed") return playReloadFilesAndStatus();
