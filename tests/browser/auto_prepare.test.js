@@ -87,7 +87,7 @@ browserTest(shared, "a clip copied into a prepared folder becomes playable where
   const folder = emptySoundsFolder(shared.program);
   writeWav(path.join(folder, "ready.wav"));
   await openMainPage(shared, page);
-  await page.locator("#mixerAutoPrepareStatus").waitFor({ state: "hidden" });
+  await page.waitForFunction(() => !window.state.autoPrepareActive);
   // Copied in while the page is open, and long enough that its conversion is still under way
   // when the row is clicked.
   writeMp3(path.join(folder, "drop.mp3"), 600);
