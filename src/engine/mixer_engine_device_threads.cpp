@@ -301,15 +301,16 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     stream.client->GetGlitchCount(&glitches);
     const bool device_ran_dry = glitches > glitches_seen;
     glitches_seen = std::max(glitches, glitches_seen);
+    // A break lasts until a pass finds the device playing and plays it nothing silent.
+    bool broke = false;
     if (uint64_t silence = watch.Pass(now, padding, device_ran_dry); silence > 0) {
+      broke = true;
       episode.Note(BreakCause::kRanDry, to_engine_frames(silence),
                    watch.longest_pause().count());
       if (queue.Grow(now, silence)) {
         notes->NoteQueue(to_engine_frames(queue.frames()));
         ask_for_queue();
       }
-    } else if (padding > 0 && episode.open()) {
-      episode.End();
     }
     if (queue.Settle(now)) {
       notes->NoteQueue(to_engine_frames(queue.frames()));
@@ -366,7 +367,10 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
       publish(&monitor_floor_at_ns_, floor_frames);
       publish(&monitor_half_at_ns_, queue.frames() / 2);
     }
-    if (count == 0) continue;
+    if (count == 0) {
+      if (!broke && padding > 0) episode.End();
+      continue;
+    }
     data = nullptr;
     result = render->GetBuffer(static_cast<uint32_t>(count), &data);
     if (AudioFailed(result) || data == nullptr) {
@@ -389,16 +393,17 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
           monitor_reader_.Read(&monitor_fifo_, rate, count, now, &frames);
       if (read.margin_changed) notes->NoteMargin(monitor_reader_.follower().margin_frames());
       if (read.short_frames > 0 || (read.hold && aligned_before)) {
+        broke = true;
         episode.Note(BreakCause::kLateMix,
                      to_engine_frames(read.hold ? count : read.short_frames));
       } else if (read.drop_frames > 0 && aligned_before && !episode.open()) {
         episode.Note(BreakCause::kBacklog, read.drop_frames);
-        episode.End();
       }
     }
     ConvertStereoToEndpointFormat(frames.data(), count, count, format, data);
     render->ReleaseBuffer(static_cast<uint32_t>(count), 0);
     watch.Wrote(now, padding + count);
+    if (!broke) episode.End();
   }
   if (cable) {
     // The mixer thread makes the ticks from now on, so that the monitor and the voice test go on.
