@@ -2,19 +2,22 @@
 // scripts/virtual-audio starts, PulseAudio or PipeWire as it is asked), in three runs:
 //
 // 1. Continuity: the test microphone's steady 440 Hz tone with a 1 kHz clip looping and the
-//    monitor on, for the given seconds; every discontinuity and silence on "CABLE Output"
-//    (target: none), those of the microphone itself, and the breaks, jitter and margins the
-//    engine counted. Beside it, with --plain-player, a plain real-time player (pacat at 20 ms)
-//    of a 440 Hz tone into a second cable at the same time, recorded the same way: what the
-//    server and the recording do to any client, at the same moments.
+//    monitor on, for the given seconds; every discontinuity and silence on "CABLE Output" and on
+//    the monitor ("headphones.monitor", the clip alone) (target: none), each break a listener
+//    hears laid beside the stop of the core its device's thread ran on and the queue the engine
+//    kept then; those of the microphone itself; the breaks the engine counted per device beside
+//    those heard, and its jitter and margins. Beside it, with --plain-player, a plain real-time
+//    player (pacat at 20 ms) of a 440 Hz tone into a second cable at the same time, recorded the
+//    same way: what the server and the recording do to any client, at the same moments.
 // 2. Microphone to cable: the microphone is a remap of the cable's own monitor, so the cable's
 //    output comes back as the voice: an impulse played as a clip reaches the cable, returns
 //    through the microphone and is mixed again at half level. In one recording of "CABLE Output"
 //    the distance from each impulse to its first echo is exactly one trip from microphone to
 //    cable output, free of any skew between separate recordings (target: median 40 ms or less,
 //    no growth between the first and the last minute, none above 60 ms).
-// 3. Hotkey press to the clip on the cable, the first press after a start included (target:
-//    under 50 ms). The recording's frames are put on the steady clock by the times they arrive.
+// 3. Hotkey press to the clip on the cable and on the monitor, with the monitor on, the first
+//    press after a start included (targets: under 50 ms and under 60 ms). The recordings' frames
+//    are put on the steady clock by the times they arrive.
 //
 // usage: bench_mixer_latency [seconds] [--busy] [--plain-player]
 //        (default 65; --busy keeps every core busy)
@@ -33,7 +36,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <numbers>
 #include <optional>
 #include <string>
@@ -47,7 +49,9 @@
 #include "model/runtime_state.h"
 #include "sound_files/analyzer_service.h"
 #include "sound_files/wav_file.h"
+#include "support/break_beside_stop.h"
 #include "support/machine_stall_probe.h"
+#include "support/timed_recording.h"
 #include "support/tone_continuity.h"
 
 namespace zennic {
@@ -70,61 +74,6 @@ std::string Run(const std::string& command) {
   while (!output.empty() && output.back() == '\n') output.pop_back();
   return output;
 }
-
-// parec's float stereo output, read as it arrives. Each frame is put on the steady clock: a
-// frame cannot arrive before it was recorded, so the earliest arrival seen, less the frames
-// before it, bounds when frame 0 was recorded.
-class Recorder {
- public:
-  explicit Recorder(const std::string& device) {
-    int fds[2];
-    if (::pipe(fds) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(fds[1], 1);
-      ::close(fds[0]);
-      ::execlp("parec", "parec", "--latency-msec=10", "--format=float32le", "--rate=48000",
-               "--channels=2", "--raw", ("--device=" + device).c_str(), nullptr);
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    reader_ = std::thread([this, fd = fds[0]] {
-      std::vector<float> chunk(4096);
-      ssize_t got = 0;
-      while ((got = ::read(fd, chunk.data(), chunk.size() * sizeof(float))) > 0) {
-        Clock::time_point now = Clock::now();
-        std::lock_guard lock(mutex_);
-        samples_.insert(samples_.end(), chunk.begin(), chunk.begin() + got / sizeof(float));
-        Clock::time_point start =
-            now - std::chrono::duration_cast<Clock::duration>(
-                      std::chrono::duration<double>(static_cast<double>(samples_.size() / 2) / kRate));
-        if (!started_ || start < start_) start_ = start;
-        started_ = true;
-      }
-      ::close(fd);
-    });
-  }
-
-  std::vector<float> Finish() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (reader_.joinable()) reader_.join();
-    return samples_;
-  }
-
-  // When frame 0 was recorded; only after Finish.
-  Clock::time_point start() const { return start_; }
-
- private:
-  pid_t pid_ = -1;
-  std::thread reader_;
-  std::mutex mutex_;
-  std::vector<float> samples_;
-  bool started_ = false;
-  Clock::time_point start_;
-};
 
 // Every core busy at normal priority, as a game and its launcher would keep them.
 class BusyCores {
@@ -234,24 +183,41 @@ struct Rig {
   std::filesystem::path logs;
 };
 
-// How often a core of the machine stopped meanwhile, and which breaks came with a stall of
-// 30 ms or more (longer than a player keeps in hand) and which did not.
-void PrintBreaks(const char* label, const std::vector<float>& cable,
-                 const std::vector<double>& tones, const testing::MachineStallProbe& probe) {
-  Clock::time_point end = Clock::now();
-  double seconds = static_cast<double>(cable.size() / 2) / kRate;
-  testing::ToneBreaks breaks = testing::FindToneBreaks(cable, tones);
-  std::printf("%s, %.1f s: %s\n", label, seconds, breaks.Describe().c_str());
-  std::string at_stalls = probe.TakeOutBreaksAtStalls(&breaks, seconds, end, 30.0);
-  if (!at_stalls.empty()) {
-    std::printf("  of which %s\n  and away from such stalls: %s\n", at_stalls.c_str(),
-                breaks.Describe().c_str());
+// What a device's breaks are laid beside: its recording's place on the steady clock, the threads
+// whose stops reach it, the queue its output kept, and the probe that saw the stops.
+struct DeviceRoad {
+  const testing::TimedRecording* recording;
+  std::vector<std::string> threads;
+  const testing::QueuePoll* queue;
+  const testing::MachineStallProbe* probe;
+};
+
+// The breaks in one recording, and each a listener hears on a line: with `road`, laid beside the
+// stop of the core one of its device's threads ran on and the queue the engine kept then.
+// Returns how many a listener hears.
+size_t PrintBreaks(const char* label, const std::vector<float>& samples,
+                   const std::vector<double>& tones, std::optional<DeviceRoad> road = std::nullopt) {
+  constexpr size_t kLinesWithoutThreads = 10;
+  testing::ToneBreaks breaks = testing::FindToneBreaks(samples, tones);
+  std::printf("%s, %.1f s: %s\n", label, static_cast<double>(samples.size() / 2) / kRate,
+              breaks.Describe().c_str());
+  if (!road) {
+    std::vector<testing::HeardBreak> heard = testing::HeardBreaks(breaks);
+    std::printf("  heard as %zu breaks\n", heard.size());
+    for (size_t i = 0; i < std::min(heard.size(), kLinesWithoutThreads); ++i) {
+      std::printf("    %s\n", heard[i].Describe().c_str());
+    }
+    if (heard.size() > kLinesWithoutThreads) std::printf("    ...\n");
+    return heard.size();
   }
-  std::vector<testing::MachineStallProbe::Stall> stalls = probe.StallsOver(20.0);
-  double longest = 0;
-  for (const auto& stall : stalls) longest = std::max(longest, stall.milliseconds);
-  std::printf("  a core stopped for 20 ms or more %zu times since the start (longest "
-              "%.0f ms)\n", stalls.size(), longest);
+  std::vector<testing::BreakBesideStop> laid =
+      testing::LayBesideStops(breaks, *road->recording, road->threads, *road->probe, *road->queue);
+  size_t machine_caused = 0;
+  for (const auto& one : laid) machine_caused += one.MachineCaused() ? 1 : 0;
+  std::printf("  heard as %zu breaks, %zu at a stop of its threads' core longer than the queue "
+              "less the server's lead\n", laid.size(), machine_caused);
+  for (const auto& one : laid) std::printf("    %s\n", one.Describe().c_str());
+  return laid.size();
 }
 
 // pacat playing a steady tone, as fast as the server takes it, into a second cable of its own
@@ -314,7 +280,7 @@ class PlainPlayer {
   int fd_ = -1;
   std::atomic<bool> stop_{false};
   std::thread feeder_;
-  std::optional<Recorder> recorder_;
+  std::optional<testing::TimedRecording> recorder_;
 };
 
 bool MeasureContinuity(const std::filesystem::path& folder, int seconds, bool plain_player,
@@ -331,20 +297,55 @@ bool MeasureContinuity(const std::filesystem::path& folder, int seconds, bool pl
   });
   if (!rig.Start("Microphone (Virtual)")) return false;
   rig.engine.StartPtt(true, nullptr);
+  auto ms = [](std::chrono::microseconds duration) {
+    return static_cast<double>(duration.count()) / 1000.0;
+  };
+  testing::QueuePoll cable_queue(
+      [&] { return ms(rig.engine.GetAudioRoadHealth().mix_output.queue); });
+  testing::QueuePoll monitor_queue(
+      [&] { return ms(rig.engine.GetAudioRoadHealth().monitor.queue); });
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   std::optional<PlainPlayer> plain;
   if (plain_player) plain.emplace((folder / "audio").string());
-  Recorder recorder("cable_output");
+  testing::TimedRecording cable("cable_output");
+  testing::TimedRecording monitor("headphones.monitor");
   // The microphone as the server hands it over: a break there is the server's or the feeder's,
   // and reaches the cable whatever the engine does.
-  Recorder microphone("test_microphone");
+  testing::TimedRecording microphone("test_microphone");
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  PrintBreaks("continuity, the cable", recorder.Finish(), {kMicrophoneTone, kClipTone}, probe);
-  PrintBreaks("the microphone itself", microphone.Finish(), {kMicrophoneTone}, probe);
+  std::vector<float> cable_samples = cable.Finish();
+  std::vector<float> monitor_samples = monitor.Finish();
+  std::vector<float> microphone_samples = microphone.Finish();
+  std::vector<float> plain_samples = plain ? plain->Finish() : std::vector<float>();
+  // The voice's breaks are the cable's too: its threads' stops reach it.
+  size_t heard_cable = PrintBreaks(
+      "continuity, the cable", cable_samples, {kMicrophoneTone, kClipTone},
+      DeviceRoad{&cable, {"zennic-cable", "zennic-capture"}, &cable_queue, &probe});
+  size_t heard_monitor =
+      PrintBreaks("the monitor, the clip alone", monitor_samples, {kClipTone},
+                  DeviceRoad{&monitor, {"zennic-monitor"}, &monitor_queue, &probe});
+  size_t heard_microphone =
+      PrintBreaks("the microphone itself", microphone_samples, {kMicrophoneTone});
   if (plain) {
-    PrintBreaks("meanwhile a plain player (pacat, 20 ms) into a cable of its own", plain->Finish(),
-                {kMicrophoneTone}, probe);
+    PrintBreaks("meanwhile a plain player (pacat, 20 ms) into a cable of its own", plain_samples,
+                {kMicrophoneTone});
   }
+  MixerEngine::AudioRoadHealth health = rig.engine.GetAudioRoadHealth();
+  std::printf("breaks the engine counted since its start, about a second before the recordings, beside "
+              "those heard:\n"
+              "  microphone  %llu, on its source %zu\n"
+              "  cable       %llu and the microphone's %llu, on \"CABLE Output\" %zu (the voice's "
+              "included)\n"
+              "  monitor     %llu, on \"headphones.monitor\" %zu\n",
+              static_cast<unsigned long long>(health.microphone.breaks), heard_microphone,
+              static_cast<unsigned long long>(health.mix_output.breaks),
+              static_cast<unsigned long long>(health.microphone.breaks), heard_cable,
+              static_cast<unsigned long long>(health.monitor.breaks), heard_monitor);
+  std::vector<testing::MachineStallProbe::Stop> stops = probe.StopsOver(20.0);
+  double longest = 0;
+  for (const auto& stop : stops) longest = std::max(longest, stop.milliseconds);
+  std::printf("a core stopped for 20 ms or more %zu times since the start (longest %.0f ms)\n",
+              stops.size(), longest);
   rig.PrintRoadHealth();
   rig.engine.Stop(nullptr);
   return true;
@@ -406,7 +407,7 @@ bool MeasureMicrophoneTrips(const std::filesystem::path& folder, int seconds) {
     settings.mic_volume = 0.5;
     settings.monitor_enabled = false;
   });
-  Recorder recorder("cable_output");
+  testing::TimedRecording recorder("cable_output");
   if (!rig.Start("Microphone-Loopback")) return false;
   auto started = Clock::now();
   for (int i = 0; i < seconds * 2; ++i) {
@@ -431,14 +432,17 @@ std::optional<size_t> OnsetAfter(const std::vector<float>& samples, size_t from)
   return std::nullopt;
 }
 
-bool MeasureHotkeyToCable(const std::filesystem::path& folder) {
+// With the monitor on, as a player who hears their own clips keeps it.
+bool MeasureHotkey(const std::filesystem::path& folder) {
   std::filesystem::path clip = folder / "sounds" / "burst.wav";
   WriteWavFile(clip, 48000, 2, ToneSamples(kClipTone, 4800, 0.5), nullptr);
   Rig rig(folder / "hotkey", clip, [](MixerSettings& settings) {
     settings.mic_volume = 0.0;
-    settings.monitor_enabled = false;
+    settings.monitor_name = "Headphones (Virtual)";
+    settings.monitor_enabled = true;
   });
-  Recorder recorder("cable_output");
+  testing::TimedRecording cable_recording("cable_output");
+  testing::TimedRecording monitor_recording("headphones.monitor");
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   std::vector<Clock::time_point> first_presses;
   std::vector<Clock::time_point> presses;
@@ -455,12 +459,14 @@ bool MeasureHotkeyToCable(const std::filesystem::path& folder) {
     rig.engine.Stop(nullptr);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
-  std::vector<float> cable = recorder.Finish();
-  auto latencies = [&](const std::vector<Clock::time_point>& times) {
+  std::vector<float> cable = cable_recording.Finish();
+  std::vector<float> monitor = monitor_recording.Finish();
+  auto latencies = [&](const std::vector<float>& samples, const testing::TimedRecording& recording,
+                       const std::vector<Clock::time_point>& times) {
     std::vector<double> ms;
     for (Clock::time_point press : times) {
-      double offset = std::chrono::duration<double>(press - recorder.start()).count();
-      auto onset = OnsetAfter(cable, static_cast<size_t>(std::max(0.0, offset * kRate)));
+      double offset = std::chrono::duration<double>(press - recording.TimeOf(0.0)).count();
+      auto onset = OnsetAfter(samples, static_cast<size_t>(std::max(0.0, offset * kRate)));
       if (onset) ms.push_back(static_cast<double>(*onset) / kRate * 1000 - offset * 1000);
     }
     std::sort(ms.begin(), ms.end());
@@ -468,15 +474,19 @@ bool MeasureHotkeyToCable(const std::filesystem::path& folder) {
   };
   auto print = [](const char* label, const std::vector<double>& ms, size_t presses) {
     if (ms.empty()) {
-      std::printf("  %-20s no clip reached the cable\n", label);
+      std::printf("  %-32s no clip was heard\n", label);
       return;
     }
-    std::printf("  %-20s median %.1f ms, max %.1f ms (%zu of %zu presses heard)\n", label,
+    std::printf("  %-32s median %.1f ms, max %.1f ms (%zu of %zu presses heard)\n", label,
                 ms[ms.size() / 2], ms.back(), ms.size(), presses);
   };
-  std::printf("hotkey press to the clip on the cable, 5 starts\n");
-  print("first after a start", latencies(first_presses), first_presses.size());
-  print("later presses", latencies(presses), presses.size());
+  std::printf("hotkey press to the clip, the monitor on, 5 starts\n");
+  print("cable, first after a start", latencies(cable, cable_recording, first_presses),
+        first_presses.size());
+  print("cable, later presses", latencies(cable, cable_recording, presses), presses.size());
+  print("monitor, first after a start", latencies(monitor, monitor_recording, first_presses),
+        first_presses.size());
+  print("monitor, later presses", latencies(monitor, monitor_recording, presses), presses.size());
   return true;
 }
 
@@ -499,8 +509,9 @@ int Main(int seconds, bool busy, bool plain_player) {
   {
     BusyCores cores(busy);
     testing::MachineStallProbe probe;
+    probe.FollowThreads(::getpid(), {"zennic-cable", "zennic-capture", "zennic-monitor"});
     measured = MeasureContinuity(folder, seconds, plain_player, probe) &&
-               MeasureMicrophoneTrips(folder, seconds) && MeasureHotkeyToCable(folder);
+               MeasureMicrophoneTrips(folder, seconds) && MeasureHotkey(folder);
   }
   Run("'" + script + "' stop '" + (folder / "audio").string() + "'");
   std::filesystem::remove_all(folder);

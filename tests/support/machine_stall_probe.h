@@ -1,25 +1,31 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/tone_continuity.h"
-
 namespace zennic::testing {
 
 // A real-time thread on each core that sleeps two milliseconds at a time and notes each wake-up
 // that came late: the times a core was taken from everything on it (a virtual machine's host
-// took it), which no player on it can ride out once they exceed what it keeps queued. One
-// thread a core, since the host takes its cores one at a time.
+// took it), which no thread on it can ride out. One thread a core, since the host takes its
+// cores one at a time. Beside them, on a thread of its own, which core each named thread of a
+// process was on, so that a break can be laid beside the stops of the core its device's thread
+// ran on.
 class MachineStallProbe {
  public:
-  struct Stall {
-    std::chrono::steady_clock::time_point at;  // when the late wake-up came
-    double milliseconds;
+  using Clock = std::chrono::steady_clock;
+  struct Stop {
+    unsigned core;
+    Clock::time_point from;  // the probe's nap began: the core stopped no earlier
+    Clock::time_point to;    // the probe woke
+    double milliseconds;     // how late it woke: how long the core stopped at the least
   };
 
   MachineStallProbe();
@@ -27,21 +33,31 @@ class MachineStallProbe {
   MachineStallProbe(const MachineStallProbe&) = delete;
   MachineStallProbe& operator=(const MachineStallProbe&) = delete;
 
-  // Stalls of any core of at least `milliseconds` since the probe started.
-  std::vector<Stall> StallsOver(double milliseconds) const;
+  // From now on notes which core each thread of process `pid` named one of `names` ran on (as
+  // /proc tells, every 2 ms); threads that end and start anew under a name are found again.
+  void FollowThreads(pid_t pid, std::vector<std::string> names);
 
-  // The breaks of a recording that ended at `recording_end` that lie within a second of a stall
-  // of at least `milliseconds`, taken out of `breaks` and described ("" when none were).
-  std::string TakeOutBreaksAtStalls(ToneBreaks* breaks, double recording_seconds,
-                                    std::chrono::steady_clock::time_point recording_end,
-                                    double milliseconds) const;
+  // Stops of any core of at least `milliseconds` since the probe started.
+  std::vector<Stop> StopsOver(double milliseconds) const;
+  // The stops that overlap [from, to] of the core the thread named `name` was on as each began
+  // (or came to while it lasted).
+  std::vector<Stop> StopsUnder(const std::string& name, Clock::time_point from,
+                               Clock::time_point to) const;
 
  private:
-  void Run(unsigned core);
+  // From `at` on, the thread was seen on `core`.
+  struct Placement {
+    Clock::time_point at;
+    unsigned core;
+  };
 
-  std::atomic<bool> stop_{false};
+  void WatchCore(unsigned core);
+  void FollowThreadsMain(pid_t pid, std::vector<std::string> names);
+
+  std::atomic<bool> ending_{false};
   mutable std::mutex mutex_;
-  std::vector<Stall> stalls_;
+  std::vector<Stop> stops_;
+  std::map<std::string, std::vector<Placement>> placements_;
   std::vector<std::thread> threads_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 
 namespace zennic::testing {
@@ -98,6 +99,38 @@ ToneBreaks FindToneBreaks(const std::vector<float>& stereo, const std::vector<do
     in_run = quiet;
   }
   return breaks;
+}
+
+std::string HeardBreak::Describe() const {
+  char text[128];
+  std::snprintf(text, sizeof text, "at %.3f s, %.0f ms long: %zu discontinuities, %.0f ms of silence",
+                from_seconds, (to_seconds - from_seconds) * 1000.0, discontinuities, silent_ms);
+  return text;
+}
+
+std::vector<HeardBreak> HeardBreaks(const ToneBreaks& breaks) {
+  constexpr double kApartSeconds = 0.020;
+  std::vector<HeardBreak> parts;
+  for (double at : breaks.discontinuities) parts.push_back({at, at, 1, 0.0});
+  for (const ToneBreaks::Silence& silence : breaks.silences) {
+    parts.push_back({silence.at_seconds, silence.at_seconds + silence.milliseconds / 1000.0, 0,
+                     silence.milliseconds});
+  }
+  std::sort(parts.begin(), parts.end(), [](const HeardBreak& a, const HeardBreak& b) {
+    return a.from_seconds < b.from_seconds;
+  });
+  std::vector<HeardBreak> heard;
+  for (const HeardBreak& part : parts) {
+    if (heard.empty() || part.from_seconds > heard.back().to_seconds + kApartSeconds) {
+      heard.push_back(part);
+      continue;
+    }
+    HeardBreak& last = heard.back();
+    last.to_seconds = std::max(last.to_seconds, part.to_seconds);
+    last.discontinuities += part.discontinuities;
+    last.silent_ms += part.silent_ms;
+  }
+  return heard;
 }
 
 double ToneAmplitude(const std::vector<float>& samples, double frequency, size_t channels) {

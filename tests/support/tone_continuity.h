@@ -23,6 +23,18 @@ struct ToneBreaks {
   std::string Describe() const;
 };
 
+// A break as a listener counts it: discontinuities and silences within 20 ms of each other (a
+// silence's two edges, a jump beside it) are one; clicks further apart are heard apart.
+struct HeardBreak {
+  double from_seconds = 0;
+  double to_seconds = 0;
+  size_t discontinuities = 0;
+  double silent_ms = 0;  // of the silences within it, in all
+  // "at 15.750 s, 37 ms long: 4 discontinuities, 37 ms of silence"
+  std::string Describe() const;
+};
+std::vector<HeardBreak> HeardBreaks(const ToneBreaks& breaks);
+
 // The recording may start with up to `leading_silence_frames` of silence (a recorder's own start)
 // before the tones; more than that is a silence too.
 ToneBreaks FindToneBreaks(const std::vector<float>& stereo, const std::vector<double>& frequencies,

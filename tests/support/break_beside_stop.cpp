@@ -1,0 +1,110 @@
+#include "support/break_beside_stop.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace zennic::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kPollPause = std::chrono::milliseconds(100);
+// How far a break's place on the steady clock may stray: the recording places its frames when the
+// sink rendered them (up to its lead early), and the probe sees a stop only as its nap ends.
+constexpr auto kPlacementSlack = std::chrono::milliseconds(10);
+
+Clock::duration Milliseconds(double ms) {
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms));
+}
+
+}  // namespace
+
+QueuePoll::QueuePoll(std::function<double()> read_ms) : read_ms_(std::move(read_ms)) {
+  thread_ = std::thread([this] {
+    while (!ending_.load()) {
+      double ms = read_ms_();
+      {
+        std::lock_guard lock(mutex_);
+        readings_.emplace_back(Clock::now(), ms);
+      }
+      std::this_thread::sleep_for(kPollPause);
+    }
+  });
+}
+
+QueuePoll::~QueuePoll() {
+  ending_ = true;
+  thread_.join();
+}
+
+double QueuePoll::At(Clock::time_point at) const {
+  std::lock_guard lock(mutex_);
+  double ms = std::numeric_limits<double>::quiet_NaN();
+  for (const auto& [when, reading] : readings_) {
+    if (when >= at) break;
+    ms = reading;
+  }
+  return ms;
+}
+
+bool BreakBesideStop::MachineCaused() const {
+  return stop && stop->milliseconds > queue_ms - kServerLeadMs;
+}
+
+std::string BreakBesideStop::Describe() const {
+  char text[384];
+  if (stop) {
+    std::snprintf(text, sizeof text,
+                  "%s; core %u stopped %.0f ms under %s while the queue was %.0f ms (less the "
+                  "server's %.0f ms lead, %.0f ms; the longest stop of any core then: %.0f ms): %s",
+                  heard.Describe().c_str(), stop->core, stop->milliseconds, thread.c_str(),
+                  queue_ms, kServerLeadMs, queue_ms - kServerLeadMs, longest_stop_of_any_core_ms,
+                  MachineCaused() ? "set aside, the machine's" : "not set aside");
+  } else {
+    std::snprintf(text, sizeof text,
+                  "%s; no core its threads were on stopped, the queue %.0f ms (the longest stop of "
+                  "any core then: %.0f ms): not set aside",
+                  heard.Describe().c_str(), queue_ms, longest_stop_of_any_core_ms);
+  }
+  return text;
+}
+
+std::vector<BreakBesideStop> LayBesideStops(const ToneBreaks& breaks,
+                                            const TimedRecording& recording,
+                                            const std::vector<std::string>& threads,
+                                            const MachineStallProbe& probe,
+                                            const QueuePoll& queue) {
+  std::vector<MachineStallProbe::Stop> every_stop = probe.StopsOver(0.0);
+  std::vector<BreakBesideStop> laid;
+  for (const HeardBreak& heard : HeardBreaks(breaks)) {
+    BreakBesideStop beside;
+    beside.heard = heard;
+    Clock::time_point began = recording.TimeOf(heard.from_seconds);
+    beside.queue_ms = queue.At(began);
+    // A stop of the writer makes a break once the queue it left has played out; an unknown queue
+    // is looked for over a second.
+    Clock::time_point from =
+        began - Milliseconds(std::isnan(beside.queue_ms) ? 1000.0 : beside.queue_ms) -
+        kPlacementSlack;
+    Clock::time_point to = recording.TimeOf(heard.to_seconds) + kPlacementSlack;
+    for (const std::string& thread : threads) {
+      for (const MachineStallProbe::Stop& stop : probe.StopsUnder(thread, from, to)) {
+        if (!beside.stop || stop.milliseconds > beside.stop->milliseconds) {
+          beside.stop = stop;
+          beside.thread = thread;
+        }
+      }
+    }
+    for (const MachineStallProbe::Stop& stop : every_stop) {
+      if (stop.to >= from && stop.from <= to) {
+        beside.longest_stop_of_any_core_ms =
+            std::max(beside.longest_stop_of_any_core_ms, stop.milliseconds);
+      }
+    }
+    laid.push_back(beside);
+  }
+  return laid;
+}
+
+}  // namespace zennic::testing

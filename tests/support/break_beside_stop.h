@@ -1,0 +1,69 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "support/machine_stall_probe.h"
+#include "support/timed_recording.h"
+#include "support/tone_continuity.h"
+
+namespace zennic::testing {
+
+// The server's sink renders a device period ahead of its clock, taking that much of each
+// stream's queue at once, so a queue covers a stop of its writer that much shorter. Measured on
+// PulseAudio 16.1 here while the engine played into "CABLE Input": the sink's latency (how far
+// it had rendered ahead) read between 0 and 5.0 ms, "configured 5000 usec".
+constexpr double kServerLeadMs = 5.0;
+
+// What an output kept queued on its device as the engine reports it, read every 100 ms on a
+// thread of its own (`read_ms` gives NaN when it cannot tell).
+class QueuePoll {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  explicit QueuePoll(std::function<double()> read_ms);
+  ~QueuePoll();
+  QueuePoll(const QueuePoll&) = delete;
+  QueuePoll& operator=(const QueuePoll&) = delete;
+
+  // The queue read last before `at`; NaN when none was.
+  double At(Clock::time_point at) const;
+
+ private:
+  std::function<double()> read_ms_;
+  std::atomic<bool> ending_{false};
+  mutable std::mutex mutex_;
+  std::vector<std::pair<Clock::time_point, double>> readings_;
+  std::thread thread_;
+};
+
+// A break heard on a recording, beside the longest stop around it of a core that one of its
+// device's threads was on, and the queue the engine kept then.
+struct BreakBesideStop {
+  HeardBreak heard;
+  double queue_ms = 0;
+  std::optional<MachineStallProbe::Stop> stop;
+  std::string thread;  // the one on the stopped core
+  double longest_stop_of_any_core_ms = 0;
+
+  // The stop outlasted the queue less the server's lead: no queue of that length survives it,
+  // and the machine broke the audio, not the engine.
+  bool MachineCaused() const;
+  std::string Describe() const;
+};
+
+// Each break `breaks` found in `recording`, laid beside the stops of the cores `threads` ran on
+// from a queue's length before it to its end.
+std::vector<BreakBesideStop> LayBesideStops(const ToneBreaks& breaks,
+                                            const TimedRecording& recording,
+                                            const std::vector<std::string>& threads,
+                                            const MachineStallProbe& probe,
+                                            const QueuePoll& queue);
+
+}  // namespace zennic::testing
