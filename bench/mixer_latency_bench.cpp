@@ -320,10 +320,10 @@ bool MeasureContinuity(const std::filesystem::path& folder, int seconds, bool pl
   // The voice's breaks are the cable's too: its threads' stops reach it.
   size_t heard_cable = PrintBreaks(
       "continuity, the cable", cable_samples, {kMicrophoneTone, kClipTone},
-      DeviceRoad{&cable, {"zennic-cable", "zennic-capture"}, &cable_queue, &probe});
+      DeviceRoad{&cable, testing::kCableRoadThreads, &cable_queue, &probe});
   size_t heard_monitor =
       PrintBreaks("the monitor, the clip alone", monitor_samples, {kClipTone},
-                  DeviceRoad{&monitor, {"zennic-monitor"}, &monitor_queue, &probe});
+                  DeviceRoad{&monitor, testing::kMonitorRoadThreads, &monitor_queue, &probe});
   size_t heard_microphone =
       PrintBreaks("the microphone itself", microphone_samples, {kMicrophoneTone});
   if (plain) {
@@ -509,7 +509,10 @@ int Main(int seconds, bool busy, bool plain_player) {
   {
     BusyCores cores(busy);
     testing::MachineStallProbe probe;
-    probe.FollowThreads(::getpid(), {"zennic-cable", "zennic-capture", "zennic-monitor"});
+    std::vector<std::string> threads = testing::kCableRoadThreads;
+    threads.insert(threads.end(), testing::kMonitorRoadThreads.begin(),
+                   testing::kMonitorRoadThreads.end());
+    probe.FollowThreads(::getpid(), threads);
     measured = MeasureContinuity(folder, seconds, plain_player, probe) &&
                MeasureMicrophoneTrips(folder, seconds) && MeasureHotkey(folder);
   }

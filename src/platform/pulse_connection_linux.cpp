@@ -1,7 +1,10 @@
 #include "platform/pulse_connection_linux.h"
 
 #include <algorithm>
+#include <string>
 #include <string_view>
+
+#include "platform/thread_name.h"
 
 namespace zennic {
 namespace {
@@ -29,6 +32,12 @@ std::shared_ptr<PulseConnection> PulseConnection::Connect(AudioResult* result) {
   std::shared_ptr<PulseConnection> connection(new PulseConnection());
   connection->loop_ = pa_threaded_mainloop_new();
   if (connection->loop_ == nullptr) return fail(audio_result::kOutOfMemory);
+  // The loop carries the audio of the thread that opens the connection: it is named after that
+  // thread ("zennic-capture" makes "pulse-capture"), so that whoever watches where the audio
+  // threads run can follow it too.
+  if (std::string caller = ThisThreadName(); caller.rfind("zennic-", 0) == 0) {
+    pa_threaded_mainloop_set_name(connection->loop_, ("pulse-" + caller.substr(7)).c_str());
+  }
   // The samples go over the socket, not through shared memory: PulseAudio 16 aborts, and takes
   // every program's sound with it, now and then when a connection closes while a sink still
   // holds audio that came through the client's shared memory (about one stop in a hundred,

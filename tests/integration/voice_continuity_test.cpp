@@ -73,7 +73,7 @@ class VoiceContinuity : public testing::MixerApiFixture {
     WriteSettings(settings);
     StartProgram();
     // The threads whose stops reach the cable: its own and the microphone's.
-    probe_.FollowThreads(program_->pid(), {"zennic-cable", "zennic-capture"});
+    probe_.FollowThreads(program_->pid(), testing::kCableRoadThreads);
     ASSERT_EQ(Post("/api/mixer/start").status, 200);
     size_t machine_breaks = ListenOnCable("the voice alone", {kMicrophoneHz}, nullptr);
 
@@ -107,7 +107,7 @@ class VoiceContinuity : public testing::MixerApiFixture {
       std::this_thread::sleep_for(30s);
       samples = cable.Finish();
       breaks = testing::LayBesideStops(testing::FindToneBreaks(samples, tones), cable,
-                                       {"zennic-cable", "zennic-capture"}, probe_, queue);
+                                       testing::kCableRoadThreads, probe_, queue);
     }
     EXPECT_GE(samples.size(), size_t{2 * 48000 * 29}) << what;
     size_t machine_breaks = 0;

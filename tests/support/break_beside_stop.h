@@ -22,6 +22,12 @@ namespace zennic::testing {
 // 5000 usec".
 constexpr double kServerLeadMs = 5.0;
 
+// The engine's threads that carry a device's audio, by name: its own thread and the loop of its
+// connection to the server. The voice on the cable rides on the cable's and the microphone's.
+inline const std::vector<std::string> kCableRoadThreads = {"zennic-cable", "zennic-capture",
+                                                          "pulse-cable", "pulse-capture"};
+inline const std::vector<std::string> kMonitorRoadThreads = {"zennic-monitor", "pulse-monitor"};
+
 // What an output kept queued on its device as the engine reports it, read every 100 ms on a
 // thread of its own (`read_ms` gives NaN when it cannot tell).
 class QueuePoll {
