@@ -24,8 +24,8 @@ uint64_t FramesOf(DriftFollower::Clock::duration duration) {
 
 }  // namespace
 
-DriftFollower::DriftFollower(const AdaptiveTarget::Shape& margin)
-    : margin_(margin, static_cast<uint32_t>(kFramesPerSecond)) {}
+DriftFollower::DriftFollower(const AdaptiveTarget::Shape& margin, Start start)
+    : margin_(margin, static_cast<uint32_t>(kFramesPerSecond)), start_(start) {}
 
 void DriftFollower::Reset() {
   missing_ = 0;
@@ -81,7 +81,7 @@ DriftFollower::Decision DriftFollower::BeforeRead(Clock::time_point now,
 
   if (!aligned_) {
     if (fill.frames < needed || level < target_frames() ||
-        (!ever_aligned_ &&
+        (!ever_aligned_ && start_ == Start::kWithBacklog &&
          (writes_ < kWritesBeforeAligning || now - first_write_at_ < kFirstAlignmentWait))) {
       decision.hold = true;
       return decision;

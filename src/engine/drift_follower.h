@@ -25,9 +25,9 @@ namespace zennic {
 // had to go ahead short (its silence is delay the writer needed) and comes down after a quiet
 // time, as every target of the audio road does.
 //
-// The reader holds off, reading silence, until the target waits: at a run's first audio (after a
-// few of the writer's deliveries, which may hand over audio from before the run at once), and after
-// the writer stopped. Then it drops what waits beyond the target. A backlog that stays beyond the
+// The reader holds off, reading silence, until the target waits: at a run's first audio (for a
+// device, after a few of its deliveries, which may hand over audio from before the run at once),
+// and after the writer stopped. Then it drops what waits beyond the target. A backlog that stays beyond the
 // target for a whole window is dropped the same way.
 class DriftFollower {
  public:
@@ -47,7 +47,11 @@ class DriftFollower {
     bool margin_changed = false;
   };
 
-  explicit DriftFollower(const AdaptiveTarget::Shape& margin);
+  // Whether a writer may open with audio from before the run (a device's backlog), which the
+  // first alignment must wait out, or starts with the run (the engine's own ticks).
+  enum class Start { kWithBacklog, kFresh };
+
+  DriftFollower(const AdaptiveTarget::Shape& margin, Start start);
 
   // Forgets everything but the margin: the next audio starts a new alignment.
   void Reset();
@@ -75,6 +79,7 @@ class DriftFollower {
   void CloseWindow(Clock::time_point now, uint64_t spare, Decision* decision);
 
   AdaptiveTarget margin_;
+  Start start_;
   RateController rate_;
   bool aligned_ = false;
   bool ever_aligned_ = false;

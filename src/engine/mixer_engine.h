@@ -108,15 +108,16 @@ class MixerEngine {
       std::chrono::milliseconds(2),  std::chrono::milliseconds(50), std::chrono::milliseconds(1),
       std::chrono::milliseconds(10), std::chrono::seconds(30),      std::chrono::seconds(10),
       std::chrono::milliseconds(1)};
-  // What an output keeps queued on its device. This virtual machine stops whole now and then,
-  // every core at once, for 10 to 25 ms every 20 to 60 s and for 33 to 42 ms a few times an hour
-  // (a real-time probe on each core, quiet and while building); after such a stop the device takes
-  // all it missed at once and must find it queued. With 40 ms the listening test broke at such a
-  // stop in two runs of three; with 50 ms it has not. A break grows it at once by the silence it
-  // played (at least 5 ms), so that it covers the stop that caused it; after half a minute
+  // What an output keeps queued on its device: 45 ms from a run's start. A clip's first tick
+  // lands when the queue is down to 5 ms under this, after half a tick's wait on average, and the
+  // server's sink takes it up to 5 ms later: 45 ms put a key press on the cable within 50 ms.
+  // This virtual machine stops whole now and then, every core at once, for 10 to 25 ms every 20
+  // to 60 s, which the queue rides out, and for 33 to 42 ms a few times an hour (a real-time probe
+  // on each core), which breaks the audio once: a break grows the queue at once by the silence it
+  // played (at least 5 ms), so that it covers the stop that caused it, and after half a minute
   // without one it comes down a millisecond every ten seconds.
   static constexpr AdaptiveTarget::Shape kOutputQueue{
-      std::chrono::milliseconds(50), std::chrono::milliseconds(100), std::chrono::milliseconds(5),
+      std::chrono::milliseconds(45), std::chrono::milliseconds(100), std::chrono::milliseconds(5),
       std::chrono::milliseconds(50), std::chrono::seconds(30),       std::chrono::seconds(10),
       std::chrono::milliseconds(1)};
 
@@ -326,8 +327,8 @@ class MixerEngine {
   std::mutex tick_mutex_;
   TickBlocks tick_;
   // Read by one audio thread at a time; a start resets them while no thread runs.
-  PacedFifoReader microphone_reader_{kFifoMargin};
-  PacedFifoReader monitor_reader_{kFifoMargin};
+  PacedFifoReader microphone_reader_{kFifoMargin, DriftFollower::Start::kWithBacklog};
+  PacedFifoReader monitor_reader_{kFifoMargin, DriftFollower::Start::kFresh};
   // The microphone's breaks as the ticks find them; under tick_mutex_.
   BreakEpisode microphone_episode_{&microphone_notes_};
   // Noted by the capture thread, asked by the ticks.

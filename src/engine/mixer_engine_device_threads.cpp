@@ -242,7 +242,9 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
   };
   ask_for_queue();
   uint8_t* data = nullptr;
-  auto first_fill = static_cast<uint32_t>(queue.frames());
+  // Silence to start on, what the device needs until the thread's first pass: that pass fills
+  // the queue with ticks, of which the first press of a key after a start may already be part.
+  auto first_fill = static_cast<uint32_t>(floor_frames);
   if (AudioSucceeded(render->GetBuffer(first_fill, &data)) && data != nullptr) {
     std::memset(data, 0, size_t{first_fill} * format.block_align);
     render->ReleaseBuffer(first_fill, 0);
@@ -286,6 +288,8 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
   // Set when the mix (or the microphone behind it) was not all there: the thread comes back as
   // soon as it may be, rather than at the device's next request.
   bool owed = false;
+  // Whether the monitor played the mix at the last pass.
+  bool monitor_was_on = false;
   while (!stop_.load()) {
     result = stream.client->WaitForBuffer(owed ? kOwedWait100ns : period);
     uint32_t padding = 0;
@@ -301,9 +305,11 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     stream.client->GetGlitchCount(&glitches);
     const bool device_ran_dry = glitches > glitches_seen;
     glitches_seen = std::max(glitches, glitches_seen);
-    // A break lasts until a pass finds the device playing and plays it nothing silent.
+    // A break lasts until a pass finds the device playing and plays it nothing silent. A monitor
+    // that is off plays silence anyway: running dry breaks nothing there.
     bool broke = false;
-    if (uint64_t silence = watch.Pass(now, padding, device_ran_dry); silence > 0) {
+    if (uint64_t silence = watch.Pass(now, padding, device_ran_dry);
+        silence > 0 && (cable || monitor_was_on)) {
       broke = true;
       episode.Note(BreakCause::kRanDry, to_engine_frames(silence),
                    watch.longest_pause().count());
@@ -327,6 +333,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     const Clock::time_point waits_until = waits_down_to(padding, floor_frames);
     const bool monitor_enabled =
         !cable && runtime_state_->GetAudioSettingsView().monitor_enabled;
+    monitor_was_on = monitor_enabled;
     uint64_t count = 0;
     owed = false;
     if (cable) {

@@ -15,7 +15,8 @@ namespace zennic {
 // or padded while the writer keeps up.
 class PacedFifoReader {
  public:
-  explicit PacedFifoReader(const AdaptiveTarget::Shape& margin) : follower_(margin) {}
+  PacedFifoReader(const AdaptiveTarget::Shape& margin, DriftFollower::Start start)
+      : follower_(margin, start) {}
 
   // A new alignment; the margin stays.
   void Reset();

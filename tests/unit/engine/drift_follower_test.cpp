@@ -52,7 +52,7 @@ struct SimulatedRun {
 // 20 ms, as the microphone's stall detector says. Simulated in quarter milliseconds.
 SimulatedRun Simulate(const Writer& writer, double minutes, double most_wait_ms = 40.0) {
   SampleFifo fifo(96000, 2);
-  PacedFifoReader reader(MixerEngine::kFifoMargin);
+  PacedFifoReader reader(MixerEngine::kFifoMargin, DriftFollower::Start::kWithBacklog);
   reader.Reserve(kRead);
   std::mt19937 random(7);
   std::uniform_real_distribution<double> lateness(0.0, writer.late_ms);
