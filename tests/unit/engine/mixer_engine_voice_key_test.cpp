@@ -44,6 +44,8 @@ class MixerEngineVoiceKeyTest : public testing::MixerEngineFixture {
       in_clip_ = clip;
     });
     ASSERT_TRUE(Start());
+    // The clips are told by the voice beside them: the voice flows before any key is pressed.
+    ASSERT_TRUE(Eventually([this] { return cable_.CountLeft(0.125f) > 480; }));
   }
 
   void TearDown() override {
