@@ -48,8 +48,8 @@ void BM_MixingBlock(benchmark::State& state, const char* preset) {
     std::copy(voice.begin() + offset, voice.begin() + offset + 2 * kTickFrames, microphone.begin());
     offset = (offset + 2 * kTickFrames) % (voice.size() - 2 * kTickFrames);
     zennic::ApplyVoiceEffect(&processor, microphone.data(), kTickFrames, view);
-    zennic::MixBlock(microphone.data(), clip, &playhead, 1.0f, 1.0f, kTickFrames, mix.data(),
-                     monitor.data());
+    zennic::ClipBlock(clip, &playhead, 1.0f, kTickFrames, monitor.data());
+    zennic::AddVoice(microphone.data(), monitor.data(), 1.0f, kTickFrames, mix.data());
     benchmark::DoNotOptimize(mix.data());
     benchmark::DoNotOptimize(monitor.data());
   }

@@ -13,31 +13,24 @@ __m128 Clamp(__m128 values) {
   return _mm_min_ps(_mm_set1_ps(1.0f), _mm_max_ps(_mm_set1_ps(-1.0f), values));
 }
 
-// `count` samples: the clip (silence when null) alone at `sfx_gain`, and the voice at
-// `mic_gain` with it; four at a time, then one at a time.
-void MixRun(const float* voice, const float* clip, uint32_t count, float mic_gain, float sfx_gain,
-            float* mix, float* monitor) {
-  const __m128 voice_gain = _mm_set1_ps(mic_gain);
-  const __m128 clip_gain = _mm_set1_ps(sfx_gain);
+// `count` samples of the clip (silence when null) at `gain`; four at a time, then one at a time.
+void ClipRun(const float* clip, uint32_t count, float gain, float* monitor) {
   uint32_t j = 0;
+  if (clip == nullptr) {
+    std::fill(monitor, monitor + count, 0.0f);
+    return;
+  }
+  const __m128 gains = _mm_set1_ps(gain);
   for (; j + 4 <= count; j += 4) {
-    const __m128 heard = clip != nullptr ? Clamp(_mm_mul_ps(clip_gain, _mm_loadu_ps(clip + j)))
-                                         : _mm_setzero_ps();
-    _mm_storeu_ps(monitor + j, heard);
-    _mm_storeu_ps(mix + j,
-                  Clamp(_mm_add_ps(_mm_mul_ps(voice_gain, _mm_loadu_ps(voice + j)), heard)));
+    _mm_storeu_ps(monitor + j, Clamp(_mm_mul_ps(gains, _mm_loadu_ps(clip + j))));
   }
-  for (; j < count; ++j) {
-    const __m128 heard = clip != nullptr ? Clamp(_mm_set_ss(sfx_gain * clip[j])) : _mm_setzero_ps();
-    _mm_store_ss(monitor + j, heard);
-    _mm_store_ss(mix + j, Clamp(_mm_add_ss(_mm_set_ss(mic_gain * voice[j]), heard)));
-  }
+  for (; j < count; ++j) _mm_store_ss(monitor + j, Clamp(_mm_set_ss(gain * clip[j])));
 }
 
 }  // namespace
 
-bool MixBlock(const float* microphone, const std::vector<float>& clip, ClipPlayhead* playhead,
-              float mic_gain, float sfx_gain, uint32_t frames, float* mix, float* monitor) {
+bool ClipBlock(const std::vector<float>& clip, ClipPlayhead* playhead, float sfx_gain,
+               uint32_t frames, float* monitor) {
   const uint64_t clip_frames = clip.size() / 2;
   bool ended = false;
   // In runs of frames that all take the clip, or all do without it, so no frame decides alone.
@@ -59,10 +52,25 @@ bool MixBlock(const float* microphone, const std::vector<float>& clip, ClipPlayh
       source = clip.data() + 2 * playhead->position;
       playhead->position += run;
     }
-    MixRun(microphone + 2 * i, source, 2 * run, mic_gain, sfx_gain, mix + 2 * i, monitor + 2 * i);
+    ClipRun(source, 2 * run, sfx_gain, monitor + 2 * i);
     i += run;
   }
   return ended;
+}
+
+void AddVoice(const float* microphone, const float* monitor, float mic_gain, uint32_t frames,
+              float* mix) {
+  const __m128 gain = _mm_set1_ps(mic_gain);
+  const uint32_t count = 2 * frames;
+  uint32_t j = 0;
+  for (; j + 4 <= count; j += 4) {
+    _mm_storeu_ps(mix + j, Clamp(_mm_add_ps(_mm_mul_ps(gain, _mm_loadu_ps(microphone + j)),
+                                            _mm_loadu_ps(monitor + j))));
+  }
+  for (; j < count; ++j) {
+    _mm_store_ss(mix + j, Clamp(_mm_add_ss(_mm_set_ss(mic_gain * microphone[j]),
+                                           _mm_set_ss(monitor[j]))));
+  }
 }
 
 }  // namespace zennic

@@ -160,8 +160,7 @@ bool MixerEngine::StartWorkers(const MixerDeviceSelection& selection,
   // Until the capture thread starts, nothing says the microphone stopped.
   microphone_stall_.Reset({});
   cable_ticks_.store(false);
-  monitor_floor_at_ns_.store(INT64_MAX);
-  monitor_half_at_ns_.store(INT64_MAX);
+  tick_.waiting = 0;
   ticks_.store(0);
   worst_tick_lateness_us_.store(0);
   longest_tick_us_.store(0);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -100,12 +101,14 @@ class MixerEngine {
   void ClearVoiceTest();
 
   // What the FIFOs' readers keep in hand against a late writer: a reader that finds its writer
-  // late waits for it while the outputs' queues allow, so the margin only spares it most waits.
-  // The microphone's settled at 3 to 4 ms over ten minutes here with a whole block held beside
-  // it; without the block, 2 ms. A read that had to go ahead short grows it by what was missing,
-  // up to 10 ms at once (a longer lateness is the machine's stop, which the queues cover).
+  // late waits for it while the outputs' queues allow, so the margin spares it most waits and
+  // covers a writer's thread held up while the queue is low. The microphone's settled at 3 to 4 ms
+  // over ten minutes here with a whole block held beside it; without the block, 4 ms keep the
+  // voice about as whole through this machine's stops of a core as that did, 2 ms did not. A read
+  // that had to go ahead short grows it by what was missing, up to 10 ms at once (a longer
+  // lateness is the machine's stop, which the queues cover).
   static constexpr AdaptiveTarget::Shape kFifoMargin{
-      std::chrono::milliseconds(2),  std::chrono::milliseconds(50), std::chrono::milliseconds(1),
+      std::chrono::milliseconds(4),  std::chrono::milliseconds(50), std::chrono::milliseconds(1),
       std::chrono::milliseconds(10), std::chrono::seconds(30),      std::chrono::seconds(10),
       std::chrono::milliseconds(1)};
   // What an output keeps queued on its device: 45 ms from a run's start. A clip's first tick
@@ -227,24 +230,31 @@ class MixerEngine {
   // Makes the ticks while the cable is away, on a steady 10 ms clock, so that the monitor and the
   // voice test go on.
   void MixerThreadMain();
-  // How long the outputs can wait for a late microphone: until the first of them is down to its
-  // floor, or (once the microphone is known to be late) to half its queue.
-  struct OutputWaits {
+  // How long the cable can wait for a late microphone: until its queue is down to its floor, or
+  // (once the microphone is known to be late) to half its target.
+  struct VoiceWaits {
     std::chrono::steady_clock::time_point floor = std::chrono::steady_clock::time_point::max();
     std::chrono::steady_clock::time_point half = std::chrono::steady_clock::time_point::max();
   };
-  // Makes one tick, unless the microphone's audio is not there yet and the outputs can still
-  // wait: while its thread has not shown it late (the thread, or the whole machine, may have been
-  // held up, and the audio be on its way), down to their floor; once it has, only while they hold
-  // half their queue, so that a microphone that stops never takes the clip's cushion. `to_cable`:
-  // the mix goes to the cable's FIFO (the cable is there to take it). False when it waits.
-  bool TryTick(std::chrono::steady_clock::time_point now, const OutputWaits& waits,
-               bool to_cable);
-  // One tick: 10 ms of the microphone through the voice effect, with the clip, into the mix and
-  // the monitor FIFOs. The caller holds tick_mutex_.
-  void MixTick(std::chrono::steady_clock::time_point now, bool to_cable);
-  // How long the monitor can wait, as its thread last published.
-  OutputWaits MonitorWaits() const;
+  // The ticks. Each makes a block of the clip, on the monitor's way at once (the clip never waits
+  // for the microphone), and then the mix of that block with its voice, once the microphone's
+  // audio is there or the voice can wait no longer: while the microphone's thread has not shown
+  // it late (the thread, or the whole machine, may have been held up and the audio be on its way),
+  // down to `waits.floor`; once it has, only to `waits.half`, so that a microphone that stops never
+  // takes the clip's cushion. False while a voice waits.
+  // The cable's: blocks until what is mixed for the cable, or waits for its voice, covers
+  // `frames` (48,000 a second).
+  bool TickForCable(std::chrono::steady_clock::time_point now, uint64_t frames,
+                    const VoiceWaits& waits);
+  // The mixer thread's, while the cable is away: `new_block` at each 10 ms; a voice waits as long
+  // as the cable's floor would let it from its block's making.
+  bool TickAlone(std::chrono::steady_clock::time_point now, bool new_block);
+  // Mixes every block still without its voice that can be; false while one waits.
+  bool MixWaitingVoices(std::chrono::steady_clock::time_point now,
+                        const std::optional<VoiceWaits>& waits, bool to_cable);
+  // The caller holds tick_mutex_.
+  void MakeClipBlock(std::chrono::steady_clock::time_point now);
+  void MixVoice(std::chrono::steady_clock::time_point now, bool to_cable);
   void CaptureThreadMain(MixerSelectedDevice device, std::shared_ptr<WorkerStartup> startup);
   // `mode` 0 is the mix output, 1 the monitor.
   void RenderThreadMain(MixerSelectedDevice device, int mode,
@@ -314,15 +324,24 @@ class MixerEngine {
   AudioRoadNotes microphone_notes_{kCaptureLabel, false};
   AudioRoadNotes mix_output_notes_{kMixOutputLabel, true};
   AudioRoadNotes monitor_notes_{kMonitorLabel, true};
-  // The tick's own. The cable's render thread makes the ticks as the cable asks for them, or the
-  // mixer thread while the cable is away. Only audio threads take tick_mutex_.
+  // The ticks' own. The cable's render thread makes them as the cable asks, or the mixer thread
+  // while the cable is away. Only audio threads take tick_mutex_.
+  static constexpr size_t kMostWaitingClipBlocks = 8;  // 80 ms, beyond any queue's wait
   struct TickBlocks {
-    // Sized once: the tick reads and writes them whole, never growing them.
+    // Sized once: the ticks read and write them whole, never growing them.
     std::vector<float> microphone = std::vector<float>(960);
     std::vector<float> mix = std::vector<float>(960);
-    std::vector<float> monitor = std::vector<float>(960);
-    // Since when the next tick waits for a late microphone; none while it does not.
+    // Blocks of the clip already on the monitor's way, oldest first, each waiting for its voice
+    // to make the cable's mix, and when each was made.
+    std::array<std::vector<float>, kMostWaitingClipBlocks> clips;
+    std::array<std::chrono::steady_clock::time_point, kMostWaitingClipBlocks> made_at;
+    size_t first = 0;
+    size_t waiting = 0;
+    // Since when the oldest block's voice waits for a late microphone; none while it does not.
     std::optional<std::chrono::steady_clock::time_point> waiting_since;
+    TickBlocks() {
+      for (std::vector<float>& clip : clips) clip.assign(960, 0.0f);
+    }
   };
   std::mutex tick_mutex_;
   TickBlocks tick_;
@@ -337,10 +356,6 @@ class MixerEngine {
   std::atomic<bool> cable_ticks_{false};
   // Wakes the mixer thread when the cable goes.
   std::counting_semaphore<> mixer_wake_{0};
-  // When the monitor's queue would be down to its floor, and to half its target, if no more mix
-  // came, on the steady clock in nanoseconds; the largest value while it plays none of the mix.
-  std::atomic<int64_t> monitor_floor_at_ns_{INT64_MAX};
-  std::atomic<int64_t> monitor_half_at_ns_{INT64_MAX};
   uint64_t clip_serial_counter_ = 0;
   // Clip starts (from the key press to the clip's publication) and stops (from clearing the
   // clip to releasing the key) take turns under it, so that no stop lets go of a key that a

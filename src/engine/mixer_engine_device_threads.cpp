@@ -141,6 +141,7 @@ void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
   while (!stop_.load()) {
     uint32_t packet_frames = 0;
     AudioResult next = stream.client->WaitForBuffer(period);
+    const bool seen = next != audio_result::kNotSeen;
     if (AudioSucceeded(next)) next = capture->GetNextPacketSize(&packet_frames);
     if (AudioFailed(next)) {
       // A failing call (the device went away) only ends this pass; the thread tries again.
@@ -180,7 +181,7 @@ void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
       delivered += burst_frames;
       if (arrived - started >= kStartSettling) microphone_notes_.jitter().Note(arrived, delivered);
     }
-    microphone_stall_.NotePass(arrived, burst_frames);
+    microphone_stall_.NotePass(arrived, burst_frames, seen);
     uint64_t glitches = glitches_seen;
     if (AudioSucceeded(stream.client->GetGlitchCount(&glitches)) && glitches > glitches_seen) {
       // A loss the device told of without handing over its length counts a millisecond.
@@ -339,15 +340,10 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     if (cable) {
       // Ticks until the mix covers what the queue wants; all that is mixed goes to the device,
       // so that no finished tick waits in the FIFO. A late microphone is waited for only while
-      // every output can wait.
-      const OutputWaits monitor = MonitorWaits();
-      const OutputWaits waits{std::min(waits_until, monitor.floor),
-                              std::min(waits_down_to(padding, queue.frames() / 2), monitor.half)};
-      while (mix_resampler.FramesProducible(mix_fifo_.Size(), rate, wanted, 1.0) < wanted) {
-        if (!TryTick(now, waits, true)) {
-          owed = true;
-          break;
-        }
+      // the cable can wait; the clip goes on meanwhile.
+      if (!TickForCable(now, mix_resampler.FramesNeeded(rate, wanted, 1.0),
+                        VoiceWaits{waits_until, waits_down_to(padding, queue.frames() / 2)})) {
+        owed = true;
       }
       count = mix_resampler.FramesProducible(mix_fifo_.Size(), rate, room, 1.0);
     } else if (monitor_enabled) {
@@ -363,16 +359,6 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
       }
     } else {
       count = wanted;
-    }
-    if (!cable) {
-      auto publish = [&](std::atomic<int64_t>* at, uint64_t level) {
-        at->store(monitor_enabled ? std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                        waits_down_to(padding + count, level).time_since_epoch())
-                                        .count()
-                                  : INT64_MAX);
-      };
-      publish(&monitor_floor_at_ns_, floor_frames);
-      publish(&monitor_half_at_ns_, queue.frames() / 2);
     }
     if (count == 0) {
       if (!broke && padding > 0) episode.End();
@@ -419,9 +405,6 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
       cable_ticks_.store(false);
     }
     mixer_wake_.release();
-  } else {
-    monitor_floor_at_ns_.store(INT64_MAX);
-    monitor_half_at_ns_.store(INT64_MAX);
   }
   episode.End();
   stream.client->Stop();

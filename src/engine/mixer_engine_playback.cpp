@@ -26,6 +26,9 @@ constexpr auto kMaxLag = std::chrono::milliseconds(25);
 constexpr auto kCableWatchPause = std::chrono::milliseconds(100);
 // How soon a tick that waits for the microphone looks again: well within a device's period.
 constexpr auto kMicrophoneWaitPoll = std::chrono::microseconds(500);
+// How long a voice waits for a late microphone while no cable asks for the mix (the voice test
+// still takes it): as long as the cable's queue would let it, down to its floor.
+constexpr auto kVoiceWaitAlone = std::chrono::milliseconds(35);
 constexpr uint64_t kVoiceTestFrames = 240000;
 constexpr auto kVoiceTestTimeout = std::chrono::seconds(8);
 constexpr auto kReleaseRetryPause = std::chrono::milliseconds(100);
@@ -48,62 +51,117 @@ void MixerEngine::MixerThreadMain() {
   // The device threads report what they were granted; this one fares the same.
   RaiseAudioThreadPriority();
   Clock::time_point deadline = Clock::now();
+  bool voice_waits = false;
   do {
     if (cable_ticks_.load()) {
       // The cable makes the ticks; its thread wakes this one when it goes.
       mixer_wake_.try_acquire_for(kCableWatchPause);
       deadline = Clock::now();
+      voice_waits = false;
       continue;
     }
-    std::this_thread::sleep_until(deadline);
-    Clock::time_point now = Clock::now();
-    if (deadline < now - kMaxLag) deadline = now;
-    // A late microphone is waited for as long as the monitor can wait.
-    while (!stop_.load() && !cable_ticks_.load() &&
-           !TryTick(now, MonitorWaits(), false)) {
-      std::this_thread::sleep_for(kMicrophoneWaitPoll);
-      now = Clock::now();
+    std::this_thread::sleep_until(voice_waits ? std::min(deadline, Clock::now() + kMicrophoneWaitPoll)
+                                              : deadline);
+    const Clock::time_point now = Clock::now();
+    const bool new_block = now >= deadline;
+    if (new_block) {
+      deadline = deadline < now - kMaxLag ? now + kTickPeriod : deadline + kTickPeriod;
     }
-    deadline += kTickPeriod;
+    voice_waits = !TickAlone(now, new_block);
   } while (!stop_.load());
 }
 
-bool MixerEngine::TryTick(Clock::time_point now, const OutputWaits& waits, bool to_cable) {
+bool MixerEngine::TickForCable(Clock::time_point now, uint64_t frames, const VoiceWaits& waits) {
   std::lock_guard tick(tick_mutex_);
-  // Read without a lock and without a copy: a settings save in progress never holds a tick up.
-  if (runtime_state_->GetAudioSettingsView().mixer_running &&
-      microphone_reader_.FramesReady(microphone_fifo_.Size(), LinearResampler::kEngineRate,
-                                     kTickFrames) < kTickFrames &&
-      now < (microphone_stall_.stalled() ? waits.half : waits.floor)) {
-    if (!tick_.waiting_since) tick_.waiting_since = now;
-    return false;
+  while (mix_fifo_.Size() + tick_.waiting * kTickFrames < frames) {
+    // Full: the oldest block's voice can wait no longer.
+    if (tick_.waiting == kMostWaitingClipBlocks) MixVoice(now, true);
+    MakeClipBlock(now);
   }
+  return MixWaitingVoices(now, waits, true);
+}
+
+bool MixerEngine::TickAlone(Clock::time_point now, bool new_block) {
+  std::lock_guard tick(tick_mutex_);
+  if (new_block) {
+    if (tick_.waiting == kMostWaitingClipBlocks) MixVoice(now, false);
+    MakeClipBlock(now);
+  }
+  return MixWaitingVoices(now, std::nullopt, false);
+}
+
+bool MixerEngine::MixWaitingVoices(Clock::time_point now, const std::optional<VoiceWaits>& waits,
+                                   bool to_cable) {
+  while (tick_.waiting > 0) {
+    // Read without a lock and without a copy: a settings save in progress never holds a tick up.
+    if (runtime_state_->GetAudioSettingsView().mixer_running &&
+        microphone_reader_.FramesReady(microphone_fifo_.Size(), LinearResampler::kEngineRate,
+                                       kTickFrames) < kTickFrames) {
+      const Clock::time_point made = tick_.made_at[tick_.first];
+      const VoiceWaits until = waits.value_or(VoiceWaits{made + kVoiceWaitAlone,
+                                                         made + kVoiceWaitAlone / 2});
+      if (now < (microphone_stall_.stalled() ? until.half : until.floor)) {
+        if (!tick_.waiting_since) tick_.waiting_since = now;
+        return false;
+      }
+    }
+    MixVoice(now, to_cable);
+  }
+  return true;
+}
+
+void MixerEngine::MakeClipBlock(Clock::time_point now) {
+  const size_t slot = (tick_.first + tick_.waiting) % kMostWaitingClipBlocks;
+  std::vector<float>& block = tick_.clips[slot];
+  const AudioSettingsView settings = runtime_state_->GetAudioSettingsView();
+  uint64_t ended_serial = 0;
+  if (!settings.mixer_running) {
+    // Between a start's threads and its running flag, and after a stop: silence.
+    std::fill(block.begin(), block.end(), 0.0f);
+  } else {
+    ticks_.store(ticks_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    std::lock_guard lock(mutex_);
+    static const std::vector<float> kNoClip;
+    if (ClipBlock(clip_.has_clip ? clip_.clip->samples : kNoClip, &clip_.playhead,
+                  static_cast<float>(settings.sfx_volume), kTickFrames, block.data())) {
+      clip_.has_clip = false;
+      ended_serial = clip_.serial;
+    }
+  }
+  monitor_fifo_.Write(block.data(), kTickFrames);
+  tick_.made_at[slot] = now;
+  ++tick_.waiting;
+  // The stop, with its key release, is the voice-key thread's: the display may keep it
+  // waiting. Only the clip that ended stops; one started meanwhile plays on.
+  if (ended_serial != 0) {
+    ended_clip_serial_.store(ended_serial);
+    voice_key_wake_.release();
+  }
+}
+
+void MixerEngine::MixVoice(Clock::time_point now, bool to_cable) {
   if (tick_.waiting_since) {
     KeepLongest(&worst_tick_lateness_us_, now - *tick_.waiting_since);
     tick_.waiting_since.reset();
   }
-  MixTick(now, to_cable);
-  return true;
-}
-
-void MixerEngine::MixTick(Clock::time_point now, bool to_cable) {
+  const std::vector<float>& clip = tick_.clips[tick_.first];
+  tick_.first = (tick_.first + 1) % kMostWaitingClipBlocks;
+  --tick_.waiting;
   const AudioSettingsView settings = runtime_state_->GetAudioSettingsView();
   if (!settings.mixer_running) {
-    // Between a start's threads and its running flag, and after a stop: silence, and the
-    // microphone is aligned afresh when the run begins.
+    // The microphone is aligned afresh when the run begins.
     microphone_reader_.Reset();
-    std::fill(tick_.mix.begin(), tick_.mix.end(), 0.0f);
-    if (to_cable) mix_fifo_.Write(tick_.mix.data(), kTickFrames);
-    monitor_fifo_.Write(tick_.mix.data(), kTickFrames);
+    if (to_cable) mix_fifo_.Write(clip.data(), kTickFrames);
     return;
   }
-  ticks_.store(ticks_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   // The microphone's clock and the tick's differ a little: the voice is read at the pace that
   // keeps its delay steady, never skipped or padded while the microphone keeps up.
   const bool aligned_before = microphone_reader_.follower().ever_aligned();
   DriftFollower::Decision read = microphone_reader_.Read(
       &microphone_fifo_, LinearResampler::kEngineRate, kTickFrames, now, &tick_.microphone);
-  if (read.margin_changed) microphone_notes_.NoteMargin(microphone_reader_.follower().margin_frames());
+  if (read.margin_changed) {
+    microphone_notes_.NoteMargin(microphone_reader_.follower().margin_frames());
+  }
   if (read.hold && aligned_before) {
     microphone_episode_.Note(
         microphone_stall_.stalled() ? BreakCause::kStopped : BreakCause::kLateDelivery,
@@ -119,37 +177,11 @@ void MixerEngine::MixTick(Clock::time_point now, bool to_cable) {
   }
   ApplyVoiceEffect(&voice_effect_, tick_.microphone.data(), kTickFrames, settings);
   voice_test_.Append(tick_.microphone.data(), kTickFrames);
-  const auto gain_sfx = static_cast<float>(settings.sfx_volume);
-  const auto gain_mic = static_cast<float>(settings.mic_volume);
-  uint64_t ended_serial = 0;
-  {
-    std::lock_guard lock(mutex_);
-    static const std::vector<float> kNoClip;
-    if (MixBlock(tick_.microphone.data(), clip_.has_clip ? clip_.clip->samples : kNoClip,
-                 &clip_.playhead, gain_mic, gain_sfx, kTickFrames, tick_.mix.data(),
-                 tick_.monitor.data())) {
-      clip_.has_clip = false;
-      ended_serial = clip_.serial;
-    }
-  }
-  if (to_cable) mix_fifo_.Write(tick_.mix.data(), kTickFrames);
-  monitor_fifo_.Write(tick_.monitor.data(), kTickFrames);
-  // The stop, with its key release, is the voice-key thread's: the display may keep it
-  // waiting. Only the clip that ended stops; one started meanwhile plays on.
-  if (ended_serial != 0) {
-    ended_clip_serial_.store(ended_serial);
-    voice_key_wake_.release();
-  }
+  if (!to_cable) return;
+  AddVoice(tick_.microphone.data(), clip.data(), static_cast<float>(settings.mic_volume),
+           kTickFrames, tick_.mix.data());
+  mix_fifo_.Write(tick_.mix.data(), kTickFrames);
   KeepLongest(&longest_tick_us_, Clock::now() - now);
-}
-
-MixerEngine::OutputWaits MixerEngine::MonitorWaits() const {
-  auto at = [](const std::atomic<int64_t>& ns) {
-    int64_t value = ns.load();
-    return value == INT64_MAX ? Clock::time_point::max()
-                              : Clock::time_point(std::chrono::nanoseconds(value));
-  };
-  return {at(monitor_floor_at_ns_), at(monitor_half_at_ns_)};
 }
 
 MixerEngine::TickTiming MixerEngine::GetTickTiming() const {

@@ -14,7 +14,7 @@ void StallDetector::Reset(Clock::duration on_time_gap) {
   stalled_.store(false, std::memory_order_release);
 }
 
-void StallDetector::NotePass(Clock::time_point at, uint64_t frames) {
+void StallDetector::NotePass(Clock::time_point at, uint64_t frames, bool seen) {
   const Clock::duration gap = passed_ ? at - last_pass_ : Clock::duration{};
   passed_ = true;
   last_pass_ = at;
@@ -25,7 +25,7 @@ void StallDetector::NotePass(Clock::time_point at, uint64_t frames) {
     stalled_.store(false, std::memory_order_release);
     return;
   }
-  if (gap <= on_time_gap_) quiet_ += gap;
+  if (seen && gap <= on_time_gap_) quiet_ += gap;
   std::array<uint64_t, 8> sorted = recent_;
   std::nth_element(sorted.begin(), sorted.begin() + 1, sorted.end(), std::greater<>());
   const auto spacing = std::chrono::duration_cast<Clock::duration>(

@@ -25,8 +25,9 @@ class StallDetector {
   // A new start of the writer's thread; `on_time_gap`: the longest gap between two passes of a
   // thread that runs on time (its longest wait for the device, and a little more).
   void Reset(Clock::duration on_time_gap);
-  // After each pass at `at`, with the frames (48,000 a second) it handed over.
-  void NotePass(Clock::time_point at, uint64_t frames);
+  // After each pass at `at`, with the frames (48,000 a second) it handed over; `seen`: the system
+  // looked at the device in time for the pass (not so when its own service was held up).
+  void NotePass(Clock::time_point at, uint64_t frames, bool seen = true);
   // The writer's thread ended (its device went away): stopped until a thread starts anew.
   void NoteEnd() { stalled_.store(true, std::memory_order_release); }
   bool stalled() const { return stalled_.load(std::memory_order_acquire); }

@@ -85,6 +85,13 @@ bool SampleSpecOf(const AudioMixFormat& format, pa_sample_spec* spec) {
          format.block_align == format.channels * format.bits_per_sample / 8;
 }
 
+// How often a capture stream's loop beats, and how many beats it may miss before a wait that
+// found nothing says the loop was held up rather than the device late: a loop running on time
+// beats within a couple of milliseconds of each.
+constexpr pa_usec_t kBeatPeriodUsec = 5000;
+constexpr auto kBeatPeriod = std::chrono::microseconds(kBeatPeriodUsec);
+constexpr int kMissedBeats = 2;
+
 // A virtual sink ahead of the wall clock by more than this runs at somebody else's pace.
 constexpr pa_usec_t kRunawaySinkLatencyUsec = 100000;
 
@@ -137,6 +144,9 @@ class PulseAudioClient final : public AudioClient,
   ~PulseAudioClient() override {
     if (stream_ == nullptr) return;
     PulseLock lock(*connection_);
+    if (beat_ != nullptr) {
+      pa_threaded_mainloop_get_api(connection_->loop())->time_free(beat_);
+    }
     Release(stream_);
   }
 
@@ -210,6 +220,11 @@ class PulseAudioClient final : public AudioClient,
 
     stream_ = stream;
     stream_spec_ = spec;
+    if (flow_ == AudioFlow::kCapture) {
+      Beat();
+      beat_ = pa_context_rttime_new(connection_->context(), pa_rtclock_now() + kBeatPeriodUsec,
+                                    OnBeat, this);
+    }
     pa_mainloop_api_once(pa_threaded_mainloop_get_api(connection_->loop()), RaiseLoopPriority,
                          nullptr);
     frame_bytes_ = static_cast<uint32_t>(pa_frame_size(&spec));
@@ -257,7 +272,16 @@ class PulseAudioClient final : public AudioClient,
       if (AudioFailed(state)) return state;
     }
     auto timeout = std::chrono::microseconds(std::max<int64_t>(timeout_100ns, 0) / 10);
-    if (!event_.try_acquire_for(timeout)) return audio_result::kFalse;
+    if (!event_.try_acquire_for(timeout)) {
+      // The loop that carries the stream's audio beats every period: a beat long missed says the
+      // loop was held up, and the audio may be on its way still.
+      const auto beat = std::chrono::steady_clock::time_point(
+          std::chrono::nanoseconds(loop_beat_ns_.load(std::memory_order_relaxed)));
+      return flow_ == AudioFlow::kCapture &&
+                     std::chrono::steady_clock::now() - beat > kMissedBeats * kBeatPeriod
+                 ? audio_result::kNotSeen
+                 : audio_result::kFalse;
+    }
     // One wake answers every request made meanwhile.
     while (event_.try_acquire()) {
     }
@@ -476,7 +500,25 @@ class PulseAudioClient final : public AudioClient,
   }
 
   static void OnStreamRequest(pa_stream*, size_t, void* userdata) {
-    static_cast<PulseAudioClient*>(userdata)->event_.release();
+    auto* client = static_cast<PulseAudioClient*>(userdata);
+    client->Beat();
+    client->event_.release();
+  }
+
+  // On the loop, locked: the loop ran now.
+  void Beat() {
+    loop_beat_ns_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count(),
+                        std::memory_order_relaxed);
+  }
+
+  static void OnBeat(pa_mainloop_api*, pa_time_event* event, const struct timeval*,
+                     void* userdata) {
+    auto* client = static_cast<PulseAudioClient*>(userdata);
+    client->Beat();
+    pa_context_rttime_restart(client->connection_->context(), event,
+                              pa_rtclock_now() + kBeatPeriodUsec);
   }
 
   static void OnUnderflow(pa_stream*, void* userdata) {
@@ -532,6 +574,9 @@ class PulseAudioClient final : public AudioClient,
   uint32_t period_bytes_ = 0;
   uint32_t buffer_frames_ = 0;
   std::counting_semaphore<> event_{0};
+  // The capture loop's beat, and when it last beat (steady clock, nanoseconds).
+  pa_time_event* beat_ = nullptr;
+  std::atomic<int64_t> loop_beat_ns_{0};
   std::atomic<uint64_t> glitches_{0};
   std::vector<uint8_t> render_buffer_;
   bool render_held_ = false;

@@ -22,6 +22,9 @@ using AudioResult = uint32_t;
 namespace audio_result {
 constexpr AudioResult kOk = 0x00000000;
 constexpr AudioResult kFalse = 0x00000001;            // done, but nothing needed doing
+// Done, but the system's own service did not get to look at the device meanwhile (its thread was
+// held up), so nothing is known of what the device did.
+constexpr AudioResult kNotSeen = 0x00000002;
 constexpr AudioResult kBufferEmpty = 0x08890001;      // no capture packet is waiting
 constexpr AudioResult kNotImplemented = 0x80004001;
 constexpr AudioResult kPointer = 0x80004003;          // a null output pointer
@@ -120,7 +123,8 @@ class AudioClient {
   virtual AudioResult GetDevicePeriod(int64_t* default_period_100ns,
                                       int64_t* minimum_period_100ns) = 0;
   // As an event-driven stream: waits until the stream asks for audio (render) or has audio to
-  // hand over (capture), at most `timeout_100ns`. kOk when it did, kFalse when the time ran out.
+  // hand over (capture), at most `timeout_100ns`. kOk when it did, kFalse when the time ran out,
+  // kNotSeen when it ran out while the system's own service was held up.
   virtual AudioResult WaitForBuffer(int64_t timeout_100ns) = 0;
   // Render: how much the caller keeps queued on the device. A system that paces a stream's
   // requests asks for audio whenever less than this is queued; one that wakes its streams at the

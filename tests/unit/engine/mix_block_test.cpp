@@ -28,12 +28,12 @@ Block Mix(const std::vector<float>& clip, ClipPlayhead* playhead, bool* ended, f
           float mic_gain = 1.0f, float sfx_gain = 1.0f) {
   std::vector<float> microphone(2 * kBlock, mic);
   Block block;
-  *ended = MixBlock(microphone.data(), clip, playhead, mic_gain, sfx_gain, kBlock,
-                    block.mix.data(), block.monitor.data());
+  *ended = ClipBlock(clip, playhead, sfx_gain, kBlock, block.monitor.data());
+  AddVoice(microphone.data(), block.monitor.data(), mic_gain, kBlock, block.mix.data());
   return block;
 }
 
-TEST(MixBlock, AClipPlaysEveryFrameOnceThenSilenceForTheRestOfTheBlock) {
+TEST(ClipBlockAndVoice, AClipPlaysEveryFrameOnceThenSilenceForTheRestOfTheBlock) {
   std::vector<float> clip = Clip(5);
   ClipPlayhead playhead{true, false, 0};
   bool ended = false;
@@ -50,7 +50,7 @@ TEST(MixBlock, AClipPlaysEveryFrameOnceThenSilenceForTheRestOfTheBlock) {
   }
 }
 
-TEST(MixBlock, AClipEndingExactlyAtTheBlocksEndStopsAtTheStartOfTheNext) {
+TEST(ClipBlockAndVoice, AClipEndingExactlyAtTheBlocksEndStopsAtTheStartOfTheNext) {
   std::vector<float> clip = Clip(kBlock);
   ClipPlayhead playhead{true, false, 0};
   bool ended = false;
@@ -61,7 +61,7 @@ TEST(MixBlock, AClipEndingExactlyAtTheBlocksEndStopsAtTheStartOfTheNext) {
   EXPECT_EQ(next.monitor, std::vector<float>(2 * kBlock, 0.0f));
 }
 
-TEST(MixBlock, ALoopingClipStartsAgainWithoutAGap) {
+TEST(ClipBlockAndVoice, ALoopingClipStartsAgainWithoutAGap) {
   std::vector<float> clip = Clip(3);
   ClipPlayhead playhead{true, true, 0};
   bool ended = false;
@@ -73,7 +73,7 @@ TEST(MixBlock, ALoopingClipStartsAgainWithoutAGap) {
   EXPECT_EQ(playhead.position, 2u);
 }
 
-TEST(MixBlock, AnEmptyClipOrNoneIsSilentAndKeepsItsPlace) {
+TEST(ClipBlockAndVoice, AnEmptyClipOrNoneIsSilentAndKeepsItsPlace) {
   ClipPlayhead playhead{true, false, 0};
   bool ended = false;
   Block block = Mix({}, &playhead, &ended, 0.1f);
@@ -88,7 +88,7 @@ TEST(MixBlock, AnEmptyClipOrNoneIsSilentAndKeepsItsPlace) {
   EXPECT_EQ(block.monitor, std::vector<float>(2 * kBlock, 0.0f));
 }
 
-TEST(MixBlock, LoudnessIsClampedOnTheMonitorAndAgainInTheMix) {
+TEST(ClipBlockAndVoice, LoudnessIsClampedOnTheMonitorAndAgainInTheMix) {
   std::vector<float> loud(2 * kBlock, 1.0f);
   loud[1] = -1.0f;
   ClipPlayhead playhead{true, true, 0};
