@@ -100,9 +100,9 @@ TEST_F(VoiceContinuityWhenDevicesFalter, AMicrophoneThatStopsSilencesOnlyTheVoic
     EXPECT_LE(silence.milliseconds, 400.0);
   }
   JsonValue dropouts = Dropouts();
-  EXPECT_EQ(dropouts["microphone"].number_value, 2.0);
-  EXPECT_EQ(dropouts["output"].number_value, 0.0);
-  EXPECT_EQ(dropouts["monitor"].number_value, 0.0);
+  EXPECT_EQ(dropouts["microphone"].number_value, 2.0) << EngineLog();
+  EXPECT_EQ(dropouts["output"].number_value, 0.0) << EngineLog();
+  EXPECT_EQ(dropouts["monitor"].number_value, 0.0) << EngineLog();
   EXPECT_EQ(dropouts["total"].number_value, 2.0);
   StopProgram();
 }
@@ -118,8 +118,8 @@ TEST_F(VoiceContinuityWhenDevicesFalter, HeadphonesUnpluggedAndPluggedBackLeaveT
   testing::ToneBreaks breaks = testing::FindToneBreaks(cable, {kMicrophoneHz, kClipHz});
   EXPECT_TRUE(breaks.empty()) << breaks.Describe();
   JsonValue dropouts = Dropouts();
-  EXPECT_EQ(dropouts["output"].number_value, 0.0);
-  EXPECT_EQ(dropouts["microphone"].number_value, 0.0);
+  EXPECT_EQ(dropouts["output"].number_value, 0.0) << EngineLog();
+  EXPECT_EQ(dropouts["microphone"].number_value, 0.0) << EngineLog();
   StopProgram();
 }
 

@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <regex>
+#include <sstream>
 
 #include "support/http_test_client.h"
 #include "support/run_command.h"
@@ -117,6 +118,15 @@ void MixerApiFixture::StopProgram() {
   program_->Signal(SIGTERM);
   EXPECT_EQ(program_->WaitForExit(15s), 0) << program_->Stderr();
   program_.reset();
+}
+
+std::string MixerApiFixture::EngineLog() const {
+  std::istringstream log(ReadFile(DataFolder() / "logs" / "app.log"));
+  std::string lines;
+  for (std::string line; std::getline(log, line);) {
+    if (line.find("[MixerEngine]") != std::string::npos) lines += "\n  " + line;
+  }
+  return lines;
 }
 
 }  // namespace zennic::testing

@@ -46,6 +46,8 @@ class MixerApiFixture : public ::testing::Test {
   Reply Post(const std::string& path, const std::string& body = "") const;
   // SIGTERM; the program must end cleanly.
   void StopProgram();
+  // What the engine logged (breaks by cause, margins), one line each, to tell its breaks apart.
+  std::string EngineLog() const;
 
   PrivateAudioServer audio_;
   TempFolder folder_;

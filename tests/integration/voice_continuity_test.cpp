@@ -13,7 +13,6 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,16 +150,6 @@ class VoiceContinuity : public testing::MixerApiFixture {
     } else {
       EXPECT_GE(counted[0] + counted[1], 1.0) << "the breaks the machine caused went uncounted";
     }
-  }
-
-  // What the engine logged meanwhile (breaks by cause, margins), to tell its breaks from others.
-  std::string EngineLog() const {
-    std::istringstream log(testing::ReadFile(DataFolder() / "logs" / "app.log"));
-    std::string lines;
-    for (std::string line; std::getline(log, line);) {
-      if (line.find("[MixerEngine]") != std::string::npos) lines += "\n  " + line;
-    }
-    return lines;
   }
 
   testing::MachineStallProbe probe_;
