@@ -34,6 +34,9 @@ std::string Sentence(const char* label, BreakCause cause, uint64_t frames, int64
     case BreakCause::kBacklog:
       return std::string(label) + " had " + silence +
              " of audio piled up beyond its margin, which was dropped to keep its delay";
+    case BreakCause::kNotTaken:
+      return std::string(label) + " did not take its audio for a while: " + silence +
+             " of it were dropped to keep its delay";
   }
   return label;
 }

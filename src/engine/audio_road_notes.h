@@ -19,6 +19,7 @@ enum class BreakCause : int {
   kStopped,       // the microphone stopped delivering; its audio was realigned when it came back
   kLostAudio,     // the device lost audio before it was read
   kBacklog,       // audio piled up beyond the margin and was dropped
+  kNotTaken,      // an output did not take its audio for a while; what it missed was dropped
 };
 
 // What one device of a run met since the start.

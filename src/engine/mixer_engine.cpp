@@ -157,6 +157,7 @@ bool MixerEngine::StartWorkers(const MixerDeviceSelection& selection,
   monitor_notes_.NoteMargin(monitor_reader_.follower().margin_frames());
   microphone_episode_ = BreakEpisode(&microphone_notes_);
   tick_.waiting_since.reset();
+  tick_.last_made.reset();
   // Until the capture thread starts, nothing says the microphone stopped.
   microphone_stall_.Reset({});
   cable_ticks_.store(false);

@@ -243,9 +243,14 @@ class MixerEngine {
   // down to `waits.floor`; once it has, only to `waits.half`, so that a microphone that stops never
   // takes the clip's cushion. False while a voice waits.
   // The cable's: blocks until what is mixed for the cable, or waits for its voice, covers
-  // `frames` (48,000 a second).
+  // `frames` (48,000 a second). What the monitor made beyond that while the cable did not ask
+  // (it was stalled, not drained) would only add to the cable's delay: it is skipped, and
+  // `*skipped` says how much.
   bool TickForCable(std::chrono::steady_clock::time_point now, uint64_t frames,
-                    const VoiceWaits& waits);
+                    const VoiceWaits& waits, uint64_t* skipped);
+  // The monitor's, while the cable makes the ticks: the blocks a held-up cable thread owes, so
+  // that the monitor never waits for the cable. Skipped while the cable's thread is ticking.
+  void TickForMonitor(std::chrono::steady_clock::time_point now);
   // The mixer thread's, while the cable is away: `new_block` at each 10 ms; a voice waits as long
   // as the cable's floor would let it from its block's making.
   bool TickAlone(std::chrono::steady_clock::time_point now, bool new_block);
@@ -324,8 +329,9 @@ class MixerEngine {
   AudioRoadNotes microphone_notes_{kCaptureLabel, false};
   AudioRoadNotes mix_output_notes_{kMixOutputLabel, true};
   AudioRoadNotes monitor_notes_{kMonitorLabel, true};
-  // The ticks' own. The cable's render thread makes them as the cable asks, or the mixer thread
-  // while the cable is away. Only audio threads take tick_mutex_.
+  // The ticks' own. The cable's render thread makes them as the cable asks (the monitor's those
+  // it owes while held up), or the mixer thread while the cable is away. Only audio threads take
+  // tick_mutex_.
   static constexpr size_t kMostWaitingClipBlocks = 8;  // 80 ms, beyond any queue's wait
   struct TickBlocks {
     // Sized once: the ticks read and write them whole, never growing them.
@@ -339,6 +345,8 @@ class MixerEngine {
     size_t waiting = 0;
     // Since when the oldest block's voice waits for a late microphone; none while it does not.
     std::optional<std::chrono::steady_clock::time_point> waiting_since;
+    // The time of the newest block: for the monitor, what the ticks owe by now.
+    std::optional<std::chrono::steady_clock::time_point> last_made;
     TickBlocks() {
       for (std::vector<float>& clip : clips) clip.assign(960, 0.0f);
     }

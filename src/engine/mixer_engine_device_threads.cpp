@@ -263,8 +263,9 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
   BreakEpisode episode(notes);
   // The cable's own clock paces the mix: its thread makes the ticks as the cable asks for them,
   // and its FIFO is read as it is. The monitor runs on a clock of its own: its FIFO is read at
-  // the pace that keeps the delay steady. What piled up for a device while it was away is no
-  // part of its delay: it starts from the newest mix, and so does the microphone.
+  // the pace that keeps the delay steady, and it makes the ticks a held-up cable thread owes.
+  // What piled up for a device while it was away is no part of its delay: it starts from the
+  // newest mix, and so does the microphone.
   LinearResampler mix_resampler;
   if (cable) {
     mix_resampler.Reserve(buffer_frames);
@@ -291,6 +292,8 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
   bool owed = false;
   // Whether the monitor played the mix at the last pass.
   bool monitor_was_on = false;
+  // Whether the cable skips what was made while it did not ask: one break until it plays on.
+  bool skipping = false;
   while (!stop_.load()) {
     result = stream.client->WaitForBuffer(owed ? kOwedWait100ns : period);
     uint32_t padding = 0;
@@ -341,13 +344,24 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
       // Ticks until the mix covers what the queue wants; all that is mixed goes to the device,
       // so that no finished tick waits in the FIFO. A late microphone is waited for only while
       // the cable can wait; the clip goes on meanwhile.
+      uint64_t skipped = 0;
       if (!TickForCable(now, mix_resampler.FramesNeeded(rate, wanted, 1.0),
-                        VoiceWaits{waits_until, waits_down_to(padding, queue.frames() / 2)})) {
+                        VoiceWaits{waits_until, waits_down_to(padding, queue.frames() / 2)},
+                        &skipped)) {
         owed = true;
+      }
+      if (skipped > 0) {
+        episode.Note(BreakCause::kNotTaken, skipped);
+        skipping = true;
       }
       count = mix_resampler.FramesProducible(mix_fifo_.Size(), rate, room, 1.0);
     } else if (monitor_enabled) {
-      const uint64_t ready = monitor_reader_.FramesReady(monitor_fifo_.Size(), rate, wanted);
+      uint64_t ready = monitor_reader_.FramesReady(monitor_fifo_.Size(), rate, wanted);
+      if (ready < wanted) {
+        // The cable's thread may be held up: the clip never waits for it.
+        TickForMonitor(now);
+        ready = monitor_reader_.FramesReady(monitor_fifo_.Size(), rate, wanted);
+      }
       count = wanted;
       if (ready < wanted && padding > floor_frames) {
         count = ready;
@@ -361,7 +375,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
       count = wanted;
     }
     if (count == 0) {
-      if (!broke && padding > 0) episode.End();
+      if (!broke && !skipping && padding > 0) episode.End();
       continue;
     }
     data = nullptr;
@@ -396,7 +410,8 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     ConvertStereoToEndpointFormat(frames.data(), count, count, format, data);
     render->ReleaseBuffer(static_cast<uint32_t>(count), 0);
     watch.Wrote(now, padding + count);
-    if (!broke) episode.End();
+    if (!broke && !skipping) episode.End();
+    skipping = false;
   }
   if (cable) {
     // The mixer thread makes the ticks from now on, so that the monitor and the voice test go on.

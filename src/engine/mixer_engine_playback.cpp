@@ -18,7 +18,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t kTickFrames = 480;  // 10 ms at 48,000 Hz
+constexpr uint64_t kTickFrames = 480;  // 10 ms at 48,000 Hz
 constexpr auto kTickPeriod = std::chrono::milliseconds(10);
 // A mixer further behind than this starts afresh instead of catching up with a burst of ticks.
 constexpr auto kMaxLag = std::chrono::milliseconds(25);
@@ -29,6 +29,12 @@ constexpr auto kMicrophoneWaitPoll = std::chrono::microseconds(500);
 // How long a voice waits for a late microphone while no cable asks for the mix (the voice test
 // still takes it): as long as the cable's queue would let it, down to its floor.
 constexpr auto kVoiceWaitAlone = std::chrono::milliseconds(35);
+// How late the cable's ticks may be before the monitor makes them itself: a tick late by a whole
+// tick is a cable thread held up, not the cable asking at its own pace.
+constexpr auto kMonitorTicksAfter = 2 * kTickPeriod;
+// What the cable may find made beyond its request before it skips: the ticks the monitor makes
+// run up to two behind the clock, and a cable a little above its queue target asks a little late.
+constexpr uint64_t kSkipBeyond = 2 * kTickFrames;
 constexpr uint64_t kVoiceTestFrames = 240000;
 constexpr auto kVoiceTestTimeout = std::chrono::seconds(8);
 constexpr auto kReleaseRetryPause = std::chrono::milliseconds(100);
@@ -71,14 +77,38 @@ void MixerEngine::MixerThreadMain() {
   } while (!stop_.load());
 }
 
-bool MixerEngine::TickForCable(Clock::time_point now, uint64_t frames, const VoiceWaits& waits) {
+bool MixerEngine::TickForCable(Clock::time_point now, uint64_t frames, const VoiceWaits& waits,
+                               uint64_t* skipped) {
   std::lock_guard tick(tick_mutex_);
+  *skipped = 0;
+  if (const uint64_t made = mix_fifo_.Size() + tick_.waiting * kTickFrames;
+      made > frames + kSkipBeyond) {
+    // Whole ticks, the oldest first: what is mixed, then blocks, whose voice is read all the same
+    // so that it stays beside its clip.
+    uint64_t skip = (made - frames - kSkipBeyond + kTickFrames - 1) / kTickFrames * kTickFrames;
+    *skipped = mix_fifo_.DropOldest(skip);
+    for (skip -= *skipped; skip > 0 && tick_.waiting > 0; skip -= std::min(skip, kTickFrames)) {
+      MixVoice(now, false);
+      *skipped += kTickFrames;
+    }
+  }
   while (mix_fifo_.Size() + tick_.waiting * kTickFrames < frames) {
     // Full: the oldest block's voice can wait no longer.
     if (tick_.waiting == kMostWaitingClipBlocks) MixVoice(now, true);
     MakeClipBlock(now);
   }
   return MixWaitingVoices(now, waits, true);
+}
+
+void MixerEngine::TickForMonitor(Clock::time_point now) {
+  std::unique_lock tick(tick_mutex_, std::try_to_lock);
+  if (!tick.owns_lock() || !cable_ticks_.load() || !tick_.last_made) return;
+  // Two blocks at most: more at once would be a backlog the monitor's reader drops.
+  *tick_.last_made = std::max(*tick_.last_made, now - kMonitorTicksAfter - kTickPeriod);
+  while (now - *tick_.last_made >= kMonitorTicksAfter) {
+    if (tick_.waiting == kMostWaitingClipBlocks) MixVoice(now, true);
+    MakeClipBlock(*tick_.last_made + kTickPeriod);
+  }
 }
 
 bool MixerEngine::TickAlone(Clock::time_point now, bool new_block) {
@@ -130,6 +160,7 @@ void MixerEngine::MakeClipBlock(Clock::time_point now) {
   }
   monitor_fifo_.Write(block.data(), kTickFrames);
   tick_.made_at[slot] = now;
+  tick_.last_made = now;
   ++tick_.waiting;
   // The stop, with its key release, is the voice-key thread's: the display may keep it
   // waiting. Only the clip that ended stops; one started meanwhile plays on.

@@ -65,26 +65,31 @@ class VoiceContinuityWhenDevicesFalter : public testing::MixerApiFixture {
     return dropouts != nullptr ? *dropouts : JsonValue::MakeObject();
   }
 
-  // `seconds` of "CABLE Output" while `meanwhile` runs beside the recording.
-  std::vector<float> RecordCableWhile(double seconds, const std::function<void()>& meanwhile) {
-    std::vector<float> cable;
-    std::thread recorder([&] { cable = audio_.Record("cable_output", seconds); });
+  // `seconds` of `source` while `meanwhile` runs beside the recording.
+  std::vector<float> RecordWhile(const std::string& source, double seconds,
+                                 const std::function<void()>& meanwhile) {
+    std::vector<float> recording;
+    std::thread recorder([&] { recording = audio_.Record(source, seconds); });
     meanwhile();
     recorder.join();
-    return cable;
+    return recording;
+  }
+
+  // Twice, `device` held still for 300 ms: the server stops taking its audio or giving it.
+  void SuspendTwice(const std::string& what, const std::string& device) {
+    for (int pause = 0; pause < 2; ++pause) {
+      std::this_thread::sleep_for(1500ms);
+      audio_.Pactl("suspend-" + what + " " + device + " 1");
+      std::this_thread::sleep_for(300ms);
+      audio_.Pactl("suspend-" + what + " " + device + " 0");
+    }
   }
 };
 
 TEST_F(VoiceContinuityWhenDevicesFalter, AMicrophoneThatStopsSilencesOnlyTheVoice) {
   StartLoopingClip();
-  std::vector<float> cable = RecordCableWhile(6.0, [this] {
-    for (int pause = 0; pause < 2; ++pause) {
-      std::this_thread::sleep_for(1500ms);
-      audio_.Pactl("suspend-source test_microphone 1");
-      std::this_thread::sleep_for(300ms);
-      audio_.Pactl("suspend-source test_microphone 0");
-    }
-  });
+  std::vector<float> cable =
+      RecordWhile("cable_output", 6.0, [this] { SuspendTwice("source", "test_microphone"); });
 
   // The clip plays on whole through both pauses.
   testing::ToneBreaks clip = testing::FindToneBreaks(Side(cable, true), {kClipHz});
@@ -109,7 +114,7 @@ TEST_F(VoiceContinuityWhenDevicesFalter, AMicrophoneThatStopsSilencesOnlyTheVoic
 
 TEST_F(VoiceContinuityWhenDevicesFalter, HeadphonesUnpluggedAndPluggedBackLeaveTheCableWhole) {
   StartLoopingClip();
-  std::vector<float> cable = RecordCableWhile(5.0, [this] {
+  std::vector<float> cable = RecordWhile("cable_output", 5.0, [this] {
     std::this_thread::sleep_for(1s);
     audio_.UnloadModuleWith("sink_name=headphones");
     std::this_thread::sleep_for(1500ms);
@@ -120,6 +125,17 @@ TEST_F(VoiceContinuityWhenDevicesFalter, HeadphonesUnpluggedAndPluggedBackLeaveT
   JsonValue dropouts = Dropouts();
   EXPECT_EQ(dropouts["output"].number_value, 0.0) << EngineLog();
   EXPECT_EQ(dropouts["microphone"].number_value, 0.0) << EngineLog();
+  StopProgram();
+}
+
+TEST_F(VoiceContinuityWhenDevicesFalter, ACableThatStallsLeavesTheMonitorWhole) {
+  StartLoopingClip();
+  std::vector<float> headphones =
+      RecordWhile("headphones.monitor", 6.0, [this] { SuspendTwice("sink", "cable_input"); });
+  testing::ToneBreaks clip = testing::FindToneBreaks(headphones, {kClipHz});
+  EXPECT_TRUE(clip.empty()) << "the clip: " << clip.Describe();
+  EXPECT_GT(testing::ToneAmplitude(headphones, kClipHz), 0.2);
+  EXPECT_EQ(Dropouts()["monitor"].number_value, 0.0) << EngineLog();
   StopProgram();
 }
 
