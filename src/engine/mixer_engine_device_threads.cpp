@@ -273,6 +273,9 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     mix_fifo_.Clear();
     microphone_reader_.Reset();
     cable_ticks_.store(true);
+    // The monitor makes no ticks for the cable before its first: the queue it fills at once
+    // would reach the monitor as a backlog.
+    tick_.last_made.reset();
   } else {
     // The monitor's reader is this thread's alone.
     monitor_reader_.Reset();

@@ -113,6 +113,7 @@ void MixerEngine::TickForMonitor(Clock::time_point now) {
 
 bool MixerEngine::TickAlone(Clock::time_point now, bool new_block) {
   std::lock_guard tick(tick_mutex_);
+  if (cable_ticks_.load()) return true;  // the cable came while this thread slept
   if (new_block) {
     if (tick_.waiting == kMostWaitingClipBlocks) MixVoice(now, false);
     MakeClipBlock(now);

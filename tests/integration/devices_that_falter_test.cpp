@@ -99,7 +99,7 @@ TEST_F(VoiceContinuityWhenDevicesFalter, AMicrophoneThatStopsSilencesOnlyTheVoic
   // silence lasts the 300 ms pause, the few it takes to call the microphone stopped, and less
   // than 100 ms more.
   testing::ToneBreaks voice = testing::FindToneBreaks(Side(cable, false), {kMicrophoneHz});
-  ASSERT_EQ(voice.silences.size(), 2u) << "the voice: " << voice.Describe();
+  ASSERT_EQ(voice.silences.size(), 2u) << "the voice: " << voice.Describe() << EngineLog();
   for (const testing::ToneBreaks::Silence& silence : voice.silences) {
     EXPECT_GE(silence.milliseconds, 250.0);
     EXPECT_LE(silence.milliseconds, 400.0);
