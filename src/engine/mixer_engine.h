@@ -257,8 +257,10 @@ class MixerEngine {
   // Mixes every block still without its voice that can be; false while one waits.
   bool MixWaitingVoices(std::chrono::steady_clock::time_point now,
                         const std::optional<VoiceWaits>& waits, bool to_cable);
-  // The caller holds tick_mutex_.
-  void MakeClipBlock(std::chrono::steady_clock::time_point now);
+  // The caller holds tick_mutex_. A block made at `made`; a full ring first mixes its oldest
+  // block's voice, which can wait no longer, for the cable when `to_cable`.
+  void MakeClipBlock(std::chrono::steady_clock::time_point made,
+                     std::chrono::steady_clock::time_point now, bool to_cable);
   void MixVoice(std::chrono::steady_clock::time_point now, bool to_cable);
   void CaptureThreadMain(MixerSelectedDevice device, std::shared_ptr<WorkerStartup> startup);
   // `mode` 0 is the mix output, 1 the monitor.

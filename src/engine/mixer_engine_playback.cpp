@@ -92,11 +92,7 @@ bool MixerEngine::TickForCable(Clock::time_point now, uint64_t frames, const Voi
       *skipped += kTickFrames;
     }
   }
-  while (mix_fifo_.Size() + tick_.waiting * kTickFrames < frames) {
-    // Full: the oldest block's voice can wait no longer.
-    if (tick_.waiting == kMostWaitingClipBlocks) MixVoice(now, true);
-    MakeClipBlock(now);
-  }
+  while (mix_fifo_.Size() + tick_.waiting * kTickFrames < frames) MakeClipBlock(now, now, true);
   return MixWaitingVoices(now, waits, true);
 }
 
@@ -106,18 +102,14 @@ void MixerEngine::TickForMonitor(Clock::time_point now) {
   // Two blocks at most: more at once would be a backlog the monitor's reader drops.
   *tick_.last_made = std::max(*tick_.last_made, now - kMonitorTicksAfter - kTickPeriod);
   while (now - *tick_.last_made >= kMonitorTicksAfter) {
-    if (tick_.waiting == kMostWaitingClipBlocks) MixVoice(now, true);
-    MakeClipBlock(*tick_.last_made + kTickPeriod);
+    MakeClipBlock(*tick_.last_made + kTickPeriod, now, true);
   }
 }
 
 bool MixerEngine::TickAlone(Clock::time_point now, bool new_block) {
   std::lock_guard tick(tick_mutex_);
   if (cable_ticks_.load()) return true;  // the cable came while this thread slept
-  if (new_block) {
-    if (tick_.waiting == kMostWaitingClipBlocks) MixVoice(now, false);
-    MakeClipBlock(now);
-  }
+  if (new_block) MakeClipBlock(now, now, false);
   return MixWaitingVoices(now, std::nullopt, false);
 }
 
@@ -141,7 +133,9 @@ bool MixerEngine::MixWaitingVoices(Clock::time_point now, const std::optional<Vo
   return true;
 }
 
-void MixerEngine::MakeClipBlock(Clock::time_point now) {
+void MixerEngine::MakeClipBlock(Clock::time_point made, Clock::time_point now, bool to_cable) {
+  // Full: the oldest block's voice can wait no longer.
+  if (tick_.waiting == kMostWaitingClipBlocks) MixVoice(now, to_cable);
   const size_t slot = (tick_.first + tick_.waiting) % kMostWaitingClipBlocks;
   std::vector<float>& block = tick_.clips[slot];
   const AudioSettingsView settings = runtime_state_->GetAudioSettingsView();
@@ -160,8 +154,8 @@ void MixerEngine::MakeClipBlock(Clock::time_point now) {
     }
   }
   monitor_fifo_.Write(block.data(), kTickFrames);
-  tick_.made_at[slot] = now;
-  tick_.last_made = now;
+  tick_.made_at[slot] = made;
+  tick_.last_made = made;
   ++tick_.waiting;
   // The stop, with its key release, is the voice-key thread's: the display may keep it
   // waiting. Only the clip that ended stops; one started meanwhile plays on.
