@@ -243,9 +243,10 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
   };
   ask_for_queue();
   uint8_t* data = nullptr;
-  // Silence to start on, what the device needs until the thread's first pass: that pass fills
-  // the queue with ticks, of which the first press of a key after a start may already be part.
-  auto first_fill = static_cast<uint32_t>(floor_frames);
+  // Silence to start on. The cable's is its whole queue, so that its ticks come at their pace
+  // from the first: a queue filled with ticks at once would reach the monitor, already playing,
+  // as a backlog. The monitor's is what it needs until its first pass, which aligns it afresh.
+  auto first_fill = static_cast<uint32_t>(cable ? queue.frames() : floor_frames);
   if (AudioSucceeded(render->GetBuffer(first_fill, &data)) && data != nullptr) {
     std::memset(data, 0, size_t{first_fill} * format.block_align);
     render->ReleaseBuffer(first_fill, 0);
