@@ -90,17 +90,18 @@ DriftFollower::Decision DriftFollower::BeforeRead(Clock::time_point now,
   }
   if (fill.frames < needed) {
     decision.short_frames = needed - fill.frames;
-    if (fill.frames == 0) {
-      // Nothing at all: the writer is gone for now (or the whole machine stood still and its
-      // audio is still on the way). Silence until it has built up again, then a new alignment
-      // that drops what came too late to be heard in time.
+    if (missing_ + decision.short_frames > kMostBacklogFrames) {
+      // Later than a backlog worth working off: the writer is gone for now (or the whole machine
+      // stood still). Silence until its audio has built up again, then a new alignment that
+      // drops what came too late to be heard in time.
       decision.hold = true;
       WriterStopped();
       return decision;
     }
     // The caller could wait no longer for a late writer: the silence read for the late frames
-    // is delay the writer needed, and it stays; the margin grows by as much once the writer is
-    // back, for the whole lateness at once.
+    // is delay the writer needed, and it stays, so that its late audio is heard when it comes
+    // rather than dropped; the margin grows by as much once the writer is back, for the whole
+    // lateness at once.
     missing_ += decision.short_frames;
     return decision;
   }

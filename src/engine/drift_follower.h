@@ -27,8 +27,9 @@ namespace zennic {
 //
 // The reader holds off, reading silence, until the target waits: at a run's first audio (for a
 // device, after a few of its deliveries, which may hand over audio from before the run at once),
-// and after the writer stopped. Then it drops what waits beyond the target. A backlog that stays beyond the
-// target for a whole window is dropped the same way.
+// and after the writer stopped (it was later than a backlog worth working off). Then it drops what
+// waits beyond the target. A backlog that stays beyond the target for a whole window is dropped the
+// same way.
 class DriftFollower {
  public:
   using Clock = SampleFifo::Clock;
