@@ -16,8 +16,10 @@
 //    cable output, free of any skew between separate recordings (target: median 58 ms or less,
 //    no growth between the first and the last minute, none above 60 ms).
 // 3. Hotkey press to the clip on the cable and on the monitor, with the monitor on, the first
-//    press after a start included (targets: under 50 ms and under 60 ms). The recordings' frames
-//    are put on the steady clock by the times they arrive.
+//    press after a start included (targets: under 50 ms and under 60 ms). Each press falls at a
+//    random point of the engine's 10 ms tick, as a player's would: at a fixed distance from the
+//    start every press would find the ticks at the same point. The recordings' frames are put on
+//    the steady clock by the times they arrive.
 //
 // usage: bench_mixer_latency [seconds] [--busy] [--plain-player]
 //        (default 65; --busy keeps every core busy)
@@ -38,6 +40,7 @@
 #include <functional>
 #include <numbers>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -446,12 +449,17 @@ bool MeasureHotkey(const std::filesystem::path& folder) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   std::vector<Clock::time_point> first_presses;
   std::vector<Clock::time_point> presses;
+  std::mt19937 random(11);
+  std::uniform_int_distribution<int> within_tick_us(0, 9999);
+  auto within_tick = [&] { return std::chrono::microseconds(within_tick_us(random)); };
   for (int start = 0; start < 5; ++start) {
     if (!rig.Start("Microphone (Virtual)")) return false;
+    std::this_thread::sleep_for(within_tick());
     first_presses.push_back(Clock::now());
     rig.engine.StartPtt(true, nullptr);
     for (int i = 1; i <= 4; ++i) {
-      std::this_thread::sleep_until(first_presses.back() + std::chrono::milliseconds(400 * i));
+      std::this_thread::sleep_until(first_presses.back() + std::chrono::milliseconds(400 * i) +
+                                    within_tick());
       presses.push_back(Clock::now());
       rig.engine.StartPtt(true, nullptr);
     }
