@@ -96,6 +96,13 @@ std::vector<BreakBesideStop> LayBesideStops(const ToneBreaks& breaks,
         }
       }
     }
+    // A stop is judged against the queue kept when it came: the queue grows after the break a
+    // stop makes, and a break late in the same stop (the voice realigned at its end) would
+    // otherwise be held to the grown queue.
+    if (beside.stop) {
+      const double then = queue.At(beside.stop->to - Milliseconds(beside.stop->milliseconds));
+      if (!std::isnan(then)) beside.queue_ms = then;
+    }
     for (const MachineStallProbe::Stop& stop : every_stop) {
       if (stop.to >= from && stop.from <= to) {
         beside.longest_stop_of_any_core_ms =

@@ -51,7 +51,7 @@ class QueuePoll {
 };
 
 // A break heard on a recording, beside the longest stop around it of a core that one of its
-// device's threads was on, and the queue the engine kept then.
+// device's threads was on, and the queue the engine kept as that stop came.
 struct BreakBesideStop {
   HeardBreak heard;
   double queue_ms = 0;
