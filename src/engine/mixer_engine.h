@@ -111,16 +111,18 @@ class MixerEngine {
       std::chrono::milliseconds(4),  std::chrono::milliseconds(50), std::chrono::milliseconds(1),
       std::chrono::milliseconds(10), std::chrono::seconds(30),      std::chrono::seconds(10),
       std::chrono::milliseconds(1)};
-  // What an output keeps queued on its device: 45 ms from a run's start. A clip's first tick
+  // What an output keeps queued on its device: 44 ms from a run's start. A clip's first tick
   // lands when the queue is down to 5 ms under this, after half a tick's wait on average, and the
-  // server's sink takes it up to 5 ms later: 45 ms put a key press on the cable within 50 ms.
+  // server's sink takes it up to 5 ms later. At 45 ms a first key press reached the cable in 48
+  // to 50 ms (medians of three ten-minute runs) and the voice in 58.6 ms, at the limits of 50 and
+  // 58; at 44 in 49.6 and 53.8 ms, for a stop covered a millisecond shorter.
   // This virtual machine stops whole now and then, every core at once, for 10 to 25 ms every 20
   // to 60 s, which the queue rides out, and for 33 to 42 ms a few times an hour (a real-time probe
   // on each core), which breaks the audio once: a break grows the queue at once by the silence it
   // played (at least 5 ms), so that it covers the stop that caused it, and after half a minute
   // without one it comes down a millisecond every ten seconds.
   static constexpr AdaptiveTarget::Shape kOutputQueue{
-      std::chrono::milliseconds(45), std::chrono::milliseconds(100), std::chrono::milliseconds(5),
+      std::chrono::milliseconds(44), std::chrono::milliseconds(100), std::chrono::milliseconds(5),
       std::chrono::milliseconds(50), std::chrono::seconds(30),       std::chrono::seconds(10),
       std::chrono::milliseconds(1)};
 
