@@ -2,7 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <limits>
+#include <string_view>
 
 namespace zennic::testing {
 namespace {
@@ -16,6 +19,33 @@ constexpr auto kPlacementSlack = std::chrono::milliseconds(10);
 
 Clock::duration Milliseconds(double ms) {
   return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms));
+}
+
+// A period of the test microphone that came late: when, and how late it was written and how
+// much of the pipe the server had left unread.
+struct LateMicrophonePeriod {
+  Clock::time_point at;
+  double written_late_ms;
+  double unread_ms;
+};
+
+// The feeder's notes in the folder of the server PULSE_SERVER names; none where it keeps none.
+std::vector<LateMicrophonePeriod> ReadLateMicrophonePeriods() {
+  std::vector<LateMicrophonePeriod> periods;
+  const char* server = std::getenv("PULSE_SERVER");
+  constexpr std::string_view kPrefix = "unix:", kSocket = "/native";
+  std::string_view address = server != nullptr ? server : "";
+  if (!address.starts_with(kPrefix) || !address.ends_with(kSocket)) return periods;
+  address = address.substr(kPrefix.size(), address.size() - kPrefix.size() - kSocket.size());
+  std::ifstream notes(std::string(address) + "/microphone.late");
+  double seconds = 0;
+  LateMicrophonePeriod period{};
+  while (notes >> seconds >> period.written_late_ms >> period.unread_ms) {
+    // The feeder's monotonic clock is the steady clock's.
+    period.at = Clock::time_point(Milliseconds(seconds * 1000.0));
+    periods.push_back(period);
+  }
+  return periods;
 }
 
 }  // namespace
@@ -53,6 +83,13 @@ bool BreakBesideStop::MachineCaused() const {
 }
 
 std::string BreakBesideStop::Describe() const {
+  char microphone[160] = "";
+  if (microphone_written_late_ms > 0 || microphone_unread_ms > 0) {
+    std::snprintf(microphone, sizeof microphone,
+                  " (the test microphone then: written up to %.0f ms late, up to %.0f ms of it "
+                  "unread by the server)",
+                  microphone_written_late_ms, microphone_unread_ms);
+  }
   char text[384];
   if (stop) {
     std::snprintf(text, sizeof text,
@@ -67,7 +104,7 @@ std::string BreakBesideStop::Describe() const {
                   "any core then: %.0f ms): not set aside",
                   heard.Describe().c_str(), queue_ms, longest_stop_of_any_core_ms);
   }
-  return text;
+  return text + std::string(microphone);
 }
 
 std::vector<BreakBesideStop> LayBesideStops(const ToneBreaks& breaks,
@@ -76,6 +113,7 @@ std::vector<BreakBesideStop> LayBesideStops(const ToneBreaks& breaks,
                                             const MachineStallProbe& probe,
                                             const QueuePoll& queue) {
   std::vector<MachineStallProbe::Stop> every_stop = probe.StopsOver(0.0);
+  const std::vector<LateMicrophonePeriod> late_microphone = ReadLateMicrophonePeriods();
   std::vector<BreakBesideStop> laid;
   for (const HeardBreak& heard : HeardBreaks(breaks)) {
     BreakBesideStop beside;
@@ -107,6 +145,13 @@ std::vector<BreakBesideStop> LayBesideStops(const ToneBreaks& breaks,
       if (stop.to >= from && stop.from <= to) {
         beside.longest_stop_of_any_core_ms =
             std::max(beside.longest_stop_of_any_core_ms, stop.milliseconds);
+      }
+    }
+    for (const LateMicrophonePeriod& period : late_microphone) {
+      if (period.at >= from && period.at <= to) {
+        beside.microphone_written_late_ms =
+            std::max(beside.microphone_written_late_ms, period.written_late_ms);
+        beside.microphone_unread_ms = std::max(beside.microphone_unread_ms, period.unread_ms);
       }
     }
     laid.push_back(beside);

@@ -58,6 +58,10 @@ struct BreakBesideStop {
   std::optional<MachineStallProbe::Stop> stop;
   std::string thread;  // the one on the stopped core
   double longest_stop_of_any_core_ms = 0;
+  // How late the test microphone came around the break, as its feeder noted (scripts/
+  // virtual-audio): written late by the feeder, or left unread in its pipe by the server.
+  double microphone_written_late_ms = 0;
+  double microphone_unread_ms = 0;
 
   // The stop outlasted the queue less the server's lead: no queue of that length survives it,
   // and the machine broke the audio, not the engine.
