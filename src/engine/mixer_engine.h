@@ -114,8 +114,8 @@ class MixerEngine {
   // What an output keeps queued on its device: 44 ms from a run's start. A clip's first tick
   // lands when the queue is down to 5 ms under this, after half a tick's wait on average, and the
   // server's sink takes it up to 5 ms later. At 45 ms a first key press reached the cable in 48
-  // to 50 ms (medians of three ten-minute runs) and the voice in 58.6 ms, at the limits of 50 and
-  // 58; at 44 in 49.6 and 53.8 ms, for a stop covered a millisecond shorter.
+  // to 50 ms (medians of two ten-minute runs) and the voice in 58.6 ms, at the limits of 50 and
+  // 58; at 44 in 47 to 50 and 54 ms (three runs), for a stop covered a millisecond shorter.
   // This virtual machine stops whole now and then, every core at once, for 10 to 25 ms every 20
   // to 60 s, which the queue rides out, and for 33 to 42 ms a few times an hour (a real-time probe
   // on each core), which breaks the audio once: a break grows the queue at once by the silence it
