@@ -7,7 +7,7 @@ const assert = require("node:assert");
 const { spawnSync } = require("node:child_process");
 const fs = require("node:fs");
 const path = require("node:path");
-const { useProgramAndBrowser, browserTest, waitForLanguage } = require("./harness");
+const { useProgramAndBrowser, browserTest, openMainPage, waitForLanguage } = require("./harness");
 const { findLayoutProblems } = require("./layout_check");
 
 const shared = useProgramAndBrowser();
@@ -51,10 +51,11 @@ const BOOTED = {
 };
 
 // Opens a page in `code`: the language is saved in the settings, which the main page and Quick
-// Play follow and which the main page stores in the browser for the guide.
+// Play follow and which the main page stores in the browser for the guide. The main page's boot
+// stores the language it loaded, so it is let finish first: stored later, the earlier language
+// would overwrite the one set here.
 async function openIn(page, code, address) {
-  await page.goto(shared.program.url + "/");
-  await page.locator("#mixerApp").waitFor({ state: "visible" });
+  await openMainPage(shared, page);
   const saved = await page.evaluate((language) =>
     window.postJson("/api/mixer/settings/save", { ui_language: language }).then((result) => result.payload.ok), code);
   assert.ok(saved, "the language " + code + " was saved");
