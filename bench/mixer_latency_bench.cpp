@@ -190,7 +190,7 @@ struct Rig {
 // whose stops reach it, the queue its output kept, and the probe that saw the stops.
 struct DeviceRoad {
   const testing::TimedRecording* recording;
-  std::vector<std::string> threads;
+  testing::Road road;
   const testing::QueuePoll* queue;
   const testing::MachineStallProbe* probe;
 };
@@ -214,7 +214,7 @@ size_t PrintBreaks(const char* label, const std::vector<float>& samples,
     return heard.size();
   }
   std::vector<testing::BreakBesideStop> laid =
-      testing::LayBesideStops(breaks, *road->recording, road->threads, *road->probe, *road->queue);
+      testing::LayBesideStops(breaks, *road->recording, road->road, *road->probe, *road->queue);
   size_t machine_caused = 0;
   for (const auto& one : laid) machine_caused += one.MachineCaused() ? 1 : 0;
   std::printf("  heard as %zu breaks, %zu at a stop of its threads' core longer than the queue "
@@ -323,10 +323,10 @@ bool MeasureContinuity(const std::filesystem::path& folder, int seconds, bool pl
   // The voice's breaks are the cable's too: its threads' stops reach it.
   size_t heard_cable = PrintBreaks(
       "continuity, the cable", cable_samples, {kMicrophoneTone, kClipTone},
-      DeviceRoad{&cable, testing::kCableRoadThreads, &cable_queue, &probe});
+      DeviceRoad{&cable, testing::kCableRoad, &cable_queue, &probe});
   size_t heard_monitor =
       PrintBreaks("the monitor, the clip alone", monitor_samples, {kClipTone},
-                  DeviceRoad{&monitor, testing::kMonitorRoadThreads, &monitor_queue, &probe});
+                  DeviceRoad{&monitor, testing::kMonitorRoad, &monitor_queue, &probe});
   size_t heard_microphone =
       PrintBreaks("the microphone itself", microphone_samples, {kMicrophoneTone});
   if (plain) {
@@ -517,10 +517,11 @@ int Main(int seconds, bool busy, bool plain_player) {
   {
     BusyCores cores(busy);
     testing::MachineStallProbe probe;
-    std::vector<std::string> threads = testing::kCableRoadThreads;
-    threads.insert(threads.end(), testing::kMonitorRoadThreads.begin(),
-                   testing::kMonitorRoadThreads.end());
+    std::vector<std::string> threads = testing::kCableRoad.AllThreads();
+    threads.insert(threads.end(), testing::kMonitorRoad.threads.begin(),
+                   testing::kMonitorRoad.threads.end());
     probe.FollowThreads(::getpid(), threads);
+    testing::FollowAudioServer(&probe, threads);
     measured = MeasureContinuity(folder, seconds, plain_player, probe) &&
                MeasureMicrophoneTrips(folder, seconds) && MeasureHotkey(folder);
   }

@@ -71,8 +71,9 @@ class VoiceContinuity : public testing::MixerApiFixture {
     settings["monitor_enabled"] = false;
     WriteSettings(settings);
     StartProgram();
-    // The threads whose stops reach the cable: its own and the microphone's.
-    probe_.FollowThreads(program_->pid(), testing::kCableRoadThreads);
+    // The threads whose stops reach the cable: its own, the microphone's and the server's.
+    probe_.FollowThreads(program_->pid(), testing::kCableRoad.AllThreads());
+    testing::FollowAudioServer(&probe_, testing::kCableRoad.AllThreads());
     ASSERT_EQ(Post("/api/mixer/start").status, 200);
     size_t machine_breaks = ListenOnCable("the voice alone", {kMicrophoneHz}, nullptr);
 
@@ -106,7 +107,7 @@ class VoiceContinuity : public testing::MixerApiFixture {
       std::this_thread::sleep_for(30s);
       samples = cable.Finish();
       breaks = testing::LayBesideStops(testing::FindToneBreaks(samples, tones), cable,
-                                       testing::kCableRoadThreads, probe_, queue);
+                                       testing::kCableRoad, probe_, queue);
     }
     EXPECT_GE(samples.size(), size_t{2 * 48000 * 29}) << what;
     size_t machine_breaks = 0;

@@ -29,15 +29,23 @@ struct LateMicrophonePeriod {
   double unread_ms;
 };
 
-// The feeder's notes in the folder of the server PULSE_SERVER names; none where it keeps none.
-std::vector<LateMicrophonePeriod> ReadLateMicrophonePeriods() {
-  std::vector<LateMicrophonePeriod> periods;
+// The folder of the private server PULSE_SERVER names (scripts/virtual-audio), where it keeps
+// its process id and its microphone's; empty for any other server.
+std::string ServerFolder() {
   const char* server = std::getenv("PULSE_SERVER");
   constexpr std::string_view kPrefix = "unix:", kSocket = "/native";
   std::string_view address = server != nullptr ? server : "";
-  if (!address.starts_with(kPrefix) || !address.ends_with(kSocket)) return periods;
-  address = address.substr(kPrefix.size(), address.size() - kPrefix.size() - kSocket.size());
-  std::ifstream notes(std::string(address) + "/microphone.late");
+  if (!address.starts_with(kPrefix) || !address.ends_with(kSocket)) return {};
+  return std::string(
+      address.substr(kPrefix.size(), address.size() - kPrefix.size() - kSocket.size()));
+}
+
+// The feeder's notes in the server's folder; none where it keeps none.
+std::vector<LateMicrophonePeriod> ReadLateMicrophonePeriods() {
+  std::vector<LateMicrophonePeriod> periods;
+  const std::string folder = ServerFolder();
+  if (folder.empty()) return periods;
+  std::ifstream notes(folder + "/microphone.late");
   double seconds = 0;
   LateMicrophonePeriod period{};
   while (notes >> seconds >> period.written_late_ms >> period.unread_ms) {
@@ -49,6 +57,21 @@ std::vector<LateMicrophonePeriod> ReadLateMicrophonePeriods() {
 }
 
 }  // namespace
+
+std::vector<std::string> Road::AllThreads() const {
+  std::vector<std::string> all = threads;
+  all.insert(all.end(), voice_threads.begin(), voice_threads.end());
+  return all;
+}
+
+void FollowAudioServer(MachineStallProbe* probe, const std::vector<std::string>& names) {
+  const std::string folder = ServerFolder();
+  if (folder.empty()) return;
+  for (const char* file : {"/pid", "/microphone.pid"}) {
+    pid_t pid = 0;
+    if (std::ifstream(folder + file) >> pid) probe->FollowThreads(pid, names);
+  }
+}
 
 QueuePoll::QueuePoll(std::function<double()> read_ms) : read_ms_(std::move(read_ms)) {
   thread_ = std::thread([this] {
@@ -108,8 +131,7 @@ std::string BreakBesideStop::Describe() const {
 }
 
 std::vector<BreakBesideStop> LayBesideStops(const ToneBreaks& breaks,
-                                            const TimedRecording& recording,
-                                            const std::vector<std::string>& threads,
+                                            const TimedRecording& recording, const Road& road,
                                             const MachineStallProbe& probe,
                                             const QueuePoll& queue) {
   std::vector<MachineStallProbe::Stop> every_stop = probe.StopsOver(0.0);
@@ -126,7 +148,11 @@ std::vector<BreakBesideStop> LayBesideStops(const ToneBreaks& breaks,
         began - Milliseconds(std::isnan(beside.queue_ms) ? 1000.0 : beside.queue_ms) -
         kPlacementSlack;
     Clock::time_point to = recording.TimeOf(heard.to_seconds) + kPlacementSlack;
-    for (const std::string& thread : threads) {
+    const bool voice_alone_broke =
+        road.voice_hz > 0 &&
+        (breaks.frequencies == std::vector<double>{road.voice_hz} ||
+         (heard.missing_tones == std::vector<double>{road.voice_hz} && heard.silent_ms == 0));
+    for (const std::string& thread : voice_alone_broke ? road.AllThreads() : road.threads) {
       for (const MachineStallProbe::Stop& stop : probe.StopsUnder(thread, from, to)) {
         if (!beside.stop || stop.milliseconds > beside.stop->milliseconds) {
           beside.stop = stop;

@@ -22,11 +22,27 @@ namespace zennic::testing {
 // 5000 usec".
 constexpr double kServerLeadMs = 5.0;
 
-// The engine's threads that carry a device's audio, by name: its own thread and the loop of its
-// connection to the server. The voice on the cable rides on the cable's and the microphone's.
-inline const std::vector<std::string> kCableRoadThreads = {"zennic-cable", "zennic-capture",
-                                                          "pulse-cable", "pulse-capture"};
-inline const std::vector<std::string> kMonitorRoadThreads = {"zennic-monitor", "pulse-monitor"};
+// The threads whose stops reach a device's audio, by name. Those that carry all of it: the
+// engine's own thread for the device, the loop of its connection to the server, and the server's
+// main loop (PulseAudio's), which moves every stream's audio between its socket and the device.
+// Those that carry the voice alone, whose stops can break the voice and nothing else: the
+// engine's for the microphone, and the test microphone's sound card, the feeder that writes its
+// periods and the server's thread that reads them.
+struct Road {
+  std::vector<std::string> threads;
+  std::vector<std::string> voice_threads;
+  double voice_hz = 0;  // the voice's tone; 0 where the voice does not ride on this road
+
+  std::vector<std::string> AllThreads() const;
+};
+inline const Road kCableRoad = {{"zennic-cable", "pulse-cable", "pulseaudio"},
+                                {"zennic-capture", "pulse-capture", "pipe-source", "python3"},
+                                440.0};
+inline const Road kMonitorRoad = {{"zennic-monitor", "pulse-monitor", "pulseaudio"}, {}, 0.0};
+
+// From now on `probe` follows the threads named `names` of the audio server PULSE_SERVER names and
+// of its test microphone's feeder (scripts/virtual-audio), where it keeps their process ids.
+void FollowAudioServer(MachineStallProbe* probe, const std::vector<std::string>& names);
 
 // What an output kept queued on its device as the engine reports it, read every 100 ms on a
 // thread of its own (`read_ms` gives NaN when it cannot tell).
@@ -69,11 +85,11 @@ struct BreakBesideStop {
   std::string Describe() const;
 };
 
-// Each break `breaks` found in `recording`, laid beside the stops of the cores `threads` ran on
-// from a queue's length before it to its end.
+// Each break `breaks` found in `recording`, laid beside the stops of the cores the threads of
+// `road` ran on from a queue's length before it to its end: of its voice threads only where the
+// voice alone broke (a recording of the voice alone, or a gap of its tone under the others).
 std::vector<BreakBesideStop> LayBesideStops(const ToneBreaks& breaks,
-                                            const TimedRecording& recording,
-                                            const std::vector<std::string>& threads,
+                                            const TimedRecording& recording, const Road& road,
                                             const MachineStallProbe& probe,
                                             const QueuePoll& queue);
 

@@ -11,12 +11,21 @@ namespace zennic::testing {
 // stretch, or a gap; and stretches of silence of 2 ms or more. Works on the left channel of a
 // 48,000 Hz stereo float recording.
 struct ToneBreaks {
+  std::vector<double> frequencies;      // the tones listened for
   std::vector<double> discontinuities;  // seconds into the recording
   struct Silence {
     double at_seconds;
     double milliseconds;
   };
   std::vector<Silence> silences;
+  // Stretches between two discontinuities where one of several tones was gone and the others
+  // played on (the voice dropped under a clip): its two edges are one break.
+  struct ToneGap {
+    double at_seconds;
+    double milliseconds;
+    double frequency;  // the tone that was gone
+  };
+  std::vector<ToneGap> tone_gaps;
 
   bool empty() const { return discontinuities.empty() && silences.empty(); }
   // "N discontinuities (at ...), M silences (... ms at ...)", for a failure message.
@@ -24,13 +33,16 @@ struct ToneBreaks {
 };
 
 // A break as a listener counts it: discontinuities and silences within 20 ms of each other (a
-// silence's two edges, a jump beside it) are one; clicks further apart are heard apart.
+// silence's two edges, a jump beside it) are one, and so are the two edges of a tone gap; clicks
+// further apart are heard apart.
 struct HeardBreak {
   double from_seconds = 0;
   double to_seconds = 0;
   size_t discontinuities = 0;
   double silent_ms = 0;  // of the silences within it, in all
-  // "at 15.750 s, 37 ms long: 4 discontinuities, 37 ms of silence"
+  double tone_missing_ms = 0;  // of the tone gaps within it, in all
+  std::vector<double> missing_tones;  // the frequencies those gaps lacked
+  // "at 15.750 s, 37 ms long: 4 discontinuities, 37 ms of silence[, 26 ms without 440 Hz]"
   std::string Describe() const;
 };
 std::vector<HeardBreak> HeardBreaks(const ToneBreaks& breaks);
