@@ -84,24 +84,31 @@ std::string Seconds(double seconds) {
 }  // namespace
 
 std::string ToneBreaks::Describe() const {
-  std::string text = std::to_string(discontinuities.size()) + " discontinuities";
-  for (size_t i = 0; i < std::min<size_t>(discontinuities.size(), 10); ++i) {
-    text += (i == 0 ? " (at " : ", ") + Seconds(discontinuities[i]);
+  // " (first, second, ...)" with the first ten of `count` items.
+  auto listed = [](size_t count, const char* opening, const auto& item) {
+    std::string text;
+    for (size_t i = 0; i < std::min<size_t>(count, 10); ++i) {
+      text += (i == 0 ? opening : ", ") + item(i);
+    }
+    if (count > 0) text += count > 10 ? ", ...)" : ")";
+    return text;
+  };
+  std::string text = std::to_string(discontinuities.size()) + " discontinuities" +
+                     listed(discontinuities.size(), " (at ",
+                            [&](size_t i) { return Seconds(discontinuities[i]); });
+  text += ", " + std::to_string(silences.size()) + " silences" +
+          listed(silences.size(), " (", [&](size_t i) {
+            return std::to_string(std::lround(silences[i].milliseconds)) + " ms at " +
+                   Seconds(silences[i].at_seconds);
+          });
+  if (!tone_gaps.empty()) {
+    text += ", " + std::to_string(tone_gaps.size()) + " tone gaps" +
+            listed(tone_gaps.size(), " (", [&](size_t i) {
+              return std::to_string(std::lround(tone_gaps[i].milliseconds)) + " ms without " +
+                     std::to_string(std::lround(tone_gaps[i].frequency)) + " Hz at " +
+                     Seconds(tone_gaps[i].at_seconds);
+            });
   }
-  if (!discontinuities.empty()) text += discontinuities.size() > 10 ? ", ...)" : ")";
-  text += ", " + std::to_string(silences.size()) + " silences";
-  for (size_t i = 0; i < std::min<size_t>(silences.size(), 10); ++i) {
-    text += (i == 0 ? " (" : ", ") + std::to_string(std::lround(silences[i].milliseconds)) +
-            " ms at " + Seconds(silences[i].at_seconds);
-  }
-  if (!silences.empty()) text += silences.size() > 10 ? ", ...)" : ")";
-  if (!tone_gaps.empty()) text += ", " + std::to_string(tone_gaps.size()) + " tone gaps";
-  for (size_t i = 0; i < std::min<size_t>(tone_gaps.size(), 10); ++i) {
-    text += (i == 0 ? " (" : ", ") + std::to_string(std::lround(tone_gaps[i].milliseconds)) +
-            " ms without " + std::to_string(std::lround(tone_gaps[i].frequency)) + " Hz at " +
-            Seconds(tone_gaps[i].at_seconds);
-  }
-  if (!tone_gaps.empty()) text += tone_gaps.size() > 10 ? ", ...)" : ")";
   return text;
 }
 
