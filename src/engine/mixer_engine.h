@@ -259,8 +259,8 @@ class MixerEngine {
   // as the cable's floor would let it from its block's making.
   bool TickAlone(std::chrono::steady_clock::time_point now, bool new_block);
   // Mixes every block still without its voice that can be; false while one waits.
-  bool MixWaitingVoices(std::chrono::steady_clock::time_point now,
-                        const std::optional<VoiceWaits>& waits, bool to_cable);
+  bool MixWaitingVoices(std::chrono::steady_clock::time_point now, std::optional<VoiceWaits> waits,
+                        bool to_cable);
   // The caller holds tick_mutex_. A block made at `made`; a full ring first mixes its oldest
   // block's voice, which can wait no longer, for the cable when `to_cable`.
   void MakeClipBlock(std::chrono::steady_clock::time_point made,

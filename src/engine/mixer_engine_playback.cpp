@@ -113,7 +113,7 @@ bool MixerEngine::TickAlone(Clock::time_point now, bool new_block) {
   return MixWaitingVoices(now, std::nullopt, false);
 }
 
-bool MixerEngine::MixWaitingVoices(Clock::time_point now, const std::optional<VoiceWaits>& waits,
+bool MixerEngine::MixWaitingVoices(Clock::time_point now, std::optional<VoiceWaits> waits,
                                    bool to_cable) {
   while (tick_.waiting > 0) {
     // Read without a lock and without a copy: a settings save in progress never holds a tick up.
@@ -126,6 +126,14 @@ bool MixerEngine::MixWaitingVoices(Clock::time_point now, const std::optional<Vo
       if (now < (microphone_stall_.stalled() ? until.half : until.floor)) {
         if (!tick_.waiting_since) tick_.waiting_since = now;
         return false;
+      }
+      // The cable's queue gains this block: the blocks after it may wait that much longer, so
+      // that a microphone a little later than the floor loses one block's voice, not every
+      // block the cable asked for meanwhile (after a stop of the whole machine its audio comes
+      // a few milliseconds after the cable's first pass).
+      if (waits) {
+        waits->floor += kTickPeriod;
+        waits->half += kTickPeriod;
       }
     }
     MixVoice(now, to_cable);

@@ -206,6 +206,7 @@ class FakeAudioClient final : public AudioClient, public AudioRenderClient, publ
       delivered_packets_ = due - kMaxWaitingPackets;
       ++glitches_;
     }
+    if (settings_.capture_held && settings_.capture_held()) return 0;
     return due - delivered_packets_;
   }
 

@@ -19,6 +19,9 @@ struct FakeStreamSettings {
   // Capture: fills `frames` frames in `format`, the first of them the device's frame `first`.
   // Unset: silence.
   std::function<void(uint64_t first, uint32_t frames, uint8_t* data)> capture_source;
+  // Capture: while it answers true the device hands over nothing; what it recorded meanwhile
+  // comes all at once after, as from a driver or server that was held up.
+  std::function<bool()> capture_held;
   // Render: every buffer the client releases, in `format`.
   std::function<void(const uint8_t* data, uint32_t frames)> render_sink;
   // What Initialize answers (after its own checks).

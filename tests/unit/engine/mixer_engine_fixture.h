@@ -121,9 +121,11 @@ class MixerEngineFixture : public ::testing::Test {
     ASSERT_TRUE(state_.MutateSettings(editor, true, &error)) << error;
   }
 
-  // A constant stereo microphone in the fake's float format.
-  void SetMicrophoneValue(float value) {
+  // A constant stereo microphone in the fake's float format, that hands over nothing while
+  // `held` says so.
+  void SetMicrophoneValue(float value, std::function<bool()> held = nullptr) {
     FakeStreamSettings microphone;
+    microphone.capture_held = std::move(held);
     microphone.capture_source = [value](uint64_t, uint32_t frames, uint8_t* data) {
       std::vector<float> samples(2 * size_t{frames}, value);
       std::memcpy(data, samples.data(), samples.size() * sizeof(float));
