@@ -243,7 +243,8 @@ class MixerEngine {
   // audio is there or the voice can wait no longer: while the microphone's thread has not shown
   // it late (the thread, or the whole machine, may have been held up and the audio be on its way),
   // down to `waits.floor`; once it has, only to `waits.half`, so that a microphone that stops never
-  // takes the clip's cushion. What comes later than that is still heard, at its place after the
+  // takes the clip's cushion. Each block given up on lets the next wait a block longer, the
+  // queue having gained it. What comes later than that is still heard, at its place after the
   // silence, unless the microphone is later than its reader would work off. False while a voice
   // waits.
   // The cable's: blocks until what is mixed for the cable, or waits for its voice, covers
