@@ -1,6 +1,7 @@
 // The voice that reaches the game through the built program, on the virtual cable as users make
 // one (a plain null sink, nothing else clocking it): whatever the clocks do, it never jumps and
-// never falls silent, on a quiet machine and on one whose every core is busy. A sine's
+// never falls silent, on a quiet machine and on one whose every core is busy; nor does the clip
+// on the monitor beside it, and the counts in the status are the breaks heard. A sine's
 // recurrence finds any break, sample by sample. The one break set aside is one the machine made:
 // the core a device thread ran on stopped longer than the queue the engine kept, less the
 // server's lead; it is printed with the stop, the core and the queue.
@@ -13,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,6 +60,20 @@ class BusyCores {
 
 class VoiceContinuity : public testing::MixerApiFixture {
  protected:
+  // A device the test listens to: the source that records it, what it carries, and where the
+  // status keeps its queue and its count.
+  struct Ear {
+    const char* source;
+    const char* status_device;
+    const testing::Road* road;
+    std::vector<double> tones;
+  };
+  // What one ear heard: its recording and its breaks.
+  struct Heard {
+    std::vector<float> samples;
+    size_t breaks = 0;
+  };
+
   // Thirty seconds of the voice alone, then thirty with the monitor on and a clip looping.
   void ListenForBreaks() {
     // Two seconds of the clip hold whole cycles of its tone: it loops without a break of its own.
@@ -71,58 +87,70 @@ class VoiceContinuity : public testing::MixerApiFixture {
     settings["monitor_enabled"] = false;
     WriteSettings(settings);
     StartProgram();
-    // The threads whose stops reach the cable: its own, the microphone's and the server's.
-    probe_.FollowThreads(program_->pid(), testing::kCableRoad.AllThreads());
-    testing::FollowAudioServer(&probe_, testing::kCableRoad.AllThreads());
+    // The threads whose stops reach the cable (its own, the microphone's and the server's) or
+    // the monitor.
+    std::vector<std::string> threads = testing::kCableRoad.AllThreads();
+    threads.insert(threads.end(), testing::kMonitorRoad.threads.begin(),
+                   testing::kMonitorRoad.threads.end());
+    probe_.FollowThreads(program_->pid(), threads);
+    testing::FollowAudioServer(&probe_, threads);
     ASSERT_EQ(Post("/api/mixer/start").status, 200);
-    size_t machine_breaks = ListenOnCable("the voice alone", {kMicrophoneHz}, nullptr);
+    const Ear voice{"cable_output", "output", &testing::kCableRoad, {kMicrophoneHz}};
+    size_t cable_breaks = Listen("the voice alone", {voice})[0].breaks;
 
     ASSERT_EQ(Post("/api/mixer/monitor_enable", R"({"enabled": true})").status, 200);
     ASSERT_EQ(Post("/api/mixer/ptt/start").status, 200);
     // The clip's own start is a jump in the tones, not a break.
     std::this_thread::sleep_for(200ms);
-    std::vector<float> recording;
-    machine_breaks += ListenOnCable("with the monitor on and a clip looping",
-                                    {kMicrophoneHz, double{kClipHz}}, &recording);
+    const Ear cable{"cable_output", "output", &testing::kCableRoad,
+                    {kMicrophoneHz, double{kClipHz}}};
+    const Ear monitor{"headphones.monitor", "monitor", &testing::kMonitorRoad, {double{kClipHz}}};
+    std::vector<Heard> heard = Listen("with the monitor on and a clip looping", {cable, monitor});
+    cable_breaks += heard[0].breaks;
     // Each at half its half-scale level: 0.25 on the cable.
-    EXPECT_GT(testing::ToneAmplitude(recording, kClipHz), 0.2) << "the clip";
-    EXPECT_GT(testing::ToneAmplitude(recording, kMicrophoneHz), 0.2) << "the voice beside it";
-    ExpectBreakCounts(machine_breaks);
+    EXPECT_GT(testing::ToneAmplitude(heard[0].samples, kClipHz), 0.2) << "the clip";
+    EXPECT_GT(testing::ToneAmplitude(heard[0].samples, kMicrophoneHz), 0.2)
+        << "the voice beside it";
+    ExpectBreakCounts(cable_breaks, heard[1].breaks);
     Reply stopped = Post("/api/mixer/stop");
     ASSERT_EQ(stopped.status, 200) << stopped.raw;
     StopProgram();
   }
 
-  // Thirty seconds of "CABLE Output": any break fails, but one the machine caused, which is
-  // printed; returns how many those were.
-  size_t ListenOnCable(const char* what, const std::vector<double>& tones,
-                       std::vector<float>* recording) {
-    std::vector<float> samples;
-    std::vector<testing::BreakBesideStop> breaks;
-    {
-      testing::QueuePoll queue([this] {
-        return StatusNumber(Post("/api/mixer/status").body, {"audio_road", "output", "queue_ms"});
-      });
-      testing::TimedRecording cable("cable_output");
-      std::this_thread::sleep_for(30s);
-      samples = cable.Finish();
-      breaks = testing::LayBesideStops(testing::FindToneBreaks(samples, tones), cable,
-                                       testing::kCableRoad, probe_, queue);
+  // Thirty seconds of each of `ears` at once: any break fails, but one the machine caused, which
+  // is printed.
+  std::vector<Heard> Listen(const char* what, const std::vector<Ear>& ears) {
+    std::vector<std::unique_ptr<testing::QueuePoll>> queues;
+    std::vector<std::unique_ptr<testing::TimedRecording>> recordings;
+    for (const Ear& ear : ears) {
+      queues.push_back(std::make_unique<testing::QueuePoll>([this, &ear] {
+        return StatusNumber(Post("/api/mixer/status").body,
+                            {"audio_road", ear.status_device, "queue_ms"});
+      }));
+      recordings.push_back(std::make_unique<testing::TimedRecording>(ear.source));
     }
-    EXPECT_GE(samples.size(), size_t{2 * 48000 * 29}) << what;
-    size_t machine_breaks = 0;
-    std::string engine_breaks;
-    for (const testing::BreakBesideStop& beside : breaks) {
-      if (beside.MachineCaused()) {
-        ++machine_breaks;
-        std::printf("%s: a break the machine caused: %s\n", what, beside.Describe().c_str());
-      } else {
-        engine_breaks += "\n  " + beside.Describe();
+    std::this_thread::sleep_for(30s);
+    std::vector<Heard> heard(ears.size());
+    for (size_t i = 0; i < ears.size(); ++i) heard[i].samples = recordings[i]->Finish();
+    for (size_t i = 0; i < ears.size(); ++i) {
+      const Ear& ear = ears[i];
+      EXPECT_GE(heard[i].samples.size(), size_t{2 * 48000 * 29}) << what << ", " << ear.source;
+      std::string engine_breaks;
+      for (const testing::BreakBesideStop& beside : testing::LayBesideStops(
+               testing::FindToneBreaks(heard[i].samples, ear.tones), *recordings[i], *ear.road,
+               probe_, *queues[i])) {
+        ++heard[i].breaks;
+        if (beside.MachineCaused()) {
+          std::printf("%s, %s: a break the machine caused: %s\n", what, ear.source,
+                      beside.Describe().c_str());
+        } else {
+          engine_breaks += "\n  " + beside.Describe();
+        }
       }
+      EXPECT_TRUE(engine_breaks.empty()) << what << ", " << ear.source << ":" << engine_breaks
+                                         << EngineLog();
     }
-    EXPECT_TRUE(engine_breaks.empty()) << what << ":" << engine_breaks << EngineLog();
-    if (recording != nullptr) *recording = std::move(samples);
-    return machine_breaks;
+    return heard;
   }
 
   // A number of the status, by its path under "mixer"; NaN when it is not there.
@@ -135,9 +163,10 @@ class VoiceContinuity : public testing::MixerApiFixture {
     return value->number_value;
   }
 
-  // Each device's count of breaks is in the status, and the total is theirs: none at all, or,
-  // where the machine broke the voice, the engine saw it.
-  void ExpectBreakCounts(size_t machine_breaks) const {
+  // Each device's count of breaks is in the status, and the total is theirs. Each road's count
+  // answers what was heard on it: none where nothing broke, and where it broke, the engine saw
+  // it. The cable carries the microphone's breaks as well as its own.
+  void ExpectBreakCounts(size_t cable_breaks, size_t monitor_breaks) const {
     JsonValue status = Post("/api/mixer/status").body;
     double counted[4];
     const char* devices[] = {"microphone", "output", "monitor", "total"};
@@ -146,11 +175,15 @@ class VoiceContinuity : public testing::MixerApiFixture {
       ASSERT_FALSE(std::isnan(counted[i])) << "the status has no dropouts." << devices[i];
     }
     EXPECT_EQ(counted[3], counted[0] + counted[1] + counted[2]);
-    if (machine_breaks == 0) {
-      EXPECT_EQ(counted[3], 0.0) << EngineLog();
-    } else {
-      EXPECT_GE(counted[0] + counted[1], 1.0) << "the breaks the machine caused went uncounted";
-    }
+    auto expect_road = [this](const char* road, double count, size_t heard) {
+      if (heard == 0) {
+        EXPECT_EQ(count, 0.0) << road << " had no break" << EngineLog();
+      } else {
+        EXPECT_GE(count, 1.0) << "the breaks heard on " << road << " went uncounted";
+      }
+    };
+    expect_road("the cable", counted[0] + counted[1], cable_breaks);
+    expect_road("the monitor", counted[2], monitor_breaks);
   }
 
   testing::MachineStallProbe probe_;
