@@ -413,7 +413,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     }
     ConvertStereoToEndpointFormat(frames.data(), count, count, format, data);
     render->ReleaseBuffer(static_cast<uint32_t>(count), 0);
-    watch.Wrote(now, padding + count);
+    watch.Wrote(Clock::now(), count);
     if (!broke && !skipping) episode.End();
     skipping = false;
   }

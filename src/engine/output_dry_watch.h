@@ -21,15 +21,20 @@ class OutputDryWatch {
   // what was written last ran out by the clock, or a millisecond when the device alone told of it
   // (the queue it reports may have caught up already).
   uint64_t Pass(Clock::time_point now, uint64_t queued, bool device_ran_dry);
-  // After a write at `now` that leaves `queued` frames queued.
-  void Wrote(Clock::time_point now, uint64_t queued);
+  // After a write of `frames` that ended at `at`. A thread held up between its pass and its write
+  // finds the queue it was told of gone by then: the silence until the write is the next pass's.
+  void Wrote(Clock::time_point at, uint64_t frames);
 
   // The longest pause between two passes over the last quarter to half second.
   std::chrono::milliseconds longest_pause() const;
 
  private:
+  uint64_t FramesSince(Clock::time_point from, Clock::time_point to) const;
+  Clock::duration DurationOf(uint64_t frames) const;
+
   uint32_t rate_;
   bool wrote_ = false;
+  uint64_t unseen_ = 0;  // silence that ended with a write, for the next pass
   // When the last write runs out if nothing follows, and up to when silence was already counted.
   Clock::time_point runs_out_at_;
   Clock::time_point counted_until_;

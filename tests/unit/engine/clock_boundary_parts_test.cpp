@@ -114,6 +114,12 @@ TEST(OutputDryWatch, CountsTheSilenceFromWhenTheQueueRanOutOrAMillisecondWhenOnl
   watch.Wrote(At(80), 50);
   // The device told of running dry while its queue, as reported, has caught up: a millisecond.
   EXPECT_EQ(watch.Pass(At(85), 40, true), 1u);
+  watch.Wrote(At(85), 10);
+  // The thread stops between a pass that found 30 ms queued and its write, 60 ms later: the
+  // queue ran out 30 ms before the write.
+  EXPECT_EQ(watch.Pass(At(100), 30, false), 0u);
+  watch.Wrote(At(160), 10);
+  EXPECT_EQ(watch.Pass(At(165), 5, true), 30u);
 }
 
 }  // namespace
