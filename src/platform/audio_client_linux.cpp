@@ -375,7 +375,24 @@ class PulseAudioClient final : public AudioClient,
     if (frames == 0) return audio_result::kOk;
     size_t bytes = size_t{frames} * frame_bytes_;
     if ((flags & kAudioBufferFlagSilent) != 0) std::memset(render_buffer_.data(), 0, bytes);
-    if (pa_stream_write(stream_, render_buffer_.data(), bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+    // A stream that ran dry goes on playing silence, and the server drops what is then written
+    // for the time it already played: a jump on top of the silence, and a queue left short by
+    // as much. Written from where the server reads, it plays whole after the silence, as a
+    // device does after an underrun.
+    pa_seek_mode_t seek = PA_SEEK_RELATIVE;
+    if (ran_dry_) {
+      ran_dry_ = false;
+      const uint64_t played = PlayedFrames();
+      if (written_frames_ <= played) {
+        seek = PA_SEEK_RELATIVE_ON_READ;
+        const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+        const uint64_t rendered_ahead =
+            timing != nullptr ? pa_usec_to_bytes(timing->sink_usec, &stream_spec_) / frame_bytes_
+                              : 0;
+        written_frames_ = played + rendered_ahead;
+      }
+    }
+    if (pa_stream_write(stream_, render_buffer_.data(), bytes, nullptr, 0, seek) < 0) {
       return connection_->LastError();
     }
     written_frames_ += frames;
@@ -452,14 +469,17 @@ class PulseAudioClient final : public AudioClient,
     if (pa_stream_writable_size(stream_) == static_cast<size_t>(-1)) {
       return audio_result::kDeviceInvalidated;
     }
-    pa_usec_t played_usec = 0;
-    uint64_t played = 0;
-    if (pa_stream_get_time(stream_, &played_usec) == 0) {
-      played = pa_usec_to_bytes(played_usec, &stream_spec_) / frame_bytes_;
-    }
+    const uint64_t played = PlayedFrames();
     uint64_t queued = written_frames_ > played ? written_frames_ - played : 0;
     *frames = static_cast<uint32_t>(std::min<uint64_t>(queued, buffer_frames_));
     return audio_result::kOk;
+  }
+
+  // Locked. The frames the device has played so far, as the server last told and the time since.
+  uint64_t PlayedFrames() const {
+    pa_usec_t played_usec = 0;
+    if (pa_stream_get_time(stream_, &played_usec) != 0) return 0;
+    return pa_usec_to_bytes(played_usec, &stream_spec_) / frame_bytes_;
   }
 
   // Locked. Takes the next piece the server delivered, unless one is still being read.
@@ -524,6 +544,7 @@ class PulseAudioClient final : public AudioClient,
   static void OnUnderflow(pa_stream*, void* userdata) {
     auto* client = static_cast<PulseAudioClient*>(userdata);
     client->glitches_.fetch_add(1, std::memory_order_relaxed);
+    client->ran_dry_ = true;
     client->event_.release();
   }
 
@@ -582,6 +603,7 @@ class PulseAudioClient final : public AudioClient,
   bool render_held_ = false;
   uint32_t render_held_frames_ = 0;
   uint64_t written_frames_ = 0;
+  bool ran_dry_ = false;  // since the last write
   // The piece of the server's capture buffer being read, and how far.
   const uint8_t* peek_data_ = nullptr;
   size_t peek_bytes_ = 0;

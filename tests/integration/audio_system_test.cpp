@@ -247,18 +247,44 @@ void WriteSample(const AudioMixFormat& format, float value, uint8_t* out) {
   }
 }
 
+// The cable's two sides: the playback side in the device's own mix format, the recording side in
+// stereo floats, which the server converts to.
+struct CableStreams {
+  OpenedStream render;
+  OpenedStream capture;
+};
+CableStreams OpenCable(AudioSystem& system, int64_t render_buffer) {
+  AudioMixFormat float_format = FloatStereo48k();
+  return {Open(system, IdOf(system, AudioFlow::kRender, "CABLE Input"), nullptr, render_buffer),
+          Open(system, IdOf(system, AudioFlow::kCapture, "CABLE Output"), &float_format)};
+}
+
+// Every packet the capture stream has ready, its left channel (stereo floats) onto `recorded`.
+void ReadLeftChannel(AudioCaptureClient* reader, std::vector<float>* recorded) {
+  uint32_t packet = 0;
+  while (reader->GetNextPacketSize(&packet) == audio_result::kOk && packet > 0) {
+    uint8_t* captured = nullptr;
+    uint32_t frames = 0;
+    uint32_t flags = 0;
+    ASSERT_EQ(reader->GetBuffer(&captured, &frames, &flags), audio_result::kOk);
+    for (uint32_t frame = 0; frame < frames; ++frame) {
+      float left = 0;
+      std::memcpy(&left, captured + frame * 8, 4);
+      recorded->push_back(left);
+    }
+    ASSERT_EQ(reader->ReleaseBuffer(frames), audio_result::kOk);
+  }
+}
+
 TEST(AudioSystemStreams, AToneRenderedIntoTheCableIsCapturedOnItsRecordingSide) {
   PrivateAudioServer server;
   auto system = Connect();
   ASSERT_NE(system, nullptr);
-  // The playback side in the device's own mix format, the recording side in one the server
-  // converts to. 100 ms on the playback side, so a stall of this test's writer loop on a busy
-  // machine does not leave a gap in the tone.
-  OpenedStream render =
-      Open(*system, IdOf(*system, AudioFlow::kRender, "CABLE Input"), nullptr, 1000000);
-  AudioMixFormat float_format = FloatStereo48k();
-  OpenedStream capture =
-      Open(*system, IdOf(*system, AudioFlow::kCapture, "CABLE Output"), &float_format);
+  // 100 ms on the playback side, so a stall of this test's writer loop on a busy machine does
+  // not leave a gap in the tone.
+  CableStreams cable = OpenCable(*system, 1000000);
+  OpenedStream& render = cable.render;
+  OpenedStream& capture = cable.capture;
   ASSERT_TRUE(render.client && capture.client);
   EXPECT_EQ(render.format.sample_rate, 48000u);
   EXPECT_EQ(render.format.channels, 2);
@@ -302,19 +328,7 @@ TEST(AudioSystemStreams, AToneRenderedIntoTheCableIsCapturedOnItsRecordingSide) 
       }
       ASSERT_EQ(writer->ReleaseBuffer(room, 0), audio_result::kOk);
     }
-    uint32_t packet = 0;
-    while (reader->GetNextPacketSize(&packet) == audio_result::kOk && packet > 0) {
-      uint8_t* captured = nullptr;
-      uint32_t frames = 0;
-      uint32_t flags = 0;
-      ASSERT_EQ(reader->GetBuffer(&captured, &frames, &flags), audio_result::kOk);
-      for (uint32_t frame = 0; frame < frames; ++frame) {
-        float left = 0;
-        std::memcpy(&left, captured + frame * 8, 4);
-        recorded.push_back(left);
-      }
-      ASSERT_EQ(reader->ReleaseBuffer(frames), audio_result::kOk);
-    }
+    ReadLeftChannel(reader, &recorded);
     std::this_thread::sleep_for(3ms);
   }
   EXPECT_EQ(render.client->Stop(), audio_result::kOk);
@@ -331,6 +345,62 @@ TEST(AudioSystemStreams, AToneRenderedIntoTheCableIsCapturedOnItsRecordingSide) 
   }
   EXPECT_NEAR(peak, 0.5f, 0.05f);
   EXPECT_NEAR(crossings, 400, 20);
+}
+
+// A stream whose writer came too late plays silence meanwhile, as a device does; what is written
+// then plays whole from where the device is, none of it dropped for the time already gone.
+TEST(AudioSystemStreams, AStreamThatRanDryPlaysWhatComesNextWhole) {
+  PrivateAudioServer server;
+  auto system = Connect();
+  ASSERT_NE(system, nullptr);
+  CableStreams cable = OpenCable(*system, 2000000);
+  OpenedStream& render = cable.render;
+  OpenedStream& capture = cable.capture;
+  ASSERT_TRUE(render.client && capture.client);
+  AudioRenderClient* writer = nullptr;
+  AudioCaptureClient* reader = nullptr;
+  ASSERT_EQ(render.client->GetRenderClient(&writer), audio_result::kOk);
+  ASSERT_EQ(capture.client->GetCaptureClient(&reader), audio_result::kOk);
+  auto write = [&](uint32_t frames, float value) {
+    uint8_t* data = nullptr;
+    ASSERT_EQ(writer->GetBuffer(frames, &data), audio_result::kOk);
+    const uint32_t bytes_per_sample = render.format.bits_per_sample / 8;
+    for (uint32_t frame = 0; frame < frames; ++frame) {
+      for (uint32_t channel = 0; channel < render.format.channels; ++channel) {
+        WriteSample(render.format, value,
+                    data + frame * render.format.block_align + channel * bytes_per_sample);
+      }
+    }
+    ASSERT_EQ(writer->ReleaseBuffer(frames, 0), audio_result::kOk);
+  };
+  std::vector<float> recorded;
+  auto read = [&] { ReadLeftChannel(reader, &recorded); };
+
+  write(960, 0.0f);
+  ASSERT_EQ(capture.client->Start(), audio_result::kOk);
+  ASSERT_EQ(render.client->Start(), audio_result::kOk);
+  // 20 ms queued, and nothing more for 150 ms: the stream runs dry and says so.
+  ASSERT_TRUE(Eventually([&] {
+    uint64_t glitches = 0;
+    render.client->GetGlitchCount(&glitches);
+    read();
+    return glitches > 0;
+  }));
+  std::this_thread::sleep_for(150ms);
+  // 100 ms of a level that stands out of the silence, all of it queued.
+  write(4800, 0.5f);
+  uint32_t padding = 0;
+  ASSERT_EQ(render.client->GetCurrentPadding(&padding), audio_result::kOk);
+  EXPECT_GT(padding, 4800u * 9 / 10);
+  for (auto end = std::chrono::steady_clock::now() + 400ms; std::chrono::steady_clock::now() < end;
+       std::this_thread::sleep_for(5ms)) {
+    read();
+  }
+  EXPECT_EQ(render.client->Stop(), audio_result::kOk);
+  EXPECT_EQ(capture.client->Stop(), audio_result::kOk);
+  const auto heard = std::count_if(recorded.begin(), recorded.end(),
+                                   [](float sample) { return std::fabs(sample - 0.5f) < 0.01f; });
+  EXPECT_NEAR(static_cast<double>(heard), 4800.0, 48.0) << "frames of the level heard";
 }
 
 TEST(AudioSystemStreams, AStreamEndsWithItsDeviceInsteadOfMovingToAnother) {
