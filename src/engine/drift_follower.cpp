@@ -17,6 +17,11 @@ constexpr uint64_t kMostBacklogFrames = 960;  // 20 ms
 // microphone here handed over 85 ms of earlier audio in its first 10 ms.
 constexpr uint64_t kWritesBeforeAligning = 3;
 constexpr auto kFirstAlignmentWait = 60ms;
+// A device back after a stop hands over what it held, and not always in one delivery (a test
+// microphone here: 80 ms in two, 0.1 ms apart). Aligned on the first piece, the rest would be a
+// backlog dropped a window later, a second jump in the voice: the read that finds the device back
+// waits for the next one that finds more.
+constexpr uint64_t kWritesBeforeRealigning = 2;
 
 uint64_t FramesOf(DriftFollower::Clock::duration duration) {
   return static_cast<uint64_t>(std::chrono::duration<double>(duration).count() * kFramesPerSecond);
@@ -33,6 +38,7 @@ void DriftFollower::Reset() {
   ever_aligned_ = false;
   written_seen_ = 0;
   writes_ = 0;
+  writes_at_stop_ = 0;
   window_open_ = false;
   rate_.Reset();
 }
@@ -46,6 +52,7 @@ void DriftFollower::WriterStopped() {
   aligned_ = false;
   window_open_ = false;
   missing_ = 0;
+  writes_at_stop_ = writes_;
 }
 
 void DriftFollower::NoteWrite(Clock::time_point now, const SampleFifo::Fill& fill) {
@@ -80,9 +87,12 @@ DriftFollower::Decision DriftFollower::BeforeRead(Clock::time_point now,
   const uint64_t level = after + due;
 
   if (!aligned_) {
-    if (fill.frames < needed || level < target_frames() ||
-        (!ever_aligned_ && start_ == Start::kWithBacklog &&
-         (writes_ < kWritesBeforeAligning || now - first_write_at_ < kFirstAlignmentWait))) {
+    const bool more_may_come =
+        start_ == Start::kWithBacklog &&
+        (ever_aligned_ ? writes_ < writes_at_stop_ + kWritesBeforeRealigning
+                       : writes_ < kWritesBeforeAligning ||
+                             now - first_write_at_ < kFirstAlignmentWait);
+    if (fill.frames < needed || level < target_frames() || more_may_come) {
       decision.hold = true;
       return decision;
     }

@@ -27,8 +27,9 @@ namespace zennic {
 //
 // The reader holds off, reading silence, until the target waits: at a run's first audio (for a
 // device, after a few of its deliveries, which may hand over audio from before the run at once),
-// and after the writer stopped (it was later than a backlog worth working off). Then it drops what
-// waits beyond the target. A backlog that stays beyond the target for a whole window is dropped the
+// and after the writer stopped (it was later than a backlog worth working off; for a device, until
+// a second read finds it back, since what it held may come in pieces). Then it drops what waits
+// beyond the target. A backlog that stays beyond the target for a whole window is dropped the
 // same way.
 class DriftFollower {
  public:
@@ -87,7 +88,9 @@ class DriftFollower {
   // What reads lacked while the writer was late, since it last kept up.
   uint64_t missing_ = 0;
   uint64_t written_seen_ = 0;
+  // Reads that found a new delivery, since the last alignment began, and when the writer stopped.
   uint64_t writes_ = 0;
+  uint64_t writes_at_stop_ = 0;
   Clock::time_point first_write_at_;
   bool window_open_ = false;
   Clock::time_point window_start_;
