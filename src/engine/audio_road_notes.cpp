@@ -6,6 +6,8 @@ namespace zennic {
 namespace {
 
 constexpr auto kLevelLogPause = std::chrono::seconds(1);
+// Silences and jumps closer together than this are heard as one break.
+constexpr auto kHeardAsOne = std::chrono::milliseconds(20);
 
 std::chrono::microseconds DurationOf(uint64_t frames) {
   return std::chrono::microseconds(frames * 125 / 6);  // 1,000,000 / 48,000
@@ -111,7 +113,9 @@ void AudioRoadNotes::Log(const std::function<void(const std::string&)>& write) {
   if (logged) levels_logged_at_ = now;
 }
 
-void BreakEpisode::Note(BreakCause cause, uint64_t frames, int64_t detail_ms) {
+void BreakEpisode::Note(Clock::time_point at, BreakCause cause, uint64_t frames,
+                        int64_t detail_ms) {
+  last_noted_ = at;
   if (!open_) {
     open_ = true;
     cause_ = cause;
@@ -126,7 +130,11 @@ void BreakEpisode::Note(BreakCause cause, uint64_t frames, int64_t detail_ms) {
   notes_->break_frames_.fetch_add(frames);
 }
 
-void BreakEpisode::End() {
+void BreakEpisode::End(Clock::time_point at) {
+  if (open_ && at - last_noted_ >= kHeardAsOne) Finish();
+}
+
+void BreakEpisode::Finish() {
   if (!open_) return;
   open_ = false;
   notes_->ended_cause_.store(static_cast<int>(cause_));

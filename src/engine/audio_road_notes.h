@@ -92,22 +92,28 @@ class AudioRoadNotes {
 };
 
 // One audio thread's view of the breaks it finds in one device's audio: a break lasts from the
-// first silent or dropped frame to the next audio that flows whole, and counts once. The thread
-// that owns it is the only one to call it.
+// first silent or dropped frame until the audio has flowed whole for a while, and counts once.
+// The thread that owns it is the only one to call it.
 class BreakEpisode {
  public:
+  using Clock = std::chrono::steady_clock;
+
   explicit BreakEpisode(AudioRoadNotes* notes) : notes_(notes) {}
 
-  // `frames` (48,000 a second) of the device's audio were silent or dropped, for `cause`;
+  // `frames` (48,000 a second) of the device's audio were silent or dropped at `at`, for `cause`;
   // `detail_ms`, what the cause's line tells beside (an output's longest pause before it ran dry).
-  void Note(BreakCause cause, uint64_t frames, int64_t detail_ms = 0);
-  // The audio flows whole again.
-  void End();
+  void Note(Clock::time_point at, BreakCause cause, uint64_t frames, int64_t detail_ms = 0);
+  // The audio flowed whole at `at`: the break ends once it has for longer than a listener hears
+  // two breaks as one.
+  void End(Clock::time_point at);
+  // The thread stops: the break ends now.
+  void Finish();
   bool open() const { return open_; }
 
  private:
   AudioRoadNotes* notes_;
   bool open_ = false;
+  Clock::time_point last_noted_;
   BreakCause cause_ = BreakCause::kRanDry;
   uint64_t frames_ = 0;
   int64_t detail_ms_ = 0;

@@ -189,13 +189,13 @@ void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
     }
     glitches_seen = glitches;
     if (lost_frames > 0) {
-      lost.Note(BreakCause::kLostAudio, lost_frames * LinearResampler::kEngineRate /
+      lost.Note(arrived, BreakCause::kLostAudio, lost_frames * LinearResampler::kEngineRate /
                                             std::max<uint32_t>(format.sample_rate, 1));
     } else if (burst_frames > 0) {
-      lost.End();
+      lost.End(arrived);
     }
   }
-  lost.End();
+  lost.Finish();
   microphone_stall_.NoteEnd();
   stream.client->Stop();
 }
@@ -319,7 +319,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     if (uint64_t silence = watch.Pass(now, padding, device_ran_dry);
         silence > 0 && (cable || monitor_was_on)) {
       broke = true;
-      episode.Note(BreakCause::kRanDry, to_engine_frames(silence),
+      episode.Note(now, BreakCause::kRanDry, to_engine_frames(silence),
                    watch.longest_pause().count());
       if (queue.Grow(now, silence)) {
         notes->NoteQueue(to_engine_frames(queue.frames()));
@@ -355,7 +355,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
         owed = true;
       }
       if (skipped > 0) {
-        episode.Note(BreakCause::kNotTaken, skipped);
+        episode.Note(now, BreakCause::kNotTaken, skipped);
         skipping = true;
       }
       count = mix_resampler.FramesProducible(mix_fifo_.Size(), rate, room, 1.0);
@@ -379,7 +379,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
       count = wanted;
     }
     if (count == 0) {
-      if (!broke && !skipping && padding > 0) episode.End();
+      if (!broke && !skipping && padding > 0) episode.End(now);
       continue;
     }
     data = nullptr;
@@ -405,16 +405,16 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
       if (read.margin_changed) notes->NoteMargin(monitor_reader_.follower().margin_frames());
       if (read.short_frames > 0 || (read.hold && aligned_before)) {
         broke = true;
-        episode.Note(BreakCause::kLateMix,
+        episode.Note(now, BreakCause::kLateMix,
                      to_engine_frames(read.hold ? count : read.short_frames));
       } else if (read.drop_frames > 0 && aligned_before && !episode.open()) {
-        episode.Note(BreakCause::kBacklog, read.drop_frames);
+        episode.Note(now, BreakCause::kBacklog, read.drop_frames);
       }
     }
     ConvertStereoToEndpointFormat(frames.data(), count, count, format, data);
     render->ReleaseBuffer(static_cast<uint32_t>(count), 0);
     watch.Wrote(Clock::now(), count);
-    if (!broke && !skipping) episode.End();
+    if (!broke && !skipping) episode.End(now);
     skipping = false;
   }
   if (cable) {
@@ -425,7 +425,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     }
     mixer_wake_.release();
   }
-  episode.End();
+  episode.Finish();
   stream.client->Stop();
 }
 

@@ -198,16 +198,15 @@ void MixerEngine::MixVoice(Clock::time_point now, bool to_cable) {
   }
   if (read.hold && aligned_before) {
     microphone_episode_.Note(
-        microphone_stall_.stalled() ? BreakCause::kStopped : BreakCause::kLateDelivery,
+        now, microphone_stall_.stalled() ? BreakCause::kStopped : BreakCause::kLateDelivery,
         kTickFrames);
   } else if (read.short_frames > 0) {
-    microphone_episode_.Note(BreakCause::kLateDelivery, read.short_frames);
+    microphone_episode_.Note(now, BreakCause::kLateDelivery, read.short_frames);
   } else if (read.drop_frames > 0 && aligned_before && !microphone_episode_.open()) {
     // A backlog dropped while the voice flowed: a jump.
-    microphone_episode_.Note(BreakCause::kBacklog, read.drop_frames);
-    microphone_episode_.End();
+    microphone_episode_.Note(now, BreakCause::kBacklog, read.drop_frames);
   } else if (!read.hold) {
-    microphone_episode_.End();
+    microphone_episode_.End(now);
   }
   ApplyVoiceEffect(&voice_effect_, tick_.microphone.data(), kTickFrames, settings);
   voice_test_.Append(tick_.microphone.data(), kTickFrames);

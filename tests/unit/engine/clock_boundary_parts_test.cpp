@@ -1,12 +1,13 @@
 // The small parts of a clock boundary, each on its own: the rate controller's loop, the target
 // policy every margin and queue follows, the microphone's stall detector and an output's watch
-// for running dry.
+// for running dry, and a break's episode.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "engine/adaptive_target.h"
+#include "engine/audio_road_notes.h"
 #include "engine/output_dry_watch.h"
 #include "engine/rate_controller.h"
 #include "engine/stall_detector.h"
@@ -120,6 +121,20 @@ TEST(OutputDryWatch, CountsTheSilenceFromWhenTheQueueRanOutOrAMillisecondWhenOnl
   EXPECT_EQ(watch.Pass(At(100), 30, false), 0u);
   watch.Wrote(At(160), 10);
   EXPECT_EQ(watch.Pass(At(165), 5, true), 30u);
+}
+
+TEST(BreakEpisode, BreaksCloserThanAListenerTellsApartCountOnce) {
+  // Two 1 ms silences with whole audio between them for `apart` ms; whole audio is told every
+  // 5 ms, as an output's passes tell it.
+  for (auto [apart, breaks] : {std::pair{5.0, 1u}, {15.0, 1u}, {25.0, 2u}}) {
+    SCOPED_TRACE(::testing::Message() << apart << " ms apart");
+    AudioRoadNotes notes("Monitor output device", true);
+    BreakEpisode episode(&notes);
+    episode.Note(At(0), BreakCause::kRanDry, 48);
+    for (double ms = 5; ms <= apart; ms += 5) episode.End(At(ms));
+    episode.Note(At(apart + 1), BreakCause::kRanDry, 48);
+    EXPECT_EQ(notes.Health().breaks, breaks);
+  }
 }
 
 }  // namespace
