@@ -189,8 +189,9 @@ void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
     }
     glitches_seen = glitches;
     if (lost_frames > 0) {
-      lost.Note(arrived, BreakCause::kLostAudio, lost_frames * LinearResampler::kEngineRate /
-                                            std::max<uint32_t>(format.sample_rate, 1));
+      lost.Note(arrived, BreakCause::kLostAudio,
+                lost_frames * LinearResampler::kEngineRate /
+                    std::max<uint32_t>(format.sample_rate, 1));
     } else if (burst_frames > 0) {
       lost.End(arrived);
     }
