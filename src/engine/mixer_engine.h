@@ -369,6 +369,9 @@ class MixerEngine {
   StallDetector microphone_stall_{kMicrophoneLateness};
   // Whether the cable's render thread makes the ticks; set and cleared by it under tick_mutex_.
   std::atomic<bool> cable_ticks_{false};
+  // While it makes them, when the cable's device last asked for audio (the steady clock's count):
+  // the sound server ran then. Written by the cable's thread, read by the microphone's.
+  std::atomic<std::chrono::steady_clock::rep> cable_asked_at_{0};
   // Wakes the mixer thread when the cable goes.
   std::counting_semaphore<> mixer_wake_{0};
   uint64_t clip_serial_counter_ = 0;

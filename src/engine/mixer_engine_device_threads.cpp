@@ -181,7 +181,16 @@ void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
       delivered += burst_frames;
       if (arrived - started >= kStartSettling) microphone_notes_.jitter().Note(arrived, delivered);
     }
-    microphone_stall_.NotePass(arrived, burst_frames, seen);
+    // While the cable makes the ticks, the server is known to have run only up to its last
+    // request: one that stood still held the microphone's audio back with the cable's requests,
+    // and the voice waits for it as for a thread held up, not as for a microphone that stopped.
+    auto seen_until = seen ? arrived : std::chrono::steady_clock::time_point::min();
+    if (cable_ticks_.load()) {
+      seen_until = std::min(seen_until, std::chrono::steady_clock::time_point(
+                                            std::chrono::steady_clock::duration(
+                                                cable_asked_at_.load(std::memory_order_relaxed))));
+    }
+    microphone_stall_.NotePass(arrived, burst_frames, seen_until);
     uint64_t glitches = glitches_seen;
     if (AudioSucceeded(stream.client->GetGlitchCount(&glitches)) && glitches > glitches_seen) {
       // A loss the device told of without handing over its length counts a millisecond.
@@ -274,6 +283,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
     std::lock_guard tick(tick_mutex_);
     mix_fifo_.Clear();
     microphone_reader_.Reset();
+    cable_asked_at_.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
     cable_ticks_.store(true);
     // The monitor makes no ticks for the cable before its first: the queue it fills at once
     // would reach the monitor as a backlog.
@@ -301,6 +311,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
   bool skipping = false;
   while (!stop_.load()) {
     result = stream.client->WaitForBuffer(owed ? kOwedWait100ns : period);
+    const bool asked = result == audio_result::kOk;
     uint32_t padding = 0;
     // A failing call here means the device is gone: this output ends, the others go on.
     if (AudioSucceeded(result)) result = stream.client->GetCurrentPadding(&padding);
@@ -310,6 +321,9 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
       break;
     }
     const auto now = Clock::now();
+    if (cable && asked) {
+      cable_asked_at_.store(now.time_since_epoch().count(), std::memory_order_relaxed);
+    }
     uint64_t glitches = glitches_seen;
     stream.client->GetGlitchCount(&glitches);
     const bool device_ran_dry = glitches > glitches_seen;

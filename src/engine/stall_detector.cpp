@@ -14,8 +14,11 @@ void StallDetector::Reset(Clock::duration on_time_gap) {
   stalled_.store(false, std::memory_order_release);
 }
 
-void StallDetector::NotePass(Clock::time_point at, uint64_t frames, bool seen) {
+void StallDetector::NotePass(Clock::time_point at, uint64_t frames, Clock::time_point seen_until) {
   const Clock::duration gap = passed_ ? at - last_pass_ : Clock::duration{};
+  const Clock::duration seen = passed_ && seen_until > last_pass_
+                                   ? std::min(at, seen_until) - last_pass_
+                                   : Clock::duration{};
   passed_ = true;
   last_pass_ = at;
   if (frames > 0) {
@@ -25,7 +28,7 @@ void StallDetector::NotePass(Clock::time_point at, uint64_t frames, bool seen) {
     stalled_.store(false, std::memory_order_release);
     return;
   }
-  if (seen && gap <= on_time_gap_) quiet_ += gap;
+  if (gap <= on_time_gap_ && seen > Clock::duration{}) quiet_ += seen;
   std::array<uint64_t, 8> sorted = recent_;
   std::nth_element(sorted.begin(), sorted.begin() + 1, sorted.end(), std::greater<>());
   const auto spacing = std::chrono::duration_cast<Clock::duration>(

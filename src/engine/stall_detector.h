@@ -25,9 +25,12 @@ class StallDetector {
   // A new start of the writer's thread; `on_time_gap`: the longest gap between two passes of a
   // thread that runs on time (its longest wait for the device, and a little more).
   void Reset(Clock::duration on_time_gap);
-  // After each pass at `at`, with the frames (48,000 a second) it handed over; `seen`: the system
-  // looked at the device in time for the pass (not so when its own service was held up).
-  void NotePass(Clock::time_point at, uint64_t frames, bool seen = true);
+  // After each pass at `at`, with the frames (48,000 a second) it handed over; `seen_until`: up to
+  // when the system is known to have looked at the device since the last pass: not at all when
+  // its own service was held up, and only until the sound server was last seen running when the
+  // server carries the device (a server that stands still holds the audio back, not the device).
+  void NotePass(Clock::time_point at, uint64_t frames, Clock::time_point seen_until);
+  void NotePass(Clock::time_point at, uint64_t frames) { NotePass(at, frames, at); }
   // The writer's thread ended (its device went away): stopped until a thread starts anew.
   void NoteEnd() { stalled_.store(true, std::memory_order_release); }
   bool stalled() const { return stalled_.load(std::memory_order_acquire); }

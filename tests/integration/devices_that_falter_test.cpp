@@ -115,6 +115,25 @@ TEST_F(VoiceContinuityWhenDevicesFalter, AMicrophoneThatStopsSilencesOnlyTheVoic
   StopProgram();
 }
 
+// The sound server itself held still for less than the cable's queue, three times: the
+// microphone's audio comes late, but so do the cable's requests; the voice is waited for, not
+// given up as a stopped microphone's.
+TEST_F(VoiceContinuityWhenDevicesFalter, ASoundServerHeldStillShorterThanTheQueueBreaksNothing) {
+  StartLoopingClip();
+  std::vector<float> cable = RecordWhile("cable_output", 6.0, [this] {
+    for (int stop = 0; stop < 3; ++stop) {
+      std::this_thread::sleep_for(1500ms);
+      audio_.HoldStill(25ms);
+    }
+  });
+  testing::ToneBreaks clip = testing::FindToneBreaks(Side(cable, true), {kClipHz});
+  EXPECT_TRUE(clip.empty()) << "the clip: " << clip.Describe();
+  testing::ToneBreaks voice = testing::FindToneBreaks(Side(cable, false), {kMicrophoneHz});
+  EXPECT_TRUE(voice.empty()) << "the voice: " << voice.Describe() << EngineLog();
+  EXPECT_EQ(Dropouts()["total"].number_value, 0.0) << EngineLog();
+  StopProgram();
+}
+
 TEST_F(VoiceContinuityWhenDevicesFalter, HeadphonesUnpluggedAndPluggedBackLeaveTheCableWhole) {
   StartLoopingClip();
   std::vector<float> cable = RecordWhile("cable_output", 5.0, [this] {

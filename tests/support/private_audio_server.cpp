@@ -1,12 +1,15 @@
 #include "support/private_audio_server.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "support/test_environment.h"
 
@@ -97,6 +100,17 @@ std::vector<float> PrivateAudioServer::Record(const std::string& source, double 
   std::vector<float> samples(raw.size() / sizeof(float));
   std::memcpy(samples.data(), raw.data(), samples.size() * sizeof(float));
   return samples;
+}
+
+void PrivateAudioServer::HoldStill(std::chrono::milliseconds duration) const {
+  pid_t pid = 0;
+  if (!(std::ifstream(folder_ / "pid") >> pid) || pid <= 0) {
+    ADD_FAILURE() << "the private audio server keeps no pid file";
+    return;
+  }
+  ::kill(pid, SIGSTOP);
+  std::this_thread::sleep_for(duration);
+  ::kill(pid, SIGCONT);
 }
 
 std::string PrivateAudioServer::LoadModule(const std::string& arguments) const {

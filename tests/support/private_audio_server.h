@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@ class PrivateAudioServer {
   std::string LoadModule(const std::string& arguments) const;
   // Unloads the module whose arguments contain `text`.
   void UnloadModuleWith(const std::string& text) const;
+  // Holds the server still for `duration` (SIGSTOP, then SIGCONT), as a stop of the core under
+  // it would: nothing it carries moves meanwhile, and its devices catch up after.
+  void HoldStill(std::chrono::milliseconds duration) const;
   // Ends the server as a crash or a restart of the user's session would, and starts it again on
   // the same folder with the same devices (scripts/virtual-audio stop and start).
   void Stop() const;

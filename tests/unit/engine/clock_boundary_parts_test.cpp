@@ -101,6 +101,18 @@ TEST(StallDetector, OnlyAThreadRunningOnTimeThatFindsNothingCallsItsWriterStoppe
   // Its next delivery ends the stall.
   detector.NotePass(At(ms += 5), 240);
   EXPECT_FALSE(detector.stalled());
+  // The sound server that carries it stands still: its thread passes on time and finds nothing,
+  // but the server was last seen running at the last delivery; nothing after counts, however long.
+  const double server_seen = ms;
+  for (int pass = 0; pass < 10; ++pass) detector.NotePass(At(ms += 5), 0, At(server_seen));
+  EXPECT_FALSE(detector.stalled());
+  // Running again, seen a millisecond behind each pass: the time up to there counts.
+  for (int pass = 0; pass < 4; ++pass) {
+    EXPECT_FALSE(detector.stalled());
+    ms += 5;
+    detector.NotePass(At(ms), 0, At(ms - 1));
+  }
+  EXPECT_TRUE(detector.stalled());
 }
 
 TEST(OutputDryWatch, CountsTheSilenceFromWhenTheQueueRanOutOrAMillisecondWhenOnlyTheDeviceSays) {
