@@ -398,7 +398,8 @@ void Report(const char* label, const std::vector<Trip>& trips, double from, doub
               ms[ms.size() / 2], ms.front(), ms.back(), ms.size());
 }
 
-bool MeasureMicrophoneTrips(const std::filesystem::path& folder, int seconds) {
+bool MeasureMicrophoneTrips(const std::filesystem::path& folder, int seconds,
+                            const testing::MachineStallProbe& probe) {
   Run("pactl load-module module-remap-source master=cable_input.monitor "
       "source_name=loopback_microphone "
       "source_properties=device.description=Microphone-Loopback");
@@ -419,6 +420,12 @@ bool MeasureMicrophoneTrips(const std::filesystem::path& folder, int seconds) {
   }
   std::vector<Trip> trips = FindTrips(recorder.Finish());
   std::printf("microphone to cable output, %d s run\n", seconds);
+  // A trip far above the rest is a break, whose cause this run cannot tell by itself.
+  for (const auto& stop : probe.StopsOver(20.0)) {
+    if (stop.from < started) continue;
+    std::printf("  core %u stopped %.0f ms at %.1f s\n", stop.core, stop.milliseconds,
+                std::chrono::duration<double>(stop.from - started).count());
+  }
   rig.PrintRoadHealth();
   rig.engine.Stop(nullptr);
   Report("whole run", trips, 0, seconds + 1);
@@ -523,7 +530,7 @@ int Main(int seconds, bool busy, bool plain_player) {
     probe.FollowThreads(::getpid(), threads);
     testing::FollowAudioServer(&probe, threads);
     measured = MeasureContinuity(folder, seconds, plain_player, probe) &&
-               MeasureMicrophoneTrips(folder, seconds) && MeasureHotkey(folder);
+               MeasureMicrophoneTrips(folder, seconds, probe) && MeasureHotkey(folder);
   }
   Run("'" + script + "' stop '" + (folder / "audio").string() + "'");
   std::filesystem::remove_all(folder);
