@@ -28,7 +28,7 @@ void StallDetector::NotePass(Clock::time_point at, uint64_t frames, Clock::time_
     stalled_.store(false, std::memory_order_release);
     return;
   }
-  if (gap <= on_time_gap_ && seen > Clock::duration{}) quiet_ += seen;
+  if (gap <= on_time_gap_) quiet_ += seen;
   std::array<uint64_t, 8> sorted = recent_;
   std::nth_element(sorted.begin(), sorted.begin() + 1, sorted.end(), std::greater<>());
   const auto spacing = std::chrono::duration_cast<Clock::duration>(
