@@ -103,9 +103,18 @@ std::vector<float> PrivateAudioServer::Record(const std::string& source, double 
 }
 
 void PrivateAudioServer::HoldStill(std::chrono::milliseconds duration) const {
+  HoldProcessStill("pid", duration);
+}
+
+void PrivateAudioServer::HoldMicrophoneStill(std::chrono::milliseconds duration) const {
+  HoldProcessStill("microphone.pid", duration);
+}
+
+void PrivateAudioServer::HoldProcessStill(const char* pid_file,
+                                          std::chrono::milliseconds duration) const {
   pid_t pid = 0;
-  if (!(std::ifstream(folder_ / "pid") >> pid) || pid <= 0) {
-    ADD_FAILURE() << "the private audio server keeps no pid file";
+  if (!(std::ifstream(folder_ / pid_file) >> pid) || pid <= 0) {
+    ADD_FAILURE() << "the private audio server's folder has no " << pid_file;
     return;
   }
   ::kill(pid, SIGSTOP);

@@ -34,6 +34,9 @@ class PrivateAudioServer {
   // Holds the server still for `duration` (SIGSTOP, then SIGCONT), as a stop of the core under
   // it would: nothing it carries moves meanwhile, and its devices catch up after.
   void HoldStill(std::chrono::milliseconds duration) const;
+  // Holds its test microphone still for `duration`, as a sound card that stops delivering while
+  // the server runs on; it then hands over what it held back at once.
+  void HoldMicrophoneStill(std::chrono::milliseconds duration) const;
   // Ends the server as a crash or a restart of the user's session would, and starts it again on
   // the same folder with the same devices (scripts/virtual-audio stop and start).
   void Stop() const;
@@ -44,6 +47,9 @@ class PrivateAudioServer {
                 const std::string& output_name, const std::string& sink_options = "") const;
 
  private:
+  // SIGSTOP, then SIGCONT, to the process whose id the folder's `pid_file` keeps.
+  void HoldProcessStill(const char* pid_file, std::chrono::milliseconds duration) const;
+
   TempFolder folder_;
   std::string address_;
   std::string previous_server_;
