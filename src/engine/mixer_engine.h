@@ -217,8 +217,9 @@ class MixerEngine {
   // stand still while its other threads run on: here a core stopped 30 ms under it, and a
   // microphone came some 28 ms late with no core stopped, in quiet series of the listening tests;
   // called stopped after 5 ms, its voice was waited for only to half the queue (22 ms) and broke.
-  // 30 ms is about what the 44 ms queue covers from a tick's making down to its floor, so a
-  // microphone that really stops costs the clip's cushion once, for a few milliseconds.
+  // 30 ms is about what the 44 ms queue covers from a tick's making down to its floor. A
+  // microphone the server suspends counts as stopped at once; one that stops without a word costs
+  // the clip's cushion down to the floor once, for a few milliseconds.
   static constexpr auto kMicrophoneLateness = std::chrono::milliseconds(30);
 
   bool StartWorkers(const MixerDeviceSelection& selection, std::vector<std::string>* notes,

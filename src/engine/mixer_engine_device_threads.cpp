@@ -191,6 +191,9 @@ void MixerEngine::CaptureThreadMain(MixerSelectedDevice device,
                                                 cable_asked_at_.load(std::memory_order_relaxed))));
     }
     microphone_stall_.NotePass(arrived, burst_frames, seen_until);
+    // A microphone the server suspended is not late but stopped: its voice is waited for only to
+    // half the queue from the first tick on.
+    if (burst_frames == 0 && stream.client->DeviceSuspended()) microphone_stall_.NoteSuspended();
     uint64_t glitches = glitches_seen;
     if (AudioSucceeded(stream.client->GetGlitchCount(&glitches)) && glitches > glitches_seen) {
       // A loss the device told of without handing over its length counts a millisecond.

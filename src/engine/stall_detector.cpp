@@ -9,6 +9,7 @@ void StallDetector::Reset(Clock::duration on_time_gap) {
   on_time_gap_ = on_time_gap;
   passed_ = false;
   quiet_ = {};
+  suspended_ = false;
   recent_.fill(0);
   next_ = 0;
   stalled_.store(false, std::memory_order_release);
@@ -25,6 +26,7 @@ void StallDetector::NotePass(Clock::time_point at, uint64_t frames, Clock::time_
     recent_[next_] = frames;
     next_ = (next_ + 1) % recent_.size();
     quiet_ = {};
+    suspended_ = false;
     stalled_.store(false, std::memory_order_release);
     return;
   }
@@ -33,7 +35,12 @@ void StallDetector::NotePass(Clock::time_point at, uint64_t frames, Clock::time_
   std::nth_element(sorted.begin(), sorted.begin() + 1, sorted.end(), std::greater<>());
   const auto spacing = std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double>(static_cast<double>(sorted[1]) / 48000.0));
-  stalled_.store(quiet_ > spacing + allowance_, std::memory_order_release);
+  stalled_.store(suspended_ || quiet_ > spacing + allowance_, std::memory_order_release);
+}
+
+void StallDetector::NoteSuspended() {
+  suspended_ = true;
+  stalled_.store(true, std::memory_order_release);
 }
 
 }  // namespace zennic

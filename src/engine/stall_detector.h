@@ -33,6 +33,9 @@ class StallDetector {
   void NotePass(Clock::time_point at, uint64_t frames) { NotePass(at, frames, at); }
   // The writer's thread ended (its device went away): stopped until a thread starts anew.
   void NoteEnd() { stalled_.store(true, std::memory_order_release); }
+  // The system told that the writer's device is suspended: stopped from now until its next
+  // delivery, without waiting out the allowance.
+  void NoteSuspended();
   bool stalled() const { return stalled_.load(std::memory_order_acquire); }
 
  private:
@@ -42,6 +45,7 @@ class StallDetector {
   Clock::time_point last_pass_;
   // Time on time since the last delivery.
   Clock::duration quiet_{};
+  bool suspended_ = false;
   // The latest deliveries; the spacing is the second largest, so one burst (a catch-up) does not
   // count as the writer's own.
   std::array<uint64_t, 8> recent_{};

@@ -175,6 +175,7 @@ class PulseAudioClient final : public AudioClient,
     pa_stream_set_write_callback(stream, OnStreamRequest, this);
     pa_stream_set_read_callback(stream, OnStreamRequest, this);
     pa_stream_set_underflow_callback(stream, OnUnderflow, this);
+    pa_stream_set_suspended_callback(stream, OnSuspended, this);
 
     int64_t duration = std::max(buffer_duration_100ns, kMinimumDevicePeriod100ns);
     auto buffer_bytes = static_cast<uint32_t>(
@@ -308,6 +309,8 @@ class PulseAudioClient final : public AudioClient,
     *glitches = glitches_.load(std::memory_order_relaxed);
     return audio_result::kOk;
   }
+
+  bool DeviceSuspended() const override { return suspended_.load(std::memory_order_relaxed); }
 
   AudioResult GetRenderClient(AudioRenderClient** service) override {
     if (service == nullptr) return audio_result::kPointer;
@@ -507,6 +510,7 @@ class PulseAudioClient final : public AudioClient,
     pa_stream_set_write_callback(stream, nullptr, nullptr);
     pa_stream_set_read_callback(stream, nullptr, nullptr);
     pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+    pa_stream_set_suspended_callback(stream, nullptr, nullptr);
     pa_stream_disconnect(stream);
     pa_stream_unref(stream);
   }
@@ -539,6 +543,12 @@ class PulseAudioClient final : public AudioClient,
     client->Beat();
     pa_context_rttime_restart(client->connection_->context(), event,
                               pa_rtclock_now() + kBeatPeriodUsec);
+  }
+
+  static void OnSuspended(pa_stream* stream, void* userdata) {
+    auto* client = static_cast<PulseAudioClient*>(userdata);
+    client->suspended_.store(pa_stream_is_suspended(stream) == 1, std::memory_order_relaxed);
+    client->event_.release();
   }
 
   static void OnUnderflow(pa_stream*, void* userdata) {
@@ -599,6 +609,7 @@ class PulseAudioClient final : public AudioClient,
   pa_time_event* beat_ = nullptr;
   std::atomic<int64_t> loop_beat_ns_{0};
   std::atomic<uint64_t> glitches_{0};
+  std::atomic<bool> suspended_{false};
   std::vector<uint8_t> render_buffer_;
   bool render_held_ = false;
   uint32_t render_held_frames_ = 0;

@@ -134,6 +134,9 @@ class AudioClient {
   // its queue ran dry and the device played silence; capture, each stretch of audio lost before
   // the stream handed it over.
   virtual AudioResult GetGlitchCount(uint64_t* glitches) = 0;
+  // Whether the system has told that it suspended the stream's device (a capture stream then
+  // hands over nothing until the device resumes); false where the system does not tell.
+  virtual bool DeviceSuspended() const = 0;
   // The services live as long as the client; the wrong one for the flow is kWrongEndpointType.
   virtual AudioResult GetRenderClient(AudioRenderClient** service) = 0;
   virtual AudioResult GetCaptureClient(AudioCaptureClient** service) = 0;

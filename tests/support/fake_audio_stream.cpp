@@ -90,6 +90,8 @@ class FakeAudioClient final : public AudioClient, public AudioRenderClient, publ
     return audio_result::kOk;
   }
 
+  bool DeviceSuspended() const override { return false; }
+
   AudioResult GetRenderClient(AudioRenderClient** service) override {
     if (service == nullptr) return audio_result::kPointer;
     if (!initialized_) return audio_result::kNotInitialized;

@@ -113,6 +113,17 @@ TEST(StallDetector, OnlyAThreadRunningOnTimeThatFindsNothingCallsItsWriterStoppe
     detector.NotePass(At(ms), 0, At(ms - 1));
   }
   EXPECT_TRUE(detector.stalled());
+  // Told the device is suspended: stopped at once, however little time counts, until its next
+  // delivery.
+  detector.NotePass(At(ms += 5), 240);
+  detector.NotePass(At(ms += 5), 0);
+  detector.NoteSuspended();
+  for (int pass = 0; pass < 3; ++pass) {
+    EXPECT_TRUE(detector.stalled());
+    detector.NotePass(At(ms += 5), 0, At(server_seen));
+  }
+  detector.NotePass(At(ms += 5), 240);
+  EXPECT_FALSE(detector.stalled());
 }
 
 TEST(OutputDryWatch, CountsTheSilenceFromWhenTheQueueRanOutOrAMillisecondWhenOnlyTheDeviceSays) {
