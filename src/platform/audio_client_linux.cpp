@@ -548,7 +548,6 @@ class PulseAudioClient final : public AudioClient,
   static void OnSuspended(pa_stream* stream, void* userdata) {
     auto* client = static_cast<PulseAudioClient*>(userdata);
     client->suspended_.store(pa_stream_is_suspended(stream) == 1, std::memory_order_relaxed);
-    client->event_.release();
   }
 
   static void OnUnderflow(pa_stream*, void* userdata) {
