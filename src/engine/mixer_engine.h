@@ -346,7 +346,10 @@ class MixerEngine {
   // The ticks' own. The cable's render thread makes them as the cable asks (the monitor's those
   // it owes while held up), or the mixer thread while the cable is away. Only audio threads take
   // tick_mutex_.
-  static constexpr size_t kMostWaitingClipBlocks = 8;  // 80 ms, beyond any queue's wait
+  // A cable that waits for a late microphone asks for every tick its queue is short of: room for
+  // the largest queue's and two more (with 8, a queue grown to 95 ms forced the voice silent).
+  static constexpr size_t kMostWaitingClipBlocks =
+      kOutputQueue.most / std::chrono::milliseconds(10) + 2;
   struct TickBlocks {
     // Sized once: the ticks read and write them whole, never growing them.
     std::vector<float> microphone = std::vector<float>(960);
