@@ -378,6 +378,11 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
       }
       count = mix_resampler.FramesProducible(mix_fifo_.Size(), rate, room, 1.0);
     } else if (monitor_enabled) {
+      // What piled up while the monitor could not play is stale: dropped within this break, not
+      // a window later as a second one.
+      if (broke && monitor_fifo_.Size() > to_engine_frames(wanted) + kTickFrames) {
+        monitor_reader_.Reset();
+      }
       uint64_t ready = monitor_reader_.FramesReady(monitor_fifo_.Size(), rate, wanted);
       if (ready < wanted) {
         // The cable's thread may be held up: the clip never waits for it.
