@@ -3,8 +3,8 @@
 // never falls silent, on a quiet machine and on one whose every core is busy; nor does the clip
 // on the monitor beside it, and the counts in the status are the breaks heard. A sine's
 // recurrence finds any break, sample by sample. The one break set aside is one the machine made:
-// the core a device thread ran on stopped longer than the queue the engine kept, less the
-// server's lead; it is printed with the stop, the core and the queue.
+// the cores a device's threads ran on stopped, one after another, longer than the queue the
+// engine kept could cover; it is printed with the stops, the cores and the queue.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -12,16 +12,12 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
-#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "integration/mixer_api_fixture.h"
-#include "support/break_beside_stop.h"
-#include "support/machine_stall_probe.h"
+#include "integration/listening_fixture.h"
 #include "support/temp_folder.h"
 #include "support/timed_recording.h"
 #include "support/tone_continuity.h"
@@ -58,7 +54,7 @@ class BusyCores {
   std::vector<pid_t> children_;
 };
 
-class VoiceContinuity : public testing::MixerApiFixture {
+class VoiceContinuity : public testing::ListeningFixture {
  protected:
   // A device the test listens to: the source that records it, what it carries, and where the
   // status keeps its queue and its count.
@@ -86,14 +82,7 @@ class VoiceContinuity : public testing::MixerApiFixture {
     settings["sfx_volume"] = 0.5;
     settings["monitor_enabled"] = false;
     WriteSettings(settings);
-    StartProgram();
-    // The threads whose stops reach the cable (its own, the microphone's and the server's) or
-    // the monitor.
-    std::vector<std::string> threads = testing::kCableRoad.AllThreads();
-    threads.insert(threads.end(), testing::kMonitorRoad.threads.begin(),
-                   testing::kMonitorRoad.threads.end());
-    probe_.FollowThreads(program_->pid(), threads);
-    testing::FollowAudioServer(&probe_, threads);
+    StartFollowedProgram();
     ASSERT_EQ(Post("/api/mixer/start").status, 200);
     const Ear voice{"cable_output", "output", &testing::kCableRoad, {kMicrophoneHz}};
     size_t cable_breaks = Listen("the voice alone", {voice})[0].breaks;
@@ -123,10 +112,7 @@ class VoiceContinuity : public testing::MixerApiFixture {
     std::vector<std::unique_ptr<testing::QueuePoll>> queues;
     std::vector<std::unique_ptr<testing::TimedRecording>> recordings;
     for (const Ear& ear : ears) {
-      queues.push_back(std::make_unique<testing::QueuePoll>([this, &ear] {
-        return StatusNumber(Post("/api/mixer/status").body,
-                            {"audio_road", ear.status_device, "queue_ms"});
-      }));
+      queues.push_back(PollQueue(ear.status_device));
       recordings.push_back(std::make_unique<testing::TimedRecording>(ear.source));
     }
     std::this_thread::sleep_for(30s);
@@ -135,32 +121,12 @@ class VoiceContinuity : public testing::MixerApiFixture {
     for (size_t i = 0; i < ears.size(); ++i) {
       const Ear& ear = ears[i];
       EXPECT_GE(heard[i].samples.size(), size_t{2 * 48000 * 29}) << what << ", " << ear.source;
-      std::string engine_breaks;
-      for (const testing::BreakBesideStop& beside : testing::LayBesideStops(
-               testing::FindToneBreaks(heard[i].samples, ear.tones), *recordings[i], *ear.road,
-               probe_, *queues[i])) {
-        ++heard[i].breaks;
-        if (beside.MachineCaused()) {
-          std::printf("%s, %s: a break the machine caused: %s\n", what, ear.source,
-                      beside.Describe().c_str());
-        } else {
-          engine_breaks += "\n  " + beside.Describe();
-        }
-      }
-      EXPECT_TRUE(engine_breaks.empty()) << what << ", " << ear.source << ":" << engine_breaks
-                                         << EngineLog();
+      heard[i].breaks = ExpectNoBreakButTheMachines(
+          std::string(what) + ", " + ear.source,
+          testing::FindToneBreaks(heard[i].samples, ear.tones), *recordings[i], *ear.road,
+          *queues[i]).size();
     }
     return heard;
-  }
-
-  // A number of the status, by its path under "mixer"; NaN when it is not there.
-  static double StatusNumber(const JsonValue& status, std::initializer_list<const char*> path) {
-    const JsonValue* value = status.Find("mixer");
-    for (const char* key : path) value = value != nullptr ? value->Find(key) : nullptr;
-    if (value == nullptr || value->type != JsonValue::Type::Number) {
-      return std::numeric_limits<double>::quiet_NaN();
-    }
-    return value->number_value;
   }
 
   // Each device's count of breaks is in the status, and the total is theirs. Each road's count
@@ -186,7 +152,6 @@ class VoiceContinuity : public testing::MixerApiFixture {
     expect_road("the monitor", counted[2], monitor_breaks);
   }
 
-  testing::MachineStallProbe probe_;
 };
 
 TEST_F(VoiceContinuity, TheVoiceOnTheCableNeverJumpsOrFallsSilent) { ListenForBreaks(); }

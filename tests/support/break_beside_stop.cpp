@@ -1,5 +1,6 @@
 #include "support/break_beside_stop.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,9 @@ constexpr auto kPollPause = std::chrono::milliseconds(100);
 // How far a break's place on the steady clock may stray: the recording places its frames when the
 // sink rendered them (up to its lead early), and the probe sees a stop only as its nap ends.
 constexpr auto kPlacementSlack = std::chrono::milliseconds(10);
+// Stops of a road's threads this close one after another leave it no time to catch up: less than
+// a device period between them.
+constexpr auto kCatchUpTime = std::chrono::milliseconds(5);
 
 Clock::duration Milliseconds(double ms) {
   return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms));
@@ -56,6 +60,52 @@ std::vector<LateMicrophonePeriod> ReadLateMicrophonePeriods() {
   return periods;
 }
 
+// The longest run of stops, one after another, over [from, to] into `beside`: of the cores
+// `threads` were on, and of the test microphone where it came late (`late`, for a break of the
+// voice alone); its span and the threads under its stops.
+void LayBesideRoadStops(const MachineStallProbe& probe, const std::vector<std::string>& threads,
+                        const std::vector<LateMicrophonePeriod>& late, Clock::time_point from,
+                        Clock::time_point to, BreakBesideStop* beside) {
+  struct Under {
+    MachineStallProbe::Stop stop;
+    Clock::time_point began;
+    const std::string* thread;
+  };
+  static const std::string kTestMicrophone = "the test microphone";
+  std::vector<Under> stops;
+  for (const std::string& thread : threads) {
+    for (const MachineStallProbe::Stop& stop : probe.StopsUnder(thread, from, to)) {
+      stops.push_back({stop, stop.to - Milliseconds(stop.milliseconds), &thread});
+    }
+  }
+  // A period written late held the microphone back as a stop of its feeder would.
+  for (const LateMicrophonePeriod& period : late) {
+    if (period.at < from || period.at > to) continue;
+    const MachineStallProbe::Stop stop{0, period.at - Milliseconds(period.written_late_ms),
+                                       period.at, period.written_late_ms};
+    stops.push_back({stop, stop.from, &kTestMicrophone});
+  }
+  std::sort(stops.begin(), stops.end(),
+            [](const Under& a, const Under& b) { return a.began < b.began; });
+  for (size_t first = 0; first < stops.size();) {
+    MachineStallProbe::Stop run = stops[first].stop;
+    const Clock::time_point began = stops[first].began;
+    std::string under = *stops[first].thread;
+    size_t next = first + 1;
+    for (; next < stops.size() && stops[next].began <= run.to + kCatchUpTime; ++next) {
+      const Under& joined = stops[next];
+      if (under.find(*joined.thread) == std::string::npos) under += " and " + *joined.thread;
+      run.to = std::max(run.to, joined.stop.to);
+    }
+    run.milliseconds = std::chrono::duration<double, std::milli>(run.to - began).count();
+    if (!beside->stop || run.milliseconds > beside->stop->milliseconds) {
+      beside->stop = run;
+      beside->thread = under;
+    }
+    first = next;
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> Road::AllThreads() const {
@@ -86,9 +136,11 @@ QueuePoll::QueuePoll(std::function<double()> read_ms) : read_ms_(std::move(read_
   });
 }
 
-QueuePoll::~QueuePoll() {
+QueuePoll::~QueuePoll() { Stop(); }
+
+void QueuePoll::Stop() {
   ending_ = true;
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
 }
 
 double QueuePoll::At(Clock::time_point at) const {
@@ -102,7 +154,8 @@ double QueuePoll::At(Clock::time_point at) const {
 }
 
 bool BreakBesideStop::MachineCaused() const {
-  return stop && stop->milliseconds > queue_ms - kServerLeadMs;
+  return stop &&
+         stop->milliseconds > queue_ms - (voice_alone ? kVoiceWaitShortOfQueueMs : kServerLeadMs);
 }
 
 std::string BreakBesideStop::Describe() const {
@@ -116,10 +169,12 @@ std::string BreakBesideStop::Describe() const {
   char text[384];
   if (stop) {
     std::snprintf(text, sizeof text,
-                  "%s; core %u stopped %.0f ms under %s while the queue was %.0f ms (less the "
-                  "server's %.0f ms lead, %.0f ms; the longest stop of any core then: %.0f ms): %s",
-                  heard.Describe().c_str(), stop->core, stop->milliseconds, thread.c_str(),
-                  queue_ms, kServerLeadMs, queue_ms - kServerLeadMs, longest_stop_of_any_core_ms,
+                  "%s; the road stood still %.0f ms under %s while the queue was %.0f ms (less "
+                  "%s, %.0f ms; the longest stop of any core then: %.0f ms): %s",
+                  heard.Describe().c_str(), stop->milliseconds, thread.c_str(),
+                  queue_ms, voice_alone ? "what the voice cannot wait" : "the server's lead",
+                  queue_ms - (voice_alone ? kVoiceWaitShortOfQueueMs : kServerLeadMs),
+                  longest_stop_of_any_core_ms,
                   MachineCaused() ? "set aside, the machine's" : "not set aside");
   } else {
     std::snprintf(text, sizeof text,
@@ -148,18 +203,13 @@ std::vector<BreakBesideStop> LayBesideStops(const ToneBreaks& breaks,
         began - Milliseconds(std::isnan(beside.queue_ms) ? 1000.0 : beside.queue_ms) -
         kPlacementSlack;
     Clock::time_point to = recording.TimeOf(heard.to_seconds) + kPlacementSlack;
-    const bool voice_alone_broke =
+    beside.voice_alone =
         road.voice_hz > 0 &&
         (breaks.frequencies == std::vector<double>{road.voice_hz} ||
          (heard.missing_tones == std::vector<double>{road.voice_hz} && heard.silent_ms == 0));
-    for (const std::string& thread : voice_alone_broke ? road.AllThreads() : road.threads) {
-      for (const MachineStallProbe::Stop& stop : probe.StopsUnder(thread, from, to)) {
-        if (!beside.stop || stop.milliseconds > beside.stop->milliseconds) {
-          beside.stop = stop;
-          beside.thread = thread;
-        }
-      }
-    }
+    LayBesideRoadStops(probe, beside.voice_alone ? road.AllThreads() : road.threads,
+                       beside.voice_alone ? late_microphone : std::vector<LateMicrophonePeriod>(),
+                       from, to, &beside);
     // A stop is judged against the queue kept when it came: the queue grows after the break a
     // stop makes, and a break late in the same stop (the voice realigned at its end) would
     // otherwise be held to the grown queue.

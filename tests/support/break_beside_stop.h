@@ -21,6 +21,12 @@ namespace zennic::testing {
 // the sink's latency, how far it had rendered ahead, 0.1 to 5.0 ms, median 2.9, "configured
 // 5000 usec".
 constexpr double kServerLeadMs = 5.0;
+// The voice is waited for only down to the cable's floor (two of its 5 ms periods: its next
+// request and the server's lead), from a tick made at the cable's first pass (5 ms apart) after
+// its queue fell under the target; and the test microphone hands over 10 ms at a time, which a
+// tick may already be waiting for when its road stops: a stop breaks the voice once it outlasts
+// the queue less all three (a 21 ms stop broke it with the queue at 44 ms).
+constexpr double kVoiceWaitShortOfQueueMs = 25.0;
 
 // The threads whose stops reach a device's audio, by name. Those that carry all of it: the
 // engine's own thread for the device, the loop of its connection to the server, and the server's
@@ -55,6 +61,8 @@ class QueuePoll {
   QueuePoll(const QueuePoll&) = delete;
   QueuePoll& operator=(const QueuePoll&) = delete;
 
+  // Reads no more; what was read stays.
+  void Stop();
   // The queue read last before `at`; NaN when none was.
   double At(Clock::time_point at) const;
 
@@ -66,21 +74,25 @@ class QueuePoll {
   std::thread thread_;
 };
 
-// A break heard on a recording, beside the longest stop around it of a core that one of its
-// device's threads was on, and the queue the engine kept as that stop came.
+// A break heard on a recording, beside the longest time around it that its road stood still (the
+// stops of the cores its device's threads were on, one after another, and for the voice alone the
+// test microphone's late periods), and the queue the engine kept as that came.
 struct BreakBesideStop {
   HeardBreak heard;
+  bool voice_alone = false;  // only the voice broke
   double queue_ms = 0;
+  // From the first stop's start to the last one's end.
   std::optional<MachineStallProbe::Stop> stop;
-  std::string thread;  // the one on the stopped core
+  std::string thread;  // those on the stopped cores, and the test microphone where it came late
   double longest_stop_of_any_core_ms = 0;
   // How late the test microphone came around the break, as its feeder noted (scripts/
   // virtual-audio): written late by the feeder, or left unread in its pipe by the server.
   double microphone_written_late_ms = 0;
   double microphone_unread_ms = 0;
 
-  // The stop outlasted the queue less the server's lead: no queue of that length survives it,
-  // and the machine broke the audio, not the engine.
+  // The road stood still longer than the queue less the server's lead (for the voice alone, less
+  // what it cannot wait of the queue): no queue of that length survives it, and the machine
+  // broke the audio, not the engine.
   bool MachineCaused() const;
   std::string Describe() const;
 };
