@@ -25,16 +25,29 @@ function addCable(program) {
   assert.strictEqual(added.status, 0, added.stderr);
 }
 
+// The check's path test and its fix, as the wizard sends them. The path test listens for its
+// tones through the cable in real time, and on a busy machine they can go missing: what is tested
+// here comes after a passed check, so a path test that did not find them runs again, three times
+// at most.
+async function passPathCheck(page) {
+  const send = (path, body) => page.evaluate(async ([route, sent]) =>
+    (await window.postJson(route, sent)).payload, [path, body]);
+  const pathTest = () => send("/api/mixer/audio/self-test", { test_scope: "voice_path" });
+  let checked = await pathTest();
+  const heardNothing = () => checked.virtual_path.failure_code === "signal_not_detected";
+  for (let run = 1; run < 3 && heardNothing(); run += 1) checked = await pathTest();
+  assert.ok(checked.voice_path_step_passed, JSON.stringify(checked.virtual_path));
+  const fixed = await send("/api/mixer/audio/fix-windows-input", {});
+  assert.ok(fixed.ok, JSON.stringify(fixed));
+}
+
 const shared = useProgramAndBrowser({ settings: null, privateAudio: true });
 
 browserTest(shared, "a cable gone after a passed check stays the choice, is named, and is used again when back", async (page) => {
   const en = await servedCatalogue(shared, "en");
   const output = () => page.evaluate(() => document.getElementById("mixerOutSel").selectedOptions[0].textContent);
   await openMainPage(shared, page);
-  // The check's path test and its fix, as the wizard sends them.
-  assert.ok(await page.evaluate(async () =>
-    (await window.postJson("/api/mixer/audio/self-test", { test_scope: "voice_path" })).payload.voice_path_step_passed &&
-    (await window.postJson("/api/mixer/audio/fix-windows-input")).payload.ok));
+  await passPathCheck(page);
   const before = settingsOnDisk(shared);
 
   removeCable(shared.program);
