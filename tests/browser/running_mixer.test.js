@@ -10,6 +10,7 @@ const path = require("node:path");
 const { useProgramAndBrowser, browserTest, servedCatalogue, requestsTo, openMainPage } = require("./harness");
 const { writeWav } = require("./clip_files");
 const { pactl } = require("./virtual_devices");
+const { postFromPage, passPathCheck } = require("./setup_check_steps");
 
 // The set-up a user makes through the Full Setup Check and Start, here through the same routes.
 async function startMixerThroughRoutes(shared) {
@@ -19,19 +20,15 @@ async function startMixerThroughRoutes(shared) {
   await page.locator("#mixerApp").waitFor({ state: "visible" });
   const clip = await page.evaluate(() => window.state.settings.profiles[0].audio_dir + "/tone.wav");
   writeWav(clip, { frequency: 1000, seconds: 2 });
-  const answers = await page.evaluate(async (file) => {
-    const steps = [
-      ["/api/mixer/set", { file_path: file }],
-      ["/api/mixer/audio/self-test", { test_scope: "voice_path" }],
-      ["/api/mixer/audio/fix-windows-input", {}],
-      ["/api/mixer/start", {}]
-    ];
-    const results = [];
-    for (const [route, body] of steps) results.push((await window.postJson(route, body)).payload);
-    return results;
-  }, clip);
-  await context.close();
-  for (const answer of answers) assert.strictEqual(answer.ok, true, JSON.stringify(answer).slice(0, 400));
+  try {
+    const chosen = await postFromPage(page, "/api/mixer/set", { file_path: clip });
+    assert.strictEqual(chosen.ok, true, JSON.stringify(chosen).slice(0, 400));
+    await passPathCheck(page);
+    const started = await postFromPage(page, "/api/mixer/start", {});
+    assert.strictEqual(started.ok, true, JSON.stringify(started).slice(0, 400));
+  } finally {
+    await context.close();
+  }
 }
 
 const DEVICES = { mic_name: "Microphone (Virtual)", out_name: "CABLE Input", monitor_name: "Headphones (Virtual)" };

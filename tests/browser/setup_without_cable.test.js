@@ -6,7 +6,7 @@ const assert = require("node:assert");
 const { spawnSync } = require("node:child_process");
 const { useProgramAndBrowser, browserTest, servedCatalogue, openMainPage, settingsOnDisk } = require("./harness");
 const { pactl } = require("./virtual_devices");
-const { waitForSetupStep, startSetupCheckPathStep } = require("./setup_check_steps");
+const { waitForSetupStep, startSetupCheckPathStep, passPathCheck } = require("./setup_check_steps");
 
 // The recording side first: it is made from the playback side's monitor.
 function removeCable(program) {
@@ -23,22 +23,6 @@ function addCable(program) {
   const added = spawnSync(process.env.ZENNIC_VIRTUAL_AUDIO, ["add-cable", program.folder + "/audio", "cable_input",
     "cable_output", "CABLE Input", "CABLE Output"], { env: program.env, encoding: "utf8" });
   assert.strictEqual(added.status, 0, added.stderr);
-}
-
-// The check's path test and its fix, as the wizard sends them. The path test listens for its
-// tones through the cable in real time, and on a busy machine they can go missing: what is tested
-// here comes after a passed check, so a path test that did not find them runs again, three times
-// at most.
-async function passPathCheck(page) {
-  const send = (path, body) => page.evaluate(async ([route, sent]) =>
-    (await window.postJson(route, sent)).payload, [path, body]);
-  const pathTest = () => send("/api/mixer/audio/self-test", { test_scope: "voice_path" });
-  let checked = await pathTest();
-  const heardNothing = () => checked.virtual_path.failure_code === "signal_not_detected";
-  for (let run = 1; run < 3 && heardNothing(); run += 1) checked = await pathTest();
-  assert.ok(checked.voice_path_step_passed, JSON.stringify(checked.virtual_path));
-  const fixed = await send("/api/mixer/audio/fix-windows-input", {});
-  assert.ok(fixed.ok, JSON.stringify(fixed));
 }
 
 const shared = useProgramAndBrowser({ settings: null, privateAudio: true });
