@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "engine/mixer_device_choice.h"
 #include "support/private_audio_server.h"
 
@@ -95,12 +93,6 @@ TEST_F(SetupVerifiersTest, AnEightBitCableFailsToOpenOnEveryPair) {
 }
 
 TEST_F(SetupVerifiersTest, TheMicrophoneIsHeardUnlessItIsSilent) {
-  // The test microphone's feeder starts beside its server and may not play yet on a busy machine:
-  // the check is for a microphone that plays.
-  for (int attempt = 0; attempt < 25; ++attempt) {
-    std::vector<float> samples = server_.Record("test_microphone", 0.2);
-    if (std::any_of(samples.begin(), samples.end(), [](float s) { return s != 0.0f; })) break;
-  }
   MicrophoneSignalVerificationResult heard = VerifyMicrophone("Microphone (Virtual)");
   EXPECT_TRUE(heard.attempted && heard.accessible && heard.signal_detected);
   EXPECT_NEAR(heard.peak_dbfs, kTestMicrophoneDbfs, 1.0);
