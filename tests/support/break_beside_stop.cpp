@@ -166,7 +166,7 @@ std::string BreakBesideStop::Describe() const {
                   "unread by the server)",
                   microphone_written_late_ms, microphone_unread_ms);
   }
-  char text[384];
+  char text[640];
   if (stop) {
     std::snprintf(text, sizeof text,
                   "%s; the road stood still %.0f ms under %s while the queue was %.0f ms (less "
