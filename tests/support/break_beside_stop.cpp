@@ -17,9 +17,9 @@ constexpr auto kPollPause = std::chrono::milliseconds(100);
 // How far a break's place on the steady clock may stray: the recording places its frames when the
 // sink rendered them (up to its lead early), and the probe sees a stop only as its nap ends.
 constexpr auto kPlacementSlack = std::chrono::milliseconds(10);
-// Stops of a road's threads this close one after another leave it no time to catch up: less than
-// a device period between them.
-constexpr auto kCatchUpTime = std::chrono::milliseconds(5);
+// Stops of a road's threads closer one after another than the probe's nap are one: it cannot tell
+// them apart.
+constexpr auto kCatchUpTime = std::chrono::milliseconds(2);
 
 Clock::duration Milliseconds(double ms) {
   return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(ms));
