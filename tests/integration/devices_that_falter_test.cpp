@@ -190,12 +190,12 @@ TEST_F(VoiceContinuityWhenDevicesFalter,
       }
     }
   });
+  // The microphone came late where the test held it, not where the machine did.
+  testing::Road road = testing::kCableRoad;
+  road.microphone_late_by_machine = false;
   const size_t breaks =
-      ExpectWhole("the clip", heard, Side(heard.samples, true), kClipHz, testing::kCableRoad)
-          .size() +
-      ExpectWhole("the voice", heard, Side(heard.samples, false), kMicrophoneHz,
-                  testing::kCableRoad)
-          .size();
+      ExpectWhole("the clip", heard, Side(heard.samples, true), kClipHz, road).size() +
+      ExpectWhole("the voice", heard, Side(heard.samples, false), kMicrophoneHz, road).size();
   ExpectCount(Dropouts(), "total", 0.0, breaks);
   StopProgram();
 }

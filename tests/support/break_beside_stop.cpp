@@ -208,7 +208,9 @@ std::vector<BreakBesideStop> LayBesideStops(const ToneBreaks& breaks,
         (breaks.frequencies == std::vector<double>{road.voice_hz} ||
          (heard.missing_tones == std::vector<double>{road.voice_hz} && heard.silent_ms == 0));
     LayBesideRoadStops(probe, beside.voice_alone ? road.AllThreads() : road.threads,
-                       beside.voice_alone ? late_microphone : std::vector<LateMicrophonePeriod>(),
+                       beside.voice_alone && road.microphone_late_by_machine
+                           ? late_microphone
+                           : std::vector<LateMicrophonePeriod>(),
                        from, to, &beside);
     // A stop is judged against the queue kept when it came: the queue grows after the break a
     // stop makes, and a break late in the same stop (the voice realigned at its end) would

@@ -38,6 +38,8 @@ struct Road {
   std::vector<std::string> threads;
   std::vector<std::string> voice_threads;
   double voice_hz = 0;  // the voice's tone; 0 where the voice does not ride on this road
+  // Whether the test microphone's late periods are the machine's; not where the test holds it.
+  bool microphone_late_by_machine = true;
 
   std::vector<std::string> AllThreads() const;
 };
