@@ -16,8 +16,8 @@ const { postFromPage, passPathCheck } = require("./setup_check_steps");
 async function startMixerThroughRoutes(shared) {
   const context = await shared.browser.newContext();
   const page = await context.newPage();
-  await page.goto(shared.program.url + "/");
-  await page.locator("#mixerApp").waitFor({ state: "visible" });
+  // The settings come in after the mixer's page shows.
+  await openMainPage(shared, page);
   const clip = await page.evaluate(() => window.state.settings.profiles[0].audio_dir + "/tone.wav");
   writeWav(clip, { frequency: 1000, seconds: 2 });
   try {

@@ -174,9 +174,9 @@ TEST_F(VoiceContinuityWhenDevicesFalter, AMicrophoneThatStopsSilencesOnlyTheVoic
 // The sound server itself, and then the microphone alone, held still for less than the cable's
 // queue, three times each: the microphone's audio comes late (with the cable's requests, or while
 // the server runs on); the voice is waited for, not given up as a stopped microphone's. The
-// microphone's holds (20 ms) are short of what a tick can wait for its voice, from its making down
-// to the cable's floor (about 30 ms); with the microphone called stopped after 5 ms, they broke
-// the voice.
+// microphone's holds (15 ms) are short of what a tick can wait for its voice, from its making down
+// to the cable's floor, less the microphone's period a tick may already wait for (about 20 ms);
+// with the microphone called stopped after 5 ms, they broke the voice.
 TEST_F(VoiceContinuityWhenDevicesFalter,
        AServerOrMicrophoneHeldStillShorterThanTheQueueBreaksNothing) {
   StartLoopingClip();
@@ -186,7 +186,7 @@ TEST_F(VoiceContinuityWhenDevicesFalter,
       if (stop % 2 == 0) {
         audio_.HoldStill(25ms);
       } else {
-        audio_.HoldMicrophoneStill(20ms);
+        audio_.HoldMicrophoneStill(15ms);
       }
     }
   });
