@@ -261,8 +261,9 @@ class MixerEngine {
   bool TickForCable(std::chrono::steady_clock::time_point now, uint64_t frames,
                     const VoiceWaits& waits, uint64_t* skipped);
   // The monitor's, while the cable makes the ticks: the blocks a held-up cable thread owes, so
-  // that the monitor never waits for the cable. Skipped while the cable's thread is ticking.
-  void TickForMonitor(std::chrono::steady_clock::time_point now);
+  // that the monitor never waits for the cable; skipped while the cable's thread is ticking.
+  // `needed`: the frames the monitor's FIFO must hold now, its queue being at its floor.
+  void TickForMonitor(std::chrono::steady_clock::time_point now, uint64_t needed);
   // The mixer thread's, while the cable is away: `new_block` at each 10 ms; a voice waits as long
   // as the cable's floor would let it from its block's making.
   bool TickAlone(std::chrono::steady_clock::time_point now, bool new_block);

@@ -385,8 +385,9 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
       }
       uint64_t ready = monitor_reader_.FramesReady(monitor_fifo_.Size(), rate, wanted);
       if (ready < wanted) {
-        // The cable's thread may be held up: the clip never waits for it.
-        TickForMonitor(now);
+        // The cable's thread may be held up: the clip never waits for it, the less so with the
+        // monitor's queue down to its floor (the resampler reads one frame ahead).
+        TickForMonitor(now, padding > floor_frames ? 0 : to_engine_frames(wanted) + 1);
         ready = monitor_reader_.FramesReady(monitor_fifo_.Size(), rate, wanted);
       }
       count = wanted;

@@ -96,14 +96,24 @@ bool MixerEngine::TickForCable(Clock::time_point now, uint64_t frames, const Voi
   return MixWaitingVoices(now, waits, true);
 }
 
-void MixerEngine::TickForMonitor(Clock::time_point now) {
-  std::unique_lock tick(tick_mutex_, std::try_to_lock);
-  if (!tick.owns_lock() || !cable_ticks_.load() || !tick_.last_made) return;
+void MixerEngine::TickForMonitor(Clock::time_point now, uint64_t needed) {
+  // At its floor the monitor can wait for the cable's thread no longer than that thread takes to
+  // finish the ticks it is making.
+  std::unique_lock tick(tick_mutex_, std::defer_lock);
+  if (needed > 0) {
+    tick.lock();
+  } else if (!tick.try_lock()) {
+    return;
+  }
+  if (!cable_ticks_.load() || !tick_.last_made) return;
   // Two blocks at most: more at once would be a backlog the monitor's reader drops.
   *tick_.last_made = std::max(*tick_.last_made, now - kMonitorTicksAfter - kTickPeriod);
   while (now - *tick_.last_made >= kMonitorTicksAfter) {
     MakeClipBlock(*tick_.last_made + kTickPeriod, now, true);
   }
+  // After a stop of the whole program the cable's thread owes the ticks too: the monitor makes
+  // what it needs, and the cable finds them made.
+  while (monitor_fifo_.Size() < needed) MakeClipBlock(now, now, true);
 }
 
 bool MixerEngine::TickAlone(Clock::time_point now, bool new_block) {

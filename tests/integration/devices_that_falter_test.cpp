@@ -5,6 +5,7 @@
 // than the queue covers) is set aside and printed, as in the listening test.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
@@ -197,6 +198,34 @@ TEST_F(VoiceContinuityWhenDevicesFalter,
       ExpectWhole("the clip", heard, Side(heard.samples, true), kClipHz, road).size() +
       ExpectWhole("the voice", heard, Side(heard.samples, false), kMicrophoneHz, road).size();
   ExpectCount(Dropouts(), "total", 0.0, breaks);
+  StopProgram();
+}
+
+// The program itself held still, three times for 27 ms, as a stop of the cores under all its
+// threads while the server plays on: the cable's thread and the monitor's wake together with
+// their queues near their floors, and neither plays silence for the clip the other has yet to
+// make. (The voice may break: 27 ms is more than a tick can wait for it, down to the floor.)
+TEST_F(VoiceContinuityWhenDevicesFalter, TheProgramHeldStillShorterThanTheQueueBreaksNothing) {
+  StartLoopingClip();
+  Heard cable{std::make_unique<testing::TimedRecording>("cable_output"), PollQueue("output"), {}};
+  Heard monitor = RecordWhile("headphones.monitor", "monitor", 6.0, [this] {
+    for (int stop = 0; stop < 3; ++stop) {
+      std::this_thread::sleep_for(1500ms);
+      ::kill(program_->pid(), SIGSTOP);
+      std::this_thread::sleep_for(27ms);
+      ::kill(program_->pid(), SIGCONT);
+    }
+  });
+  cable.samples = cable.recording->Finish();
+  cable.queue->Stop();
+  const size_t monitor_breaks =
+      ExpectWhole("the monitor", monitor, monitor.samples, kClipHz, testing::kMonitorRoad).size();
+  const size_t cable_breaks =
+      ExpectWhole("the clip", cable, Side(cable.samples, true), kClipHz, testing::kCableRoad)
+          .size();
+  JsonValue dropouts = Dropouts();
+  ExpectCount(dropouts, "monitor", 0.0, monitor_breaks);
+  ExpectCount(dropouts, "output", 0.0, cable_breaks);
   StopProgram();
 }
 
