@@ -4,7 +4,8 @@
 // on the monitor beside it, and the counts in the status are the breaks heard. A sine's
 // recurrence finds any break, sample by sample. The one break set aside is one the machine made:
 // the cores a device's threads ran on stopped, one after another, longer than the queue the
-// engine kept could cover; it is printed with the stops, the cores and the queue.
+// engine kept could cover; it is printed with the threads that stood still, how long, and the
+// queue.
 
 #include <gtest/gtest.h>
 #include <signal.h>
