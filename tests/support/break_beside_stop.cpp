@@ -153,9 +153,13 @@ double QueuePoll::At(Clock::time_point at) const {
   return ms;
 }
 
+double BreakBesideStop::StopCoveredMs() const {
+  return queue_ms - (voice_alone ? kVoiceWaitShortOfQueueMs : kServerLeadMs);
+}
+
 bool BreakBesideStop::MachineCaused() const {
-  return stop &&
-         stop->milliseconds > queue_ms - (voice_alone ? kVoiceWaitShortOfQueueMs : kServerLeadMs);
+  return stop && stop->milliseconds > StopCoveredMs() &&
+         (heard.to_seconds - heard.from_seconds) * 1000.0 <= stop->milliseconds + queue_ms;
 }
 
 std::string BreakBesideStop::Describe() const {
@@ -173,9 +177,11 @@ std::string BreakBesideStop::Describe() const {
                   "%s, %.0f ms; the longest stop of any core then: %.0f ms): %s",
                   heard.Describe().c_str(), stop->milliseconds, thread.c_str(),
                   queue_ms, voice_alone ? "what the voice cannot wait" : "the server's lead",
-                  queue_ms - (voice_alone ? kVoiceWaitShortOfQueueMs : kServerLeadMs),
-                  longest_stop_of_any_core_ms,
-                  MachineCaused() ? "set aside, the machine's" : "not set aside");
+                  StopCoveredMs(), longest_stop_of_any_core_ms,
+                  MachineCaused()                          ? "set aside, the machine's"
+                  : stop->milliseconds > StopCoveredMs() ? "not set aside, being longer than "
+                                                             "the stop and the queue"
+                                                           : "not set aside");
   } else {
     std::snprintf(text, sizeof text,
                   "%s; no core its threads were on stopped, the queue %.0f ms (the longest stop of "

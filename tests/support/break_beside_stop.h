@@ -94,8 +94,11 @@ struct BreakBesideStop {
 
   // The road stood still longer than the queue less the server's lead (for the voice alone, less
   // what it cannot wait of the queue): no queue of that length survives it, and the machine
-  // broke the audio, not the engine.
+  // broke the audio, not the engine. Only as long as the stop and the queue that played out
+  // before it: what is missing beyond is the engine's, which did not come back.
   bool MachineCaused() const;
+  // The longest stop of the road that the queue covers.
+  double StopCoveredMs() const;
   std::string Describe() const;
 };
 
