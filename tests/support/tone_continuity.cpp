@@ -20,6 +20,7 @@ constexpr size_t kShortestToneGapFrames = 240;  // 5 ms
 // half of theirs.
 constexpr double kGoneLevel = 0.1;
 constexpr double kPlayingLevel = 0.5;
+constexpr size_t kToneFitFrames = 2400;  // 50 ms: whole cycles of every tone the tests play
 
 // The coefficients c with sum c[k] x[n-k] = 0 for every sum of the tones: the product of
 // (1 - 2 cos(w) z^-1 + z^-2) over the tones.
@@ -156,7 +157,12 @@ ToneBreaks FindToneBreaks(const std::vector<float>& stereo, const std::vector<do
       const size_t from = disturbed[j].second + 1;
       const size_t to = disturbed[j + 1].first + 1 - recurrence.size();
       if (to < from + kShortestToneGapFrames) continue;
-      const std::vector<double> levels = FittedLevels(stereo, from, to, frequencies);
+      // Between two discontinuities the tones obey their recurrence, so each keeps its level
+      // throughout: the stretch's first 50 ms tell it. Fitted over a longer stretch, a drift
+      // follower's speed, a few hundredths of a hertz off, turns a tone's phase until the fit
+      // finds it gone (92 s of a voice that played on).
+      const std::vector<double> levels =
+          FittedLevels(stereo, from, std::min(to, from + kToneFitFrames), frequencies);
       for (size_t gone = 0; gone < frequencies.size(); ++gone) {
         bool others_play = true;
         for (size_t k = 0; k < frequencies.size(); ++k) {

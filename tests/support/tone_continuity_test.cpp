@@ -22,7 +22,7 @@ std::vector<float> VoiceAndClip(VoiceAt voice_at, ClipPlays clip_plays) {
   std::vector<float> stereo;
   for (long frame = 0; frame < 2 * 48000; ++frame) {
     double value = 0.0;
-    if (long voice = voice_at(frame); voice >= 0) {
+    if (double voice = voice_at(frame); voice >= 0) {
       value += 0.25 * std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(voice) / kRate);
     }
     if (clip_plays(frame)) {
@@ -59,6 +59,15 @@ TEST(ToneContinuity, AToneGapUnderTheOtherToneIsOneBreak) {
        VoiceAndClip(
            [](long frame) {
              return frame < kGapStart ? frame : frame < kGapStart + 1920 ? frame + 100 : frame + 250;
+           },
+           always),
+       2, 0.0},
+      {"two jumps of the voice 1.5 s apart, the voice read a turn of its phase fast between them",
+       VoiceAndClip(
+           [](long frame) {
+             return frame < 14400   ? frame
+                    : frame < 86400 ? 14500 + (frame - 14400) * (1.0 + 1.0 / (440.0 * 1.5))
+                                    : frame + 400.0;
            },
            always),
        2, 0.0},
