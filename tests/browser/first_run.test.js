@@ -10,7 +10,7 @@ const {
 } = require("./harness");
 const { writeWav } = require("./clip_files");
 const { recordSource, toneAmplitude, pactl, pressKey, holdKey } = require("./virtual_devices");
-const { waitForSetupStep, startSetupCheckPathStep } = require("./setup_check_steps");
+const { waitForSetupStep, startSetupCheckPathStep, waitForPathStep } = require("./setup_check_steps");
 
 const shared = useProgramAndBrowser({ settings: null, privateAudio: true, display: "private" });
 const MICROPHONE_TONE_HZ = 440;
@@ -47,7 +47,7 @@ browserTest(shared, "the whole first run: the check without a clip, a clip from 
 
   // A new user has no clip yet: the check passes everything but the clip, and says so.
   await startSetupCheckPathStep(page);
-  await waitForSetupStep(page, "windows_fix", 30000);
+  await waitForPathStep(page, "windows_fix");
   // The fix gives the consent every start relies on, so it is asked here, naming the output a
   // start will switch too.
   await page.click("#audioSelfTestFixWindowsInputBtn");
