@@ -23,7 +23,7 @@ std::vector<float> VoiceAndClip(VoiceAt voice_at, ClipPlays clip_plays) {
   for (long frame = 0; frame < 2 * 48000; ++frame) {
     double value = 0.0;
     if (double voice = voice_at(frame); voice >= 0) {
-      value += 0.25 * std::sin(2 * std::numbers::pi * 440.0 * static_cast<double>(voice) / kRate);
+      value += 0.25 * std::sin(2 * std::numbers::pi * 440.0 * voice / kRate);
     }
     if (clip_plays(frame)) {
       value += 0.25 * std::sin(2 * std::numbers::pi * 1000.0 * static_cast<double>(frame) / kRate);
