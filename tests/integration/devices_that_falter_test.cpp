@@ -174,7 +174,7 @@ TEST_F(VoiceContinuityWhenDevicesFalter, AMicrophoneThatStopsSilencesOnlyTheVoic
                                                              << paused_ms[i] << " ms";
   }
   JsonValue dropouts = Dropouts();
-  EXPECT_EQ(dropouts["microphone"].number_value, 2.0) << EngineLog();
+  ExpectCount(dropouts, "microphone", 2.0, clip_breaks.size());
   ExpectCount(dropouts, "output", 0.0, clip_breaks.size());
   EXPECT_EQ(dropouts["monitor"].number_value, 0.0) << EngineLog();
   StopProgram();
