@@ -242,7 +242,7 @@ void MixerEngine::RenderThreadMain(MixerSelectedDevice device, int mode,
   const uint64_t period_frames =
       std::max<uint64_t>(1, static_cast<uint64_t>(period) * rate / 10000000);
   const uint64_t floor_frames = kOutputFloorPeriods * period_frames;
-  AdaptiveTarget queue(kOutputQueue, rate);
+  AdaptiveTarget queue(cable ? kOutputQueue : kMonitorQueue, rate);
   queue.LimitTo(buffer_frames > period_frames ? buffer_frames - period_frames : 1);
   auto duration_of = [rate](uint64_t frames) {
     return std::chrono::duration_cast<Clock::duration>(
